@@ -1,0 +1,61 @@
+// Portable system facilities on the Win32 API.
+#include <windows.h>
+#include <io.h>
+#include <mbstring.h>
+
+#include "SystemApi.h"
+
+uint32_t GetLastErrorValue() { return GetLastError(); }
+
+void SetLastErrorValue(uint32_t code) { SetLastError(code); }
+
+int CompareNoCase(const char* a, const char* b) { return lstrcmpiA(a, b); }
+
+int CompareMbs(const char* a, const char* b)
+{
+    return _mbscmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b));
+}
+
+int CompareMbsNoCase(const char* a, const char* b)
+{
+    return _mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b));
+}
+
+uint32_t GetPathAttributes(const char* path) { return GetFileAttributesA(path); }
+
+bool GetHandleTimes(NativeHandle file, FileTime* creation, FileTime* lastAccess, FileTime* lastWrite)
+{
+    FILETIME c, a, w;
+    if (!GetFileTime(reinterpret_cast<HANDLE>(file), &c, &a, &w))
+        return false;
+    if (creation)
+        *creation = {c.dwLowDateTime, c.dwHighDateTime};
+    if (lastAccess)
+        *lastAccess = {a.dwLowDateTime, a.dwHighDateTime};
+    if (lastWrite)
+        *lastWrite = {w.dwLowDateTime, w.dwHighDateTime};
+    return true;
+}
+
+bool SetHandleTimes(NativeHandle file, const FileTime* creation, const FileTime* lastAccess,
+                    const FileTime* lastWrite)
+{
+    FILETIME c, a, w;
+    if (creation)
+        c = {creation->lowDateTime, creation->highDateTime};
+    if (lastAccess)
+        a = {lastAccess->lowDateTime, lastAccess->highDateTime};
+    if (lastWrite)
+        w = {lastWrite->lowDateTime, lastWrite->highDateTime};
+    return SetFileTime(reinterpret_cast<HANDLE>(file), creation ? &c : nullptr, lastAccess ? &a : nullptr,
+                       lastWrite ? &w : nullptr) != 0;
+}
+
+FileTime GetSystemFileTime()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return {now.dwLowDateTime, now.dwHighDateTime};
+}
+
+bool PathExists(const char* path) { return _access(path, 0) == 0; }
