@@ -1,0 +1,36 @@
+// Temporary folder, folder creation, tree deletion and the module's own folder.
+#pragma once
+
+#include <windows.h>
+
+#include "CString.h"
+
+// Fills buffer (at least MAX_PATH bytes) with the temporary path, always ending
+// in "\": the system temporary path, or "<Windows folder>\Temp\" when the
+// temporary path is the Windows folder itself. Creates nothing. A path that
+// would not fit MAX_PATH bytes is refused: buffer is then "" (and a log record
+// says so). Returns buffer.
+char* GetTempFolder(char* buffer);
+
+// Creates path and every missing parent, outermost first. Returns 1 when the
+// folder exists at the end, 0 otherwise; 0 at once for a path of MAX_PATH bytes
+// or more. The parent walk is multibyte-aware: a trail byte 0x5C is never taken
+// for a separator.
+int CreateFolderTree(CString path);
+
+// Deletes what pattern names: a file, a folder with its whole subtree, or, for
+// "<folder>\*.*", the folder's contents. Returns 1 when the first search found
+// something, 0 otherwise. Attributes are never changed, so read-only files and
+// the folders above them stay. A directory that is a reparse point (junction or
+// symbolic link) is removed as a link and never entered. Entries whose full path
+// would not fit MAX_PATH bytes are left alone with a log record.
+int DeleteTree(const char* pattern);
+
+// Fills folder (MAX_PATH bytes) with the folder of module's file, without a
+// trailing "\". Returns 1, or 0 with folder "" when the module's path cannot be
+// read or does not fit.
+int GetModuleFolderOf(HMODULE module, char* folder);
+
+// Ends path at its last "\" (walking it with CharNextA, so double-byte
+// characters are never split). A path without "\" is left unchanged.
+void CutAtLastBackslash(char* path);
