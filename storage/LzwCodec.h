@@ -1,0 +1,115 @@
+// Variable-width LZW codec of compressed container entries: 9..12-bit codes, MSB first.
+//
+// Stream: clear code (256) in 9 bits, data codes, a clear code in 12 bits
+// wherever the dictionary was reset (when the next free code reaches 4093), the
+// end code (257) in w(N + 1) bits, then 0..7 padding bits. A data code is
+// written in w(N) bits, N being the encoder's next free code; w(n) is the bit
+// length of n but at least 9. The stream carries no header and no length.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Callbacks, plain functions with a user context pointer.
+// read-byte: fills *byte; non-zero when a byte was delivered, 0 on failure.
+using LzwReadByte = int (*)(uint8_t* byte, void* context);
+// write-block: receives length bytes at data; the result is ignored.
+using LzwWriteBlock = int (*)(const uint8_t* data, uint32_t length, void* context);
+// read-block: fills buffer with count bytes; the result is ignored.
+using LzwReadBlock = int (*)(uint8_t* buffer, uint32_t count, void* context);
+// write-byte: receives one output byte; the result is ignored.
+using LzwWriteByte = int (*)(uint8_t value, void* context);
+// progress: bytes done out of bytes in all.
+using LzwProgress = void (*)(uint32_t done, uint32_t total, void* context);
+
+// The chunk size the system uses for both directions.
+constexpr uint32_t kLzwChunkSize = 1024;
+
+struct LzwTrieNode;
+
+class LzwEncoder {
+public:
+    LzwEncoder() = default;
+    ~LzwEncoder();
+    LzwEncoder(const LzwEncoder&) = delete;
+    LzwEncoder& operator=(const LzwEncoder&) = delete;
+
+    // Codes n input bytes pulled through readByte and pushes the stream through
+    // writeBlock in blocks of exactly chunkSize bytes (only its low 16 bits
+    // count). Starts a new stream: fresh dictionary, buffer and count. Progress,
+    // when given, is called with (0, n), every 100 bytes, and (n, n).
+    // 1 when all n bytes were coded (call Finish next); 0 when readByte failed
+    // (blocks already delivered stay delivered) or chunkSize is 0.
+    int Compress(uint32_t n, LzwReadByte readByte, LzwWriteBlock writeBlock, void* context, uint32_t chunkSize,
+                 LzwProgress progress = nullptr, void* progressContext = nullptr);
+
+    // Writes the end code, delivers the rest of the stream in one block (at most
+    // chunk size + 5 bytes) and frees the dictionary and buffer. Does nothing
+    // unless a Compress succeeded since the last Finish.
+    void Finish(LzwWriteBlock writeBlock, void* context);
+
+    // Bytes delivered so far; after Finish, the length of the whole stream.
+    uint32_t GetCompressedSize() const { return delivered_; }
+
+private:
+    void ResetDictionary();
+    void FreeTrie();
+    void WriteCode(uint32_t code, uint32_t width);
+
+    uint16_t codeLimit_ = 4096;
+    // Dictionary: root child list holds the 256 single bytes; N is nextCode_.
+    LzwTrieNode* root_ = nullptr;
+    uint32_t nextCode_ = 0;
+    // Output bit buffer of chunk + 8 bytes.
+    uint8_t* buffer_ = nullptr;
+    uint32_t bitCount_ = 0;
+    uint32_t bufferCapacity_ = 0;
+    uint32_t delivered_ = 0;
+    // The trie node of the longest match so far, kept between Compress and Finish.
+    LzwTrieNode* current_ = nullptr;
+    uint32_t inputLength_ = 0;
+};
+
+class LzwDecoder {
+public:
+    LzwDecoder();
+    ~LzwDecoder();
+    LzwDecoder(const LzwDecoder&) = delete;
+    LzwDecoder& operator=(const LzwDecoder&) = delete;
+
+    // Pulls up to compressedLength bytes through readBlock in blocks of at most
+    // chunkSize (low 16 bits), refilling when fewer than 5 bytes are buffered,
+    // and pushes the decoded bytes through writeByte. expectedLength only feeds
+    // progress, called with (0, expected) first and (expected, expected) last.
+    // 1 when the stream ended at its end code having requested exactly
+    // compressedLength bytes. 0 for any fault: chunk size 0, a code that names
+    // no string yet, a dictionary that would outgrow 4096 codes, input that runs
+    // out before the end code, or an end code met before all input was
+    // requested. Decoding stops at the first fault; the table and buffers are
+    // never read or written outside their bounds.
+    int Decompress(uint32_t compressedLength, LzwReadBlock readBlock, LzwWriteByte writeByte, void* context,
+                   uint32_t chunkSize, uint32_t expectedLength, LzwProgress progress = nullptr,
+                   void* progressContext = nullptr);
+
+    // Bytes pushed by the last Decompress.
+    uint32_t GetOutputLength() const { return output_; }
+
+    struct Table;
+
+private:
+    Table* table_;
+    uint32_t output_ = 0;
+};
+
+// Decodes a whole stream held in memory into out. *produced receives the number
+// of bytes the stream decodes to (also when that exceeds outCapacity; only the
+// first outCapacity bytes are stored), up to the first fault. The result is
+// that of LzwDecoder::Decompress on the same bytes with chunk kLzwChunkSize:
+// 1 for a well-formed stream, 0 for any fault or an output above 4 GB.
+// Callers treat *produced != expected length as corrupt.
+int LzwDecodeBuffer(const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t outCapacity,
+                    uint32_t* produced);
+
+// Encodes n bytes at in into *out (replaced), the same stream LzwEncoder gives
+// with chunk kLzwChunkSize. 1 on success.
+int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out);

@@ -1,0 +1,104 @@
+// A whole file mapped into memory, or an anonymous memory block, seen through one view with a cursor.
+//
+// State rule: closed (0) -> OpenFile -> file mapping (2); closed -> CreateMemory
+// -> memory block (1); Close or destruction -> closed. An open object refuses a
+// second open of either kind and stays as it was.
+//
+// Cursor rule: Read and Write never reach outside the view. A transfer is
+// clamped to capacity - position (nothing when the position is at or beyond the
+// capacity, which an absolute Seek may leave it at).
+//
+// Failures report through the result and the thread's last-error value: a
+// failed open leaves the object closed with everything it took released, and
+// the last-error value holds the error of the platform call that failed
+// (CreateFileA, CreateFileMappingA or MapViewOfFile), never that of clean-up.
+// Refusals (already open, memory length 0) leave the last-error value alone.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "SystemApi.h"
+
+class MappedFile {
+public:
+    // Seek origins.
+    enum { kBegin = 0, kCurrent = 1, kEnd = 2 };
+
+    MappedFile() = default;
+    // As CreateMemory; the object exists (closed) when that fails.
+    MappedFile(const char* name, uint32_t length, uint32_t capacity);
+    // As OpenFile; the object exists (closed) when that fails.
+    MappedFile(const char* path, int readOnly, uint32_t creationDisposition, uint32_t extraSize);
+    // Close without flush.
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    // Creates a block of zero bytes backed by the paging file (name may be null
+    // for an anonymous block). capacity <= length means capacity = length.
+    // 1 on success. 0 when already open or length is 0 (last-error untouched),
+    // or when the platform fails (last-error = its code).
+    int CreateMemory(const char* name, uint32_t length, uint32_t capacity);
+
+    // Maps the whole file at path plus extraSize bytes (32-bit sum). Only the low
+    // byte of readOnly counts: non-zero maps read-only, zero read-write (a
+    // read-write mapping with extraSize > 0 lengthens the file on disk).
+    // creationDisposition is the CreateFileA value (kOpenExisting etc.).
+    // 1 on success. 0 when already open (nothing changed) or on failure: a file
+    // that cannot be opened (2, 3, 5, 32, ...), a mapping of size 0 (1006), ...
+    int OpenFile(const char* path, int readOnly, uint32_t creationDisposition, uint32_t extraSize);
+
+    // Releases view, mapping and file; with flush set, a file view is flushed
+    // first. Every field returns to 0. Nothing happens on a closed object.
+    void Close(int flush = 0);
+
+    // Copy up to count bytes at the cursor; the result is the number moved.
+    // Write on a read-only file mapping moves nothing and returns 0.
+    uint32_t Read(void* destination, uint32_t count);
+    uint32_t Write(const void* source, uint32_t count);
+
+    // origin kBegin: position = offset, unclamped. kCurrent / kEnd: position or
+    // capacity plus offset, negative (as signed 32-bit) -> 0, above the capacity
+    // -> capacity. Any other origin: unchanged. Returns the new position.
+    uint32_t Seek(int32_t offset, int origin);
+
+    // The larger of length and position.
+    uint32_t GetSize() const { return length_ > position_ ? length_ : position_; }
+    // 0 when closed; n when n equals the length (nothing changes); otherwise the
+    // length becomes min(n, capacity), the position 0, and that length returns.
+    uint32_t SetLength(uint32_t length);
+
+    uint8_t* GetData() const { return view_; }
+    NativeHandle GetFileHandle() const { return file_; }
+    uint32_t GetPosition() const { return position_; }
+    uint32_t GetLength() const { return length_; }
+    uint32_t GetCapacity() const { return capacity_; }
+    int IsClosed() const { return state_ == kClosed; }
+    int IsMemory() const { return state_ == kMemory; }
+    int IsFile() const { return state_ == kFile; }
+    // 1 when CreateMemory with a name found a mapping of that name already present.
+    int AlreadyExisted() const { return alreadyExisted_; }
+
+private:
+    enum State : uint32_t { kClosed = 0, kMemory = 1, kFile = 2 };
+
+    // Platform halves (MappedFile_win32.cpp / MappedFile_posix.cpp). Both assume
+    // a closed object and, on failure, leave it closed with the error set.
+    int PlatformCreateMemory(const char* name, uint32_t capacity);
+    int PlatformOpenFile(const char* path, bool readOnly, uint32_t creationDisposition, uint32_t extraSize);
+    void PlatformClose(int flush);
+
+    NativeHandle mapping_ = 0;
+    int alreadyExisted_ = 0;
+    uint8_t* view_ = nullptr;
+    uint32_t length_ = 0;
+    uint32_t capacity_ = 0;
+    State state_ = kClosed;
+    NativeHandle file_ = 0;
+    uint32_t position_ = 0;
+    // A read-only file view; Write refuses it.
+    bool readOnly_ = false;
+    // POSIX only: the shared-memory name this object created and removes on close.
+    std::string sharedName_;
+};
