@@ -1,0 +1,31 @@
+// Places a package and its language settings into a copy of the launcher.
+#pragma once
+
+#include <cstdint>
+
+// Resource type and names the launcher reads from its own module.
+extern const char kLauncherResourceType[];     // "OEMDATA"
+extern const char kLauncherPackageName[];      // "DEFAULT"
+extern const char kLauncherLanguageName[];     // "LANGUAGE_INI"
+
+// The LANGUAGE_INI text shipped with the launcher (52 bytes, no terminator counted).
+extern const char kDefaultLanguageIni[];
+constexpr uint32_t kDefaultLanguageIniSize = 52;
+
+// Smallest package the launcher accepts.
+constexpr uint32_t kMinimumLauncherPackageSize = 1024;
+
+// Copies launcherPath to outputPath and writes into the copy the resources
+// OEMDATA/DEFAULT (package, packageSize bytes) and, when languageIni is not
+// null, OEMDATA/LANGUAGE_INI (languageSize bytes), both language neutral.
+// Resources of those names already in the launcher are replaced; a null
+// languageIni removes an existing LANGUAGE_INI.
+// Result: 1 on success; 0 on failure with the last-error value set:
+//   ERROR_INVALID_PARAMETER  a null path, a null package, or packageSize 0
+//   ERROR_BAD_EXE_FORMAT     the launcher is not a Windows executable
+//   otherwise the error of the failed system call (open, copy, update, move).
+// The copy is built under a temporary name beside outputPath and moved into
+// place only when complete: a failure leaves no file at outputPath (an
+// existing file there is left unchanged) and no temporary file behind.
+int StampLauncher(const char* launcherPath, const char* outputPath, const void* package,
+                  uint32_t packageSize, const void* languageIni, uint32_t languageSize);
