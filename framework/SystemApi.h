@@ -96,3 +96,17 @@ bool SetHandleTimes(NativeHandle file, const FileTime* creation, const FileTime*
 FileTime GetSystemFileTime();
 // _access(path, 0) == 0: the path names an existing file or folder.
 bool PathExists(const char* path);
+
+// The folder separator that joins paths on this platform: '\\' on Windows,
+// '/' on POSIX. Portable code that splits or joins paths uses it.
+extern const char kPathSeparator;
+// SetFileAttributesA. POSIX: only the read-only bit has an effect (write
+// permission of the owner); other bits are accepted and ignored.
+bool SetPathAttributes(const char* path, uint32_t attributes);
+// CreateDirectoryA: 183 when the path exists, 3 when its parent is missing.
+bool CreateFolder(const char* path);
+// DeleteFileA: 2 when missing, 5 for a folder or a read-only file.
+bool DeletePath(const char* path);
+// IsDBCSLeadByte: the byte starts a two-byte character in the ANSI code page
+// (POSIX: never; UTF-8 has no trail bytes below 0x80).
+bool IsLeadByte(uint8_t byte);

@@ -161,3 +161,52 @@ FileTime GetSystemFileTime()
 }
 
 bool PathExists(const char* path) { return ::access(path, F_OK) == 0; }
+
+const char kPathSeparator = '/';
+
+bool SetPathAttributes(const char* path, uint32_t attributes)
+{
+    struct stat st;
+    if (::stat(path, &st) != 0) {
+        SetLastErrorValue(Win32ErrorForPath(errno, path));
+        return false;
+    }
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & kFileAttributeReadOnly) ? (mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH))
+                                                 : (mode | S_IWUSR);
+    if (::chmod(path, mode) != 0) {
+        SetLastErrorValue(Win32ErrorFromErrno(errno));
+        return false;
+    }
+    return true;
+}
+
+bool CreateFolder(const char* path)
+{
+    if (::mkdir(path, 0777) != 0) {
+        SetLastErrorValue(errno == EEXIST ? kErrorAlreadyExists : Win32ErrorForPath(errno, path));
+        return false;
+    }
+    return true;
+}
+
+bool DeletePath(const char* path)
+{
+    struct stat st;
+    if (::lstat(path, &st) != 0) {
+        SetLastErrorValue(Win32ErrorForPath(errno, path));
+        return false;
+    }
+    // DeleteFileA refuses folders and read-only files.
+    if (S_ISDIR(st.st_mode) || (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR))) {
+        SetLastErrorValue(kErrorAccessDenied);
+        return false;
+    }
+    if (::unlink(path) != 0) {
+        SetLastErrorValue(Win32ErrorFromErrno(errno));
+        return false;
+    }
+    return true;
+}
+
+bool IsLeadByte(uint8_t) { return false; }

@@ -59,3 +59,13 @@ FileTime GetSystemFileTime()
 }
 
 bool PathExists(const char* path) { return _access(path, 0) == 0; }
+
+const char kPathSeparator = '\\';
+
+bool SetPathAttributes(const char* path, uint32_t attributes) { return SetFileAttributesA(path, attributes) != 0; }
+
+bool CreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
+
+bool DeletePath(const char* path) { return DeleteFileA(path) != 0; }
+
+bool IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte) != 0; }
