@@ -1,0 +1,71 @@
+// Writing one decoded package entry to disk: overwrite rules, failure callback, times and attributes.
+//
+// Shared by every reader of packages (the package interface and the direct
+// container reader), so that both apply the same rules in the same way.
+#pragma once
+
+#include <cstdint>
+
+#include "SystemApi.h"
+
+// Whether an existing destination file is kept. Any other value always writes.
+enum OverwriteMode : int {
+    kOverwriteAlways = 0,          // no comparison; write
+    kOverwriteIfNewerTime = 1,     // keep when the file's last-write time >= the entry's
+    kOverwriteIfNewerVersion = 2,  // keep when the file's version >= the entry's
+    kOverwriteIfNewerVersionThenTime = 3,  // keep when version newer, or equal and time >= entry's
+};
+
+// An entry's attributes and times (Win32 attribute bits, FILETIMEs).
+struct EntryInfo {
+    uint32_t attributes;
+    FileTime creationTime;
+    FileTime lastAccessTime;
+    FileTime lastWriteTime;
+};
+
+// Handed to the failure callback when the destination cannot be created. The
+// record, the path and the data live only for the duration of the call.
+struct ExtractFailureInfo {
+    const char* path;       // full destination path
+    uint32_t error;         // last-error value of the failed create
+    const uint8_t* data;    // the entry's decoded bytes
+    uint32_t size;          // number of those bytes
+    FileTime creationTime;  // the entry's times and attributes
+    FileTime lastAccessTime;
+    FileTime lastWriteTime;
+    uint32_t attributes;
+};
+
+// Returns the result the extraction reports: non-zero accepts the failure,
+// 0 rejects it.
+using ExtractFailureCallback = int (*)(ExtractFailureInfo* info, void* callbackData);
+
+// 1 when name can stand as a file name inside a folder: not empty, not "." or
+// "..", and without '\\', '/' or ':'. Anything else could leave the folder.
+int IsBareFileName(const char* name);
+
+// Joins folder and fileName into path (kMaxPath bytes): the folder, then the
+// platform separator unless the folder already ends in one or in ':' (a bare
+// drive), then the name. 1 on success. 0 with last-error
+// ERROR_FILENAME_EXCED_RANGE (206) when the result does not fit; path is then
+// an empty string. Null folder counts as empty.
+int BuildDestinationPath(const char* folder, const char* fileName, char* path);
+
+// Writes the decoded bytes of one entry to destinationFolder + fileName:
+//  - fileName not a bare file name -> 0, ERROR_INVALID_NAME (123), nothing touched;
+//  - the path does not fit kMaxPath -> 0, 206;
+//  - an existing file is judged by overwriteMode (CompareTimes with the entry's
+//    last-write time, CompareVersion with data); kept -> 1 without writing;
+//  - otherwise the file is created (truncating), filled, given the entry's three
+//    times, closed, and given the entry's attributes -> 1;
+//  - a write that fails after the create (disk full, ...) removes the partial
+//    file -> 0 with the system's error;
+//  - a destination that cannot be created is compared with the entry by times
+//    (creation first, then last-write) and, only if those are equal, by
+//    version. Both equal -> 1 (the file in place is the entry). Otherwise the
+//    callback's result, or 0 without a callback, with the last-error value of
+//    the failed create.
+// size may be 0 (an empty file). Throws only std::bad_alloc.
+int WriteEntryFile(const char* destinationFolder, const char* fileName, const uint8_t* data, uint32_t size,
+                   const EntryInfo& info, int overwriteMode, ExtractFailureCallback callback, void* callbackData);
