@@ -1,0 +1,256 @@
+// The package interface: one package file held as an in-memory directory.
+#include "PackageHandle.h"
+
+#include <new>
+
+#include "EntryBuffer.h"
+#include "EntryBuilder.h"
+#include "LzwCodec.h"
+#include "MappedFile.h"
+#include "PackageDirectory.h"
+
+namespace {
+
+bool IsEmptyName(const char* text) { return !text || text[0] == '\0'; }
+
+int Fail(uint32_t code)
+{
+    SetLastErrorValue(code);
+    return 0;
+}
+
+EntryInfo InfoOf(const EntryBuffer& entry)
+{
+    EntryInfo info;
+    info.attributes = entry.GetAttributes();
+    info.creationTime = entry.GetCreationTime();
+    info.lastAccessTime = entry.GetLastAccessTime();
+    info.lastWriteTime = entry.GetLastWriteTime();
+    return info;
+}
+
+// A directory, or null when it cannot be allocated.
+std::unique_ptr<PackageDirectory> NewDirectory()
+{
+    try {
+        return std::unique_ptr<PackageDirectory>(new PackageDirectory);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+std::unique_ptr<EntryBuffer> NewEntryBuffer()
+{
+    return std::unique_ptr<EntryBuffer>(new (std::nothrow) EntryBuffer);
+}
+
+}  // namespace
+
+PackageHandle::PackageHandle() : directory(NewDirectory()) {}
+
+PackageHandle::~PackageHandle() = default;
+
+int PackageHandle::Open(const char* packagePath, int mode, ExtractFailureCallback callback, void* data,
+                        int32_t builderOption)
+{
+    SetLastErrorValue(kErrorSuccess);
+    if (mode < kCreateNew || mode > kOpenAlways || !packagePath)
+        return Fail(kErrorInvalidParameter);
+    if (!directory) {
+        directory = NewDirectory();
+        if (!directory)
+            return Fail(kErrorOutOfMemory);
+    }
+    path = packagePath;
+    switch (mode) {
+    case kCreateNew:
+        if (PathExists(packagePath))
+            return Fail(kErrorFileExists);
+        break;
+    case kCreateAlways:
+        break;
+    default: {
+        MappedFile file;
+        if (file.OpenFile(packagePath, 1, ::kOpenExisting, 0)) {
+            // An invalid image loads nothing and the package opens empty.
+            directory->LoadImage(file.GetData(), file.GetLength());
+        } else if (mode == kOpenExisting) {
+            return 0;
+        }
+        break;
+    }
+    }
+    failureCallback = callback;
+    callbackData = data;
+    option = builderOption;
+    return 1;
+}
+
+void PackageHandle::Close()
+{
+    directory.reset();
+    failureCallback = nullptr;
+    callbackData = nullptr;
+    path.Empty();
+}
+
+int PackageHandle::Save()
+{
+    if (!directory)
+        return Fail(kErrorNotReady);
+    return WriteContainerImage(*directory, path);
+}
+
+int PackageHandle::AddFile(const char* sourcePath, const char* group)
+{
+    if (IsEmptyName(group))
+        return Fail(kErrorInvalidParameter);
+    if (!directory)
+        return Fail(kErrorNotReady);
+    if (!sourcePath)
+        return Fail(kErrorInvalidParameter);
+    MappedFile source;
+    if (!source.OpenFile(sourcePath, 1, ::kOpenExisting, 0))
+        return 0;
+    std::unique_ptr<EntryBuffer> buffer = NewEntryBuffer();
+    if (!buffer)
+        return Fail(kErrorOutOfMemory);
+    if (!BuildEntry(source, sourcePath, *buffer, option))
+        return 0;
+    source.Close();
+    if (!directory->AddEntry(buffer.get(), group, FileNamePart(sourcePath), 1))
+        return 0;
+    buffer.release();
+    return 1;
+}
+
+int PackageHandle::AddBuffer(MappedFile& source, const char* name, const char* group, const EntryInfo& info,
+                             int compress)
+{
+    if (IsEmptyName(group) || source.IsClosed() || source.GetSize() == 0)
+        return Fail(kErrorInvalidParameter);
+    if (!directory)
+        return Fail(kErrorNotReady);
+    std::unique_ptr<EntryBuffer> buffer = NewEntryBuffer();
+    if (!buffer)
+        return Fail(kErrorOutOfMemory);
+    const char* entryName = name ? name : "";
+    if (!BuildEntry(source, entryName, *buffer, compress))
+        return 0;
+    buffer->SetAttributes(info.attributes);
+    buffer->SetTimes(info.creationTime, info.lastAccessTime, info.lastWriteTime);
+    if (!directory->AddEntry(buffer.get(), group, FileNamePart(entryName), 1))
+        return 0;
+    buffer.release();
+    return 1;
+}
+
+int PackageHandle::RemoveEntry(const char* name, const char* group)
+{
+    if (IsEmptyName(group))
+        return Fail(kErrorInvalidParameter);
+    if (!directory)
+        return Fail(kErrorNotReady);
+    if (!name)
+        return 0;
+    return directory->RemoveEntry(name, group);
+}
+
+int PackageHandle::ListGroups(CStringArray& names)
+{
+    if (!directory)
+        return Fail(kErrorNotReady);
+    directory->ListGroups(names);
+    return 1;
+}
+
+int PackageHandle::ListEntries(const char* group, CStringArray& names)
+{
+    if (!directory)
+        return Fail(kErrorNotReady);
+    directory->ListEntries(group ? group : "", names);
+    return 1;
+}
+
+int PackageHandle::CountEntries(const char* group)
+{
+    if (!IsEmptyName(group)) {
+        SetLastErrorValue(kErrorInvalidParameter);
+        return -1;
+    }
+    if (!directory)
+        return Fail(kErrorNotReady);
+    return directory->GetEntryCount(nullptr);
+}
+
+int PackageHandle::GetEntryInfo(const char* name, const char* group, EntryInfo* info, uint32_t* size)
+{
+    if (IsEmptyName(group))
+        return Fail(kErrorInvalidParameter);
+    if (!directory)
+        return Fail(kErrorNotReady);
+    const EntryBuffer* entry = name ? directory->FindEntry(name, group) : nullptr;
+    if (!entry)
+        return Fail(kErrorFileNotFound);
+    if (info)
+        *info = InfoOf(*entry);
+    if (size)
+        *size = entry->GetUncompressedSize();
+    return 1;
+}
+
+int PackageHandle::ReadEntry(const char* name, const char* group, MappedFile& block, uint32_t minimumCapacity,
+                             EntryInfo* info)
+{
+    if (IsEmptyName(group))
+        return Fail(kErrorInvalidParameter);
+    if (!directory)
+        return Fail(kErrorNotReady);
+    const EntryBuffer* entry = name ? directory->FindEntry(name, group) : nullptr;
+    if (!entry)
+        return Fail(kErrorFileNotFound);
+    uint32_t size = entry->GetUncompressedSize();
+    if (!block.CreateMemory(nullptr, size, minimumCapacity))
+        return 0;
+    if (info)
+        *info = InfoOf(*entry);
+    const uint8_t* stored = entry->GetStoredData();
+    uint32_t storedLength = entry->GetStoredLength();
+    if (entry->GetCompressedSize() != 0) {
+        uint32_t produced = 0;
+        int wellFormed = LzwDecodeBuffer(stored, storedLength, block.GetData(), size, &produced);
+        // A damaged stream must never pass for the file: a short or long
+        // result would be written to disk as a truncated or altered file.
+        if (!wellFormed || produced != size) {
+            block.Close();
+            return Fail(kErrorInvalidData);
+        }
+        block.Seek(static_cast<int32_t>(size), MappedFile::kBegin);
+    } else {
+        if (storedLength < size) {
+            block.Close();
+            return Fail(kErrorInvalidData);
+        }
+        block.Write(stored, size);
+    }
+    return 1;
+}
+
+int PackageHandle::ExtractEntry(const char* name, const char* group, const char* destinationFolder,
+                                const char* destinationName, int overwriteMode)
+{
+    if (IsEmptyName(group))
+        return Fail(kErrorInvalidParameter);
+    if (!directory)
+        return Fail(kErrorNotReady);
+    const EntryBuffer* entry = name ? directory->FindEntry(name, group) : nullptr;
+    if (!entry)
+        return Fail(kErrorFileNotFound);
+    // The entry is decoded before anything is decided about the destination.
+    MappedFile block;
+    if (!ReadEntry(name, group, block, 0, nullptr))
+        return 0;
+    EntryInfo info = InfoOf(*entry);
+    return WriteEntryFile(destinationFolder, destinationName ? destinationName : name, block.GetData(),
+                          entry->GetUncompressedSize(), info, overwriteMode, failureCallback, callbackData);
+}

@@ -1,0 +1,111 @@
+// The package unpacker: opens a package, unpacks its configuration, extracts by configuration key.
+#include "PackageUnpacker.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "FolderUtilities.h"
+#include "GuidText.h"
+
+namespace {
+
+const char kConfigGroup[] = "Config";
+const char kConfigName[] = "CONFIG.INI";
+const char kCommonGroup[] = "Commonfiles";
+
+// Index of the last '\\' in text, walking whole characters so that a trail
+// byte with that value is never taken for one; -1 when there is none.
+int LastBackslash(const char* text)
+{
+    int found = -1;
+    for (const char* p = text; *p; p = CharNextA(p)) {
+        if (*p == '\\')
+            found = static_cast<int>(p - text);
+    }
+    return found;
+}
+
+}  // namespace
+
+PackageUnpacker::PackageUnpacker() = default;
+
+PackageUnpacker::~PackageUnpacker() { Close(1); }
+
+int PackageUnpacker::Open(const char* path, int mode)
+{
+    if (mode < 1 || mode > 4)
+        return 0;
+    // A second Open must not leave the first unpack folder behind.
+    if (!unpackFolder.IsEmpty())
+        Close(1);
+    if (!package.Open(path, mode - 1, nullptr, nullptr, 0))
+        return 0;
+
+    char tempPath[MAX_PATH] = {};
+    GetTempFolder(tempPath);
+    if (tempPath[0] == '\0') {
+        // Without a temporary path the folder would land in the current folder.
+        LastErrorGuard keep;
+        package.Close();
+        return 0;
+    }
+    CString guid = MakeGuidText();
+    unpackFolder.Format("%s%s", tempPath, static_cast<const char*>(guid));
+    CreateFolderTree(unpackFolder);
+    configPath.Format("%s\\%s", static_cast<const char*>(unpackFolder), kConfigName);
+
+    if (!package.GetEntryInfo(kConfigName, kConfigGroup, nullptr, nullptr))
+        return 1;
+    package.ExtractEntry(kConfigName, kConfigGroup, unpackFolder, nullptr, kOverwriteAlways);
+    LoadReplaceNames();
+    LoadCommonFiles();
+    return 1;
+}
+
+int PackageUnpacker::ExtractCommonFile(const char* key, const char* destinationPath)
+{
+    // One byte beyond the 260-byte value buffer tells a value that would not
+    // have fitted from one that fills it exactly.
+    char value[MAX_PATH + 1] = {};
+    DWORD length = 0;
+    if (key && !configPath.IsEmpty())
+        length = GetPrivateProfileStringA(kCommonGroup, key, "", value, sizeof(value), configPath);
+    OutputDebugStringA("345634");
+    OutputDebugStringA(value);
+    OutputDebugStringA(key ? key : "");
+    OutputDebugStringA(configPath);
+    if (value[0] == '\0' || length >= MAX_PATH)
+        return 0;
+
+    if (!destinationPath || std::strlen(destinationPath) >= MAX_PATH)
+        return 0;
+    char destination[MAX_PATH] = {};
+    std::strcpy(destination, destinationPath);
+    OutputDebugStringA(destination);
+    int split = LastBackslash(destination);
+    if (split < 0)
+        return 0;
+    // The folder keeps its '\\': "C:\\setup.exe" must not become the
+    // drive-relative "C:setup.exe".
+    char folder[MAX_PATH] = {};
+    std::memcpy(folder, destination, static_cast<size_t>(split) + 1);
+    const char* fileName = destination + split + 1;
+    OutputDebugStringA(fileName);
+    return package.ExtractEntry(value, kCommonGroup, folder, fileName, kOverwriteAlways);
+}
+
+void PackageUnpacker::Close(int removeFiles)
+{
+    package.Close();
+    if (!removeFiles)
+        return;
+    if (!configPath.IsEmpty())
+        DeleteFileA(configPath);
+    if (!unpackFolder.IsEmpty())
+        DeleteTree(unpackFolder);
+    configPath.Empty();
+    unpackFolder.Empty();
+    replaceNames.RemoveAll();
+    commonFileLines.RemoveAll();
+}
