@@ -1,0 +1,67 @@
+// The launcher's application object: unpacks the package in its resources and runs the installer.
+#pragma once
+
+#include <windows.h>
+
+#include "CString.h"
+#include "CWinApp.h"
+
+// Exit status of a launch that failed before the installer ran (the Windows
+// Installer's "fatal error during installation"). When the installer ran, the
+// launcher exits with the installer's own exit code instead.
+constexpr int kLaunchFailedExitCode = 1603;
+
+// Smallest package resource the launcher accepts.
+constexpr DWORD kMinimumPackageSize = 1024;
+
+// The settings read from the work folder's Language.ini.
+struct LanguageSettings {
+    UINT useDefault = 1;
+    CString selectLanguage;
+};
+
+class LauncherApp : public CWinApp {
+public:
+    LauncherApp();
+    ~LauncherApp() override;
+
+    // The whole launch; always FALSE, so no message loop runs and the process
+    // ends with ExitInstance's result.
+    BOOL InitInstance() override;
+    // The installer's exit code when it ran, kLaunchFailedExitCode otherwise.
+    int ExitInstance() override;
+
+    // The temporary path ending in "\", or "" when it does not fit MAX_PATH.
+    CString GetTempFolder();
+    // As the free CreateFolderTree: 1 when the folder exists at the end.
+    int CreateFolderTree(CString path);
+    // The launcher's own folder without a trailing "\", or "" when its path
+    // cannot be read or does not fit MAX_PATH.
+    CString GetModuleFolder();
+
+    // OEMDATA/DEFAULT and OEMDATA/LANGUAGE_INI of the resource module: the
+    // bytes, or null when absent or empty; *size is written only on success.
+    const void* LoadPackageResource(DWORD* size);
+    const void* LoadLanguageResource(DWORD* size);
+
+    // The tail of commandLine from its first "/" (included), or "" when there is
+    // none or it is the first character.
+    static CString GetPassThroughArgs(const CString& commandLine);
+    // [LANGUAGE] UseDefault (default 1) and SelectLanguage (default "") of iniPath.
+    static LanguageSettings ReadLanguageSettings(const char* iniPath);
+    // "\"<exePath>\" <args>", followed by " /L<selectLanguage>" when useDefault is 0.
+    static CString BuildInstallerCommandLine(const CString& exePath, const CString& passThroughArgs,
+                                             const LanguageSettings& language);
+
+private:
+    const void* LoadOemResource(const char* name, DWORD* size);
+    // Writes size bytes to a new file at path (create or truncate), setting the
+    // progress bar to openedPosition once the file is open and to
+    // writtenPosition (unless negative) after the write. 0 after logging the failure.
+    int WriteWorkFile(const CString& path, const void* bytes, DWORD size, int openedPosition, int writtenPosition);
+    // Runs commandLine in workFolder and waits for it; 0 after logging when it
+    // cannot be started, 1 with exitCode set when it ran.
+    int RunInstaller(const CString& commandLine, const CString& workFolder);
+
+    int exitCode = kLaunchFailedExitCode;
+};

@@ -1,0 +1,4 @@
+// The launcher's one application object.
+#include "LauncherApp.h"
+
+LauncherApp theApp;

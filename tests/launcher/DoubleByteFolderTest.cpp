@@ -1,0 +1,95 @@
+// Folder utilities on names whose double-byte characters end in the byte 0x5C
+// (run under code page 936, where such trail bytes are common).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "FolderUtilities.h"
+#include "TestFiles.h"
+
+using launcher_test::Exists;
+using launcher_test::IsFolder;
+using launcher_test::ScratchFolder;
+using launcher_test::WriteBytes;
+
+namespace {
+
+// Two GBK characters whose trail byte is the backslash code.
+const std::string kTrailSlash = "\x81\x5C";
+const std::string kName = "\xD6\xD0" + kTrailSlash;  // "中" and a 0x5C-trail character
+
+std::string OnlyEntry(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    std::string names;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name != "." && name != "..")
+                names += names.empty() ? name : "|" + name;
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST(DoubleByteNames, RunsUnderCodePage936)
+{
+    ASSERT_EQ(936u, GetACP());
+    ASSERT_TRUE(IsDBCSLeadByte(0x81));
+}
+
+TEST(DoubleByteNames, CreateFolderTreeNeverSplitsACharacter)
+{
+    ScratchFolder folder("dbcs-create");
+    std::string deep = folder / kName + "\\" + kName;
+    EXPECT_EQ(1, CreateFolderTree(deep.c_str()));
+    EXPECT_TRUE(IsFolder(deep));
+    EXPECT_EQ(kName, OnlyEntry(folder.Path()));
+    EXPECT_EQ(kName, OnlyEntry(folder / kName));
+}
+
+TEST(DoubleByteNames, DeleteTreeFindsTheRealSeparator)
+{
+    ScratchFolder folder("dbcs-delete");
+    std::string root = folder / kName;
+    CreateFolderTree((root + "\\" + kName).c_str());
+    WriteBytes(root + "\\" + kName + "\\file" + kTrailSlash + ".txt", "x");
+    WriteBytes(root + "\\top.txt", "y");
+
+    EXPECT_EQ(1, DeleteTree((root + "\\" + kName + "\\*.*").c_str()));
+    EXPECT_TRUE(IsFolder(root + "\\" + kName));
+    EXPECT_EQ("", OnlyEntry(root + "\\" + kName));
+
+    EXPECT_EQ(1, DeleteTree(root.c_str()));
+    EXPECT_FALSE(Exists(root));
+    EXPECT_EQ("", OnlyEntry(folder.Path()));
+}
+
+TEST(DoubleByteNames, ModuleFolderCutsAtTheLastRealBackslash)
+{
+    char path[MAX_PATH];
+    strcpy(path, ("C:\\" + kName + "\\setup" + kTrailSlash + ".exe").c_str());
+    CutAtLastBackslash(path);
+    EXPECT_EQ("C:\\" + kName, std::string(path));
+
+    strcpy(path, ("C:\\dir\\" + kName).c_str());
+    CutAtLastBackslash(path);
+    EXPECT_STREQ("C:\\dir", path);
+}
+
+TEST(DoubleByteNames, TempFolderAddsTheBackslashAfterATrailByte)
+{
+    ScratchFolder folder("dbcs-temp");
+    std::string temp = folder / kName;
+    CreateFolderTree(temp.c_str());
+    SetEnvironmentVariableA("TMP", temp.c_str());
+    SetEnvironmentVariableA("TEMP", temp.c_str());
+    char buffer[MAX_PATH];
+    EXPECT_EQ(temp + "\\", std::string(GetTempFolder(buffer)));
+}

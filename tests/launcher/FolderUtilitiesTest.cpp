@@ -1,0 +1,282 @@
+// Temporary folder, folder creation and tree deletion on real files.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "FolderUtilities.h"
+#include "GuidText.h"
+#include "TestFiles.h"
+
+using launcher_test::Exists;
+using launcher_test::IsFolder;
+using launcher_test::ScratchFolder;
+using launcher_test::WriteBytes;
+
+namespace {
+
+// Sets TMP and TEMP for one test and restores them afterwards.
+class TempVariables {
+public:
+    explicit TempVariables(const std::string& value)
+    {
+        for (int i = 0; i < 2; ++i) {
+            char old[4096] = {};
+            had_[i] = GetEnvironmentVariableA(kNames[i], old, sizeof old) > 0;
+            saved_[i] = old;
+            SetEnvironmentVariableA(kNames[i], value.c_str());
+        }
+    }
+    ~TempVariables()
+    {
+        for (int i = 0; i < 2; ++i)
+            SetEnvironmentVariableA(kNames[i], had_[i] ? saved_[i].c_str() : nullptr);
+    }
+
+private:
+    static constexpr const char* kNames[2] = {"TMP", "TEMP"};
+    bool had_[2];
+    std::string saved_[2];
+};
+
+std::string WindowsFolder()
+{
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, sizeof windows);
+    return windows;
+}
+
+std::string TempFolder()
+{
+    char buffer[MAX_PATH];
+    char* result = GetTempFolder(buffer);
+    EXPECT_EQ(buffer, result);
+    return buffer;
+}
+
+// Creates a Unix symbolic link (the Wine side of a Windows link) from link to
+// target, both Windows paths on a drive Wine maps to Unix folders.
+bool MakeUnixLink(const std::string& target, const std::string& link)
+{
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+    if (!unixName)
+        return false;
+    auto toUnix = [&](const std::string& path) {
+        wchar_t wide[MAX_PATH] = {};
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+        char* name = unixName(wide);
+        std::string result = name ? name : "";
+        HeapFree(GetProcessHeap(), 0, name);
+        return result;
+    };
+    std::string command = "/bin/ln -s \"" + toUnix(target) + "\" \"" + toUnix(link) + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // A Unix child cannot be waited for from Wine: poll for the link.
+    for (int i = 0; i < 100 && !Exists(link); ++i)
+        Sleep(50);
+    return Exists(link);
+}
+
+HRESULT WINAPI FailingCreator(GUID*) { return E_FAIL; }
+
+}  // namespace
+
+TEST(TempFolder, EndsInExactlyOneBackslash)
+{
+    ScratchFolder folder("tempvar");
+    {
+        TempVariables temp(folder.Path());
+        EXPECT_EQ(folder.Path() + "\\", TempFolder());
+    }
+    {
+        TempVariables temp(folder.Path() + "\\");
+        EXPECT_EQ(folder.Path() + "\\", TempFolder());
+    }
+}
+
+TEST(TempFolder, WindowsFolderAsTempMeansItsTempSubfolder)
+{
+    std::string windows = WindowsFolder();
+    std::string otherCase = windows;
+    CharUpperBuffA(&otherCase[0], static_cast<DWORD>(otherCase.size()));
+    ASSERT_NE(windows, otherCase) << "the comparison must ignore letter case";
+    TempVariables temp(otherCase);
+    std::string result = TempFolder();
+    EXPECT_EQ(0, lstrcmpiA((windows + "\\Temp\\").c_str(), result.c_str())) << result;
+    EXPECT_EQ("Temp\\", result.substr(result.size() - 5));
+}
+
+TEST(TempFolder, PathThatDoesNotFitIsRefused)
+{
+    ScratchFolder folder("templong");
+    TempVariables temp(folder.Path() + "\\" + std::string(MAX_PATH, 'x'));
+    char buffer[MAX_PATH];
+    memset(buffer, '#', sizeof buffer);
+    EXPECT_STREQ("", GetTempFolder(buffer));
+}
+
+TEST(CreateFolderTree, ExistingFolderAndNestedParents)
+{
+    ScratchFolder folder("create");
+    EXPECT_EQ(1, CreateFolderTree(folder.Path().c_str()));
+    std::string deep = folder / "a\\b\\c";
+    EXPECT_EQ(1, CreateFolderTree(deep.c_str()));
+    EXPECT_TRUE(IsFolder(folder / "a"));
+    EXPECT_TRUE(IsFolder(folder / "a\\b"));
+    EXPECT_TRUE(IsFolder(deep));
+    // A trailing backslash does not count as the last separator.
+    EXPECT_EQ(1, CreateFolderTree((folder / "d\\e\\").c_str()));
+    EXPECT_TRUE(IsFolder(folder / "d\\e"));
+}
+
+TEST(CreateFolderTree, FailuresReportZero)
+{
+    ScratchFolder folder("create-fail");
+    // The only backslash is the first character: no parent to fall back on.
+    EXPECT_EQ(0, CreateFolderTree("\\bad|name"));
+    // A file where a parent folder should be.
+    WriteBytes(folder / "file", "x");
+    EXPECT_EQ(0, CreateFolderTree((folder / "file\\sub").c_str()));
+    // Too long for MAX_PATH: refused, nothing created on the way.
+    std::string longPath = folder / "p\\" + std::string(MAX_PATH, 'q');
+    EXPECT_EQ(0, CreateFolderTree(longPath.c_str()));
+    EXPECT_FALSE(Exists(folder / "p"));
+}
+
+TEST(DeleteTree, FolderPathRemovesTheWholeTree)
+{
+    ScratchFolder folder("delete");
+    std::string root = folder / "root";
+    CreateFolderTree((root + "\\x\\y").c_str());
+    WriteBytes(root + "\\top.txt", "1");
+    WriteBytes(root + "\\x\\mid.txt", "2");
+    WriteBytes(root + "\\x\\y\\deep.txt", "3");
+    EXPECT_EQ(1, DeleteTree(root.c_str()));
+    EXPECT_FALSE(Exists(root));
+    EXPECT_TRUE(IsFolder(folder.Path()));
+}
+
+TEST(DeleteTree, WildcardEmptiesButKeepsTheFolder)
+{
+    ScratchFolder folder("delete-wild");
+    CreateFolderTree((folder / "sub\\inner").c_str());
+    WriteBytes(folder / "a.txt", "a");
+    WriteBytes(folder / "sub\\inner\\b.txt", "b");
+    EXPECT_EQ(1, DeleteTree((folder.Path() + "\\*.*").c_str()));
+    EXPECT_TRUE(IsFolder(folder.Path()));
+    EXPECT_FALSE(Exists(folder / "a.txt"));
+    EXPECT_FALSE(Exists(folder / "sub"));
+}
+
+TEST(DeleteTree, NoMatchChangesNothing)
+{
+    ScratchFolder folder("delete-none");
+    WriteBytes(folder / "keep.txt", "k");
+    EXPECT_EQ(0, DeleteTree((folder / "missing").c_str()));
+    EXPECT_EQ(0, DeleteTree((folder / "*.none").c_str()));
+    EXPECT_TRUE(Exists(folder / "keep.txt"));
+}
+
+TEST(DeleteTree, ReadOnlyFileSurvivesWithItsFolders)
+{
+    ScratchFolder folder("delete-ro");
+    std::string root = folder / "root";
+    CreateFolderTree((root + "\\held\\deeper").c_str());
+    CreateFolderTree((root + "\\free").c_str());
+    std::string readOnly = root + "\\held\\deeper\\locked.txt";
+    WriteBytes(readOnly, "r");
+    WriteBytes(root + "\\free\\gone.txt", "g");
+    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(1, DeleteTree(root.c_str()));
+    EXPECT_TRUE(Exists(readOnly));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesA(readOnly.c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(IsFolder(root + "\\held\\deeper"));
+    EXPECT_FALSE(Exists(root + "\\free"));
+}
+
+TEST(DeleteTree, LinkIsNeverFollowed)
+{
+    ScratchFolder folder("delete-link");
+    std::string target = folder / "target";
+    CreateFolderTree((target + "\\inside").c_str());
+    WriteBytes(target + "\\precious.txt", "p");
+    std::string root = folder / "root";
+    CreateFolderTree(root.c_str());
+    WriteBytes(root + "\\plain.txt", "x");
+    std::string link = root + "\\link";
+    ASSERT_TRUE(MakeUnixLink(target, link));
+    ASSERT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+              GetFileAttributesA(link.c_str()) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+
+    // The link's target is never entered: its contents stay. (Windows then
+    // removes the link itself with RemoveDirectoryA; Wine 8 cannot remove a
+    // Unix folder link while its target holds files, so the link and root
+    // stay there and are not checked.)
+    EXPECT_EQ(1, DeleteTree(root.c_str()));
+    EXPECT_FALSE(Exists(root + "\\plain.txt"));
+    EXPECT_TRUE(Exists(target + "\\precious.txt"));
+    EXPECT_TRUE(IsFolder(target + "\\inside"));
+
+    // Named directly, the link is not entered either.
+    ASSERT_TRUE(MakeUnixLink(target, folder / "direct"));
+    EXPECT_EQ(1, DeleteTree((folder / "direct").c_str()));
+    EXPECT_TRUE(Exists(target + "\\precious.txt"));
+    EXPECT_TRUE(IsFolder(target + "\\inside"));
+}
+
+TEST(ModuleFolder, OwnExecutableFolderWithoutTrailingBackslash)
+{
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    char folder[MAX_PATH];
+    ASSERT_EQ(1, GetModuleFolderOf(nullptr, folder));
+    std::string expected(path, strrchr(path, '\\') - path);
+    EXPECT_EQ(expected, folder);
+}
+
+TEST(GuidText, BracedUpperCaseAndFallbackOnFailure)
+{
+    auto check = [](const CString& text) {
+        ASSERT_EQ(kGuidTextLength, text.GetLength());
+        EXPECT_EQ('{', text[0]);
+        EXPECT_EQ('}', text[37]);
+        for (int i = 1; i < 37; ++i) {
+            if (i == 9 || i == 14 || i == 19 || i == 24)
+                EXPECT_EQ('-', text[i]) << text.GetString();
+            else
+                EXPECT_TRUE(strchr("0123456789ABCDEF", text[i]) != nullptr) << text.GetString();
+        }
+    };
+    CString first = MakeGuidText();
+    check(first);
+    EXPECT_NE(first, MakeGuidText());
+
+    DWORD ticksBefore = GetTickCount();
+    GUID fallback = MakeFallbackGuid();
+    DWORD ticksAfter = GetTickCount();
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&fallback);
+    DWORD ticks = bytes[12] | bytes[13] << 8 | bytes[14] << 16 | static_cast<DWORD>(bytes[15]) << 24;
+    EXPECT_GE(ticks, ticksBefore);
+    EXPECT_LE(ticks, ticksAfter);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    DWORD high = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<DWORD>(bytes[7]) << 24;
+    EXPECT_EQ(now.dwHighDateTime, high);
+
+    CString failed = MakeGuidText(FailingCreator);
+    check(failed);
+    // Bytes 4-7 (the high time word) print as the second and third groups.
+    GetSystemTimeAsFileTime(&now);
+    char timeGroups[16];
+    snprintf(timeGroups, sizeof timeGroups, "%04lX-%04lX", now.dwHighDateTime & 0xFFFFul, now.dwHighDateTime >> 16);
+    EXPECT_EQ(CString(timeGroups), failed.Mid(10, 9)) << failed.GetString();
+}
