@@ -26,6 +26,7 @@ using LzwProgress = void (*)(uint32_t done, uint32_t total, void* context);
 constexpr uint32_t kLzwChunkSize = 1024;
 
 struct LzwTrieNode;
+struct LzwDecodeTable;
 
 class LzwEncoder {
 public:
@@ -67,7 +68,10 @@ private:
     uint32_t delivered_ = 0;
     // The trie node of the longest match so far, kept between Compress and Finish.
     LzwTrieNode* current_ = nullptr;
-    uint32_t inputLength_ = 0;
+    // The 256 single-byte nodes by value, for the restart after each data code.
+    LzwTrieNode* byteNodes_[256] = {};
+    // A Compress succeeded and its Finish is still due.
+    bool streamOpen_ = false;
 };
 
 class LzwDecoder {
@@ -94,10 +98,8 @@ public:
     // Bytes pushed by the last Decompress.
     uint32_t GetOutputLength() const { return output_; }
 
-    struct Table;
-
 private:
-    Table* table_;
+    LzwDecodeTable* table_;
     uint32_t output_ = 0;
 };
 

@@ -49,8 +49,7 @@ std::string SharedMemoryName(const char* name)
 int MappedFile::PlatformOpenFile(const char* path, bool readOnly, uint32_t creationDisposition, uint32_t extraSize)
 {
     int flags = DispositionFlags(creationDisposition);
-    // Truncation needs write access, as CreateFileA insists.
-    if (flags < 0 || (readOnly && (flags & O_TRUNC))) {
+    if (flags < 0) {
         SetLastErrorValue(kErrorInvalidParameter);
         return 0;
     }
@@ -103,6 +102,7 @@ int MappedFile::PlatformOpenFile(const char* path, bool readOnly, uint32_t creat
     mapping_ = 1;
     view_ = static_cast<uint8_t*>(view);
     length_ = capacity_ = size;
+    SetLastErrorValue(kErrorSuccess);
     return 1;
 }
 
@@ -117,6 +117,7 @@ int MappedFile::PlatformCreateMemory(const char* name, uint32_t capacity)
             return 0;
         }
         mapping_ = 1;
+        SetLastErrorValue(kErrorSuccess);
     } else {
         std::string shmName = SharedMemoryName(name);
         int existed = 0;

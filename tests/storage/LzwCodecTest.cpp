@@ -1,0 +1,594 @@
+// LZW codec: exact streams, code widths, resets, chunked delivery, round trips and malformed input.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "LzwCodec.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes FromText(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// --- Callback plumbing ------------------------------------------------------
+
+struct EncodeRun {
+    const Bytes* input = nullptr;
+    size_t position = 0;
+    size_t failAt = SIZE_MAX;  // read-byte fails when asked for this index
+    Bytes output;
+    std::vector<uint32_t> blocks;
+    std::vector<std::pair<uint32_t, uint32_t>> progress;
+};
+
+int ReadByteCb(uint8_t* byte, void* ctx)
+{
+    auto* run = static_cast<EncodeRun*>(ctx);
+    if (run->position == run->failAt || run->position >= run->input->size())
+        return 0;
+    *byte = (*run->input)[run->position++];
+    return 1;
+}
+
+int WriteBlockCb(const uint8_t* data, uint32_t length, void* ctx)
+{
+    auto* run = static_cast<EncodeRun*>(ctx);
+    run->output.insert(run->output.end(), data, data + length);
+    run->blocks.push_back(length);
+    return 1;
+}
+
+void EncodeProgressCb(uint32_t done, uint32_t total, void* ctx)
+{
+    static_cast<EncodeRun*>(ctx)->progress.emplace_back(done, total);
+}
+
+Bytes Encode(const Bytes& input, uint32_t chunk = kLzwChunkSize, EncodeRun* details = nullptr)
+{
+    EncodeRun local;
+    EncodeRun& run = details ? *details : local;
+    run.input = &input;
+    LzwEncoder encoder;
+    EXPECT_EQ(1, encoder.Compress(static_cast<uint32_t>(input.size()), ReadByteCb, WriteBlockCb, &run, chunk,
+                                  EncodeProgressCb, &run));
+    encoder.Finish(WriteBlockCb, &run);
+    EXPECT_EQ(run.output.size(), encoder.GetCompressedSize());
+    return run.output;
+}
+
+struct DecodeRun {
+    const Bytes* input = nullptr;
+    size_t position = 0;
+    uint64_t requested = 0;
+    std::vector<uint32_t> requests;
+    Bytes output;
+    std::vector<std::pair<uint32_t, uint32_t>> progress;
+};
+
+int ReadBlockCb(uint8_t* buffer, uint32_t count, void* ctx)
+{
+    auto* run = static_cast<DecodeRun*>(ctx);
+    run->requested += count;
+    run->requests.push_back(count);
+    // Past the end of the stream the callback delivers zeros, like an unused memory block.
+    for (uint32_t i = 0; i < count; ++i, ++run->position)
+        buffer[i] = run->position < run->input->size() ? (*run->input)[run->position] : 0;
+    return 1;
+}
+
+int WriteByteCb(uint8_t value, void* ctx)
+{
+    static_cast<DecodeRun*>(ctx)->output.push_back(value);
+    return 1;
+}
+
+void DecodeProgressCb(uint32_t done, uint32_t total, void* ctx)
+{
+    static_cast<DecodeRun*>(ctx)->progress.emplace_back(done, total);
+}
+
+int Decode(const Bytes& stream, Bytes* output, uint32_t chunk = kLzwChunkSize, DecodeRun* details = nullptr,
+           uint32_t compressedLength = UINT32_MAX)
+{
+    DecodeRun local;
+    DecodeRun& run = details ? *details : local;
+    run.input = &stream;
+    if (compressedLength == UINT32_MAX)
+        compressedLength = static_cast<uint32_t>(stream.size());
+    LzwDecoder decoder;
+    int result = decoder.Decompress(compressedLength, ReadBlockCb, WriteByteCb, &run, chunk, 1234, DecodeProgressCb,
+                                    &run);
+    EXPECT_EQ(run.output.size(), decoder.GetOutputLength());
+    *output = run.output;
+    return result;
+}
+
+// --- An independent bit packer/unpacker for building and checking streams ---
+
+struct Code {
+    uint32_t value;
+    uint32_t width;
+};
+
+Bytes Pack(const std::vector<Code>& codes)
+{
+    Bytes out;
+    uint64_t bits = 0;
+    for (const Code& c : codes) {
+        for (int b = static_cast<int>(c.width) - 1; b >= 0; --b, ++bits) {
+            if (bits % 8 == 0)
+                out.push_back(0);
+            if ((c.value >> b) & 1)
+                out.back() |= static_cast<uint8_t>(0x80 >> (bits % 8));
+        }
+    }
+    return out;
+}
+
+uint32_t Unpack(const Bytes& stream, uint64_t* bitPos, uint32_t width)
+{
+    uint32_t value = 0;
+    for (uint32_t i = 0; i < width; ++i, ++*bitPos) {
+        uint8_t byte = stream.at(static_cast<size_t>(*bitPos / 8));
+        value = (value << 1) | ((byte >> (7 - *bitPos % 8)) & 1);
+    }
+    return value;
+}
+
+uint32_t Width(uint32_t n) { return n < 512 ? 9 : n < 1024 ? 10 : n < 2048 ? 11 : 12; }
+
+// Bytes whose adjacent pairs are all different: 0, d, 2d, ... for odd steps d.
+// No pair ever repeats, so every code the encoder writes is a single byte.
+Bytes DistinctPairs(size_t length)
+{
+    Bytes out;
+    for (uint32_t d = 1; out.size() < length; d += 2)
+        for (uint32_t k = 0; k < 256 && out.size() < length; ++k)
+            out.push_back(static_cast<uint8_t>(k * d));
+    return out;
+}
+
+// The stream the encoder must give for input made only of single-byte codes:
+// 256 in 9 bits, each byte in w(N), a 12-bit clear whenever N reaches 4093, the
+// end code in w(N + 1).
+std::vector<Code> SingleByteSchedule(const Bytes& input)
+{
+    std::vector<Code> codes{{256, 9}};
+    uint32_t n = 258;
+    for (size_t i = 0; i < input.size(); ++i) {
+        codes.push_back({input[i], Width(n)});
+        if (i + 1 == input.size())
+            break;
+        ++n;
+        if (n >= 4093) {
+            codes.push_back({256, 12});
+            n = 258;
+        }
+    }
+    codes.push_back({257, Width(n + 1)});
+    return codes;
+}
+
+Bytes RandomBytes(size_t length, uint32_t seed)
+{
+    std::mt19937 gen(seed);
+    Bytes out(length);
+    for (auto& b : out)
+        b = static_cast<uint8_t>(gen());
+    return out;
+}
+
+Bytes Text(size_t length)
+{
+    static const char* words[] = {"setup ", "package ", "the ", "container ", "entry ", "group ", "\r\n",
+                                  "Commonfiles", "=", "ORG.SETUP.EXE ", "language ", "0x1F "};
+    std::mt19937 gen(7);
+    std::string s;
+    while (s.size() < length)
+        s += words[gen() % (sizeof(words) / sizeof(words[0]))];
+    s.resize(length);
+    return FromText(s);
+}
+
+void ExpectRoundTrip(const Bytes& input, const char* what)
+{
+    SCOPED_TRACE(std::string(what) + " length " + std::to_string(input.size()));
+    Bytes stream = Encode(input);
+    Bytes viaCallbacks;
+    EXPECT_EQ(1, Decode(stream, &viaCallbacks));
+    EXPECT_TRUE(viaCallbacks == input);
+
+    Bytes viaBuffer(input.size() + 1, 0xEE);
+    uint32_t produced = 0;
+    EXPECT_EQ(1, LzwDecodeBuffer(stream.data(), static_cast<uint32_t>(stream.size()), viaBuffer.data(),
+                                 static_cast<uint32_t>(input.size()), &produced));
+    EXPECT_EQ(input.size(), produced);
+    EXPECT_EQ(0xEE, viaBuffer.back()) << "wrote past the capacity";
+    viaBuffer.pop_back();
+    EXPECT_TRUE(viaBuffer == input);
+
+    Bytes viaEncodeBuffer;
+    EXPECT_EQ(1, LzwEncodeBuffer(input.data(), static_cast<uint32_t>(input.size()), &viaEncodeBuffer));
+    EXPECT_TRUE(viaEncodeBuffer == stream);
+}
+
+}  // namespace
+
+// --- Exact streams --------------------------------------------------------------
+
+TEST(LzwExactStreams, KnownInputsGiveKnownBytes)
+{
+    struct Case {
+        const char* input;
+        Bytes stream;
+    } cases[] = {
+        {"", {0x80, 0x40, 0x40}},
+        {"abc", {0x80, 0x18, 0x4C, 0x46, 0x38, 0x08}},
+        {"ABABABA", {0x80, 0x10, 0x48, 0x50, 0x28, 0x24, 0x04}},
+        {"A", {0x80, 0x10, 0x60, 0x20}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        Bytes input = FromText(c.input);
+        EXPECT_EQ(c.stream, Encode(input));
+        Bytes decoded;
+        EXPECT_EQ(1, Decode(c.stream, &decoded));
+        EXPECT_EQ(input, decoded);
+    }
+}
+
+TEST(LzwExactStreams, CodeNamingItsOwnDefinitionDecodes)
+{
+    // 256, 65, 66, 258, 260, 257: 260 arrives before it is defined and means AB + A.
+    Bytes stream = Pack({{256, 9}, {65, 9}, {66, 9}, {258, 9}, {260, 9}, {257, 9}});
+    EXPECT_EQ((Bytes{0x80, 0x10, 0x48, 0x50, 0x28, 0x24, 0x04}), stream);
+    Bytes decoded;
+    EXPECT_EQ(1, Decode(stream, &decoded));
+    EXPECT_EQ(FromText("ABABABA"), decoded);
+}
+
+TEST(LzwExactStreams, PaddingBitsOfAnyValueDecodeTheSame)
+{
+    // "abc" uses 45 bits: the low 3 bits of the last byte are padding.
+    for (uint8_t padding = 0; padding < 8; ++padding) {
+        Bytes stream{0x80, 0x18, 0x4C, 0x46, 0x38, static_cast<uint8_t>(0x08 | padding)};
+        Bytes decoded;
+        EXPECT_EQ(1, Decode(stream, &decoded));
+        EXPECT_EQ(FromText("abc"), decoded);
+    }
+}
+
+TEST(LzwExactStreams, DoubleClearOutputsNothingAndNextCodeDefinesNothing)
+{
+    // After the second clear, 'x' defines nothing, so 258 is still free for 'x''y'.
+    Bytes stream = Pack({{256, 9}, {256, 9}, {'x', 9}, {'y', 9}, {258, 9}, {257, 9}});
+    Bytes decoded;
+    EXPECT_EQ(1, Decode(stream, &decoded));
+    EXPECT_EQ(FromText("xyxy"), decoded);
+}
+
+// --- Code widths and dictionary resets ---------------------------------------------
+
+TEST(LzwWidths, EndCodeWidensWhenFinalCodeIsWrittenAtWidthBoundary)
+{
+    // n distinct-pair bytes: the final data code is written with N = 257 + n.
+    struct Case {
+        size_t length;
+        uint32_t endWidth;
+    } cases[] = {{253, 9}, {254, 10}, {766, 11}, {1790, 12}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        Bytes input = DistinctPairs(c.length);
+        std::vector<Code> expected = SingleByteSchedule(input);
+        ASSERT_EQ(c.endWidth, expected.back().width);
+        Bytes stream = Encode(input);
+        EXPECT_EQ(Pack(expected), stream);
+        // Read back independently: the end code sits at the expected width.
+        uint64_t bits = 0;
+        for (size_t i = 0; i + 1 < expected.size(); ++i)
+            bits += expected[i].width;
+        EXPECT_EQ(257u, Unpack(stream, &bits, c.endWidth));
+        EXPECT_EQ((bits + 7) / 8, stream.size());
+        Bytes decoded;
+        EXPECT_EQ(1, Decode(stream, &decoded));
+        EXPECT_EQ(input, decoded);
+    }
+}
+
+TEST(LzwWidths, ResetWritesTwelveBitClearThenNineBitCodes)
+{
+    // 3836 single-byte codes: the 3835th definition makes N = 4093 and forces a
+    // reset; the code after it is 9 bits wide again.
+    Bytes input = DistinctPairs(3840);
+    Bytes stream = Encode(input);
+    EXPECT_EQ(Pack(SingleByteSchedule(input)), stream);
+
+    uint64_t bits = 0;
+    EXPECT_EQ(256u, Unpack(stream, &bits, 9));
+    uint32_t n = 258;
+    for (size_t i = 0; i < 3835; ++i, ++n)
+        ASSERT_EQ(input[i], Unpack(stream, &bits, Width(n))) << i;
+    ASSERT_EQ(4093u, n);
+    EXPECT_EQ(256u, Unpack(stream, &bits, 12));
+    EXPECT_EQ(input[3835], Unpack(stream, &bits, 9));
+}
+
+TEST(LzwWidths, ManyResetsRoundTrip)
+{
+    // Random bytes reset the dictionary about every 4 KB; a long run makes the
+    // longest strings (3835 bytes) and the deepest trie chain.
+    ExpectRoundTrip(RandomBytes(200000, 1), "random, ~50 resets");
+    ExpectRoundTrip(DistinctPairs(32768), "single-byte codes, 8 resets");
+    ExpectRoundTrip(Bytes(7400000, 0), "one long run");
+}
+
+// --- Round trips ------------------------------------------------------------------
+
+TEST(LzwRoundTrip, EveryLengthClassAndDataKind)
+{
+    const size_t lengths[] = {0, 1, 2, 3, 4, 5, 99, 100, 101, 511, 1023, 1024, 1025, 2049, 4093, 65537};
+    for (size_t length : lengths) {
+        ExpectRoundTrip(RandomBytes(length, static_cast<uint32_t>(length)), "random");
+        ExpectRoundTrip(Text(length), "text");
+        ExpectRoundTrip(Bytes(length, 0xFF), "constant");
+        Bytes pattern(length);
+        for (size_t i = 0; i < length; ++i)
+            pattern[i] = static_cast<uint8_t>("ABAB\x80\xFF"[i % 6]);
+        ExpectRoundTrip(pattern, "pattern");
+    }
+}
+
+TEST(LzwRoundTrip, CompressedSizeIsBitsWrittenRoundedUp)
+{
+    for (size_t length : {1u, 10u, 300u, 5000u}) {
+        Bytes input = DistinctPairs(length);
+        std::vector<Code> schedule = SingleByteSchedule(input);
+        uint64_t bits = 0;
+        for (const Code& c : schedule)
+            bits += c.width;
+        EXPECT_EQ((bits + 7) / 8, Encode(input).size()) << length;
+    }
+}
+
+// --- Chunked delivery and callbacks -----------------------------------------------
+
+TEST(LzwChunks, EncoderDeliversWholeChunksThenOneFinalBlock)
+{
+    Bytes input = RandomBytes(20000, 3);
+    Bytes reference = Encode(input);
+    for (uint32_t chunk : {1u, 2u, 3u, 7u, 1024u, 65535u, 0x10000u + 100u}) {
+        SCOPED_TRACE(chunk);
+        EncodeRun run;
+        Bytes stream = Encode(input, chunk, &run);
+        EXPECT_EQ(reference, stream);
+        uint32_t effective = chunk & 0xFFFF;
+        ASSERT_FALSE(run.blocks.empty());
+        for (size_t i = 0; i + 1 < run.blocks.size(); ++i)
+            ASSERT_EQ(effective, run.blocks[i]) << "block " << i;
+        EXPECT_LE(run.blocks.back(), effective + 5);
+    }
+}
+
+TEST(LzwChunks, DecoderRequestsChunksAndAgreesForAnyChunkSize)
+{
+    Bytes input = Text(30000);
+    Bytes stream = Encode(input);
+    for (uint32_t chunk : {1u, 5u, 100u, 1024u, 65535u, 0x10000u + 512u}) {
+        SCOPED_TRACE(chunk);
+        DecodeRun run;
+        Bytes decoded;
+        EXPECT_EQ(1, Decode(stream, &decoded, chunk, &run));
+        EXPECT_EQ(input, decoded);
+        EXPECT_EQ(stream.size(), run.requested);
+        uint32_t effective = chunk & 0xFFFF;
+        for (size_t i = 0; i + 1 < run.requests.size(); ++i)
+            ASSERT_EQ(effective, run.requests[i]);
+    }
+}
+
+TEST(LzwChunks, ChunkSizeZeroIsRefused)
+{
+    Bytes stream = Encode(FromText("abc"));
+    DecodeRun run;
+    Bytes decoded;
+    EXPECT_EQ(0, Decode(stream, &decoded, 0, &run));
+    EXPECT_TRUE(run.requests.empty());
+    EXPECT_TRUE(run.progress.empty());
+
+    Bytes input = FromText("abc");
+    EncodeRun encodeRun;
+    encodeRun.input = &input;
+    LzwEncoder encoder;
+    EXPECT_EQ(0, encoder.Compress(3, ReadByteCb, WriteBlockCb, &encodeRun, 0x10000));
+    encoder.Finish(WriteBlockCb, &encodeRun);
+    EXPECT_TRUE(encodeRun.output.empty());
+}
+
+TEST(LzwCallbacks, ProgressReportsStartEveryHundredAndEnd)
+{
+    Bytes input = Text(350);
+    EncodeRun run;
+    Encode(input, kLzwChunkSize, &run);
+    std::vector<std::pair<uint32_t, uint32_t>> expected{{0, 350}, {100, 350}, {200, 350}, {300, 350}, {350, 350}};
+    EXPECT_EQ(expected, run.progress);
+
+    DecodeRun decodeRun;
+    Bytes decoded;
+    Decode(Encode(input), &decoded, kLzwChunkSize, &decodeRun);
+    std::vector<std::pair<uint32_t, uint32_t>> decodeExpected{{0, 1234}, {1234, 1234}};
+    EXPECT_EQ(decodeExpected, decodeRun.progress);
+}
+
+TEST(LzwCallbacks, ReadFailureStopsCompressAndFinishAddsNothing)
+{
+    Bytes input = RandomBytes(5000, 9);
+    EncodeRun run;
+    run.input = &input;
+    run.failAt = 3000;
+    LzwEncoder encoder;
+    EXPECT_EQ(0, encoder.Compress(5000, ReadByteCb, WriteBlockCb, &run, 1024, EncodeProgressCb, &run));
+    // Whole chunks delivered before the failure stay delivered; no final progress call.
+    EXPECT_EQ(run.blocks.size() * 1024, run.output.size());
+    EXPECT_FALSE(run.blocks.empty());
+    EXPECT_EQ(run.output.size(), encoder.GetCompressedSize());
+    ASSERT_FALSE(run.progress.empty());
+    EXPECT_NE(5000u, run.progress.back().first);
+    size_t before = run.output.size();
+    encoder.Finish(WriteBlockCb, &run);
+    EXPECT_EQ(before, run.output.size());
+
+    // The same encoder then makes a complete fresh stream.
+    EncodeRun again;
+    again.input = &input;
+    EXPECT_EQ(1, encoder.Compress(5000, ReadByteCb, WriteBlockCb, &again, 1024));
+    encoder.Finish(WriteBlockCb, &again);
+    EXPECT_EQ(Encode(input), again.output);
+}
+
+TEST(LzwCallbacks, DecoderObjectServesSeveralStreams)
+{
+    // The second stream must not see the first one's dictionary or buffered bits.
+    Bytes first = RandomBytes(9000, 4), second = Text(9000);
+    Bytes streams[2] = {Encode(first), Encode(second)};
+    const Bytes* inputs[2] = {&first, &second};
+    LzwDecoder decoder;
+    for (int i = 0; i < 2; ++i) {
+        DecodeRun run;
+        run.input = &streams[i];
+        EXPECT_EQ(1, decoder.Decompress(static_cast<uint32_t>(streams[i].size()), ReadBlockCb, WriteByteCb, &run,
+                                        kLzwChunkSize, 0));
+        EXPECT_TRUE(run.output == *inputs[i]) << i;
+    }
+}
+
+// --- Malformed streams ---------------------------------------------------------------
+
+TEST(LzwMalformed, UndefinedCodesStopDecoding)
+{
+    struct Case {
+        const char* what;
+        std::vector<Code> codes;
+        int result;
+        const char* output;
+    } cases[] = {
+        {"code beyond the next free code", {{256, 9}, {'A', 9}, {300, 9}, {257, 9}}, 0, "A"},
+        {"self-reference without a previous string", {{256, 9}, {258, 9}, {257, 9}}, 0, ""},
+        {"string code right after a clear", {{256, 9}, {'A', 9}, {'B', 9}, {256, 9}, {258, 9}, {257, 9}}, 0, "AB"},
+        {"end code missing", {{256, 9}, {'A', 9}, {'B', 9}}, 0, "AB"},
+        {"end code without a clear code first", {{257, 9}}, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes stream = Pack(c.codes);
+        Bytes decoded;
+        EXPECT_EQ(c.result, Decode(stream, &decoded));
+        EXPECT_EQ(FromText(c.output), decoded);
+        uint32_t produced = 99;
+        Bytes out(16, 0);
+        EXPECT_EQ(c.result,
+                  LzwDecodeBuffer(stream.data(), static_cast<uint32_t>(stream.size()), out.data(), 16, &produced));
+        EXPECT_EQ(std::strlen(c.output), produced);
+    }
+}
+
+TEST(LzwMalformed, StreamThatNeverResetsStopsAtTheTableEnd)
+{
+    // Single-byte codes without the reset: definitions reach slot 4095, and the
+    // code that would define 4096 is refused before it is output.
+    Bytes input = DistinctPairs(3900);
+    std::vector<Code> codes{{256, 9}};
+    uint32_t n = 258;  // the decoder's next free code
+    for (size_t i = 0; i < input.size(); ++i) {
+        codes.push_back({input[i], Width(n + 1)});
+        if (i > 0)
+            ++n;
+    }
+    codes.push_back({257, 12});
+    Bytes stream = Pack(codes);
+    Bytes decoded;
+    EXPECT_EQ(0, Decode(stream, &decoded));
+    ASSERT_EQ(4095u - 258u + 2u, decoded.size());
+    EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), input.begin()));
+}
+
+TEST(LzwMalformed, TruncatedOrOverlongInputIsReported)
+{
+    Bytes input = Text(5000);
+    Bytes stream = Encode(input);
+    Bytes decoded;
+
+    // Cut short: the end code is never met.
+    Bytes cut(stream.begin(), stream.end() - 2);
+    EXPECT_EQ(0, Decode(cut, &decoded));
+    EXPECT_LT(decoded.size(), input.size());
+
+    // A shorter compressed length than the stream: never asks for more than that.
+    DecodeRun run;
+    EXPECT_EQ(0, Decode(stream, &decoded, 1024, &run, 100));
+    EXPECT_EQ(100u, run.requested);
+
+    // A length more than a chunk beyond the end code: the end is met early.
+    DecodeRun longRun;
+    EXPECT_EQ(0, Decode(stream, &decoded, 1024, &longRun, static_cast<uint32_t>(stream.size()) + 2000));
+    EXPECT_EQ(input, decoded);
+
+    uint32_t produced = 0;
+    Bytes out(input.size());
+    EXPECT_EQ(0, LzwDecodeBuffer(cut.data(), static_cast<uint32_t>(cut.size()), out.data(),
+                                 static_cast<uint32_t>(out.size()), &produced));
+}
+
+TEST(LzwMalformed, RandomAndMutatedStreamsAgreeBetweenBothDecoders)
+{
+    std::mt19937 gen(11);
+    Bytes base = Encode(Text(3000));
+    for (int round = 0; round < 400; ++round) {
+        Bytes stream;
+        if (round % 2) {
+            stream = RandomBytes(gen() % 600, static_cast<uint32_t>(round));
+            if (!stream.empty())
+                stream[0] = 0x80;  // a clear code first gets the decoder going
+        } else {
+            stream = base;
+            for (int flips = 0; flips < 3; ++flips)
+                stream[gen() % stream.size()] ^= static_cast<uint8_t>(1u << (gen() % 8));
+        }
+        SCOPED_TRACE(round);
+        Bytes viaCallbacks;
+        int callbackResult = Decode(stream, &viaCallbacks);
+        // A small capacity clips the output but not the count.
+        Bytes out(64 + 8, 0xA5);
+        uint32_t produced = 0;
+        int bufferResult = LzwDecodeBuffer(stream.data(), static_cast<uint32_t>(stream.size()), out.data(), 64,
+                                           &produced);
+        EXPECT_EQ(callbackResult, bufferResult);
+        ASSERT_EQ(viaCallbacks.size(), produced);
+        size_t stored = std::min<size_t>(64, produced);
+        EXPECT_TRUE(std::equal(out.begin(), out.begin() + static_cast<long>(stored), viaCallbacks.begin()));
+        for (size_t i = 64; i < out.size(); ++i)
+            ASSERT_EQ(0xA5, out[i]) << "wrote past the capacity";
+    }
+}
+
+TEST(LzwBuffer, OutputClipsAtCapacityButCountsEverything)
+{
+    Bytes input = Text(10000);
+    Bytes stream = Encode(input);
+    for (uint32_t capacity : {0u, 1u, 4999u, 9999u}) {
+        SCOPED_TRACE(capacity);
+        Bytes out(capacity + 4, 0x5A);
+        uint32_t produced = 0;
+        EXPECT_EQ(1, LzwDecodeBuffer(stream.data(), static_cast<uint32_t>(stream.size()), out.data(), capacity,
+                                     &produced));
+        EXPECT_EQ(input.size(), produced);
+        EXPECT_TRUE(std::equal(out.begin(), out.begin() + capacity, input.begin()));
+        for (uint32_t i = capacity; i < out.size(); ++i)
+            ASSERT_EQ(0x5A, out[i]);
+    }
+}
