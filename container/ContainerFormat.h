@@ -1,0 +1,166 @@
+// The package container format: record layouts, size rules, parsing and validation.
+//
+// A container is a header with a group offset table, group records with entry
+// offset tables, and entry records each followed by the entry's stored data.
+// All integers are little-endian; records are packed and may start anywhere.
+// A count-prefixed table occupies max(count, 1) slots and a counted string
+// max(length, 1) bytes. Every access goes through ByteView, so no offset,
+// count or length read from the bytes can reach outside the image.
+#pragma once
+
+#include <cstdint>
+
+#include "ByteView.h"
+#include "SystemApi.h"
+
+constexpr uint32_t kContainerMagic = 0x4D454F42;  // "BOEM"
+constexpr uint16_t kContainerVersion = 0x0200;
+constexpr uint16_t kGroupSignature = 0xFCEC;
+constexpr uint16_t kFileEntryKind = 0xFFFF;
+// Consumers copy names into 260-byte buffers with a terminating zero.
+constexpr uint32_t kMaxNameLength = kMaxPath - 1;
+// Field widths: groups, entries of a group and entries in all are u16 counts.
+constexpr uint32_t kMaxCount = 0xFFFF;
+
+// Header.
+constexpr uint32_t kHeaderMagicOffset = 0;
+constexpr uint32_t kHeaderVersionOffset = 4;
+constexpr uint32_t kHeaderEntryTotalOffset = 6;
+constexpr uint32_t kHeaderReservedOffset = 8;
+constexpr uint32_t kHeaderGroupCountOffset = 12;
+constexpr uint32_t kHeaderGroupTableOffset = 14;
+static_assert(kHeaderVersionOffset == kHeaderMagicOffset + 4, "magic is a u32");
+static_assert(kHeaderEntryTotalOffset == kHeaderVersionOffset + 2, "version is a u16");
+static_assert(kHeaderReservedOffset == kHeaderEntryTotalOffset + 2, "entry total is a u16");
+static_assert(kHeaderGroupCountOffset == kHeaderReservedOffset + 4, "reserved is a u32");
+static_assert(kHeaderGroupTableOffset == kHeaderGroupCountOffset + 2, "group count is a u16");
+
+// Group record; the entry count follows the name, the entry offset table the count.
+constexpr uint32_t kGroupSignatureOffset = 0;
+constexpr uint32_t kGroupNameLengthOffset = 2;
+constexpr uint32_t kGroupNameOffset = 4;
+static_assert(kGroupNameLengthOffset == kGroupSignatureOffset + 2, "signature is a u16");
+static_assert(kGroupNameOffset == kGroupNameLengthOffset + 2, "name length is a u16");
+
+// Entry record; the stored data follows the name.
+constexpr uint32_t kEntryKindOffset = 0;
+constexpr uint32_t kEntryAttributesOffset = 2;
+constexpr uint32_t kEntryUncompressedSizeOffset = 6;
+constexpr uint32_t kEntryCompressedSizeOffset = 10;
+constexpr uint32_t kEntryCreationTimeOffset = 14;
+constexpr uint32_t kEntryLastAccessTimeOffset = 22;
+constexpr uint32_t kEntryLastWriteTimeOffset = 30;
+constexpr uint32_t kEntryNameLengthOffset = 38;
+constexpr uint32_t kEntryNameOffset = 40;
+static_assert(kEntryAttributesOffset == kEntryKindOffset + 2, "kind is a u16");
+static_assert(kEntryUncompressedSizeOffset == kEntryAttributesOffset + 4, "attributes are a u32");
+static_assert(kEntryCompressedSizeOffset == kEntryUncompressedSizeOffset + 4, "sizes are u32");
+static_assert(kEntryCreationTimeOffset == kEntryCompressedSizeOffset + 4, "sizes are u32");
+static_assert(kEntryLastAccessTimeOffset == kEntryCreationTimeOffset + sizeof(FileTime), "FILETIME");
+static_assert(kEntryLastWriteTimeOffset == kEntryLastAccessTimeOffset + sizeof(FileTime), "FILETIME");
+static_assert(kEntryNameLengthOffset == kEntryLastWriteTimeOffset + sizeof(FileTime), "FILETIME");
+static_assert(kEntryNameOffset == kEntryNameLengthOffset + 2, "name length is a u16");
+
+// Bytes a counted string of the given length occupies.
+constexpr uint32_t StoredNameSize(uint32_t length) { return length ? length : 1; }
+// 14 + 4 * max(G, 1); G is at most 65535.
+constexpr uint32_t HeaderSize(uint32_t groupCount)
+{
+    return kHeaderGroupTableOffset + 4 * (groupCount ? groupCount : 1);
+}
+// 6 + max(N, 1) + 4 * max(C, 1); N and C are at most 65535.
+constexpr uint32_t GroupRecordSize(uint32_t nameLength, uint32_t entryCount)
+{
+    return kGroupNameOffset + StoredNameSize(nameLength) + 2 + 4 * (entryCount ? entryCount : 1);
+}
+// Stored data length: the compressed size when not 0, else the uncompressed size.
+constexpr uint32_t StoredDataLength(uint32_t uncompressedSize, uint32_t compressedSize)
+{
+    return compressedSize ? compressedSize : uncompressedSize;
+}
+// 40 + max(M, 1) + S, computed in 64 bits so that no field value can wrap it.
+constexpr uint64_t EntrySize(uint32_t nameLength, uint32_t storedLength)
+{
+    return uint64_t{kEntryNameOffset} + StoredNameSize(nameLength) + storedLength;
+}
+static_assert(HeaderSize(0) == 18 && HeaderSize(1) == 18 && HeaderSize(3) == 26, "header size");
+static_assert(GroupRecordSize(5, 1) == 15 && GroupRecordSize(0, 0) == 11, "group size");
+static_assert(EntrySize(5, 5) == 50 && EntrySize(0, 0) == 41, "entry size");
+
+// Decoded header (the fixed 14 bytes).
+struct ContainerHeader {
+    uint32_t magic = 0;
+    uint16_t version = 0;
+    uint16_t entryTotal = 0;
+    uint32_t reserved = 0;
+    uint16_t groupCount = 0;
+};
+
+// A decoded group record; offsets are from the start of the image.
+struct GroupRecord {
+    uint32_t offset = 0;
+    uint16_t nameLength = 0;
+    uint32_t nameOffset = 0;
+    uint16_t entryCount = 0;
+    uint32_t tableOffset = 0;
+};
+
+// A decoded entry record; offsets are from the start of the image.
+struct EntryRecord {
+    uint32_t offset = 0;
+    uint16_t kind = 0;
+    uint32_t attributes = 0;
+    uint32_t uncompressedSize = 0;
+    uint32_t compressedSize = 0;
+    FileTime creationTime = {0, 0};
+    FileTime lastAccessTime = {0, 0};
+    FileTime lastWriteTime = {0, 0};
+    uint16_t nameLength = 0;
+    uint32_t nameOffset = 0;
+    uint32_t dataOffset = 0;
+    uint32_t dataLength = 0;
+    // Record, name and data: 40 + max(M, 1) + S.
+    uint32_t entryLength = 0;
+};
+
+// The fixed header and its whole group offset table must lie inside the image.
+bool ParseHeader(const ByteView& image, ContainerHeader* header);
+// Group offset table slot `index` (< group count); false when outside the image.
+bool GroupOffsetAt(const ByteView& image, uint32_t index, uint32_t* offset);
+// A group record at `offset`: signature not checked here; the record with its
+// name and whole entry table must lie inside the image and the name must not
+// exceed 259 bytes.
+bool ParseGroup(const ByteView& image, uint32_t offset, GroupRecord* group);
+// Entry table slot `index` of the group, as an offset from the image start.
+bool EntryOffsetAt(const ByteView& image, const GroupRecord& group, uint32_t index, uint32_t* offset);
+// An entry record at `offset`: kind not checked here; the record, its name
+// (at most 259 bytes) and its stored data must lie inside the image.
+bool ParseEntry(const ByteView& image, uint32_t offset, EntryRecord* entry);
+// Copies a counted name into a zero-terminated 260-byte buffer; false when the
+// name is longer than 259 bytes or lies outside the range.
+bool CopyName(const ByteView& bytes, uint32_t offset, uint32_t length, char (&name)[kMaxPath]);
+
+// Which consumer a container is validated for.
+enum class ContainerCheck {
+    // Directory loader: magic only; groups without the signature and children
+    // that are not file entries are skipped (not examined further).
+    kLoad,
+    // Reader: magic, version exactly 0x0200 and every group's signature.
+    kRead,
+};
+
+// True when the image is a valid container for that consumer. Beyond the
+// format checks, everything that consumer would reach must lie inside the
+// image: header and tables, group and entry records, names of at most 259
+// bytes and the stored data. Also refused, since no writer can produce them
+// and they would multiply the work and memory of whoever walks the container:
+// more than 65535 entry slots over all examined groups, and file entries whose
+// total length exceeds the image (entries that share bytes).
+bool ValidateContainer(const ByteView& image, ContainerCheck check);
+
+// First group, in table order, that carries the signature and whose name
+// equals `name` ignoring case (CompareNoCase). Meant for validated images.
+bool FindGroupRecord(const ByteView& image, const char* name, GroupRecord* group);
+// First file entry of the group, in table order, whose name equals `name`
+// ignoring case; children that are not file entries are skipped.
+bool FindEntryRecord(const ByteView& image, const GroupRecord& group, const char* name, EntryRecord* entry);

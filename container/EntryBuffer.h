@@ -1,0 +1,55 @@
+// One container entry in its on-disk form, held in an anonymous memory block.
+//
+// From offset 0 the block holds exactly one entry: the 40-byte record, the name
+// (max(M, 1) bytes) and the stored data. The entry's length always comes from
+// the record (40 + max(M, 1) + S), never from the block's capacity. Every
+// accessor decodes through the bounds-checked format code and treats a block
+// that does not hold one whole entry (closed, or with a record that reaches
+// past the block or a name above 259 bytes) as invalid.
+#pragma once
+
+#include <cstdint>
+
+#include "CString.h"
+#include "ContainerFormat.h"
+#include "MappedFile.h"
+
+class EntryBuffer : public MappedFile {
+public:
+    EntryBuffer() = default;
+
+    // Creates the block (capacity = length) holding a copy of one whole entry.
+    // 1 on success; 0 when the block is already open, the bytes are not one
+    // whole entry (last-error 13) or the block cannot be created.
+    int CreateFromEntry(const uint8_t* entry, uint32_t length);
+
+    // The decoded record; false when the block does not hold a whole entry.
+    bool GetRecord(EntryRecord* record) const;
+    bool IsValidEntry() const;
+
+    // Field values; 0 (or zero times) when the block does not hold a whole entry.
+    uint16_t GetKind() const;
+    uint32_t GetAttributes() const;
+    uint32_t GetUncompressedSize() const;
+    uint32_t GetCompressedSize() const;
+    FileTime GetCreationTime() const;
+    FileTime GetLastAccessTime() const;
+    FileTime GetLastWriteTime() const;
+    // Copies the name zero-terminated into a 260-byte buffer; false (buffer
+    // emptied) when the block does not hold a whole entry.
+    bool GetName(char (&name)[kMaxPath]) const;
+    CString GetName() const;
+    // The stored bytes (compressed stream or file content) and their count.
+    const uint8_t* GetStoredData() const;
+    uint32_t GetStoredLength() const;
+    // 40 + max(M, 1) + S, or 0 when the block does not hold a whole entry.
+    uint32_t GetEntryLength() const;
+
+    // Overwrite the record's fields; 0 when this is not a memory block holding a
+    // whole entry.
+    int SetAttributes(uint32_t attributes);
+    int SetTimes(const FileTime& creation, const FileTime& lastAccess, const FileTime& lastWrite);
+
+    // The entry's bytes as a read-only range bounded by the block's capacity.
+    ByteView Bytes() const { return ByteView(GetData(), IsClosed() ? 0 : GetCapacity()); }
+};
