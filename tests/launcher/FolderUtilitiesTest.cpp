@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "FolderUtilities.h"
 #include "GuidText.h"
@@ -55,24 +56,23 @@ std::string TempFolder()
     return buffer;
 }
 
-// Creates a Unix symbolic link (the Wine side of a Windows link) from link to
-// target, both Windows paths on a drive Wine maps to Unix folders.
-bool MakeUnixLink(const std::string& target, const std::string& link)
+// Runs a Unix command on Windows paths (a Unix child cannot be waited for
+// from Wine, so the caller polls for its effect).
+bool RunUnix(const std::string& program, const std::vector<std::string>& paths)
 {
     using UnixName = char*(CDECL*)(const wchar_t*);
     auto unixName = reinterpret_cast<UnixName>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
     if (!unixName)
         return false;
-    auto toUnix = [&](const std::string& path) {
+    std::string command = program;
+    for (const std::string& path : paths) {
         wchar_t wide[MAX_PATH] = {};
         MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
         char* name = unixName(wide);
-        std::string result = name ? name : "";
+        command += std::string(" \"") + (name ? name : "") + "\"";
         HeapFree(GetProcessHeap(), 0, name);
-        return result;
-    };
-    std::string command = "/bin/ln -s \"" + toUnix(target) + "\" \"" + toUnix(link) + "\"";
+    }
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -80,10 +80,28 @@ bool MakeUnixLink(const std::string& target, const std::string& link)
         return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    // A Unix child cannot be waited for from Wine: poll for the link.
-    for (int i = 0; i < 100 && !Exists(link); ++i)
+    return true;
+}
+
+bool WaitFor(const std::string& path, bool present)
+{
+    for (int i = 0; i < 100 && Exists(path) != present; ++i)
         Sleep(50);
-    return Exists(link);
+    return Exists(path) == present;
+}
+
+// A Unix symbolic link from link to target: Wine shows it as a Windows folder
+// link (directory + reparse point).
+bool MakeUnixLink(const std::string& target, const std::string& link)
+{
+    return RunUnix("/bin/ln -s", {target, link}) && WaitFor(link, true);
+}
+
+// Removes such a link from the Unix side, which Wine 8 cannot do itself.
+void RemoveUnixLink(const std::string& link)
+{
+    if (RunUnix("/bin/rm -f", {link}))
+        WaitFor(link, false);
 }
 
 HRESULT WINAPI FailingCreator(GUID*) { return E_FAIL; }
@@ -231,6 +249,9 @@ TEST(DeleteTree, LinkIsNeverFollowed)
     EXPECT_EQ(1, DeleteTree((folder / "direct").c_str()));
     EXPECT_TRUE(Exists(target + "\\precious.txt"));
     EXPECT_TRUE(IsFolder(target + "\\inside"));
+
+    RemoveUnixLink(link);
+    RemoveUnixLink(folder / "direct");
 }
 
 TEST(ModuleFolder, OwnExecutableFolderWithoutTrailingBackslash)

@@ -1,0 +1,369 @@
+// Whole launches: stamped copies of Setup.exe run as child processes with their
+// temporary folder pointed at a scratch folder; the install log, the exit code,
+// the sample installer's report and what is left on disk are checked.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ErrorLog.h"
+#include "LauncherStamp.h"
+#include "PackageHandle.h"
+#include "TestFiles.h"
+
+using launcher_test::Exists;
+using launcher_test::IsFolder;
+using launcher_test::ReadBytes;
+using launcher_test::ScratchFolder;
+using launcher_test::WriteBytes;
+
+namespace {
+
+constexpr DWORD kLaunchTimeoutMs = 60000;
+constexpr DWORD kLaunchFailed = 1603;
+
+// Built programs arrive as Unix paths; Wine sees them on drive Z:.
+std::string BuiltProgram(const char* variable)
+{
+    const char* unixPath = getenv(variable);
+    EXPECT_TRUE(unixPath != nullptr) << variable << " is not set";
+    std::string path = std::string("Z:") + (unixPath ? unixPath : "");
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+std::vector<std::string> ListNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The messages of the install log's records, prefixes checked and removed.
+std::vector<std::string> LogMessages()
+{
+    char path[MAX_PATH];
+    GetInstallLogPath(path);
+    std::string log = ReadBytes(path);
+    std::vector<std::string> messages;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\0', start);
+        if (end == std::string::npos)
+            end = log.size();
+        std::string record = log.substr(start, end - start);
+        start = end + 1;
+        EXPECT_EQ(0u, record.find("Setup.exe ")) << record;
+        EXPECT_EQ(" :", record.substr(29, 2)) << record;
+        size_t lineEnd = record.size() >= 3 && record.compare(record.size() - 3, 3, "\r\r\n") == 0 ? 3 : 2;
+        EXPECT_EQ("\r\n", record.substr(record.size() - 2)) << record;
+        messages.push_back(record.substr(31, record.size() - 31 - lineEnd));
+    }
+    return messages;
+}
+
+// A package with Config\CONFIG.INI and the given Commonfiles entries.
+std::string BuildPackage(const std::string& scratch, const std::string& configIni,
+                         const std::vector<std::string>& commonFiles)
+{
+    std::string source = scratch + "\\package-source";
+    CreateDirectoryA(source.c_str(), nullptr);
+    std::string path = scratch + "\\package.oem";
+    PackageHandle package;
+    EXPECT_EQ(1, package.Open(path.c_str(), PackageHandle::kCreateAlways));
+    if (!configIni.empty()) {
+        WriteBytes(source + "\\CONFIG.INI", configIni);
+        EXPECT_EQ(1, package.AddFile((source + "\\CONFIG.INI").c_str(), "Config"));
+    }
+    for (const std::string& file : commonFiles)
+        EXPECT_EQ(1, package.AddFile(file.c_str(), "Commonfiles")) << file;
+    EXPECT_EQ(1, package.Save());
+    return ReadBytes(path);
+}
+
+struct LaunchResult {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::vector<std::string> log;
+    std::string report;
+};
+
+// One launcher under test: its own folder with the stamped Setup.exe, a
+// temporary folder for its work folders and a report file for the installer.
+class LaunchTest : public ::testing::Test {
+protected:
+    LaunchTest() : scratch_("launch") {}
+
+    void SetUp() override
+    {
+        launcherFolder_ = scratch_ / "launcher";
+        tempFolder_ = scratch_ / "temp";
+        reportPath_ = scratch_ / "report.txt";
+        CreateDirectoryA(launcherFolder_.c_str(), nullptr);
+        CreateDirectoryA(tempFolder_.c_str(), nullptr);
+        installer_ = scratch_ / "installer.exe";
+        ASSERT_TRUE(CopyFileA(BuiltProgram("OEM_SAMPLE_INSTALLER").c_str(), installer_.c_str(), FALSE))
+            << installer_ << " error " << GetLastError();
+    }
+
+    std::string SamplePackage(const std::string& installerKeyLine = "ORG.SETUP.EXE=installer.exe")
+    {
+        return BuildPackage(scratch_.Path(), "[Commonfiles]\r\n" + installerKeyLine + "\r\n", {installer_});
+    }
+
+    void Stamp(const std::string& package, const std::string* languageIni)
+    {
+        std::string setup = launcherFolder_ + "\\Setup.exe";
+        ASSERT_EQ(1, StampLauncher(BuiltProgram("OEM_SETUP_EXE").c_str(), setup.c_str(), package.data(),
+                                   static_cast<uint32_t>(package.size()), languageIni ? languageIni->data() : nullptr,
+                                   languageIni ? static_cast<uint32_t>(languageIni->size()) : 0));
+    }
+
+    void StampDefaultLanguage(const std::string& package)
+    {
+        std::string ini(kDefaultLanguageIni, kDefaultLanguageIniSize);
+        Stamp(package, &ini);
+    }
+
+    LaunchResult Run(const std::string& arguments, const char* installerExit = "0",
+                     const std::string& tempFolder = std::string())
+    {
+        char path[MAX_PATH];
+        GetInstallLogPath(path);
+        DeleteFileA(path);
+        DeleteFileA(reportPath_.c_str());
+
+        std::string temp = tempFolder.empty() ? tempFolder_ : tempFolder;
+        char savedTmp[MAX_PATH] = {}, savedTemp[MAX_PATH] = {};
+        GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
+        GetEnvironmentVariableA("TEMP", savedTemp, sizeof savedTemp);
+        SetEnvironmentVariableA("TMP", temp.c_str());
+        SetEnvironmentVariableA("TEMP", temp.c_str());
+        SetEnvironmentVariableA("OEM_SAMPLE_REPORT", reportPath_.c_str());
+        SetEnvironmentVariableA("OEM_SAMPLE_EXIT", installerExit);
+
+        LaunchResult result;
+        std::string commandLine = "\"" + launcherFolder_ + "\\Setup.exe\"" + arguments;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        BOOL started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                      scratch_.Path().c_str(), &startup, &process);
+        EXPECT_TRUE(started) << commandLine << " error " << GetLastError();
+        if (started) {
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, kLaunchTimeoutMs));
+            GetExitCodeProcess(process.hProcess, &result.exitCode);
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+        SetEnvironmentVariableA("OEM_SAMPLE_REPORT", nullptr);
+        SetEnvironmentVariableA("OEM_SAMPLE_EXIT", nullptr);
+        SetEnvironmentVariableA("TMP", savedTmp[0] ? savedTmp : nullptr);
+        SetEnvironmentVariableA("TEMP", savedTemp[0] ? savedTemp : nullptr);
+        result.log = LogMessages();
+        result.report = ReadBytes(reportPath_);
+        return result;
+    }
+
+    // The one work folder left in the temporary folder ("" when none or more).
+    std::string OnlyWorkFolder()
+    {
+        std::vector<std::string> names = ListNames(tempFolder_);
+        EXPECT_EQ(1u, names.size());
+        if (names.size() != 1)
+            return std::string();
+        EXPECT_EQ(38u, names[0].size());
+        EXPECT_EQ('{', names[0][0]);
+        return tempFolder_ + "\\" + names[0];
+    }
+
+    ScratchFolder scratch_;
+    std::string launcherFolder_, tempFolder_, reportPath_, installer_;
+};
+
+std::string ReportValue(const std::string& report, const std::string& key)
+{
+    size_t at = report.find(key + ": ");
+    if (at == std::string::npos)
+        return "<missing " + key + ">";
+    at += key.size() + 2;
+    return report.substr(at, report.find('\n', at) - at);
+}
+
+}  // namespace
+
+TEST_F(LaunchTest, PackageResourceBelow1024BytesIsRejected)
+{
+    StampDefaultLanguage(std::string(1023, 'p'));
+    LaunchResult result = Run(" /S");
+    EXPECT_EQ(kLaunchFailed, result.exitCode);
+    ASSERT_EQ(1u, result.log.size());
+    EXPECT_EQ("Can't found any OEM data or invalid OEM data.", result.log[0]);
+    EXPECT_TRUE(ListNames(tempFolder_).empty()) << "nothing is created before the check";
+    EXPECT_EQ("", result.report);
+}
+
+TEST_F(LaunchTest, LauncherWithoutPackageIsRejected)
+{
+    ASSERT_TRUE(CopyFileA(BuiltProgram("OEM_SETUP_EXE").c_str(), (launcherFolder_ + "\\Setup.exe").c_str(), FALSE));
+    LaunchResult result = Run("");
+    EXPECT_EQ(kLaunchFailed, result.exitCode);
+    ASSERT_EQ(1u, result.log.size());
+    EXPECT_EQ("Can't found any OEM data or invalid OEM data.", result.log[0]);
+    EXPECT_TRUE(ListNames(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, Exactly1024BytesPassTheCheckAndFilesAreWrittenAsStored)
+{
+    std::string package(1024, '\0');
+    for (size_t i = 0; i < package.size(); ++i)
+        package[i] = static_cast<char>(i * 7 + 1);
+    std::string ini = "[LANGUAGE]\r\nUseDefault=0\r\n";
+    Stamp(package, &ini);
+    WriteBytes(launcherFolder_ + "\\sn.bat", "@echo serial\r\n");
+
+    LaunchResult result = Run(" /S");
+    EXPECT_EQ(kLaunchFailed, result.exitCode);
+    std::string work = OnlyWorkFolder();
+    ASSERT_FALSE(work.empty());
+    ASSERT_EQ(1u, result.log.size());
+    // Not a container: the unpacker opens it empty, so the key is missing.
+    EXPECT_EQ("Failure to copy %ORG.SETUP.EXE% to " + work + "\\setup.exe", result.log[0]);
+    EXPECT_EQ(package, ReadBytes(work + "\\setup.oem"));
+    EXPECT_EQ(ini, ReadBytes(work + "\\Language.ini"));
+    EXPECT_EQ("@echo serial\r\n", ReadBytes(work + "\\sn.bat"));
+    EXPECT_FALSE(Exists(work + "\\setup.exe"));
+}
+
+TEST_F(LaunchTest, FullLaunchPassesSwitchesAndExitCodeAndRemovesTheWorkFolder)
+{
+    StampDefaultLanguage(SamplePackage());
+    WriteBytes(launcherFolder_ + "\\sn.bat", "@echo serial\r\n");
+
+    LaunchResult result = Run(" foo /S /v\"x\"", "7");
+    EXPECT_EQ(7u, result.exitCode);
+    EXPECT_TRUE(result.log.empty()) << result.log[0];
+    std::string work = ReportValue(result.report, "current folder");
+    EXPECT_EQ(0u, work.find(tempFolder_ + "\\{")) << work;
+    EXPECT_EQ(tempFolder_.size() + 39, work.size());
+    EXPECT_EQ("\"" + work + "\\setup.exe\" /S /v\"x\"", ReportValue(result.report, "command line"));
+    for (const char* name : {"Language.ini", "setup.exe", "setup.oem", "sn.bat"})
+        EXPECT_NE(std::string::npos, result.report.find(std::string("file: ") + name + "\n")) << name;
+    EXPECT_EQ(std::string::npos, result.report.find("\nfolder: ")) << result.report;
+    // The work folder and the unpacker's own folder are both gone.
+    EXPECT_TRUE(ListNames(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, CommandLineWithoutSwitchesAndWithLanguage)
+{
+    StampDefaultLanguage(SamplePackage());
+    LaunchResult plain = Run("");
+    EXPECT_EQ(0u, plain.exitCode);
+    std::string work = ReportValue(plain.report, "current folder");
+    EXPECT_EQ("\"" + work + "\\setup.exe\" ", ReportValue(plain.report, "command line"));
+
+    std::string ini = "[LANGUAGE]\r\nUseDefault = 0\r\nSelectLanguage = 0x0404\r\n";
+    Stamp(SamplePackage(), &ini);
+    LaunchResult withLanguage = Run(" /qn");
+    work = ReportValue(withLanguage.report, "current folder");
+    EXPECT_EQ("\"" + work + "\\setup.exe\" /qn /L0x0404", ReportValue(withLanguage.report, "command line"));
+    EXPECT_TRUE(ListNames(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, MissingLanguageResourceWritesAnEmptyIniAndUsesTheDefault)
+{
+    Stamp(SamplePackage(), nullptr);
+    LaunchResult result = Run(" /S", "3");
+    EXPECT_EQ(3u, result.exitCode);
+    EXPECT_TRUE(result.log.empty());
+    std::string work = ReportValue(result.report, "current folder");
+    EXPECT_EQ("\"" + work + "\\setup.exe\" /S", ReportValue(result.report, "command line"));
+    EXPECT_NE(std::string::npos, result.report.find("file: Language.ini\n"));
+}
+
+TEST_F(LaunchTest, SnBatAlreadyStagedInTheWorkFolderIsReplaced)
+{
+    // Setup.cfg stages sn.bat first; the copy beside the launcher then
+    // replaces it, and the launch goes on.
+    WriteBytes(launcherFolder_ + "\\Setup.cfg", "[SupportFiles]\r\nbatch=sn.bat\r\n");
+    WriteBytes(launcherFolder_ + "\\sn.bat", "@echo serial\r\n");
+    StampDefaultLanguage(SamplePackage());
+    LaunchResult result = Run(" /S");
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(result.log.empty());
+    for (const char* name : {"Setup.cfg", "sn.bat", "setup.exe"})
+        EXPECT_NE(std::string::npos, result.report.find(std::string("file: ") + name + "\n")) << name;
+}
+
+TEST_F(LaunchTest, InstallerThatCannotStartIsLoggedWithTheFullCommandLine)
+{
+    std::string fake = scratch_ / "broken.exe";
+    WriteBytes(fake, "this is not a program");
+    std::string package = BuildPackage(scratch_.Path(), "[Commonfiles]\r\nORG.SETUP.EXE=broken.exe\r\n", {fake});
+    if (package.size() < 1024)
+        package.resize(1024, '\0');
+    StampDefaultLanguage(package);
+
+    LaunchResult result = Run(" /S /v\"x\"");
+    EXPECT_EQ(kLaunchFailed, result.exitCode);
+    std::string work = OnlyWorkFolder();
+    ASSERT_FALSE(work.empty());
+    ASSERT_EQ(1u, result.log.size());
+    std::string expected = "Failure to create process \"" + work + "\\setup.exe\" /S /v\"x\", error:";
+    EXPECT_EQ(expected, result.log[0].substr(0, expected.size()));
+    EXPECT_NE("0", result.log[0].substr(expected.size()));
+    EXPECT_EQ("this is not a program", ReadBytes(work + "\\setup.exe"));
+    EXPECT_EQ("", result.report);
+}
+
+TEST_F(LaunchTest, WorkFilesThatCannotBeCreatedAreLoggedWithTheirPaths)
+{
+    // Setup.cfg stages a folder where the launcher wants to create a file.
+    CreateDirectoryA((launcherFolder_ + "\\Language.ini").c_str(), nullptr);
+    WriteBytes(launcherFolder_ + "\\Language.ini\\x.txt", "x");
+    WriteBytes(launcherFolder_ + "\\Setup.cfg", "[SupportFiles]\r\nblock=Language.ini\\x.txt\r\n");
+    StampDefaultLanguage(SamplePackage());
+    LaunchResult result = Run(" /S");
+    EXPECT_EQ(kLaunchFailed, result.exitCode);
+    std::string work = OnlyWorkFolder();
+    ASSERT_EQ(1u, result.log.size());
+    EXPECT_EQ("Failure to create a new setup.exe(" + work + "\\Language.ini),error:5.", result.log[0]);
+    EXPECT_TRUE(Exists(work + "\\setup.oem"));
+
+    for (const std::string& name : ListNames(tempFolder_))
+        launcher_test::RemoveAll(tempFolder_ + "\\" + name);
+    CreateDirectoryA((launcherFolder_ + "\\setup.oem").c_str(), nullptr);
+    WriteBytes(launcherFolder_ + "\\setup.oem\\x.txt", "x");
+    WriteBytes(launcherFolder_ + "\\Setup.cfg", "[SupportFiles]\r\nblock=setup.oem\\x.txt\r\n");
+    result = Run(" /S");
+    work = OnlyWorkFolder();
+    ASSERT_EQ(1u, result.log.size());
+    EXPECT_EQ("Failure to create a new setup.exe(" + work + "\\setup.oem),error:5.", result.log[0]);
+    EXPECT_FALSE(Exists(work + "\\Language.ini"));
+}
+
+TEST_F(LaunchTest, TemporaryPathTooLongForTheWorkFolderIsRefused)
+{
+    StampDefaultLanguage(SamplePackage());
+    // With the GUID and "\Language.ini" this passes MAX_PATH.
+    std::string longTemp = tempFolder_ + "\\" + std::string(MAX_PATH - 40 - tempFolder_.size(), 'L');
+    ASSERT_LT(longTemp.size() + 1, static_cast<size_t>(MAX_PATH));
+    LaunchResult result = Run(" /S", "0", longTemp);
+    EXPECT_EQ(kLaunchFailed, result.exitCode);
+    ASSERT_EQ(1u, result.log.size());
+    EXPECT_EQ(0u, result.log[0].find("Path too long for the work folder: " + longTemp + "\\{")) << result.log[0];
+    EXPECT_TRUE(ListNames(tempFolder_).empty());
+    EXPECT_EQ("", result.report);
+}
