@@ -63,10 +63,17 @@ int PackageHandle::Open(const char* packagePath, int mode, ExtractFailureCallbac
     }
     path = packagePath;
     switch (mode) {
-    case kCreateNew:
-        if (PathExists(packagePath))
+    case kCreateNew: {
+        bool exists;
+        {
+            // The probe must not leave its own code on a successful Open.
+            LastErrorGuard keep;
+            exists = PathExists(packagePath);
+        }
+        if (exists)
             return Fail(kErrorFileExists);
         break;
+    }
     case kCreateAlways:
         break;
     default: {
