@@ -1,0 +1,67 @@
+// Command-line grammar of the packaging tool: commands, options and their checks.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class Command { kHelp, kVersion, kCreate, kList, kVerify, kExtract, kStamp, kMake };
+
+// One file to pack and the group it goes to.
+struct FileArgument {
+    std::string group;
+    std::string path;
+};
+
+// The group files land in when the command line names none.
+extern const char kDefaultGroup[];  // "Commonfiles"
+
+struct Options {
+    Command command = Command::kHelp;
+
+    // create: the output package; list, verify, extract: the package read.
+    std::string package;
+    // create: files in command-line order with their groups; folders whose
+    // subfolders become groups.
+    std::vector<FileArgument> files;
+    std::vector<std::string> fromDirectories;
+    bool compress = false;
+
+    // list
+    bool json = false;
+
+    // extract
+    std::string extractGroup;
+    std::vector<std::string> extractEntries;
+    std::string destination;
+    int overwriteMode = 0;
+
+    // stamp and make
+    std::string launcher;
+    std::string packagePath;
+    std::string languageIni;
+    std::string output;
+    std::string installer;
+    std::string payload;
+    int useDefaultLanguage = 1;
+    std::string selectLanguage = "0x0404";
+
+    // Progress bar on a terminal; --no-progress turns it off.
+    bool progress = true;
+};
+
+// Parses the arguments after the program name. 1 with options filled; 0 with
+// a one-line reason in *error (the caller prints it and the usage hint).
+int ParseCommandLine(const std::vector<std::string>& arguments, Options* options, std::string* error);
+
+// Overwrite mode from its name or number: always, newer-time, newer-version,
+// version-then-time, or 0..3. -1 for anything else.
+int ParseOverwriteMode(const std::string& text);
+
+// A language code the launcher may append as "/L<code>": 1 to 16 characters,
+// decimal digits or "0x" and hexadecimal digits. Anything else could add
+// arguments to the installer's command line.
+bool IsValidLanguageCode(const std::string& code);
+
+// The full help text and the version line.
+const char* HelpText();
+const char* VersionText();

@@ -1,0 +1,314 @@
+// The create, list, verify, extract, stamp and make commands.
+#include "Commands.h"
+
+#include <new>
+
+#include "CFileException.h"
+#include "Console.h"
+#include "LauncherStamp.h"
+#include "ListingFormat.h"
+#include "MappedFile.h"
+#include "PackageDirectory.h"
+#include "PackageExtractor.h"
+#include "PackageInspector.h"
+#include "PackageWriter.h"
+#include "ToolFiles.h"
+
+namespace {
+
+// A whole package file mapped read-only.
+bool MapPackage(const std::string& path, MappedFile& file, std::string* error)
+{
+    if (file.OpenFile(path.c_str(), 1, kOpenExisting, 0))
+        return true;
+    uint32_t code = GetLastErrorValue();
+    if (code == kErrorFileInvalid)
+        *error = path + ": empty file, not a package";
+    else
+        *error = path + ": " + SystemErrorText(code);
+    return false;
+}
+
+ByteView ViewOf(const MappedFile& file)
+{
+    return ByteView(file.GetData(), file.GetSize());
+}
+
+void PrintWarnings(const std::vector<std::string>& warnings)
+{
+    for (const std::string& w : warnings)
+        PrintWarning(w);
+}
+
+// Builds the plan's container image with a progress bar.
+bool BuildImage(const PackagePlan& plan, bool compress, bool showProgress, MappedFile& image, WriteStats* stats,
+                std::string* error)
+{
+    ProgressBar bar("packing", plan.TotalBytes(), showProgress);
+    bool ok = BuildPackageImage(plan, compress, image, [&](uint64_t done) { bar.Update(done); }, stats, error);
+    bar.Finish();
+    PrintWarnings(stats->warnings);
+    return ok;
+}
+
+std::string Summary(const WriteStats& stats, uint32_t imageSize, size_t groups)
+{
+    std::string text = std::to_string(imageSize) + " bytes, " + std::to_string(groups) +
+                       (groups == 1 ? " group, " : " groups, ") + std::to_string(stats.entries) +
+                       (stats.entries == 1 ? " entry" : " entries");
+    if (stats.compressedEntries)
+        text += " (" + std::to_string(stats.compressedEntries) + " compressed, " +
+                std::to_string(stats.sourceBytes) + " bytes of files stored in " +
+                std::to_string(stats.storedBytes) + ")";
+    return text;
+}
+
+// Writes the package (or nothing, on failure) via a temporary file.
+bool WritePackageFile(const MappedFile& image, const std::string& path, std::string* error)
+{
+    StagedOutput output;
+    if (!output.Begin(path, error))
+        return false;
+    try {
+        if (!WriteImageFile(image, output.TemporaryPath().c_str())) {
+            *error = path + ": cannot write: " + SystemErrorText(GetLastErrorValue());
+            return false;
+        }
+    } catch (const CFileException& e) {
+        *error = path + ": cannot write: " + SystemErrorText(static_cast<uint32_t>(e.m_lOsError));
+        return false;
+    }
+    return output.Commit(error);
+}
+
+std::string VerifyFaultText(const VerifyReport& report)
+{
+    std::string text;
+    for (const std::string& f : report.faults)
+        text += (text.empty() ? "" : "; ") + f;
+    return text;
+}
+
+bool Stamp(const std::string& launcher, const std::string& output, const void* package, uint32_t packageSize,
+           const std::string& languageIni, std::string* error)
+{
+    if (StampLauncher(launcher.c_str(), output.c_str(), package, packageSize, languageIni.data(),
+                      static_cast<uint32_t>(languageIni.size())))
+        return true;
+    uint32_t code = GetLastErrorValue();
+    if (code == 193)  // ERROR_BAD_EXE_FORMAT
+        *error = launcher + ": not a Windows program; the launcher must be the built Setup.exe";
+    else
+        *error = "cannot write " + output + " from " + launcher + ": " + SystemErrorText(code);
+    return false;
+}
+
+}  // namespace
+
+std::string LanguageIniText(int useDefault, const std::string& selectLanguage)
+{
+    return "[LANGUAGE]\r\nUseDefault =" + std::to_string(useDefault) + "\r\nSelectLanguage = " + selectLanguage +
+           "\r\n";
+}
+
+std::string ConfigIniText(const std::string& installerName)
+{
+    return "[Commonfiles]\r\nORG.SETUP.EXE=" + installerName + "\r\n";
+}
+
+int RunCreate(const Options& options)
+{
+    PackagePlan plan;
+    std::string error;
+    std::vector<std::string> warnings;
+    if (!CollectFileArguments(options.files, plan, &error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    for (const std::string& folder : options.fromDirectories) {
+        if (!CollectFolderGroups(folder, kDefaultGroup, plan, &warnings, &error)) {
+            PrintError(error);
+            return kExitFailure;
+        }
+    }
+    PrintWarnings(warnings);
+    if (plan.EntryCount() == 0) {
+        PrintError("nothing to pack: the folders hold no files");
+        return kExitFailure;
+    }
+    MappedFile image;
+    WriteStats stats;
+    if (!BuildImage(plan, options.compress, options.progress, image, &stats, &error) ||
+        !WritePackageFile(image, options.package, &error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    PrintOut("created " + options.package + ": " + Summary(stats, image.GetSize(), plan.Groups().size()) + "\n");
+    return kExitSuccess;
+}
+
+int RunList(const Options& options)
+{
+    MappedFile file;
+    std::string error;
+    if (!MapPackage(options.package, file, &error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    PackageListing listing;
+    if (!ReadPackageListing(ViewOf(file), false, &listing, &error)) {
+        PrintError(options.package + ": " + error);
+        return kExitFailure;
+    }
+    PrintOut(options.json ? FormatListingJson(listing, options.package, AnsiToUtf8)
+                          : FormatListingText(listing, options.package));
+    return kExitSuccess;
+}
+
+int RunVerify(const Options& options)
+{
+    MappedFile file;
+    std::string error;
+    if (!MapPackage(options.package, file, &error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    VerifyReport report;
+    {
+        ProgressBar bar("verifying", file.GetSize(), options.progress);
+        VerifyPackageImage(ViewOf(file), &report, [&](uint64_t done, uint64_t) { bar.Update(done); });
+    }
+    for (const std::string& note : report.notes)
+        PrintOut(options.package + ": note: " + note + "\n");
+    for (const std::string& fault : report.faults)
+        PrintError(options.package + ": " + fault);
+    if (!report.faults.empty()) {
+        PrintError(options.package + ": verification failed (" + std::to_string(report.faults.size()) +
+                   (report.faults.size() == 1 ? " fault)" : " faults)"));
+        return kExitFailure;
+    }
+    PrintOut(options.package + ": OK, " + std::to_string(report.listing.groups.size()) + " groups, " +
+             std::to_string(report.listing.fileEntries) + " entries, " + std::to_string(report.decodedEntries) +
+             " compressed entries decoded\n");
+    return kExitSuccess;
+}
+
+int RunExtract(const Options& options)
+{
+    MappedFile file;
+    std::string error;
+    if (!MapPackage(options.package, file, &error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    ExtractRequest request;
+    request.destination = options.destination;
+    request.group = options.extractGroup;
+    request.entries = options.extractEntries;
+    request.overwriteMode = options.overwriteMode;
+    ExtractOutcome outcome;
+    bool ok;
+    {
+        ProgressBar bar("extracting", file.GetSize(), options.progress);
+        ok = ExtractPackage(ViewOf(file), request, &outcome, [&](uint64_t done, uint64_t) { bar.Update(done); },
+                            &error);
+    }
+    if (!ok) {
+        PrintError(options.package + ": " + error);
+        return kExitFailure;
+    }
+    PrintWarnings(outcome.warnings);
+    for (const std::string& e : outcome.errors)
+        PrintError(e);
+    PrintOut("extracted " + std::to_string(outcome.written) + (outcome.written == 1 ? " entry" : " entries") +
+             " to " + options.destination + "\n");
+    return outcome.errors.empty() ? kExitSuccess : kExitFailure;
+}
+
+int RunStamp(const Options& options)
+{
+    MappedFile file;
+    std::string error;
+    if (!MapPackage(options.packagePath, file, &error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    if (file.GetSize() < kLauncherMinimumPackage) {
+        PrintError(options.packagePath + ": the package is " + std::to_string(file.GetSize()) +
+                   " bytes; the launcher refuses packages under 1024 bytes");
+        return kExitFailure;
+    }
+    VerifyReport report;
+    VerifyPackageImage(ViewOf(file), &report);
+    if (!report.faults.empty()) {
+        PrintError(options.packagePath + ": not a valid package: " + VerifyFaultText(report));
+        return kExitFailure;
+    }
+    std::string languageIni(kDefaultLanguageIni, kDefaultLanguageIniSize);
+    if (!options.languageIni.empty() && !ReadWholeFile(options.languageIni, &languageIni, &error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    if (!Stamp(options.launcher, options.output, file.GetData(), file.GetSize(), languageIni, &error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    PrintOut("stamped " + options.output + ": package of " + std::to_string(file.GetSize()) + " bytes, " +
+             std::to_string(languageIni.size()) + " bytes of language settings\n");
+    return kExitSuccess;
+}
+
+int RunMake(const Options& options)
+{
+    std::string error;
+    std::string installerName = FileNameOf(options.installer);
+    PackagePlan plan;
+    std::vector<std::string> warnings;
+    if (!plan.AddContent("Config", "CONFIG.INI", ConfigIniText(installerName), &error) ||
+        !CollectFileArguments({FileArgument{kDefaultGroup, options.installer}}, plan, &error) ||
+        (!options.payload.empty() && !CollectFolderGroups(options.payload, kDefaultGroup, plan, &warnings, &error))) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    PrintWarnings(warnings);
+    std::string launcher = options.launcher.empty() ? ProgramFolder() + "\\Setup.exe" : options.launcher;
+
+    MappedFile image;
+    WriteStats stats;
+    if (!BuildImage(plan, options.compress, options.progress, image, &stats, &error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    if (image.GetSize() < kLauncherMinimumPackage && options.compress) {
+        // Compression made the package too small for the launcher; stored
+        // plainly it may reach the minimum.
+        image.Close();
+        stats = WriteStats();
+        if (!BuildImage(plan, false, options.progress, image, &stats, &error)) {
+            PrintError(error);
+            return kExitFailure;
+        }
+        if (image.GetSize() >= kLauncherMinimumPackage)
+            PrintWarning("compressed, the package would be under 1024 bytes; entries stored uncompressed");
+    }
+    if (image.GetSize() < kLauncherMinimumPackage) {
+        PrintError("the package would be " + std::to_string(image.GetSize()) +
+                   " bytes; the launcher refuses packages under 1024 bytes (is " + options.installer +
+                   " really the installer?)");
+        return kExitFailure;
+    }
+    VerifyReport report;
+    VerifyPackageImage(ViewOf(image), &report);
+    if (!report.faults.empty()) {
+        PrintError("the built package does not verify: " + VerifyFaultText(report));
+        return kExitFailure;
+    }
+    std::string languageIni = LanguageIniText(options.useDefaultLanguage, options.selectLanguage);
+    if (!Stamp(launcher, options.output, image.GetData(), image.GetSize(), languageIni, &error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    PrintOut("made " + options.output + " from " + launcher + ": installer " + installerName + ", package " +
+             Summary(stats, image.GetSize(), plan.Groups().size()) + "\n");
+    return kExitSuccess;
+}

@@ -1,0 +1,26 @@
+// Renders a package listing as a table for people or as JSON for programs.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "PackageInspector.h"
+#include "SystemApi.h"
+
+// "YYYY-MM-DD HH:MM:SS" in UTC; "-" for a zero time.
+std::string FormatFileTime(const FileTime& time);
+
+// Attribute bits as letters: R (read-only), H (hidden), S (system),
+// A (archive), '-' for each clear bit.
+std::string FormatAttributes(uint32_t attributes);
+
+std::string FormatListingText(const PackageListing& listing, const std::string& path);
+
+// One JSON object; names are passed through toUtf8 (from the ANSI code page)
+// and escaped.
+std::string FormatListingJson(const PackageListing& listing, const std::string& path,
+                              const std::function<std::string(const std::string&)>& toUtf8);
+
+// A JSON string literal of UTF-8 text: quotes, backslashes and control
+// characters escaped; bytes that are not valid UTF-8 become U+FFFD.
+std::string JsonString(const std::string& utf8);

@@ -1,0 +1,49 @@
+// Entry point of the packaging tool: parses the command line and runs one command.
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "CFileException.h"
+#include "CommandLine.h"
+#include "Commands.h"
+#include "Console.h"
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    Options options;
+    std::string error;
+    if (!ParseCommandLine(arguments, &options, &error)) {
+        PrintError(error);
+        std::fputs("Try 'oempack --help' for more information.\n", stderr);
+        return kExitUsage;
+    }
+    try {
+        switch (options.command) {
+        case Command::kHelp:
+            PrintOut(HelpText());
+            return kExitSuccess;
+        case Command::kVersion:
+            PrintOut(VersionText());
+            return kExitSuccess;
+        case Command::kCreate:
+            return RunCreate(options);
+        case Command::kList:
+            return RunList(options);
+        case Command::kVerify:
+            return RunVerify(options);
+        case Command::kExtract:
+            return RunExtract(options);
+        case Command::kStamp:
+            return RunStamp(options);
+        case Command::kMake:
+            return RunMake(options);
+        }
+    } catch (const std::bad_alloc&) {
+        PrintError("out of memory");
+    } catch (const CFileException& e) {
+        PrintError("file error " + std::to_string(e.m_lOsError) + " on " + std::string(e.m_strFileName));
+    }
+    return kExitFailure;
+}

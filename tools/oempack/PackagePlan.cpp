@@ -1,0 +1,123 @@
+// Collects the groups and entries of a new package and refuses what the format cannot carry.
+#include "PackagePlan.h"
+
+#include "ContainerFormat.h"
+#include "EntryExtraction.h"
+#include "SystemApi.h"
+
+bool CheckName(const std::string& name, const char* what, std::string* error)
+{
+    if (name.empty()) {
+        *error = std::string("empty ") + what + " name";
+        return false;
+    }
+    if (name.size() > kMaxNameLength) {
+        *error = std::string(what) + " name '" + name + "' is " + std::to_string(name.size()) +
+                 " bytes long; at most " + std::to_string(kMaxNameLength) + " fit";
+        return false;
+    }
+    // Byte by byte as well: the entry builder cuts a name at any separator
+    // byte, also at the second byte of a double-byte character.
+    if (name.find_first_of(std::string("\\/:\0", 4)) != std::string::npos || !IsBareFileName(name.c_str())) {
+        *error = std::string(what) + " name '" + name +
+                 "' is not a bare file name (it holds '\\', '/' or ':', also as the second byte "
+                 "of a double-byte character, or is '.' or '..')";
+        return false;
+    }
+    return true;
+}
+
+std::string FileNameOf(const std::string& path)
+{
+    size_t start = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if (IsLeadByte(c) && i + 1 < path.size()) {
+            ++i;
+            continue;
+        }
+        if (c == '\\' || c == '/' || c == ':')
+            start = i + 1;
+    }
+    return path.substr(start);
+}
+
+uint64_t ContainerSizeFor(const std::vector<PlannedGroup>& groups)
+{
+    uint64_t total = HeaderSize(static_cast<uint32_t>(groups.size() > kMaxCount ? kMaxCount : groups.size()));
+    for (const PlannedGroup& g : groups) {
+        size_t count = g.entries.size() > kMaxCount ? kMaxCount : g.entries.size();
+        total += GroupRecordSize(static_cast<uint32_t>(g.name.size()), static_cast<uint32_t>(count));
+        for (const PlannedEntry& e : g.entries) {
+            uint32_t stored = e.size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(e.size);
+            total += EntrySize(static_cast<uint32_t>(e.name.size()), stored);
+        }
+    }
+    return total;
+}
+
+uint64_t PackagePlan::UncompressedImageSize() const
+{
+    return ContainerSizeFor(groups_);
+}
+
+bool PackagePlan::AddFile(const std::string& group, const std::string& name, const std::string& sourcePath,
+                          uint64_t size, std::string* error)
+{
+    PlannedEntry entry;
+    entry.name = name;
+    entry.sourcePath = sourcePath;
+    entry.size = size;
+    return Add(group, std::move(entry), error);
+}
+
+bool PackagePlan::AddContent(const std::string& group, const std::string& name, const std::string& content,
+                             std::string* error)
+{
+    PlannedEntry entry;
+    entry.name = name;
+    entry.size = content.size();
+    entry.content = content;
+    entry.inMemory = true;
+    return Add(group, std::move(entry), error);
+}
+
+bool PackagePlan::Add(const std::string& group, PlannedEntry entry, std::string* error)
+{
+    const std::string& source = entry.inMemory ? entry.name : entry.sourcePath;
+    if (!CheckName(group, "group", error) || !CheckName(entry.name, "entry", error)) {
+        *error = source + ": " + *error;
+        return false;
+    }
+    if (entry.size > 0xFFFFFFFFull) {
+        *error = source + ": files of 4 GiB or more cannot be packed";
+        return false;
+    }
+    if (entryCount_ >= kMaxCount) {
+        *error = source + ": a package holds at most " + std::to_string(kMaxCount) + " entries";
+        return false;
+    }
+    PlannedGroup* target = nullptr;
+    for (PlannedGroup& g : groups_) {
+        if (g.name == group) {
+            target = &g;
+            break;
+        }
+    }
+    if (target != nullptr) {
+        for (const PlannedEntry& e : target->entries) {
+            if (CompareNoCase(e.name.c_str(), entry.name.c_str()) == 0) {
+                *error = source + ": group '" + group + "' already holds an entry named '" + e.name + "'" +
+                         (e.inMemory ? std::string() : " (from " + e.sourcePath + ")");
+                return false;
+            }
+        }
+    } else {
+        groups_.push_back(PlannedGroup{group, {}});
+        target = &groups_.back();
+    }
+    totalBytes_ += entry.size;
+    ++entryCount_;
+    target->entries.push_back(std::move(entry));
+    return true;
+}

@@ -1,0 +1,50 @@
+// File-system helpers of the packaging tool: input gathering, whole-file reads, staged outputs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "PackagePlan.h"
+
+// Adds every file argument to the plan under its group, named after its
+// file-name part. A folder, a missing or unreadable path is refused.
+bool CollectFileArguments(const std::vector<FileArgument>& files, PackagePlan& plan, std::string* error);
+
+// Adds the files of folder: each subfolder becomes a group of its name with
+// the files in it; files directly in folder go to looseGroup. Names are taken
+// in byte order. Folders below a group folder cannot be carried and are
+// refused; an empty group folder is left out with a warning.
+bool CollectFolderGroups(const std::string& folder, const std::string& looseGroup, PackagePlan& plan,
+                         std::vector<std::string>* warnings, std::string* error);
+
+// Reads a whole file (an empty one too). false with a message.
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error);
+
+// Folder of the running program, without a trailing separator.
+std::string ProgramFolder();
+
+// Converts text in the ANSI code page to UTF-8 (for JSON output).
+std::string AnsiToUtf8(const std::string& text);
+
+// An output file written under a temporary name beside its final path and
+// moved into place by Commit; otherwise the temporary file is deleted, and an
+// existing file at the final path is never touched.
+class StagedOutput {
+public:
+    StagedOutput() = default;
+    ~StagedOutput();
+    StagedOutput(const StagedOutput&) = delete;
+    StagedOutput& operator=(const StagedOutput&) = delete;
+
+    // Reserves the temporary name (creating an empty file there).
+    bool Begin(const std::string& finalPath, std::string* error);
+    const std::string& TemporaryPath() const { return temporary_; }
+    // Replaces the final path with the temporary file.
+    bool Commit(std::string* error);
+
+private:
+    std::string final_;
+    std::string temporary_;
+};

@@ -1,0 +1,228 @@
+// Win32 file-system helpers of the packaging tool.
+#include "ToolFiles.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "CFile.h"
+#include "PackageWriter.h"
+
+namespace {
+
+std::string Join(const std::string& folder, const std::string& name)
+{
+    if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/' || folder.back() == ':'))
+        return folder + name;
+    return folder + "\\" + name;
+}
+
+struct FolderItem {
+    std::string name;
+    bool isFolder;
+    uint64_t size;
+};
+
+bool ListFolder(const std::string& folder, std::vector<FolderItem>* items, std::string* error)
+{
+    items->clear();
+    if (folder.size() + 2 >= MAX_PATH) {
+        *error = folder + ": path too long";
+        return false;
+    }
+    DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        *error = folder + ": " + SystemErrorText(GetLastError());
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        *error = folder + ": not a folder";
+        return false;
+    }
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(Join(folder, "*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES)
+            return true;
+        *error = folder + ": " + SystemErrorText(code);
+        return false;
+    }
+    do {
+        std::string name = data.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        items->push_back(FolderItem{name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                                    (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow});
+    } while (FindNextFileA(find, &data));
+    DWORD code = GetLastError();
+    FindClose(find);
+    if (code != ERROR_NO_MORE_FILES) {
+        *error = folder + ": " + SystemErrorText(code);
+        return false;
+    }
+    std::sort(items->begin(), items->end(),
+              [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+    return true;
+}
+
+}  // namespace
+
+bool CollectFileArguments(const std::vector<FileArgument>& files, PackagePlan& plan, std::string* error)
+{
+    for (const FileArgument& file : files) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(file.path.c_str(), GetFileExInfoStandard, &data)) {
+            *error = file.path + ": " + SystemErrorText(GetLastError());
+            return false;
+        }
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            *error = file.path + ": is a folder (use --from-dir to pack folders)";
+            return false;
+        }
+        uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+        if (!plan.AddFile(file.group, FileNameOf(file.path), file.path, size, error))
+            return false;
+    }
+    return true;
+}
+
+bool CollectFolderGroups(const std::string& folder, const std::string& looseGroup, PackagePlan& plan,
+                         std::vector<std::string>* warnings, std::string* error)
+{
+    std::vector<FolderItem> items;
+    if (!ListFolder(folder, &items, error))
+        return false;
+    for (const FolderItem& item : items) {
+        std::string path = Join(folder, item.name);
+        if (!item.isFolder) {
+            if (!plan.AddFile(looseGroup, item.name, path, item.size, error))
+                return false;
+            continue;
+        }
+        std::vector<FolderItem> inner;
+        if (!ListFolder(path, &inner, error))
+            return false;
+        if (inner.empty()) {
+            warnings->push_back(path + ": empty folder left out (a group needs files)");
+            continue;
+        }
+        for (const FolderItem& file : inner) {
+            std::string filePath = Join(path, file.name);
+            if (file.isFolder) {
+                *error = filePath + ": folders inside a group folder cannot be packed (entries are plain file names)";
+                return false;
+            }
+            if (!plan.AddFile(item.name, file.name, filePath, file.size, error))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error)
+{
+    CFile file;
+    CFileException cause;
+    if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite, &cause)) {
+        *error = path + ": " + SystemErrorText(static_cast<uint32_t>(cause.m_lOsError));
+        return false;
+    }
+    try {
+        uint64_t length = file.GetLength();
+        if (length > 0x7FFFFFFF) {
+            *error = path + ": too large";
+            return false;
+        }
+        bytes->assign(static_cast<size_t>(length), '\0');
+        uint32_t got = 0;
+        while (got < length) {
+            unsigned n = file.Read(&(*bytes)[got], static_cast<unsigned>(length - got));
+            if (n == 0)
+                break;
+            got += n;
+        }
+        bytes->resize(got);
+    } catch (const CFileException& e) {
+        *error = path + ": " + SystemErrorText(static_cast<uint32_t>(e.m_lOsError));
+        return false;
+    }
+    return true;
+}
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path, n < MAX_PATH ? n : 0);
+    size_t cut = s.find_last_of('\\');
+    return cut == std::string::npos ? std::string(".") : s.substr(0, cut);
+}
+
+std::string AnsiToUtf8(const std::string& text)
+{
+    if (text.empty())
+        return text;
+    int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (wide <= 0)
+        return text;
+    std::wstring w(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &w[0], wide);
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return text;
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+StagedOutput::~StagedOutput()
+{
+    if (!temporary_.empty()) {
+        SetFileAttributesA(temporary_.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(temporary_.c_str());
+    }
+}
+
+bool StagedOutput::Begin(const std::string& finalPath, std::string* error)
+{
+    final_ = finalPath;
+    std::string folder = ".";
+    size_t cut = finalPath.find_last_of("\\/");
+    if (cut != std::string::npos)
+        folder = cut == 0 ? finalPath.substr(0, 1) : finalPath.substr(0, cut);
+    else if (finalPath.size() >= 2 && finalPath[1] == ':')
+        folder = finalPath.substr(0, 2) + ".";
+    if (finalPath.size() >= MAX_PATH || folder.size() > MAX_PATH - 14) {
+        *error = finalPath + ": path too long";
+        return false;
+    }
+    DWORD attributes = GetFileAttributesA(finalPath.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        *error = finalPath + ": is a folder";
+        return false;
+    }
+    attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        *error = finalPath + ": the folder " + folder + " does not exist";
+        return false;
+    }
+    char temporary[MAX_PATH] = {};
+    if (GetTempFileNameA(folder.c_str(), "oem", 0, temporary) == 0) {
+        *error = finalPath + ": cannot create a file in " + folder + ": " + SystemErrorText(GetLastError());
+        return false;
+    }
+    temporary_ = temporary;
+    return true;
+}
+
+bool StagedOutput::Commit(std::string* error)
+{
+    if (!MoveFileExA(temporary_.c_str(), final_.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+        *error = final_ + ": cannot write: " + SystemErrorText(GetLastError());
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
