@@ -266,7 +266,7 @@ class CallbackBitSource {
 public:
     CallbackBitSource(uint32_t length, uint32_t chunk, LzwReadBlock readBlock, void* context)
         : length_(length), chunk_(chunk), readBlock_(readBlock), context_(context),
-          buffer_(new uint8_t[chunk + 20]()), capacity_(chunk + 20)
+          buffer_(new uint8_t[chunk + 20]())
     {}
 
     bool ReadCode(uint32_t width, uint32_t* code)
@@ -326,7 +326,6 @@ private:
     LzwReadBlock readBlock_;
     void* context_;
     std::unique_ptr<uint8_t[]> buffer_;
-    uint32_t capacity_;
     uint32_t bitsFilled_ = 0;
     uint32_t bitsRead_ = 0;
     uint32_t consumed_ = 0;
