@@ -93,6 +93,9 @@ LanguageSettings LauncherApp::ReadLanguageSettings(const char* iniPath)
 {
     LanguageSettings settings;
     settings.useDefault = GetPrivateProfileIntA("LANGUAGE", "UseDefault", 1, iniPath);
+    // Windows reads a negative value as 0; Wine passes it through.
+    if (static_cast<int>(settings.useDefault) < 0)
+        settings.useDefault = 0;
     OutputDebugStringA("e");
     char buffer[MAX_PATH] = {};
     GetPrivateProfileStringA("LANGUAGE", "SelectLanguage", "", buffer, sizeof buffer, iniPath);
