@@ -46,7 +46,7 @@ BOOL ProgressDialog::OnInitDialog()
     SetWindowPos(&CWnd::wndTop, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
     labelText = LoadAnsiString(IDS_PROGRESS_LABEL);
     SetDlgItemText(IDC_PROGRESS_LABEL, labelText);
-
+    bar.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     bar.SendMessage(PBM_SETPOS, 0, 0);
     UpdateData(FALSE);
     // The data exchange has just written the ANSI text, which on a system
