@@ -254,16 +254,6 @@ TEST(DeleteTree, LinkIsNeverFollowed)
     RemoveUnixLink(folder / "direct");
 }
 
-TEST(ModuleFolder, OwnExecutableFolderWithoutTrailingBackslash)
-{
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    char folder[MAX_PATH];
-    ASSERT_EQ(1, GetModuleFolderOf(nullptr, folder));
-    std::string expected(path, strrchr(path, '\\') - path);
-    EXPECT_EQ(expected, folder);
-}
-
 TEST(GuidText, BracedUpperCaseAndFallbackOnFailure)
 {
     auto check = [](const CString& text) {

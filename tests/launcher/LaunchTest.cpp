@@ -204,7 +204,7 @@ std::string ReportValue(const std::string& report, const std::string& key)
 
 }  // namespace
 
-TEST_F(LaunchTest, PackageResourceBelow1024BytesIsRejected)
+TEST_F(LaunchTest, PackageResourceOf1023BytesIsRejected)
 {
     StampDefaultLanguage(std::string(1023, 'p'));
     LaunchResult result = Run(" /S");
