@@ -1,0 +1,89 @@
+// Direct read-only access to a container file: listing, reading and extracting entries.
+//
+// The container is mapped whole, read-only, and validated at open: magic,
+// version exactly 0x0200, the signature of every group, and every range
+// (ValidateContainer, kRead). Group and entry names are looked up ignoring case
+// (CompareNoCase); the first match in table order wins, and a group whose name
+// equals an earlier group's ignoring case is never reached by name.
+// Every operation but construction, Open and destruction answers with its
+// failure value when the reader is closed. Extraction shares its rules with
+// the package interface (WriteEntryFile): overwrite modes, failure callback,
+// times and attributes, and names that are not bare file names never written.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "CString.h"
+#include "CStringArray.h"
+#include "ContainerFormat.h"
+#include "EntryExtraction.h"
+#include "MappedFile.h"
+
+class PackageReader {
+public:
+    PackageReader() = default;
+    ~PackageReader() = default;
+    PackageReader(const PackageReader&) = delete;
+    PackageReader& operator=(const PackageReader&) = delete;
+
+    // Maps path read-only and validates it; keeps callback and userValue for
+    // Extract. 1 when open. 0 when the reader is already open (it stays on its
+    // container), the file cannot be mapped (last-error from the mapping) or
+    // it is not a valid container (mapping released; last-error untouched).
+    int Open(const char* path, ExtractFailureCallback callback = nullptr, void* userValue = nullptr);
+    int IsOpen() const { return !container_.IsClosed(); }
+    const CString& GetPath() const { return path_; }
+
+    // The header's entry total, or -1 when closed.
+    int GetEntryTotal() const;
+    // Appends every group name in table order; 0 when closed, else 1.
+    int ListGroups(CStringArray& names) const;
+    // Appends the name of every file entry of the group in order; 0 when
+    // closed or the group is not found, else 1.
+    int ListEntries(const char* group, CStringArray& names) const;
+    // The entry's uncompressed size; 0 when closed or not found. A null group
+    // searches every group (first hit in table order).
+    uint32_t GetEntrySize(const char* entryName, const char* group) const;
+
+    // Creates output (which must be closed) as a memory block of the entry's
+    // uncompressed size holding its content, decoded when stored compressed.
+    // 1 on success. 0 when closed, not found, the size is 0 or the block
+    // cannot be created; 0 with last-error 13 (output left closed) when the
+    // compressed stream is faulty or does not decode to exactly the size.
+    int ReadEntry(const char* entryName, const char* group, MappedFile& output) const;
+    // The entry's content copied to destination: the byte count; 0 when
+    // capacity is smaller than the entry; -1 when the entry cannot be read.
+    int ReadEntryToBuffer(const char* entryName, const char* group, void* destination, uint32_t capacity) const;
+
+    // Writes the entry to destinationFolder under destinationName, or under
+    // entryName as the caller spelled it. Existing files are judged by mode
+    // (OverwriteMode). 1 when written or kept; 0 when closed, not found or
+    // unreadable (see ReadEntry), for a name that is not a bare file name
+    // (last-error 123), a path beyond 259 bytes (206) or a failed write; when
+    // the destination cannot be created and differs from the entry, the
+    // callback's answer (0 without a callback).
+    int Extract(const char* entryName, const char* group, const char* destinationFolder,
+                const char* destinationName, int mode);
+    // Extracts every file entry of the group under its own name; failures are
+    // passed over. 1, or 0 when closed.
+    int ExtractGroup(const char* group, const char* destinationFolder, int mode);
+    // Extracts every group in table order with mode 0. 1, or 0 when closed.
+    int ExtractAll(const char* destinationFolder);
+
+private:
+    ByteView Image() const;
+    // The groups that a lookup by name can reach, in table order: each group
+    // whose name does not equal an earlier group's name ignoring case.
+    std::vector<GroupRecord> ReachableGroups() const;
+    // The file entries of the group that a lookup by name can reach, in order.
+    std::vector<EntryRecord> ReachableEntries(const GroupRecord& group) const;
+    bool FindEntry(const char* entryName, const char* group, EntryRecord* entry) const;
+    int ReadRecord(const EntryRecord& entry, MappedFile& output) const;
+    int ExtractRecord(const EntryRecord& entry, const char* fileName, const char* destinationFolder, int mode);
+
+    CString path_;
+    MappedFile container_;
+    ExtractFailureCallback callback_ = nullptr;
+    void* userValue_ = nullptr;
+};
