@@ -1,0 +1,94 @@
+// The unpacker's reported failures: memory for the configuration lines, an unusable temporary path.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "ErrorLog.h"
+#include "MappedFile.h"
+#include "PackageHandle.h"
+#include "PackageUnpacker.h"
+#include "TestSupport.h"
+
+namespace {
+
+// When set, the next nothrow array allocation of the configuration buffer's size fails.
+bool failConfigurationBuffer = false;
+constexpr size_t kConfigurationBufferSize = 16384;
+
+std::string InstallLog()
+{
+    char path[MAX_PATH] = {};
+    EXPECT_EQ(1, GetInstallLogPath(path));
+    return path;
+}
+
+std::string LogText(const std::string& path)
+{
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string PackageWithConfig(const ScratchFolder& scratch, const std::string& config)
+{
+    std::string path = scratch / "setup.oem";
+    PackageHandle writer;
+    EXPECT_EQ(1, writer.Open(path.c_str(), PackageHandle::kCreateAlways));
+    MappedFile block;
+    EXPECT_EQ(1, block.CreateMemory(nullptr, static_cast<uint32_t>(config.size()), 0));
+    block.Write(config.data(), static_cast<uint32_t>(config.size()));
+    EXPECT_EQ(1, writer.AddBuffer(block, "CONFIG.INI", "Config", MakeInfo(kFileAttributeArchive, 13000000000ull), 0));
+    EXPECT_EQ(1, writer.Save());
+    return path;
+}
+
+TEST(UnpackerFailures, NoMemoryForTheCommonFilesIsLoggedAndLeavesTheListEmpty)
+{
+    ScratchFolder scratch;
+    std::string package = PackageWithConfig(scratch, "[ResourceReplace]\r\nA.SIDE=1\r\n[Commonfiles]\r\nK=v.bin\r\n");
+    std::string log = InstallLog();
+    size_t before = LogText(log).size();
+
+    PackageUnpacker unpacker;
+    failConfigurationBuffer = true;
+    ASSERT_EQ(1, unpacker.Open(package.c_str(), 3));
+    EXPECT_FALSE(failConfigurationBuffer) << "the allocation was attempted";
+    failConfigurationBuffer = false;
+    EXPECT_EQ(0, unpacker.GetCommonFileLines().GetSize());
+    EXPECT_EQ(1, unpacker.GetReplaceNames().GetSize()) << "the other list is unaffected";
+    std::string added = LogText(log).substr(before);
+    EXPECT_NE(std::string::npos, added.find("Insufficent memory for InitCommonFiles")) << added;
+}
+
+TEST(UnpackerFailures, ATemporaryPathThatDoesNotFitOpensNothing)
+{
+    ScratchFolder scratch;
+    std::string package = PackageWithConfig(scratch, "[Commonfiles]\r\nK=v.bin\r\n");
+    char saved[MAX_PATH] = {};
+    GetEnvironmentVariableA("TMP", saved, MAX_PATH);
+    std::string tooLong = "C:\\" + std::string(280, 't');
+    SetEnvironmentVariableA("TMP", tooLong.c_str());
+    PackageUnpacker unpacker;
+    EXPECT_EQ(0, unpacker.Open(package.c_str(), 3));
+    SetEnvironmentVariableA("TMP", saved);
+    EXPECT_TRUE(unpacker.GetUnpackFolder().IsEmpty());
+    EXPECT_EQ(0, unpacker.ExtractCommonFile("K", (scratch / "v.exe").c_str()));
+}
+
+}  // namespace
+
+// Replaces the allocator's nothrow array form for the whole test program, so
+// that one chosen allocation can be made to fail.
+void* operator new[](size_t size, const std::nothrow_t&) noexcept
+{
+    if (failConfigurationBuffer && size == kConfigurationBufferSize) {
+        failConfigurationBuffer = false;
+        return nullptr;
+    }
+    return std::malloc(size ? size : 1);
+}
+
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete[](void* block, size_t) noexcept { std::free(block); }
