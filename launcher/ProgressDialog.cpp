@@ -64,8 +64,13 @@ void ShowProgress()
     if (progressInstance)
         return;
     progressInstance = new (std::nothrow) ProgressDialog(nullptr);
-    if (progressInstance)
-        progressInstance->CreateModeless(nullptr);
+    if (!progressInstance)
+        return;
+    progressInstance->CreateModeless(nullptr);
+    // No messages are pumped while the launcher works, so a WM_PAINT would
+    // never be fetched: paint the window and its label now.
+    if (HWND window = progressInstance->m_hWnd)
+        RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void SetProgress(int position)

@@ -29,7 +29,7 @@ protected:
 // The single process-wide progress window. All four do nothing harmful when
 // called out of order.
 
-// Creates and shows the window unless one exists already.
+// Creates and shows the window unless one exists already, painted at once.
 void ShowProgress();
 // Moves the bar to position (0..100); nothing when there is no window.
 void SetProgress(int position);
