@@ -1,4 +1,4 @@
-// The progress window on screen: label, bar, single instance and message pumping.
+// The progress window on screen: look, label, bar, single instance and message pumping.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -15,34 +15,43 @@ namespace {
 
 const wchar_t kExpectedLabel[] = L"正在安装，请稍候...";
 
-BOOL CALLBACK CollectDialog(HWND window, LPARAM found)
+BOOL CALLBACK Collect(HWND window, LPARAM found)
 {
-    char className[64] = {};
+    char className[16] = {};
     GetClassNameA(window, className, sizeof(className));
     if (lstrcmpA(className, "#32770") == 0)
         reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
     return TRUE;
 }
 
-// Every dialog window of this thread: the progress window is the only one.
-std::vector<HWND> ProgressWindows()
+// The dialog windows of this thread; the system may add hidden windows of
+// other classes (input method) beside them.
+std::vector<HWND> ThreadWindows()
 {
     std::vector<HWND> found;
-    EnumThreadWindows(GetCurrentThreadId(), CollectDialog, reinterpret_cast<LPARAM>(&found));
+    EnumThreadWindows(GetCurrentThreadId(), Collect, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
-HWND OnlyProgressWindow()
+HWND OnlyWindow()
 {
-    std::vector<HWND> windows = ProgressWindows();
+    std::vector<HWND> windows = ThreadWindows();
     return windows.size() == 1 ? windows[0] : nullptr;
 }
 
-std::wstring WideText(HWND window)
+LRESULT BarPosition(HWND dialog) { return SendMessageA(GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0); }
+
+// The control's place in the dialog's client area, in dialog units.
+void ExpectPlacedAt(HWND dialog, int id, RECT units)
 {
-    wchar_t text[256] = {};
-    GetWindowTextW(window, text, 256);
-    return text;
+    RECT placed;
+    ASSERT_TRUE(GetWindowRect(GetDlgItem(dialog, id), &placed));
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&placed), 2);
+    MapDialogRect(dialog, &units);
+    EXPECT_EQ(units.left, placed.left) << id;
+    EXPECT_EQ(units.top, placed.top) << id;
+    EXPECT_EQ(units.right, placed.right) << id;
+    EXPECT_EQ(units.bottom, placed.bottom) << id;
 }
 
 bool QueueHolds(HWND window, UINT message)
@@ -60,7 +69,7 @@ void DrainQueue()
 
 class ProgressWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(ProgressWindows().empty()); }
+    void SetUp() override { ASSERT_TRUE(ThreadWindows().empty()); }
     void TearDown() override
     {
         CloseProgress();
@@ -70,8 +79,7 @@ protected:
 
 }  // namespace
 
-// The program runs twice, under code pages 1252 and 936; make sure the locale
-// the run was started for is the one in effect.
+// The program runs under code pages 1252 and 936: make sure the one asked for is in effect.
 TEST(ProgressWindowLocale, RunsUnderTheRequestedCodePage)
 {
     const char* expected = std::getenv("OEM_EXPECT_ACP");
@@ -80,10 +88,10 @@ TEST(ProgressWindowLocale, RunsUnderTheRequestedCodePage)
     EXPECT_EQ(static_cast<UINT>(std::atoi(expected)), GetACP());
 }
 
-TEST_F(ProgressWindowTest, ShowOpensOneVisibleCaptionlessWindowCentredOnTheScreen)
+TEST_F(ProgressWindowTest, ShowOpensACaptionlessOwnerlessWindowCentredOnTheScreen)
 {
     ShowProgress();
-    HWND dialog = OnlyProgressWindow();
+    HWND dialog = OnlyWindow();
     ASSERT_NE(nullptr, dialog);
     EXPECT_TRUE(IsWindowVisible(dialog));
     LONG style = GetWindowLongA(dialog, GWL_STYLE);
@@ -99,16 +107,19 @@ TEST_F(ProgressWindowTest, ShowOpensOneVisibleCaptionlessWindowCentredOnTheScree
     ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0));
     EXPECT_NEAR((area.left + area.right) / 2, (window.left + window.right) / 2, 1);
     EXPECT_NEAR((area.top + area.bottom) / 2, (window.top + window.bottom) / 2, 1);
+
+    ExpectPlacedAt(dialog, IDC_PROGRESS_BAR, {25, 35, 25 + 280, 35 + 14});
+    ExpectPlacedAt(dialog, IDC_PROGRESS_LABEL, {27, 16, 27 + 261, 16 + 12});
 }
 
 TEST_F(ProgressWindowTest, LabelReadsTheInstallMessageOnEveryCodePage)
 {
     ShowProgress();
-    HWND dialog = OnlyProgressWindow();
-    ASSERT_NE(nullptr, dialog);
-    HWND label = GetDlgItem(dialog, IDC_PROGRESS_LABEL);
+    HWND label = GetDlgItem(OnlyWindow(), IDC_PROGRESS_LABEL);
     ASSERT_NE(nullptr, label);
-    EXPECT_EQ(std::wstring(kExpectedLabel), WideText(label));
+    wchar_t text[64] = {};
+    GetWindowTextW(label, text, 64);
+    EXPECT_EQ(std::wstring(kExpectedLabel), text);
     EXPECT_TRUE(GetWindowLongA(label, GWL_STYLE) & SS_CENTER);
 
     // Where the code page can spell the text, the ANSI view agrees with it.
@@ -125,14 +136,11 @@ TEST_F(ProgressWindowTest, LabelReadsTheInstallMessageOnEveryCodePage)
 TEST_F(ProgressWindowTest, BarRunsFromZeroToHundredAndFollowsSetProgress)
 {
     ShowProgress();
-    HWND dialog = OnlyProgressWindow();
-    ASSERT_NE(nullptr, dialog);
-    HWND bar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
+    HWND bar = GetDlgItem(OnlyWindow(), IDC_PROGRESS_BAR);
     ASSERT_NE(nullptr, bar);
     char className[64] = {};
     GetClassNameA(bar, className, sizeof(className));
     EXPECT_EQ(0, lstrcmpiA(PROGRESS_CLASSA, className));
-
     EXPECT_EQ(0, SendMessageA(bar, PBM_GETRANGE, TRUE, 0));
     EXPECT_EQ(100, SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
     EXPECT_EQ(0, SendMessageA(bar, PBM_GETPOS, 0, 0));
@@ -142,67 +150,47 @@ TEST_F(ProgressWindowTest, BarRunsFromZeroToHundredAndFollowsSetProgress)
     }
 }
 
-TEST_F(ProgressWindowTest, SecondShowKeepsTheFirstWindowAndItsPosition)
+TEST_F(ProgressWindowTest, OneInstanceAtATime)
 {
-    ShowProgress();
-    HWND first = OnlyProgressWindow();
-    ASSERT_NE(nullptr, first);
-    SetProgress(40);
-    ShowProgress();
-    EXPECT_EQ(std::vector<HWND>{first}, ProgressWindows());
-    EXPECT_EQ(40, SendMessageA(GetDlgItem(first, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0));
-}
-
-TEST_F(ProgressWindowTest, CloseDestroysTheWindowAndAllowsANewOne)
-{
-    ShowProgress();
-    HWND first = OnlyProgressWindow();
-    ASSERT_NE(nullptr, first);
-    HWND bar = GetDlgItem(first, IDC_PROGRESS_BAR);
-    SetProgress(70);
-    CloseProgress();
-    EXPECT_FALSE(IsWindow(first));
-    EXPECT_FALSE(IsWindow(bar));
-    EXPECT_TRUE(ProgressWindows().empty());
-
-    // The instance is gone too: the next window starts afresh at 0.
-    ShowProgress();
-    HWND second = OnlyProgressWindow();
-    ASSERT_NE(nullptr, second);
-    EXPECT_EQ(0, SendMessageA(GetDlgItem(second, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0));
-}
-
-TEST_F(ProgressWindowTest, CallsWithoutAWindowDoNothing)
-{
+    // Without a window, setting and closing leave nothing behind.
     SetProgress(50);
     CloseProgress();
-    CloseProgress();
-    EXPECT_TRUE(ProgressWindows().empty());
+    EXPECT_TRUE(ThreadWindows().empty());
+
     ShowProgress();
-    HWND dialog = OnlyProgressWindow();
-    ASSERT_NE(nullptr, dialog);
-    EXPECT_EQ(0, SendMessageA(GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0));
+    HWND first = OnlyWindow();
+    ASSERT_NE(nullptr, first);
+    EXPECT_EQ(0, BarPosition(first));
+    SetProgress(40);
+    ShowProgress();
+    EXPECT_EQ(std::vector<HWND>{first}, ThreadWindows());
+    EXPECT_EQ(40, BarPosition(first));
+
+    CloseProgress();
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_TRUE(ThreadWindows().empty());
+    CloseProgress();
+
+    // The instance went with the window: the next one starts afresh.
+    ShowProgress();
+    HWND second = OnlyWindow();
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(0, BarPosition(second));
 }
 
-TEST_F(ProgressWindowTest, PumpWithoutAWindowReadsNothing)
+TEST_F(ProgressWindowTest, PumpDrainsOnlyTheWindowsMessagesAndNothingWithoutIt)
 {
     ShowProgress();
-    CloseProgress();
-    DrainQueue();
-    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_APP, 1, 2));
-    PumpMessages();
-    EXPECT_TRUE(QueueHolds(nullptr, WM_APP));
-}
-
-TEST_F(ProgressWindowTest, PumpDrainsOnlyTheWindowsOwnMessages)
-{
-    ShowProgress();
-    HWND dialog = OnlyProgressWindow();
+    HWND dialog = OnlyWindow();
     ASSERT_NE(nullptr, dialog);
     DrainQueue();
     ASSERT_TRUE(PostMessageA(dialog, WM_APP + 1, 0, 0));
     ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_APP, 0, 0));
     PumpMessages();
     EXPECT_FALSE(QueueHolds(dialog, WM_APP + 1));
+    EXPECT_TRUE(QueueHolds(nullptr, WM_APP));
+
+    CloseProgress();
+    PumpMessages();
     EXPECT_TRUE(QueueHolds(nullptr, WM_APP));
 }

@@ -14,8 +14,12 @@
 
 namespace {
 
-BOOL CALLBACK TakeFirst(HWND window, LPARAM found)
+BOOL CALLBACK TakeDialog(HWND window, LPARAM found)
 {
+    char className[16] = {};
+    GetClassNameA(window, className, sizeof(className));
+    if (lstrcmpA(className, "#32770") != 0)
+        return TRUE;
     *reinterpret_cast<HWND*>(found) = window;
     return FALSE;
 }
@@ -30,9 +34,9 @@ int main(int argc, char** argv)
     }
     ShowProgress();
     SetProgress(40);
-    // The progress window is this thread's only window.
+    // The progress window is this thread's only dialog.
     HWND window = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), TakeFirst, reinterpret_cast<LPARAM>(&window));
+    EnumThreadWindows(GetCurrentThreadId(), TakeDialog, reinterpret_cast<LPARAM>(&window));
     RECT rect;
     if (!window || !GetWindowRect(window, &rect)) {
         std::fprintf(stderr, "progress window did not open\n");
