@@ -394,7 +394,8 @@ TEST(LzwMalformed, UndefinedCodesStopDecoding)
         const char* output;
     } cases[] = {
         {"code beyond the next free code", {{256, 9}, {'A', 9}, {300, 9}, {257, 9}}, 0, "A"},
-        {"self-reference without a previous string", {{256, 9}, {258, 9}, {257, 9}}, 0, ""},
+        {"string code right after the first clear", {{256, 9}, {258, 9}, {257, 9}}, 0, ""},
+        {"self-reference without a previous string", {{256, 9}, {256, 9}, {258, 9}, {257, 9}}, 0, ""},
         {"string code right after a clear", {{256, 9}, {'A', 9}, {'B', 9}, {256, 9}, {258, 9}, {257, 9}}, 0, "AB"},
         {"end code missing", {{256, 9}, {'A', 9}, {'B', 9}}, 0, "AB"},
         {"end code without a clear code first", {{257, 9}}, 1, ""},
