@@ -45,8 +45,10 @@ public:
     // byte of readOnly counts: non-zero maps read-only, zero read-write (a
     // read-write mapping with extraSize > 0 lengthens the file on disk).
     // creationDisposition is the CreateFileA value (kOpenExisting etc.).
-    // 1 on success. 0 when already open (nothing changed) or on failure: a file
-    // that cannot be opened (2, 3, 5, 32, ...), a mapping of size 0 (1006), ...
+    // 1 on success. 0 when already open (nothing changed) or on failure, with
+    // the failing call's error: the file cannot be opened (2, 3, 5, 32, 80, 87
+    // for an unknown disposition), a mapping of size 0 (1006), a read-only
+    // mapping longer than the file (8), a view that cannot be mapped.
     int OpenFile(const char* path, int readOnly, uint32_t creationDisposition, uint32_t extraSize);
 
     // Releases view, mapping and file; with flush set, a file view is flushed
