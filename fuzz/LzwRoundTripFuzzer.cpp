@@ -37,7 +37,7 @@ int WriteBlock(const uint8_t* block, uint32_t length, void* ctx)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 2 || size > 1u << 16)
+    if (size < 2 || size > 1u << 13)
         return 0;
     // The first two bytes choose the chunk size; the rest is the input.
     uint32_t chunk = (static_cast<uint32_t>(data[0]) << 8 | data[1]) % 2048 + 1;
