@@ -193,6 +193,14 @@ protected:
     std::string launcherFolder_, tempFolder_, reportPath_, installer_;
 };
 
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
 std::string ReportValue(const std::string& report, const std::string& key)
 {
     size_t at = report.find(key + ": ");
@@ -209,7 +217,7 @@ TEST_F(LaunchTest, PackageResourceOf1023BytesIsRejected)
     StampDefaultLanguage(std::string(1023, 'p'));
     LaunchResult result = Run(" /S");
     EXPECT_EQ(kLaunchFailed, result.exitCode);
-    ASSERT_EQ(1u, result.log.size());
+    ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     EXPECT_EQ("Can't found any OEM data or invalid OEM data.", result.log[0]);
     EXPECT_TRUE(ListNames(tempFolder_).empty()) << "nothing is created before the check";
     EXPECT_EQ("", result.report);
@@ -220,7 +228,7 @@ TEST_F(LaunchTest, LauncherWithoutPackageIsRejected)
     ASSERT_TRUE(CopyFileA(BuiltProgram("OEM_SETUP_EXE").c_str(), (launcherFolder_ + "\\Setup.exe").c_str(), FALSE));
     LaunchResult result = Run("");
     EXPECT_EQ(kLaunchFailed, result.exitCode);
-    ASSERT_EQ(1u, result.log.size());
+    ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     EXPECT_EQ("Can't found any OEM data or invalid OEM data.", result.log[0]);
     EXPECT_TRUE(ListNames(tempFolder_).empty());
 }
@@ -238,7 +246,7 @@ TEST_F(LaunchTest, Exactly1024BytesPassTheCheckAndFilesAreWrittenAsStored)
     EXPECT_EQ(kLaunchFailed, result.exitCode);
     std::string work = OnlyWorkFolder();
     ASSERT_FALSE(work.empty());
-    ASSERT_EQ(1u, result.log.size());
+    ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     // Not a container: the unpacker opens it empty, so the key is missing.
     EXPECT_EQ("Failure to copy %ORG.SETUP.EXE% to " + work + "\\setup.exe", result.log[0]);
     EXPECT_EQ(package, ReadBytes(work + "\\setup.oem"));
@@ -254,7 +262,7 @@ TEST_F(LaunchTest, FullLaunchPassesSwitchesAndExitCodeAndRemovesTheWorkFolder)
 
     LaunchResult result = Run(" foo /S /v\"x\"", "7");
     EXPECT_EQ(7u, result.exitCode);
-    EXPECT_TRUE(result.log.empty()) << result.log[0];
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
     std::string work = ReportValue(result.report, "current folder");
     EXPECT_EQ(0u, work.find(tempFolder_ + "\\{")) << work;
     EXPECT_EQ(tempFolder_.size() + 39, work.size());
@@ -287,7 +295,7 @@ TEST_F(LaunchTest, MissingLanguageResourceWritesAnEmptyIniAndUsesTheDefault)
     Stamp(SamplePackage(), nullptr);
     LaunchResult result = Run(" /S", "3");
     EXPECT_EQ(3u, result.exitCode);
-    EXPECT_TRUE(result.log.empty());
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
     std::string work = ReportValue(result.report, "current folder");
     EXPECT_EQ("\"" + work + "\\setup.exe\" /S", ReportValue(result.report, "command line"));
     EXPECT_NE(std::string::npos, result.report.find("file: Language.ini\n"));
@@ -302,7 +310,7 @@ TEST_F(LaunchTest, SnBatAlreadyStagedInTheWorkFolderIsReplaced)
     StampDefaultLanguage(SamplePackage());
     LaunchResult result = Run(" /S");
     EXPECT_EQ(0u, result.exitCode);
-    EXPECT_TRUE(result.log.empty());
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
     for (const char* name : {"Setup.cfg", "sn.bat", "setup.exe"})
         EXPECT_NE(std::string::npos, result.report.find(std::string("file: ") + name + "\n")) << name;
 }
@@ -320,7 +328,7 @@ TEST_F(LaunchTest, InstallerThatCannotStartIsLoggedWithTheFullCommandLine)
     EXPECT_EQ(kLaunchFailed, result.exitCode);
     std::string work = OnlyWorkFolder();
     ASSERT_FALSE(work.empty());
-    ASSERT_EQ(1u, result.log.size());
+    ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     std::string expected = "Failure to create process \"" + work + "\\setup.exe\" /S /v\"x\", error:";
     EXPECT_EQ(expected, result.log[0].substr(0, expected.size()));
     EXPECT_NE("0", result.log[0].substr(expected.size()));
@@ -338,7 +346,7 @@ TEST_F(LaunchTest, WorkFilesThatCannotBeCreatedAreLoggedWithTheirPaths)
     LaunchResult result = Run(" /S");
     EXPECT_EQ(kLaunchFailed, result.exitCode);
     std::string work = OnlyWorkFolder();
-    ASSERT_EQ(1u, result.log.size());
+    ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     EXPECT_EQ("Failure to create a new setup.exe(" + work + "\\Language.ini),error:5.", result.log[0]);
     EXPECT_TRUE(Exists(work + "\\setup.oem"));
 
@@ -349,7 +357,7 @@ TEST_F(LaunchTest, WorkFilesThatCannotBeCreatedAreLoggedWithTheirPaths)
     WriteBytes(launcherFolder_ + "\\Setup.cfg", "[SupportFiles]\r\nblock=setup.oem\\x.txt\r\n");
     result = Run(" /S");
     work = OnlyWorkFolder();
-    ASSERT_EQ(1u, result.log.size());
+    ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     EXPECT_EQ("Failure to create a new setup.exe(" + work + "\\setup.oem),error:5.", result.log[0]);
     EXPECT_FALSE(Exists(work + "\\Language.ini"));
 }
@@ -362,7 +370,7 @@ TEST_F(LaunchTest, TemporaryPathTooLongForTheWorkFolderIsRefused)
     ASSERT_LT(longTemp.size() + 1, static_cast<size_t>(MAX_PATH));
     LaunchResult result = Run(" /S", "0", longTemp);
     EXPECT_EQ(kLaunchFailed, result.exitCode);
-    ASSERT_EQ(1u, result.log.size());
+    ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     EXPECT_EQ(0u, result.log[0].find("Path too long for the work folder: " + longTemp + "\\{")) << result.log[0];
     EXPECT_TRUE(ListNames(tempFolder_).empty());
     EXPECT_EQ("", result.report);
