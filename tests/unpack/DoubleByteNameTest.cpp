@@ -31,7 +31,7 @@ TEST_F(DoubleByteNameTest, EntriesWithSuchNamesAreExtracted)
     ScratchFolder scratch;
     std::string name = kTrailBackslash + ".txt";
     std::string package = scratch / "dbcs.oem";
-    WriteBytes(package, BuildImage({{"G", {PlainEntry(name, Bytes("gbk"), MakeInfo(kFileAttributeArchive, 13000000000ull))}}}));
+    WriteBytes(package, BuildImage({{"G", {Entry(name, Bytes("gbk"))}}}));
     PackageHandle handle;
     ASSERT_EQ(1, handle.Open(package.c_str(), PackageHandle::kOpenExisting));
     std::string folder = scratch / kTrailBackslash;

@@ -13,12 +13,12 @@
 
 namespace fs = std::filesystem;
 
+constexpr uint64_t kEntrySeconds = 13000000000ull;
+
 ScratchFolder::ScratchFolder()
 {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = "scratch-";
-    name += test ? std::string(test->test_suite_name()) + "-" + test->name() : "unnamed";
-    fs::path folder = fs::current_path() / name;
+    fs::path folder = fs::current_path() / (std::string("scratch-") + test->test_suite_name() + "-" + test->name());
     std::error_code ignored;
     fs::remove_all(folder, ignored);
     fs::create_directories(folder);
@@ -30,16 +30,11 @@ ScratchFolder::~ScratchFolder()
     std::error_code ignored;
     // Read-only files would stop the removal on Windows.
     for (auto it = fs::recursive_directory_iterator(path_, ignored); it != fs::recursive_directory_iterator();
-         it.increment(ignored)) {
-        if (!it->is_directory(ignored))
-            SetPathAttributes(it->path().string().c_str(), kFileAttributeNormal);
-    }
+         it.increment(ignored))
+        SetPathAttributes(it->path().string().c_str(), it->is_directory(ignored) ? kFileAttributeDirectory
+                                                                                 : kFileAttributeNormal);
     fs::remove_all(path_, ignored);
 }
-
-std::string ScratchFolder::operator/(const std::string& name) const { return JoinPath(path_, name); }
-
-std::string JoinPath(const std::string& folder, const std::string& name) { return folder + kPathSeparator + name; }
 
 std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
@@ -68,122 +63,94 @@ FileTime TimeOfSeconds(uint64_t seconds)
     return {static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
 }
 
-void SetFileTimes(const std::string& path, const FileTime& creation, const FileTime& lastAccess,
-                  const FileTime& lastWrite)
+void SetFileTimes(const std::string& path, const FileTime& time)
 {
     CFile file;
     ASSERT_TRUE(file.Open(path.c_str(), CFile::modeReadWrite | CFile::shareDenyNone)) << path;
-    ASSERT_TRUE(SetHandleTimes(file.GetHandle(), &creation, &lastAccess, &lastWrite)) << path;
+    ASSERT_TRUE(SetHandleTimes(file.GetHandle(), &time, &time, &time)) << path;
 }
 
-void GetFileTimes(const std::string& path, FileTime* creation, FileTime* lastAccess, FileTime* lastWrite)
+FileTime LastWriteTime(const std::string& path)
 {
     CFile file;
-    ASSERT_TRUE(file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone)) << path;
-    ASSERT_TRUE(GetHandleTimes(file.GetHandle(), creation, lastAccess, lastWrite)) << path;
+    FileTime lastWrite = {};
+    EXPECT_TRUE(file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone)) << path;
+    EXPECT_TRUE(GetHandleTimes(file.GetHandle(), nullptr, nullptr, &lastWrite)) << path;
+    return lastWrite;
 }
 
 EntryInfo MakeInfo(uint32_t attributes, uint64_t seconds)
 {
-    EntryInfo info;
-    info.attributes = attributes;
-    info.creationTime = TimeOfSeconds(seconds);
-    info.lastAccessTime = TimeOfSeconds(seconds + 3600);
-    info.lastWriteTime = TimeOfSeconds(seconds);
-    return info;
+    return {attributes, TimeOfSeconds(seconds), TimeOfSeconds(seconds + 3600), TimeOfSeconds(seconds)};
 }
 
-ImageEntry PlainEntry(const std::string& name, const std::vector<uint8_t>& data, const EntryInfo& info)
+ImageEntry Entry(const std::string& name, const std::vector<uint8_t>& data, bool compress)
 {
-    ImageEntry entry;
-    entry.name = name;
-    entry.stored = data;
-    entry.uncompressedSize = static_cast<uint32_t>(data.size());
-    entry.info = info;
-    return entry;
-}
-
-ImageEntry CompressedEntry(const std::string& name, const std::vector<uint8_t>& data, const EntryInfo& info)
-{
-    ImageEntry entry = PlainEntry(name, data, info);
-    std::vector<uint8_t> stream;
-    EXPECT_EQ(1, LzwEncodeBuffer(data.data(), static_cast<uint32_t>(data.size()), &stream));
-    entry.stored = stream;
-    entry.compressedSize = static_cast<uint32_t>(stream.size());
+    ImageEntry entry{name, data, static_cast<uint32_t>(data.size()), 0, MakeInfo(kFileAttributeArchive, kEntrySeconds)};
+    if (compress) {
+        EXPECT_EQ(1, LzwEncodeBuffer(data.data(), static_cast<uint32_t>(data.size()), &entry.stored));
+        entry.compressedSize = static_cast<uint32_t>(entry.stored.size());
+    }
     return entry;
 }
 
 namespace {
 
-void Put16(std::vector<uint8_t>& out, size_t at, uint32_t value)
+void Put(std::vector<uint8_t>& out, size_t at, uint32_t value, int size)
 {
-    out[at] = static_cast<uint8_t>(value);
-    out[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
-void Put32(std::vector<uint8_t>& out, size_t at, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < size; ++i)
         out[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-void Append16(std::vector<uint8_t>& out, uint32_t value)
+void Append(std::vector<uint8_t>& out, uint32_t value, int size)
 {
-    out.resize(out.size() + 2);
-    Put16(out, out.size() - 2, value);
+    out.resize(out.size() + size);
+    Put(out, out.size() - size, value, size);
 }
 
-void Append32(std::vector<uint8_t>& out, uint32_t value)
-{
-    out.resize(out.size() + 4);
-    Put32(out, out.size() - 4, value);
-}
-
+// Names take max(length, 1) bytes.
 void AppendName(std::vector<uint8_t>& out, const std::string& name)
 {
-    if (name.empty())
-        out.push_back(0);
-    for (char c : name)
+    Append(out, static_cast<uint32_t>(name.size()), 2);
+    for (char c : name.empty() ? std::string(1, '\0') : name)
         out.push_back(static_cast<uint8_t>(c));
 }
 
 }  // namespace
 
-std::vector<uint8_t> BuildImage(const std::vector<ImageGroup>& groups)
+std::vector<uint8_t> BuildImage(const std::vector<std::pair<std::string, std::vector<ImageEntry>>>& groups)
 {
     std::vector<uint8_t> out;
     uint32_t total = 0;
-    for (const ImageGroup& group : groups)
-        total += static_cast<uint32_t>(group.entries.size());
-    for (uint8_t byte : {0x42, 0x4F, 0x45, 0x4D, 0x00, 0x02})
-        out.push_back(byte);
-    Append16(out, total);
-    Append32(out, 0);
-    Append16(out, static_cast<uint32_t>(groups.size()));
+    for (const auto& group : groups)
+        total += static_cast<uint32_t>(group.second.size());
+    Append(out, 0x4D454F42, 4);
+    Append(out, 0x0200, 2);
+    Append(out, total, 2);
+    Append(out, 0, 4);
+    Append(out, static_cast<uint32_t>(groups.size()), 2);
     size_t groupTable = out.size();
     out.resize(out.size() + 4 * std::max<size_t>(groups.size(), 1));
     for (size_t g = 0; g < groups.size(); ++g) {
-        const ImageGroup& group = groups[g];
         size_t record = out.size();
-        Put32(out, groupTable + 4 * g, static_cast<uint32_t>(record));
-        Append16(out, 0xFCEC);
-        Append16(out, static_cast<uint32_t>(group.name.size()));
-        AppendName(out, group.name);
-        Append16(out, static_cast<uint32_t>(group.entries.size()));
+        Put(out, groupTable + 4 * g, static_cast<uint32_t>(record), 4);
+        Append(out, 0xFCEC, 2);
+        AppendName(out, groups[g].first);
+        const std::vector<ImageEntry>& entries = groups[g].second;
+        Append(out, static_cast<uint32_t>(entries.size()), 2);
         size_t entryTable = out.size();
-        out.resize(out.size() + 4 * std::max<size_t>(group.entries.size(), 1));
-        for (size_t e = 0; e < group.entries.size(); ++e) {
-            const ImageEntry& entry = group.entries[e];
-            Put32(out, entryTable + 4 * e, static_cast<uint32_t>(out.size() - record));
-            Append16(out, entry.kind);
-            Append32(out, entry.info.attributes);
-            Append32(out, entry.uncompressedSize);
-            Append32(out, entry.compressedSize);
-            for (const FileTime* t : {&entry.info.creationTime, &entry.info.lastAccessTime, &entry.info.lastWriteTime}) {
-                Append32(out, t->lowDateTime);
-                Append32(out, t->highDateTime);
+        out.resize(out.size() + 4 * std::max<size_t>(entries.size(), 1));
+        for (size_t e = 0; e < entries.size(); ++e) {
+            const ImageEntry& entry = entries[e];
+            Put(out, entryTable + 4 * e, static_cast<uint32_t>(out.size() - record), 4);
+            Append(out, 0xFFFF, 2);
+            Append(out, entry.info.attributes, 4);
+            Append(out, entry.uncompressedSize, 4);
+            Append(out, entry.compressedSize, 4);
+            for (const FileTime& t : {entry.info.creationTime, entry.info.lastAccessTime, entry.info.lastWriteTime}) {
+                Append(out, t.lowDateTime, 4);
+                Append(out, t.highDateTime, 4);
             }
-            Append16(out, static_cast<uint32_t>(entry.name.size()));
             AppendName(out, entry.name);
             for (uint8_t byte : entry.stored)
                 out.push_back(byte);
@@ -192,14 +159,10 @@ std::vector<uint8_t> BuildImage(const std::vector<ImageGroup>& groups)
     return out;
 }
 
-std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed)
+std::vector<uint8_t> PatternBytes(size_t count)
 {
     std::vector<uint8_t> out(count);
-    uint32_t state = seed * 2654435761u + 1;
-    for (size_t i = 0; i < count; ++i) {
-        state = state * 1103515245u + 12345u;
-        // Runs of repeated words with some noise: compressible, yet position-dependent.
-        out[i] = static_cast<uint8_t>((i / 7) % 13 + ((state >> 16) % 4 == 0 ? (state >> 24) : 0));
-    }
+    for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<uint8_t>((i / 7) % 13 + (i % 97 == 0 ? i / 97 : 0));
     return out;
 }

@@ -3,66 +3,47 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "EntryExtraction.h"
-#include "SystemApi.h"
 
-// A fresh folder named after the running test inside the current folder,
-// removed with everything in it (read-only files included) at the end.
+// A fresh folder named after the running test, removed with its contents at the end.
 class ScratchFolder {
 public:
     ScratchFolder();
     ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
     const std::string& Path() const { return path_; }
-    // Path() + separator + name.
-    std::string operator/(const std::string& name) const;
+    std::string operator/(const std::string& name) const { return path_ + kPathSeparator + name; }
 
 private:
     std::string path_;
 };
 
-std::string JoinPath(const std::string& folder, const std::string& name);
 std::vector<uint8_t> Bytes(const std::string& text);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& data);
-// The file's bytes; empty when it cannot be read.
-std::vector<uint8_t> ReadBytes(const std::string& path);
+std::vector<uint8_t> ReadBytes(const std::string& path);  // empty when unreadable
 bool IsFolder(const std::string& path);
 
-// A FILETIME of whole seconds since 1601, so that every file system keeps it exactly.
-FileTime TimeOfSeconds(uint64_t seconds);
-// Sets last-access and last-write (and creation where the platform keeps one).
-void SetFileTimes(const std::string& path, const FileTime& creation, const FileTime& lastAccess,
-                  const FileTime& lastWrite);
-// Reads the file's three times; fails the test when they cannot be read.
-void GetFileTimes(const std::string& path, FileTime* creation, FileTime* lastAccess, FileTime* lastWrite);
-
-// An entry info whose creation and last-write times are equal (platforms that
-// keep no separate creation time report the last-write time for it).
+FileTime TimeOfSeconds(uint64_t seconds);  // whole seconds since 1601
+void SetFileTimes(const std::string& path, const FileTime& time);  // creation, access, write
+FileTime LastWriteTime(const std::string& path);
+// Creation = last-write (platforms without a creation time report the last
+// write for it); last access an hour later.
 EntryInfo MakeInfo(uint32_t attributes, uint64_t seconds);
 
-// One entry of a hand-made container image.
+// One entry of a hand-made container image; compressed entries carry a
+// stream made by the project's LZW encoder.
 struct ImageEntry {
     std::string name;
-    std::vector<uint8_t> stored;  // the bytes after the name
-    uint32_t uncompressedSize = 0;
-    uint32_t compressedSize = 0;  // 0: stored as is
-    EntryInfo info = {};
-    uint16_t kind = 0xFFFF;
+    std::vector<uint8_t> stored;
+    uint32_t uncompressedSize;
+    uint32_t compressedSize;
+    EntryInfo info;
 };
-struct ImageGroup {
-    std::string name;
-    std::vector<ImageEntry> entries;
-};
+ImageEntry Entry(const std::string& name, const std::vector<uint8_t>& data, bool compress = false);
+// groups: (name, entries), laid out as the container writer lays them out.
+std::vector<uint8_t> BuildImage(const std::vector<std::pair<std::string, std::vector<ImageEntry>>>& groups);
 
-ImageEntry PlainEntry(const std::string& name, const std::vector<uint8_t>& data, const EntryInfo& info);
-// Stored as an LZW stream made by the project's encoder.
-ImageEntry CompressedEntry(const std::string& name, const std::vector<uint8_t>& data, const EntryInfo& info);
-// The container bytes, laid out as the writer lays them out.
-std::vector<uint8_t> BuildImage(const std::vector<ImageGroup>& groups);
-
-// Bytes that compress well and that a damaged stream would not reproduce.
-std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);
+// Compressible bytes that still differ from position to position.
+std::vector<uint8_t> PatternBytes(size_t count);

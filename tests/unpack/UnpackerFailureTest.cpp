@@ -7,8 +7,6 @@
 #include <new>
 
 #include "ErrorLog.h"
-#include "MappedFile.h"
-#include "PackageHandle.h"
 #include "PackageUnpacker.h"
 #include "TestSupport.h"
 
@@ -34,13 +32,7 @@ std::string LogText(const std::string& path)
 std::string PackageWithConfig(const ScratchFolder& scratch, const std::string& config)
 {
     std::string path = scratch / "setup.oem";
-    PackageHandle writer;
-    EXPECT_EQ(1, writer.Open(path.c_str(), PackageHandle::kCreateAlways));
-    MappedFile block;
-    EXPECT_EQ(1, block.CreateMemory(nullptr, static_cast<uint32_t>(config.size()), 0));
-    block.Write(config.data(), static_cast<uint32_t>(config.size()));
-    EXPECT_EQ(1, writer.AddBuffer(block, "CONFIG.INI", "Config", MakeInfo(kFileAttributeArchive, 13000000000ull), 0));
-    EXPECT_EQ(1, writer.Save());
+    WriteBytes(path, BuildImage({{"Config", {Entry("CONFIG.INI", Bytes(config))}}}));
     return path;
 }
 
