@@ -53,6 +53,9 @@ ProcessResult RunProcess(const std::string& commandLine,
                          const std::string& currentFolder = std::string(),
                          uint32_t timeoutMs = 120000);
 
+// A build-tree path as Windows sees it: a POSIX absolute path is on drive Z:.
+std::string WindowsPath(const std::string& path);
+
 // Quotes one argument for a Windows command line.
 std::string Quote(const std::string& argument);
 

@@ -225,6 +225,17 @@ ProcessResult RunProcess(const std::string& commandLine, const std::vector<std::
     return result;
 }
 
+std::string WindowsPath(const std::string& path)
+{
+    std::string out = path;
+    for (char& c : out)
+        if (c == '/')
+            c = '\\';
+    if (!path.empty() && path[0] == '/')
+        out = "Z:" + out;
+    return out;
+}
+
 std::string Quote(const std::string& argument)
 {
     std::string quoted = "\"";

@@ -5,6 +5,25 @@
 #include "EntryExtraction.h"
 #include "SystemApi.h"
 
+namespace {
+
+// A key under which names that compare equal ignoring case meet: ASCII
+// letters folded, every other byte of 0x80 and up made the same, so that the
+// locale's own case rules are left to the final comparison.
+std::string FoldedName(const std::string& name)
+{
+    std::string key = name;
+    for (char& c : key) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        else if (static_cast<unsigned char>(c) >= 0x80)
+            c = static_cast<char>(0x80);
+    }
+    return key;
+}
+
+}  // namespace
+
 bool CheckName(const std::string& name, const char* what, std::string* error)
 {
     if (name.empty()) {
@@ -97,27 +116,31 @@ bool PackagePlan::Add(const std::string& group, PlannedEntry entry, std::string*
         *error = source + ": a package holds at most " + std::to_string(kMaxCount) + " entries";
         return false;
     }
-    PlannedGroup* target = nullptr;
-    for (PlannedGroup& g : groups_) {
-        if (g.name == group) {
-            target = &g;
-            break;
-        }
-    }
-    if (target != nullptr) {
-        for (const PlannedEntry& e : target->entries) {
-            if (CompareNoCase(e.name.c_str(), entry.name.c_str()) == 0) {
-                *error = source + ": group '" + group + "' already holds an entry named '" + e.name + "'" +
-                         (e.inMemory ? std::string() : " (from " + e.sourcePath + ")");
-                return false;
-            }
-        }
-    } else {
+    auto found = groupIndex_.find(group);
+    size_t groupIndex;
+    if (found == groupIndex_.end()) {
+        groupIndex = groups_.size();
         groups_.push_back(PlannedGroup{group, {}});
-        target = &groups_.back();
+        entryIndex_.emplace_back();
+        groupIndex_[group] = groupIndex;
+    } else {
+        groupIndex = found->second;
     }
+    PlannedGroup& target = groups_[groupIndex];
+    auto& names = entryIndex_[groupIndex];
+    const std::string key = FoldedName(entry.name);
+    auto range = names.equal_range(key);
+    for (auto it = range.first; it != range.second; ++it) {
+        const PlannedEntry& e = target.entries[it->second];
+        if (CompareNoCase(e.name.c_str(), entry.name.c_str()) == 0) {
+            *error = source + ": group '" + group + "' already holds an entry named '" + e.name + "'" +
+                     (e.inMemory ? std::string() : " (from " + e.sourcePath + ")");
+            return false;
+        }
+    }
+    names.emplace(key, target.entries.size());
     totalBytes_ += entry.size;
     ++entryCount_;
-    target->entries.push_back(std::move(entry));
+    target.entries.push_back(std::move(entry));
     return true;
 }

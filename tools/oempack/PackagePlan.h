@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // One entry to be written: a file on disk, or bytes held in memory.
@@ -46,6 +48,10 @@ private:
     bool Add(const std::string& group, PlannedEntry entry, std::string* error);
 
     std::vector<PlannedGroup> groups_;
+    // Lookup aids: group name -> index, and per group a folded entry name ->
+    // entry index, so that large plans are checked in linear time.
+    std::map<std::string, size_t> groupIndex_;
+    std::vector<std::unordered_multimap<std::string, size_t>> entryIndex_;
     uint32_t entryCount_ = 0;
     uint64_t totalBytes_ = 0;
 };
