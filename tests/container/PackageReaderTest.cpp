@@ -1,9 +1,5 @@
-// The direct reader: open and validation, listing, lookup, reading and extraction.
+// The direct reader: open and validation, listing and lookup, reading, extraction.
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
-#include <vector>
 
 #include "CFile.h"
 #include "ContainerTestSupport.h"
@@ -14,24 +10,12 @@ using namespace testing_support;
 
 namespace {
 
-std::vector<uint8_t> Compressed(const std::string& text)
+std::string Packed(const std::string& name, const std::string& text, uint32_t claimedSize = 0)
 {
     std::vector<uint8_t> stream;
-    EXPECT_EQ(1, LzwEncodeBuffer(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()),
-                                 &stream));
-    return stream;
-}
-
-std::vector<uint8_t> PackedEntry(const std::string& name, const std::string& text)
-{
-    const std::vector<uint8_t> stream = Compressed(text);
-    return EntryBytes(name, stream, static_cast<uint32_t>(text.size()), static_cast<uint32_t>(stream.size()));
-}
-
-std::string FileText(const std::string& path)
-{
-    const std::vector<uint8_t> bytes = ReadFileBytes(path);
-    return std::string(bytes.begin(), bytes.end());
+    EXPECT_EQ(1, LzwEncodeBuffer(Data(text), Size(text), &stream));
+    return EntryBytes(name, std::string(stream.begin(), stream.end()), claimedSize ? claimedSize : Size(text),
+                      static_cast<uint32_t>(stream.size()));
 }
 
 FileTime LastWriteOf(const std::string& path)
@@ -43,291 +27,159 @@ FileTime LastWriteOf(const std::string& path)
     return write;
 }
 
-// The time EntryBytes stores for slot t (0 creation, 1 last access, 2 last write).
-FileTime StoredTime(uint32_t t) { return FileTime{0x10000000 + t, 0x01D00000 + t}; }
+const FileTime kEntryLastWrite = {0x10000002, 0x01D00002};  // as EntryBytes stores it
 
-class ReaderFixture : public ::testing::Test {
+class Reader : public ::testing::Test {
 protected:
-    ReaderFixture() : folder_("reader") { std::filesystem::create_directory(Out()); }
-
-    std::string Container(const std::vector<GroupSpec>& groups, uint16_t version = 0x0200)
+    Reader() { std::filesystem::create_directory(out_); }
+    int Open(const std::vector<GroupSpec>& groups, ExtractFailureCallback callback = nullptr, void* user = nullptr)
     {
-        const std::string path = folder_.File("package.oem");
-        WriteFileBytes(path, ContainerBytes(groups, version));
-        return path;
+        WriteFileText(package_, ContainerBytes(groups));
+        return reader_.Open(package_.c_str(), callback, user);
     }
-    std::string Out() const { return folder_.File("out"); }
-    std::string OutFile(const std::string& leaf) const
-    {
-        return (std::filesystem::path(Out()) / leaf).string();
-    }
+    std::string Out(const std::string& leaf) const { return out_ + kPathSeparator + leaf; }
 
-    ScratchFolder folder_;
+    ScratchFolder folder_{"reader"};
+    std::string package_ = folder_.File("package.oem");
+    std::string out_ = folder_.File("out");
+    PackageReader reader_;
 };
 
-std::vector<GroupSpec> Sample()
-{
-    return {{"Config", {StoredEntry("CONFIG.INI", "[Commonfiles]")}},
-            {"Bin", {StoredEntry("setup.exe", "installer"), EntryBytes("skip", {'s'}, 1, 0, 0x20, 0x0001),
-                     PackedEntry("big.dll", std::string(3000, 'b') + "end")}},
-            {"BIN", {StoredEntry("hidden.txt", "never reached")}},
-            {"Empty", {}}};
-}
+const std::vector<GroupSpec> kSample = {
+    {"Config", {StoredEntry("CONFIG.INI", "[Commonfiles]")}},
+    {"Bin", {StoredEntry("setup.exe", "installer"), EntryBytes("skip", "s", 1, 0, 0x0001),
+             Packed("big.dll", std::string(3000, 'b') + "end")}},
+    {"BIN", {StoredEntry("hidden.txt", "never reached")}},
+    {"Empty", {}}};
 
 }  // namespace
 
-TEST_F(ReaderFixture, OpenValidatesAndKeepsTheFirstContainer)
+TEST_F(Reader, OpensOnlyValidContainersAndKeepsTheFirst)
 {
-    PackageReader reader;
     SetLastErrorValue(0xdeadbeef);
-    EXPECT_EQ(0, reader.Open(folder_.File("missing.oem").c_str()));
+    EXPECT_EQ(0, reader_.Open(folder_.File("missing.oem").c_str()));
     EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue());
-    EXPECT_FALSE(reader.IsOpen());
-
-    EXPECT_EQ(0, reader.Open(Container(Sample(), 0x0201).c_str()));
-    EXPECT_FALSE(reader.IsOpen());
-
-    const std::string good = Container(Sample());
-    ASSERT_EQ(1, reader.Open(good.c_str()));
-    EXPECT_EQ(good, std::string(reader.GetPath().GetString()));
-    const std::string other = folder_.File("other.oem");
-    WriteFileBytes(other, ContainerBytes({{"Other", {StoredEntry("o", "o")}}}));
-    EXPECT_EQ(0, reader.Open(other.c_str()));
-    EXPECT_EQ(9u, reader.GetEntrySize("SETUP.EXE", "bin"));
-}
-
-TEST_F(ReaderFixture, MalformedContainersDoNotOpen)
-{
-    std::vector<uint8_t> image = ContainerBytes(Sample());
-    const std::string path = folder_.File("bad.oem");
-    PackageReader reader;
-    // A wrong group signature, then every truncation of a valid container.
-    std::vector<uint8_t> unsigned_ = image;
-    unsigned_[18 + 4 * 3] ^= 0xFF;
-    WriteFileBytes(path, unsigned_);
-    EXPECT_EQ(0, reader.Open(path.c_str()));
-    for (size_t cut = 1; cut < image.size(); cut += 7) {
-        WriteFileBytes(path, std::vector<uint8_t>(image.begin(), image.begin() + cut));
-        EXPECT_EQ(0, reader.Open(path.c_str())) << cut;
-        EXPECT_FALSE(reader.IsOpen());
+    const std::string image = ContainerBytes(kSample);
+    for (const std::string& bad : {ContainerBytes(kSample, 0x0201), image.substr(0, image.size() - 1)}) {
+        WriteFileText(package_, bad);
+        EXPECT_EQ(0, reader_.Open(package_.c_str()));
+        EXPECT_FALSE(reader_.IsOpen());
     }
-}
-
-TEST_F(ReaderFixture, ClosedReaderAnswersWithFailureValues)
-{
-    PackageReader reader;
     CStringArray names;
-    MappedFile block;
-    char buffer[16];
-    EXPECT_EQ(-1, reader.GetEntryTotal());
-    EXPECT_EQ(0, reader.ListGroups(names));
-    EXPECT_EQ(0, reader.ListEntries("Bin", names));
-    EXPECT_EQ(0u, reader.GetEntrySize("x", nullptr));
-    EXPECT_EQ(0, reader.ReadEntry("x", nullptr, block));
-    EXPECT_EQ(-1, reader.ReadEntryToBuffer("x", nullptr, buffer, sizeof buffer));
-    EXPECT_EQ(0, reader.Extract("x", nullptr, Out().c_str(), nullptr, 0));
-    EXPECT_EQ(0, reader.ExtractGroup("Bin", Out().c_str(), 0));
-    EXPECT_EQ(0, reader.ExtractAll(Out().c_str()));
-    EXPECT_EQ(0, names.GetSize());
+    EXPECT_EQ(-1, reader_.GetEntryTotal());
+    EXPECT_EQ(0, reader_.ListGroups(names));
+    EXPECT_EQ(0, reader_.ExtractAll(out_.c_str()));
+
+    ASSERT_EQ(1, Open(kSample));
+    WriteFileText(folder_.File("other.oem"), ContainerBytes({{"Other", {StoredEntry("o", "o")}}}));
+    EXPECT_EQ(0, reader_.Open(folder_.File("other.oem").c_str()));
+    EXPECT_EQ(9u, reader_.GetEntrySize("setup.exe", "Bin"));
 }
 
-TEST_F(ReaderFixture, ListsGroupsInTableOrderAndOnlyFileEntries)
+TEST_F(Reader, ListsInTableOrderFindsIgnoringCaseAndNeverReachesALaterEqualGroup)
 {
-    PackageReader reader;
-    ASSERT_EQ(1, reader.Open(Container(Sample()).c_str()));
-    EXPECT_EQ(5, reader.GetEntryTotal());  // the header's count, children of any kind
-
-    CStringArray groups;
-    groups.Add("kept");
-    ASSERT_EQ(1, reader.ListGroups(groups));
-    ASSERT_EQ(5, groups.GetSize());
-    EXPECT_STREQ("Config", groups[1]);
-    EXPECT_STREQ("Bin", groups[2]);
-    EXPECT_STREQ("BIN", groups[3]);
-    EXPECT_STREQ("Empty", groups[4]);
-
-    CStringArray entries;
-    ASSERT_EQ(1, reader.ListEntries("BIN", entries));  // the first group of that name
-    ASSERT_EQ(2, entries.GetSize());
-    EXPECT_STREQ("setup.exe", entries[0]);
+    ASSERT_EQ(1, Open(kSample));
+    EXPECT_EQ(5, reader_.GetEntryTotal());
+    CStringArray groups, entries, none;
+    ASSERT_EQ(1, reader_.ListGroups(groups));
+    ASSERT_EQ(4, groups.GetSize());
+    EXPECT_STREQ("BIN", groups[2]);
+    ASSERT_EQ(1, reader_.ListEntries("bin", entries));  // the first group of that name
+    ASSERT_EQ(2, entries.GetSize());                   // the child of kind 1 is not listed
     EXPECT_STREQ("big.dll", entries[1]);
-    CStringArray none;
-    EXPECT_EQ(1, reader.ListEntries("empty", none));
-    EXPECT_EQ(0, none.GetSize());
-    EXPECT_EQ(0, reader.ListEntries("Missing", none));
+    EXPECT_EQ(1, reader_.ListEntries("empty", none));
+    EXPECT_EQ(0, reader_.ListEntries("Missing", none));
+
+    EXPECT_EQ(3003u, reader_.GetEntrySize("BIG.DLL", nullptr));
+    EXPECT_EQ(13u, reader_.GetEntrySize("config.ini", nullptr));
+    EXPECT_EQ(0u, reader_.GetEntrySize("skip", "Bin"));
+    EXPECT_EQ(0u, reader_.GetEntrySize("hidden.txt", nullptr));
+    EXPECT_EQ(0u, reader_.GetEntrySize("hidden.txt", "BIN"));
 }
 
-TEST_F(ReaderFixture, LookupIgnoresCaseAndNeverReachesALaterGroupOfAnEqualName)
+TEST_F(Reader, ReadsStoredAndCompressedEntriesIntoBlocksAndBuffers)
 {
-    PackageReader reader;
-    ASSERT_EQ(1, reader.Open(Container(Sample()).c_str()));
-    EXPECT_EQ(3003u, reader.GetEntrySize("BIG.DLL", nullptr));
-    EXPECT_EQ(13u, reader.GetEntrySize("config.ini", nullptr));
-    EXPECT_EQ(0u, reader.GetEntrySize("skip", "Bin"));  // not a file entry
-    EXPECT_EQ(0u, reader.GetEntrySize("hidden.txt", nullptr));
-    EXPECT_EQ(0u, reader.GetEntrySize("hidden.txt", "BIN"));
-    EXPECT_EQ(0u, reader.GetEntrySize("setup.exe", "Config"));
-}
-
-TEST_F(ReaderFixture, ReadsStoredAndCompressedEntries)
-{
-    PackageReader reader;
-    ASSERT_EQ(1, reader.Open(Container(Sample()).c_str()));
-    MappedFile block;
-    ASSERT_EQ(1, reader.ReadEntry("Setup.exe", "Bin", block));
+    ASSERT_EQ(1, Open(kSample));
+    MappedFile block, big;
+    ASSERT_EQ(1, reader_.ReadEntry("Setup.exe", "Bin", block));
     EXPECT_EQ("installer", std::string(reinterpret_cast<char*>(block.GetData()), block.GetLength()));
-    EXPECT_EQ(0, reader.ReadEntry("setup.exe", "Bin", block));  // the output must be closed
-
-    MappedFile big;
-    ASSERT_EQ(1, reader.ReadEntry("big.dll", nullptr, big));
+    EXPECT_EQ(0, reader_.ReadEntry("setup.exe", "Bin", block));  // the output must be closed
+    ASSERT_EQ(1, reader_.ReadEntry("big.dll", nullptr, big));
     EXPECT_EQ(std::string(3000, 'b') + "end", std::string(reinterpret_cast<char*>(big.GetData()), big.GetLength()));
-
-    std::vector<char> buffer(3003, 0);
-    EXPECT_EQ(0, reader.ReadEntryToBuffer("big.dll", "Bin", buffer.data(), 3002));
-    EXPECT_EQ(3003, reader.ReadEntryToBuffer("big.dll", "Bin", buffer.data(), 3003));
-    EXPECT_EQ("end", std::string(buffer.end() - 3, buffer.end()));
-    EXPECT_EQ(-1, reader.ReadEntryToBuffer("absent", "Bin", buffer.data(), 3003));
+    std::string buffer(3003, '\0');
+    EXPECT_EQ(0, reader_.ReadEntryToBuffer("big.dll", "Bin", &buffer[0], 3002));
+    EXPECT_EQ(3003, reader_.ReadEntryToBuffer("big.dll", "Bin", &buffer[0], 3003));
+    EXPECT_EQ("bend", buffer.substr(2999));
 }
 
-TEST_F(ReaderFixture, EmptyEntryCannotBeReadOrExtracted)
+TEST_F(Reader, EmptyEntriesAndFaultyStreamsAreFailuresThatWriteNothing)
 {
-    PackageReader reader;
-    ASSERT_EQ(1, reader.Open(Container({{"G", {EntryBytes("empty.txt", {}, 0, 0)}}}).c_str()));
+    std::string cut = Packed("cut.bin", std::string(500, 'q'));
+    cut.resize(cut.size() - 3);
+    cut[10] = static_cast<char>(Size(cut) - 47);  // compressed size of what is left
+    // "undefined.bin": a clear code, then code 300 before it exists.
+    ASSERT_EQ(1, Open({{"G", {EntryBytes("empty.txt", "", 0, 0), cut, Packed("short.bin", "abcdef", 10),
+                              Packed("long.bin", "abcdef", 4),
+                              EntryBytes("undefined.bin", std::string("\x80\x4B\x00", 3), 3, 3)}}}));
     MappedFile block;
     char buffer[4];
-    EXPECT_EQ(0, reader.ReadEntry("empty.txt", "G", block));
-    EXPECT_EQ(-1, reader.ReadEntryToBuffer("empty.txt", "G", buffer, sizeof buffer));
-    EXPECT_EQ(0, reader.Extract("empty.txt", "G", Out().c_str(), nullptr, 0));
-    EXPECT_FALSE(PathExists(OutFile("empty.txt").c_str()));
-}
-
-TEST_F(ReaderFixture, FaultyCompressedStreamsAreFailuresAndWriteNothing)
-{
-    std::vector<uint8_t> truncated = Compressed(std::string(500, 'q'));
-    truncated.resize(truncated.size() / 2);
-    const std::vector<uint8_t> good = Compressed("abcdef");
-    const std::vector<uint8_t> code300 = {0x80, 0x4B, 0x00};  // clear, then code 300 before it exists
-    const std::string path = Container(
-        {{"G",
-          {EntryBytes("cut.bin", truncated, 500, static_cast<uint32_t>(truncated.size())),
-           EntryBytes("short.bin", good, 10, static_cast<uint32_t>(good.size())),
-           EntryBytes("long.bin", good, 4, static_cast<uint32_t>(good.size())),
-           EntryBytes("undefined.bin", code300, 3, static_cast<uint32_t>(code300.size()))}}});
-    PackageReader reader;
-    ASSERT_EQ(1, reader.Open(path.c_str()));
+    EXPECT_EQ(0, reader_.ReadEntry("empty.txt", "G", block));
+    EXPECT_EQ(-1, reader_.ReadEntryToBuffer("empty.txt", "G", buffer, sizeof buffer));
+    EXPECT_EQ(0, reader_.Extract("empty.txt", "G", out_.c_str(), nullptr, 0));
     for (const char* name : {"cut.bin", "short.bin", "long.bin", "undefined.bin"}) {
-        MappedFile block;
         SetLastErrorValue(0xdeadbeef);
-        EXPECT_EQ(0, reader.ReadEntry(name, "G", block)) << name;
+        EXPECT_EQ(0, reader_.ReadEntry(name, "G", block)) << name;
         EXPECT_EQ(kErrorInvalidData, GetLastErrorValue()) << name;
-        EXPECT_TRUE(block.IsClosed()) << name;
-        SetLastErrorValue(0xdeadbeef);
-        EXPECT_EQ(0, reader.Extract(name, "G", Out().c_str(), nullptr, 0)) << name;
+        EXPECT_TRUE(block.IsClosed());
+        EXPECT_EQ(0, reader_.Extract(name, "G", out_.c_str(), nullptr, 0)) << name;
         EXPECT_EQ(kErrorInvalidData, GetLastErrorValue()) << name;
-        EXPECT_FALSE(PathExists(OutFile(name).c_str())) << name;
     }
+    EXPECT_TRUE(std::filesystem::is_empty(out_));
 }
 
-TEST_F(ReaderFixture, ExtractWritesContentTimesAndAttributesUnderTheCallersSpelling)
+TEST_F(Reader, ExtractRestoresTimesAndAttributesAndFollowsTheOverwriteMode)
 {
-    PackageReader reader;
-    ASSERT_EQ(1, reader.Open(Container({{"G", {EntryBytes("Setup.exe", {'x', 'y'}, 2, 0, 0x21)}}}).c_str()));
-    ASSERT_EQ(1, reader.Extract("SETUP.EXE", "g", Out().c_str(), nullptr, 0));
-    const std::string written = OutFile("SETUP.EXE");
-    ASSERT_TRUE(PathExists(written.c_str()));
-    EXPECT_EQ("xy", FileText(written));
-    EXPECT_EQ(StoredTime(2), LastWriteOf(written));
-    EXPECT_EQ(kFileAttributeReadOnly, GetPathAttributes(written.c_str()) & kFileAttributeReadOnly);
-    SetPathAttributes(written.c_str(), kFileAttributeArchive);
+    std::string readOnly = StoredEntry("Setup.exe", "xy");
+    readOnly[2] = 0x21;
+    ASSERT_EQ(1, Open({{"G", {readOnly, StoredEntry("a.txt", "entry")}}}));
+    ASSERT_EQ(1, reader_.Extract("SETUP.EXE", "g", (out_ + kPathSeparator).c_str(), nullptr, 0));
+    EXPECT_EQ("xy", ReadFileText(Out("SETUP.EXE")));  // the caller's spelling, one separator
+    EXPECT_EQ(kEntryLastWrite, LastWriteOf(Out("SETUP.EXE")));
+    EXPECT_EQ(kFileAttributeReadOnly, GetPathAttributes(Out("SETUP.EXE").c_str()) & kFileAttributeReadOnly);
+    ASSERT_EQ(1, reader_.Extract("setup.exe", "G", out_.c_str(), "renamed.bin", 0));
+    EXPECT_EQ("xy", ReadFileText(Out("renamed.bin")));
 
-    // An explicit destination name, and a folder that already ends in a separator.
-    const std::string folder = Out() + std::string(1, kPathSeparator);
-    ASSERT_EQ(1, reader.Extract("setup.exe", "G", folder.c_str(), "renamed.bin", 0));
-    EXPECT_EQ("xy", FileText(OutFile("renamed.bin")));
-    SetPathAttributes(OutFile("renamed.bin").c_str(), kFileAttributeArchive);
-}
-
-TEST_F(ReaderFixture, OverwriteModesKeepOrReplaceAnExistingFile)
-{
-    PackageReader reader;
-    ASSERT_EQ(1, reader.Open(Container({{"G", {StoredEntry("a.txt", "entry")}}}).c_str()));
-    ASSERT_EQ(1, reader.Extract("a.txt", "G", Out().c_str(), nullptr, 0));
-    const std::string target = OutFile("a.txt");
-    SetPathAttributes(target.c_str(), kFileAttributeArchive);
-    {
-        // Same size so that only the times tell the copies apart.
-        CFile edit(target.c_str(), CFile::modeCreate | CFile::modeWrite);
+    for (uint32_t high : {0x01D00002u, 0x01000000u}) {  // as new as the entry, then older
+        CFile edit(Out("a.txt").c_str(), CFile::modeCreate | CFile::modeWrite);
         edit.Write("local", 5);
-        const FileTime same = StoredTime(2);  // the entry's last-write time
-        SetHandleTimes(edit.GetHandle(), nullptr, nullptr, &same);
+        const FileTime time = {0x10000002, high};
+        SetHandleTimes(edit.GetHandle(), nullptr, nullptr, &time);
         edit.Close();
+        EXPECT_EQ(1, reader_.Extract("a.txt", "G", out_.c_str(), nullptr, kOverwriteIfNewerTime));
+        EXPECT_EQ(high == 0x01D00002u ? "local" : "entry", ReadFileText(Out("a.txt")));
     }
-    EXPECT_EQ(1, reader.Extract("a.txt", "G", Out().c_str(), nullptr, kOverwriteIfNewerTime));
-    EXPECT_EQ("local", FileText(target));  // kept: as new as the entry
-    EXPECT_EQ(1, reader.Extract("a.txt", "G", Out().c_str(), nullptr, kOverwriteAlways));
-    EXPECT_EQ("entry", FileText(target));
-    SetPathAttributes(target.c_str(), kFileAttributeArchive);
-
-    {
-        CFile edit(target.c_str(), CFile::modeCreate | CFile::modeWrite);
-        edit.Write("older", 5);
-        const FileTime older = {0, 0x01000000};
-        SetHandleTimes(edit.GetHandle(), nullptr, nullptr, &older);
-        edit.Close();
-    }
-    EXPECT_EQ(1, reader.Extract("a.txt", "G", Out().c_str(), nullptr, kOverwriteIfNewerTime));
-    EXPECT_EQ("entry", FileText(target));  // replaced: older than the entry
-    SetPathAttributes(target.c_str(), kFileAttributeArchive);
+    for (const char* path : {"SETUP.EXE", "renamed.bin"})
+        SetPathAttributes(Out(path).c_str(), kFileAttributeArchive);
 }
 
-TEST_F(ReaderFixture, NamesThatAreNotBareFileNamesAreNeverWritten)
+TEST_F(Reader, NamesThatAreNotBareFileNamesAreNeverWritten)
 {
-    const std::string path = Container({{"G",
-                                          {StoredEntry("..", "dots"), StoredEntry("sub\\evil.txt", "evil"),
-                                           StoredEntry("up/evil.txt", "evil"), StoredEntry("C:evil.txt", "evil"),
-                                           StoredEntry("", "nameless"), StoredEntry("good.txt", "good")}}});
-    PackageReader reader;
-    ASSERT_EQ(1, reader.Open(path.c_str()));
-    for (const char* name : {"..", "sub\\evil.txt", "up/evil.txt", "C:evil.txt", ""}) {
+    ASSERT_EQ(1, Open({{"G", {StoredEntry("..", "x"), StoredEntry("sub\\evil", "x"), StoredEntry("up/evil", "x"),
+                              StoredEntry("C:evil", "x"), StoredEntry("", "x"), StoredEntry("good.txt", "good")}},
+                       {"H", {StoredEntry("h.txt", "h")}}}));
+    for (const char* name : {"..", "sub\\evil", "up/evil", "C:evil", ""}) {
         SetLastErrorValue(0xdeadbeef);
-        EXPECT_EQ(0, reader.Extract(name, "G", Out().c_str(), nullptr, 0)) << name;
+        EXPECT_EQ(0, reader_.Extract(name, "G", out_.c_str(), nullptr, 0)) << name;
         EXPECT_EQ(kErrorInvalidName, GetLastErrorValue()) << name;
     }
-    SetLastErrorValue(0xdeadbeef);
-    EXPECT_EQ(0, reader.Extract("good.txt", "G", Out().c_str(), "../escape.txt", 0));
-    EXPECT_EQ(kErrorInvalidName, GetLastErrorValue());
-
-    // A group extraction passes over them and writes the rest.
-    EXPECT_EQ(1, reader.ExtractGroup("G", Out().c_str(), 0));
-    EXPECT_EQ("good", FileText(OutFile("good.txt")));
+    EXPECT_EQ(0, reader_.Extract("good.txt", "G", out_.c_str(), "../escape.txt", 0));
+    EXPECT_EQ(1, reader_.ExtractAll(out_.c_str()));  // passes over them and goes on
+    EXPECT_EQ("good", ReadFileText(Out("good.txt")));
+    EXPECT_EQ("h", ReadFileText(Out("h.txt")));
     size_t files = 0;
-    for (const auto& item : std::filesystem::recursive_directory_iterator(folder_.Path())) {
-        (void)item;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder_.File("")); it != decltype(it)(); ++it)
         ++files;
-    }
-    EXPECT_EQ(3u, files);  // package.oem, out, out/good.txt
-}
-
-TEST_F(ReaderFixture, PathsBeyondTheBufferFail)
-{
-    PackageReader reader;
-    ASSERT_EQ(1, reader.Open(Container({{"G", {StoredEntry("a.txt", "a")}}}).c_str()));
-    const std::string deep(300, 'd');
-    SetLastErrorValue(0xdeadbeef);
-    EXPECT_EQ(0, reader.Extract("a.txt", "G", deep.c_str(), nullptr, 0));
-    EXPECT_EQ(kErrorFilenameExcedRange, GetLastErrorValue());
-}
-
-TEST_F(ReaderFixture, ExtractAllWritesEveryReachableGroup)
-{
-    PackageReader reader;
-    ASSERT_EQ(1, reader.Open(Container(Sample()).c_str()));
-    EXPECT_EQ(1, reader.ExtractAll(Out().c_str()));
-    EXPECT_EQ("[Commonfiles]", FileText(OutFile("CONFIG.INI")));
-    EXPECT_EQ("installer", FileText(OutFile("setup.exe")));
-    EXPECT_EQ(3003u, ReadFileBytes(OutFile("big.dll")).size());
-    EXPECT_FALSE(PathExists(OutFile("skip").c_str()));
-    EXPECT_FALSE(PathExists(OutFile("hidden.txt").c_str()));
+    EXPECT_EQ(4u, files);  // package.oem, out, good.txt, h.txt
 }
 
 namespace {
@@ -335,50 +187,42 @@ namespace {
 struct CallbackLog {
     int calls = 0;
     int answer = 0;
-    std::string path;
-    uint32_t error = 0;
-    std::string data;
-    FileTime lastWrite = {0, 0};
-    uint32_t attributes = 0;
+    ExtractFailureInfo info = {};
+    std::string path, data;
 };
 
 int RecordFailure(ExtractFailureInfo* info, void* user)
 {
     CallbackLog* log = static_cast<CallbackLog*>(user);
     ++log->calls;
+    log->info = *info;
     log->path = info->path;
-    log->error = info->error;
     log->data.assign(reinterpret_cast<const char*>(info->data), info->size);
-    log->lastWrite = info->lastWriteTime;
-    log->attributes = info->attributes;
     return log->answer;
 }
 
 }  // namespace
 
-TEST_F(ReaderFixture, DestinationThatCannotBeCreatedGoesToTheCallback)
+TEST_F(Reader, DestinationThatCannotBeCreatedGoesToTheCallback)
 {
-    const std::string path = Container({{"G", {EntryBytes("blocked", {'b', 'y'}, 2, 0, 0x20)}}});
-    // A folder of the entry's name stands where the file would go.
-    std::filesystem::create_directory(OutFile("blocked"));
-
-    PackageReader silent;
-    ASSERT_EQ(1, silent.Open(path.c_str()));
+    std::filesystem::create_directory(Out("blocked"));  // a folder where the file would go
+    const std::vector<GroupSpec> groups = {{"G", {StoredEntry("blocked", "by")}}};
+    ASSERT_EQ(1, Open(groups));
     SetLastErrorValue(0xdeadbeef);
-    EXPECT_EQ(0, silent.Extract("blocked", "G", Out().c_str(), nullptr, 0));
+    EXPECT_EQ(0, reader_.Extract("blocked", "G", out_.c_str(), nullptr, 0));
     EXPECT_EQ(kErrorAccessDenied, GetLastErrorValue());
 
     for (int answer : {7, 0}) {
         CallbackLog log;
         log.answer = answer;
         PackageReader reader;
-        ASSERT_EQ(1, reader.Open(path.c_str(), RecordFailure, &log));
-        EXPECT_EQ(answer, reader.Extract("blocked", "G", Out().c_str(), nullptr, 0));
+        ASSERT_EQ(1, reader.Open(package_.c_str(), RecordFailure, &log));
+        EXPECT_EQ(answer, reader.Extract("blocked", "G", out_.c_str(), nullptr, 0));
         ASSERT_EQ(1, log.calls);
-        EXPECT_EQ(OutFile("blocked"), log.path);
-        EXPECT_EQ(kErrorAccessDenied, log.error);
+        EXPECT_EQ(Out("blocked"), log.path);
+        EXPECT_EQ(kErrorAccessDenied, log.info.error);
         EXPECT_EQ("by", log.data);
-        EXPECT_EQ(StoredTime(2), log.lastWrite);
-        EXPECT_EQ(0x20u, log.attributes);
+        EXPECT_EQ(kEntryLastWrite, log.info.lastWriteTime);
+        EXPECT_EQ(0x20u, log.info.attributes);
     }
 }
