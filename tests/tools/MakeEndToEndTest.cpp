@@ -1,0 +1,134 @@
+// oempack make, then the stamped launcher under Wine: the sample installer must get the user's switches.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ToolsTestSupport.h"
+
+using namespace toolstest;
+
+namespace {
+
+ProcessResult OemPack(const std::vector<std::string>& args)
+{
+    std::string command = Quote(WindowsPath(OEMPACK_EXE));
+    for (const std::string& a : args)
+        command += " " + Quote(a);
+    return RunProcess(command);
+}
+
+std::string Installer()
+{
+    return WindowsPath(SAMPLE_INSTALLER_EXE);
+}
+
+// The value of "<key>: " lines in the sample installer's report.
+std::vector<std::string> ReportValues(const std::string& report, const std::string& key)
+{
+    std::vector<std::string> values;
+    size_t pos = 0;
+    const std::string prefix = key + ": ";
+    while ((pos = report.find(prefix, pos)) != std::string::npos) {
+        if (pos == 0 || report[pos - 1] == '\n') {
+            size_t end = report.find('\n', pos);
+            values.push_back(report.substr(pos + prefix.size(), end - pos - prefix.size()));
+        }
+        pos += prefix.size();
+    }
+    return values;
+}
+
+struct LaunchOutcome {
+    ProcessResult process;
+    std::string report;
+};
+
+LaunchOutcome Launch(const std::string& setup, const std::string& switches, const ScratchFolder& dir)
+{
+    LaunchOutcome outcome;
+    std::string reportPath = dir / "report.txt";
+    DeleteFileA(reportPath.c_str());
+    outcome.process = RunProcess(Quote(setup) + " " + switches,
+                                 {"OEM_SAMPLE_REPORT=" + reportPath, "OEM_SAMPLE_EXIT=5"}, dir.Path());
+    ReadBytes(reportPath, &outcome.report);
+    return outcome;
+}
+
+}  // namespace
+
+TEST(ToolsMake, TheInstallerGetsTheUsersSwitchesFromItsWorkFolder)
+{
+    ScratchFolder dir;
+    MakeFolder(dir / "payload");
+    MakeFolder(dir / "payload\\Data");
+    ASSERT_TRUE(WriteBytes(dir / "payload\\Data\\x.txt", "payload"));
+    std::string setup = dir / "MySetup.exe";
+    // The launcher beside oempack.exe is the default.
+    ProcessResult r = OemPack({"make", "--installer", Installer(), "--payload", dir / "payload", "-o", setup});
+    ASSERT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_NE(r.out.find("installer SampleInstaller.exe"), std::string::npos) << r.out;
+
+    LaunchOutcome run = Launch(setup, "/S /v\"x\"", dir);
+    ASSERT_TRUE(run.process.started);
+    ASSERT_FALSE(run.report.empty()) << "the sample installer did not run";
+    std::vector<std::string> folder = ReportValues(run.report, "current folder");
+    ASSERT_EQ(folder.size(), 1u) << run.report;
+    EXPECT_EQ(ReportValues(run.report, "command line"),
+              std::vector<std::string>{"\"" + folder[0] + "\\setup.exe\" /S /v\"x\""});
+    EXPECT_EQ(ReportValues(run.report, "file"), (std::vector<std::string>{"Language.ini", "setup.exe", "setup.oem"}));
+    // The launcher removes its work folder once the installer has ended.
+    EXPECT_FALSE(FileExists(folder[0])) << folder[0];
+}
+
+TEST(ToolsMake, LanguageSettingsAndCompressionReachTheInstaller)
+{
+    ScratchFolder dir;
+    std::string setup = dir / "Setup2.exe";
+    ProcessResult r = OemPack({"make", "--installer", Installer(), "--use-default-language", "0", "--select-language",
+                               "1028", "--compress", "--launcher", WindowsPath(LAUNCHER_EXE), "-o", setup});
+    ASSERT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_NE(r.out.find("compressed"), std::string::npos) << r.out;
+
+    LaunchOutcome run = Launch(setup, "/S", dir);
+    ASSERT_FALSE(run.report.empty()) << "the sample installer did not run";
+    std::vector<std::string> folder = ReportValues(run.report, "current folder");
+    ASSERT_EQ(folder.size(), 1u);
+    EXPECT_EQ(ReportValues(run.report, "command line"),
+              std::vector<std::string>{"\"" + folder[0] + "\\setup.exe\" /S /L1028"});
+}
+
+TEST(ToolsMake, RefusesPackagesTheLauncherWouldReject)
+{
+    ScratchFolder dir;
+    // A "installer" so small that the whole package stays under 1024 bytes.
+    ASSERT_TRUE(WriteBytes(dir / "setup.exe", "MZ tiny"));
+    ProcessResult r = OemPack({"make", "--installer", dir / "setup.exe", "--launcher", WindowsPath(LAUNCHER_EXE),
+                               "-o", dir / "out.exe"});
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_NE(r.err.find("refuses packages under 1024 bytes"), std::string::npos) << r.err;
+
+    // Compressed below the minimum, stored plainly above it: still made.
+    std::string text(1500, 'z');
+    ASSERT_TRUE(WriteBytes(dir / "inst.exe", text));
+    r = OemPack({"make", "--installer", dir / "inst.exe", "--compress", "--launcher", WindowsPath(LAUNCHER_EXE), "-o",
+                 dir / "ok.exe"});
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_NE(r.err.find("entries stored uncompressed"), std::string::npos) << r.err;
+
+    r = OemPack({"make", "--installer", Installer(), "--launcher", dir / "inst.exe", "-o", dir / "bad.exe"});
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_NE(r.err.find("not a Windows program"), std::string::npos) << r.err;
+
+    MakeFolder(dir / "deep");
+    MakeFolder(dir / "deep\\A");
+    MakeFolder(dir / "deep\\A\\B");
+    r = OemPack({"make", "--installer", Installer(), "--payload", dir / "deep", "--launcher", WindowsPath(LAUNCHER_EXE),
+                 "-o", dir / "deep.exe"});
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_NE(r.err.find("folders inside a group folder"), std::string::npos) << r.err;
+
+    EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"deep", "inst.exe", "ok.exe", "setup.exe"}));
+}
