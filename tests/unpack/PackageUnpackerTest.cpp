@@ -74,8 +74,12 @@ TEST_F(UnpackerTest, BadModesAndMissingFilesCreateNothing)
         SetLastErrorValue(0xDEADBEEF);
         EXPECT_EQ(0, unpacker.Open(missing.c_str(), 3));
         EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue());
+        EXPECT_EQ(0, unpacker.Open(Package("[Other]").c_str(), 1)) << "create new on an existing file";
     }
     EXPECT_TRUE(TempIsEmpty());
+    PackageUnpacker unpacker;
+    ASSERT_EQ(1, unpacker.Open((scratch / "setup.oem").c_str(), 2)) << "create always";
+    EXPECT_EQ(0, unpacker.GetCommonFileLines().GetSize());
 }
 
 TEST_F(UnpackerTest, OpenAlwaysOnAMissingFileMakesAnEmptyPackageInAGuidFolder)

@@ -1,4 +1,4 @@
-// Names in a double-byte code page whose trail bytes have the value of '\\'.
+// Windows path forms: drive-relative folders, and double-byte names whose trail bytes look like '\\'.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,12 +12,12 @@ namespace {
 // A GBK character whose trail byte is 0x5C, the value of '\\'.
 const std::string kTrailBackslash = "\xB1\x5C";
 
-class DoubleByteNameTest : public ::testing::Test {
+class WindowsPathTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(936u, GetACP()) << "run with LANG=zh_CN.UTF-8"; }
 };
 
-TEST_F(DoubleByteNameTest, ATrailByteIsNeverTakenForASeparator)
+TEST_F(WindowsPathTest, ATrailByteIsNeverTakenForASeparator)
 {
     EXPECT_EQ(1, IsBareFileName((kTrailBackslash + ".txt").c_str()));
     EXPECT_EQ(0, IsBareFileName((kTrailBackslash + "\\x.txt").c_str()));
@@ -26,7 +26,7 @@ TEST_F(DoubleByteNameTest, ATrailByteIsNeverTakenForASeparator)
     EXPECT_EQ("dir\\" + kTrailBackslash + "\\a.txt", std::string(path));
 }
 
-TEST_F(DoubleByteNameTest, EntriesWithSuchNamesAreExtracted)
+TEST_F(WindowsPathTest, EntriesWithSuchNamesAreExtracted)
 {
     ScratchFolder scratch;
     std::string name = kTrailBackslash + ".txt";
@@ -38,6 +38,24 @@ TEST_F(DoubleByteNameTest, EntriesWithSuchNamesAreExtracted)
     ASSERT_TRUE(CreateFolder(folder.c_str()));
     ASSERT_EQ(1, handle.ExtractEntry(name.c_str(), "G", folder.c_str(), nullptr, kOverwriteAlways));
     EXPECT_EQ(Bytes("gbk"), ReadBytes(folder + "\\" + name));
+}
+
+TEST_F(WindowsPathTest, ABareDriveFolderWritesIntoThatDrivesCurrentFolder)
+{
+    ScratchFolder scratch;
+    std::string package = scratch / "drive.oem";
+    WriteBytes(package, BuildImage({{"G", {Entry("drive-relative.txt", Bytes("here"))}}}));
+    PackageHandle handle;
+    ASSERT_EQ(1, handle.Open(package.c_str(), PackageHandle::kOpenExisting));
+    char previous[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(scratch.Path().c_str()));
+    // "Z:" and the name, no separator: the current folder of that drive.
+    std::string drive = scratch.Path().substr(0, 2);
+    int result = handle.ExtractEntry("drive-relative.txt", "G", drive.c_str(), nullptr, kOverwriteAlways);
+    SetCurrentDirectoryA(previous);
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(Bytes("here"), ReadBytes(scratch / "drive-relative.txt"));
 }
 
 }  // namespace
