@@ -342,6 +342,11 @@ public:
 
     bool Emit(uint32_t c)
     {
+        if (c < 256) {
+            writeByte_(static_cast<uint8_t>(c), context_);
+            ++output_;
+            return true;
+        }
         uint32_t length = table_.length[c];
         table_.Spell(c, scratch_ + length);
         for (uint32_t i = 0; i < length; ++i)

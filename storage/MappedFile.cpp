@@ -78,7 +78,11 @@ uint32_t MappedFile::Write(const void* source, uint32_t count)
         n = count;
     if (n == 0)
         return 0;
-    std::memcpy(view_ + position_, source, n);
+    // The LZW decoder writes its output one byte per call.
+    if (n == 1)
+        view_[position_] = *static_cast<const uint8_t*>(source);
+    else
+        std::memcpy(view_ + position_, source, n);
     position_ += n;
     return n;
 }
