@@ -125,10 +125,14 @@ protected:
 
     void Stamp(const std::string& package, const std::string* languageIni)
     {
-        std::string setup = launcherFolder_ + "\\Setup.exe";
-        ASSERT_EQ(1, StampLauncher(BuiltProgram("OEM_SETUP_EXE").c_str(), setup.c_str(), package.data(),
+        // Stamped under a plain name, then moved into place: the launcher's
+        // own name may hold double-byte characters.
+        std::string stamped = scratch_ / "stamped.exe";
+        ASSERT_EQ(1, StampLauncher(BuiltProgram("OEM_SETUP_EXE").c_str(), stamped.c_str(), package.data(),
                                    static_cast<uint32_t>(package.size()), languageIni ? languageIni->data() : nullptr,
                                    languageIni ? static_cast<uint32_t>(languageIni->size()) : 0));
+        std::string setup = launcherFolder_ + "\\" + launcherName_;
+        ASSERT_TRUE(MoveFileExA(stamped.c_str(), setup.c_str(), MOVEFILE_REPLACE_EXISTING)) << GetLastError();
     }
 
     void StampDefaultLanguage(const std::string& package)
@@ -155,7 +159,7 @@ protected:
         SetEnvironmentVariableA("OEM_SAMPLE_EXIT", installerExit);
 
         LaunchResult result;
-        std::string commandLine = "\"" + launcherFolder_ + "\\Setup.exe\"" + arguments;
+        std::string commandLine = "\"" + launcherFolder_ + "\\" + launcherName_ + "\"" + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
@@ -191,6 +195,7 @@ protected:
 
     ScratchFolder scratch_;
     std::string launcherFolder_, tempFolder_, reportPath_, installer_;
+    std::string launcherName_ = "Setup.exe";
 };
 
 std::string Joined(const std::vector<std::string>& lines)
@@ -374,4 +379,29 @@ TEST_F(LaunchTest, TemporaryPathTooLongForTheWorkFolderIsRefused)
     EXPECT_EQ(0u, result.log[0].find("Path too long for the work folder: " + longTemp + "\\{")) << result.log[0];
     EXPECT_TRUE(ListNames(tempFolder_).empty());
     EXPECT_EQ("", result.report);
+}
+
+TEST_F(LaunchTest, FullLaunchFromADoubleByteFolder)
+{
+    if (GetACP() != 936)
+        GTEST_SKIP() << "runs under code page 936, as launcher_launch_tests_cp936";
+    // "中" and a character whose trail byte is the backslash code.
+    const std::string name = "\xD6\xD0\x81\x5C";
+    launcherFolder_ = scratch_ / name;
+    launcherName_ = "setup" + name + ".exe";
+    tempFolder_ = scratch_ / (name + "temp" + name);
+    CreateDirectoryA(launcherFolder_.c_str(), nullptr);
+    CreateDirectoryA(tempFolder_.c_str(), nullptr);
+    StampDefaultLanguage(SamplePackage());
+    WriteBytes(launcherFolder_ + "\\sn.bat", "@echo serial\r\n");
+
+    LaunchResult result = Run(" /S", "5");
+    EXPECT_EQ(5u, result.exitCode);
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
+    std::string work = ReportValue(result.report, "current folder");
+    EXPECT_EQ(0u, work.find(tempFolder_ + "\\{")) << work;
+    // sn.bat is found only when the launcher's path is cut at the real
+    // backslash, not at the trail byte in its file name.
+    EXPECT_NE(std::string::npos, result.report.find("file: sn.bat\n"));
+    EXPECT_TRUE(ListNames(tempFolder_).empty());
 }
