@@ -4,7 +4,6 @@
 #include <io.h>
 
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "CFile.h"
@@ -26,7 +25,7 @@ constexpr int kOpenExistingPackage = 3;
 // The longest name the launcher creates in the work folder.
 constexpr char kLongestWorkFile[] = "\\Language.ini";
 
-// Path builders for fixed file names; "" when the path would not fit MAX_PATH,
+// The path of a fixed file name in folder; "" when it would not fit MAX_PATH,
 // after a log record.
 CString PathIn(const CString& folder, const char* name)
 {
