@@ -186,6 +186,13 @@ int PackageReader::ReadRecord(const EntryRecord& entry, MappedFile& output) cons
     const uint8_t* stored = nullptr;
     if (!Image().Bytes(entry.dataOffset, entry.dataLength, &stored))
         return 0;
+    // Every code takes at least 9 bits and stands for fewer than 4096 bytes, so
+    // a stream claiming more cannot be whole; refuse it before reserving memory.
+    const uint64_t decodable = uint64_t{entry.compressedSize} * 8 / 9 * 4096 + 4096;
+    if (entry.compressedSize != 0 && entry.uncompressedSize > decodable) {
+        SetLastErrorValue(kErrorInvalidData);
+        return 0;
+    }
     if (!output.CreateMemory(nullptr, entry.uncompressedSize, 0))
         return 0;
     if (entry.compressedSize == 0) {

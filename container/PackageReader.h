@@ -50,7 +50,8 @@ public:
     // uncompressed size holding its content, decoded when stored compressed.
     // 1 on success. 0 when closed, not found, the size is 0 or the block
     // cannot be created; 0 with last-error 13 (output left closed) when the
-    // compressed stream is faulty or does not decode to exactly the size.
+    // compressed stream is faulty, does not decode to exactly the size, or is
+    // too short to decode to it at all (checked before the block is made).
     int ReadEntry(const char* entryName, const char* group, MappedFile& output) const;
     // The entry's content copied to destination: the byte count; 0 when
     // capacity is smaller than the entry; -1 when the entry cannot be read.

@@ -119,14 +119,14 @@ TEST_F(Reader, EmptyEntriesAndFaultyStreamsAreFailuresThatWriteNothing)
     cut[10] = static_cast<char>(Size(cut) - 47);  // compressed size of what is left
     // "undefined.bin": a clear code, then code 300 before it exists.
     ASSERT_EQ(1, Open({{"G", {EntryBytes("empty.txt", "", 0, 0), cut, Packed("short.bin", "abcdef", 10),
-                              Packed("long.bin", "abcdef", 4),
+                              Packed("long.bin", "abcdef", 4), Packed("huge.bin", "abcdef", 0xFFFFFFF0),
                               EntryBytes("undefined.bin", std::string("\x80\x4B\x00", 3), 3, 3)}}}));
     MappedFile block;
     char buffer[4];
     EXPECT_EQ(0, reader_.ReadEntry("empty.txt", "G", block));
     EXPECT_EQ(-1, reader_.ReadEntryToBuffer("empty.txt", "G", buffer, sizeof buffer));
     EXPECT_EQ(0, reader_.Extract("empty.txt", "G", out_.c_str(), nullptr, 0));
-    for (const char* name : {"cut.bin", "short.bin", "long.bin", "undefined.bin"}) {
+    for (const char* name : {"cut.bin", "short.bin", "long.bin", "huge.bin", "undefined.bin"}) {
         SetLastErrorValue(0xdeadbeef);
         EXPECT_EQ(0, reader_.ReadEntry(name, "G", block)) << name;
         EXPECT_EQ(kErrorInvalidData, GetLastErrorValue()) << name;
