@@ -398,6 +398,7 @@ const char* HelpText()
            "      name, and stamps the package into the launcher (default: Setup.exe\n"
            "      beside oempack.exe).\n"
            "\n"
+           "PKG may also be a setup program made by stamp or make: its package is read.\n"
            "Options for every command: --help, --version, --no-progress.\n"
            "A progress bar appears on standard error when it is a console.\n"
            "Exit status: 0 on success, 1 when the operation failed, 2 for a usage error.\n";

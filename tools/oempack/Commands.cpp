@@ -16,18 +16,39 @@
 
 namespace {
 
-// A whole package file mapped read-only.
-bool MapPackage(const std::string& path, MappedFile& file, std::string* error)
-{
-    if (file.OpenFile(path.c_str(), 1, kOpenExisting, 0))
-        return true;
-    uint32_t code = GetLastErrorValue();
-    if (code == kErrorFileInvalid)
-        *error = path + ": empty file, not a package";
-    else
-        *error = path + ": " + SystemErrorText(code);
-    return false;
-}
+// The bytes of a package: a package file mapped read-only, or the package
+// resource of a stamped setup program.
+class PackageSource {
+public:
+    bool Open(const std::string& path, std::string* error)
+    {
+        int stamped = ReadStampedPackage(path, &copy_, error);
+        if (stamped != 0) {
+            fromProgram_ = stamped > 0;
+            return fromProgram_;
+        }
+        if (file_.OpenFile(path.c_str(), 1, kOpenExisting, 0))
+            return true;
+        uint32_t code = GetLastErrorValue();
+        if (code == kErrorFileInvalid)
+            *error = path + ": empty file, not a package";
+        else
+            *error = path + ": " + SystemErrorText(code);
+        return false;
+    }
+    ByteView View() const
+    {
+        if (fromProgram_)
+            return ByteView(copy_.data(), static_cast<uint32_t>(copy_.size()));
+        return ByteView(file_.GetData(), file_.GetSize());
+    }
+    uint32_t Size() const { return View().Size(); }
+
+private:
+    MappedFile file_;
+    std::vector<uint8_t> copy_;
+    bool fromProgram_ = false;
+};
 
 ByteView ViewOf(const MappedFile& file)
 {
@@ -149,14 +170,14 @@ int RunCreate(const Options& options)
 
 int RunList(const Options& options)
 {
-    MappedFile file;
+    PackageSource package;
     std::string error;
-    if (!MapPackage(options.package, file, &error)) {
+    if (!package.Open(options.package, &error)) {
         PrintError(error);
         return kExitFailure;
     }
     PackageListing listing;
-    if (!ReadPackageListing(ViewOf(file), false, &listing, &error)) {
+    if (!ReadPackageListing(package.View(), false, &listing, &error)) {
         PrintError(options.package + ": " + error);
         return kExitFailure;
     }
@@ -167,16 +188,16 @@ int RunList(const Options& options)
 
 int RunVerify(const Options& options)
 {
-    MappedFile file;
+    PackageSource package;
     std::string error;
-    if (!MapPackage(options.package, file, &error)) {
+    if (!package.Open(options.package, &error)) {
         PrintError(error);
         return kExitFailure;
     }
     VerifyReport report;
     {
-        ProgressBar bar("verifying", file.GetSize(), options.progress);
-        VerifyPackageImage(ViewOf(file), &report, [&](uint64_t done, uint64_t) { bar.Update(done); });
+        ProgressBar bar("verifying", package.Size(), options.progress);
+        VerifyPackageImage(package.View(), &report, [&](uint64_t done, uint64_t) { bar.Update(done); });
     }
     for (const std::string& note : report.notes)
         PrintOut(options.package + ": note: " + note + "\n");
@@ -195,9 +216,9 @@ int RunVerify(const Options& options)
 
 int RunExtract(const Options& options)
 {
-    MappedFile file;
+    PackageSource package;
     std::string error;
-    if (!MapPackage(options.package, file, &error)) {
+    if (!package.Open(options.package, &error)) {
         PrintError(error);
         return kExitFailure;
     }
@@ -209,8 +230,8 @@ int RunExtract(const Options& options)
     ExtractOutcome outcome;
     bool ok;
     {
-        ProgressBar bar("extracting", file.GetSize(), options.progress);
-        ok = ExtractPackage(ViewOf(file), request, &outcome, [&](uint64_t done, uint64_t) { bar.Update(done); },
+        ProgressBar bar("extracting", package.Size(), options.progress);
+        ok = ExtractPackage(package.View(), request, &outcome, [&](uint64_t done, uint64_t) { bar.Update(done); },
                             &error);
     }
     if (!ok) {
@@ -227,19 +248,20 @@ int RunExtract(const Options& options)
 
 int RunStamp(const Options& options)
 {
-    MappedFile file;
+    PackageSource package;
     std::string error;
-    if (!MapPackage(options.packagePath, file, &error)) {
+    if (!package.Open(options.packagePath, &error)) {
         PrintError(error);
         return kExitFailure;
     }
-    if (file.GetSize() < kLauncherMinimumPackage) {
-        PrintError(options.packagePath + ": the package is " + std::to_string(file.GetSize()) +
+    const ByteView bytes = package.View();
+    if (bytes.Size() < kLauncherMinimumPackage) {
+        PrintError(options.packagePath + ": the package is " + std::to_string(bytes.Size()) +
                    " bytes; the launcher refuses packages under 1024 bytes");
         return kExitFailure;
     }
     VerifyReport report;
-    VerifyPackageImage(ViewOf(file), &report);
+    VerifyPackageImage(bytes, &report);
     if (!report.faults.empty()) {
         PrintError(options.packagePath + ": not a valid package: " + VerifyFaultText(report));
         return kExitFailure;
@@ -249,11 +271,11 @@ int RunStamp(const Options& options)
         PrintError(error);
         return kExitFailure;
     }
-    if (!Stamp(options.launcher, options.output, file.GetData(), file.GetSize(), languageIni, &error)) {
+    if (!Stamp(options.launcher, options.output, bytes.Data(), bytes.Size(), languageIni, &error)) {
         PrintError(error);
         return kExitFailure;
     }
-    PrintOut("stamped " + options.output + ": package of " + std::to_string(file.GetSize()) + " bytes, " +
+    PrintOut("stamped " + options.output + ": package of " + std::to_string(bytes.Size()) + " bytes, " +
              std::to_string(languageIni.size()) + " bytes of language settings\n");
     return kExitSuccess;
 }

@@ -22,6 +22,11 @@ bool CollectFolderGroups(const std::string& folder, const std::string& looseGrou
 // Reads a whole file (an empty one too). false with a message.
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error);
 
+// The package resource (OEMDATA/DEFAULT) of a stamped setup program. 1 with
+// the bytes; 0 when path is not a Windows program (nothing said); -1 when it
+// is one but carries no package, or cannot be read (message in *error).
+int ReadStampedPackage(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
+
 // Folder of the running program, without a trailing separator.
 std::string ProgramFolder();
 

@@ -150,6 +150,40 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err
     return true;
 }
 
+int ReadStampedPackage(const std::string& path, std::vector<uint8_t>* bytes, std::string* error)
+{
+    // Only a file that starts like a program is loaded as one.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    char magic[2] = {};
+    DWORD got = 0;
+    bool program = ReadFile(file, magic, sizeof magic, &got, nullptr) && got == 2 && magic[0] == 'M' &&
+                   magic[1] == 'Z';
+    CloseHandle(file);
+    if (!program)
+        return 0;
+    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr) {
+        *error = path + ": cannot read it as a program: " + SystemErrorText(GetLastError());
+        return -1;
+    }
+    int result = -1;
+    HRSRC resource = FindResourceA(module, "DEFAULT", "OEMDATA");
+    DWORD size = resource ? SizeofResource(module, resource) : 0;
+    const void* data = size ? LockResource(LoadResource(module, resource)) : nullptr;
+    if (data != nullptr) {
+        const uint8_t* p = static_cast<const uint8_t*>(data);
+        bytes->assign(p, p + size);
+        result = 1;
+    } else {
+        *error = path + ": a program without a package (no OEMDATA/DEFAULT resource)";
+    }
+    FreeLibrary(module);
+    return result;
+}
+
 std::string ProgramFolder()
 {
     char path[MAX_PATH] = {};
