@@ -109,17 +109,57 @@ bool BuildPlainEntry(const PlannedEntry& entry, EntryBuffer& target, std::string
     return true;
 }
 
+// Feeds the encoder from memory, collects its stream and passes its progress on.
+struct EncodeContext {
+    const uint8_t* data;
+    uint32_t size;
+    uint32_t position;
+    std::vector<uint8_t>* stream;
+    const ByteProgress* progress;
+    uint64_t base;
+};
+
+int ReadSourceByte(uint8_t* byte, void* context)
+{
+    auto* c = static_cast<EncodeContext*>(context);
+    if (c->position >= c->size)
+        return 0;
+    *byte = c->data[c->position++];
+    return 1;
+}
+
+int AppendStream(const uint8_t* data, uint32_t length, void* context)
+{
+    auto* c = static_cast<EncodeContext*>(context);
+    c->stream->insert(c->stream->end(), data, data + length);
+    return 1;
+}
+
+void ReportEncoded(uint32_t done, uint32_t, void* context)
+{
+    auto* c = static_cast<EncodeContext*>(context);
+    // The encoder reports every 100 bytes; a few updates per megabyte suffice.
+    if (*c->progress && (done & 0x3FFFF) < 100)
+        (*c->progress)(c->base + done);
+}
+
 // Replaces plain by its compressed form when the stream is shorter and decodes
 // back to the same bytes. false (plain kept) otherwise; a warning when the
-// stream did not decode back.
-bool CompressEntry(const PlannedEntry& entry, std::unique_ptr<EntryBuffer>& plain, WriteStats* stats)
+// stream did not decode back. progress gets base + bytes coded.
+bool CompressEntry(const PlannedEntry& entry, std::unique_ptr<EntryBuffer>& plain, const ByteProgress& progress,
+                   uint64_t base, WriteStats* stats)
 {
     const uint32_t size = plain->GetUncompressedSize();
     const uint8_t* data = plain->GetStoredData();
     if (size == 0 || data == nullptr)
         return false;
     std::vector<uint8_t> stream;
-    if (!LzwEncodeBuffer(data, size, &stream) || stream.empty() || stream.size() >= size)
+    EncodeContext context{data, size, 0, &stream, &progress, base};
+    LzwEncoder encoder;
+    if (!encoder.Compress(size, ReadSourceByte, AppendStream, &context, kLzwChunkSize, ReportEncoded, &context))
+        return false;
+    encoder.Finish(AppendStream, &context);
+    if (stream.empty() || stream.size() >= size)
         return false;
     std::vector<uint8_t> check(size);
     uint32_t produced = 0;
@@ -148,7 +188,7 @@ bool BuildDirectory(const PackagePlan& plan, bool compress, PackageDirectory& di
             auto buffer = std::make_unique<EntryBuffer>();
             if (!BuildPlainEntry(entry, *buffer, error))
                 return false;
-            if (compress && CompressEntry(entry, buffer, stats))
+            if (compress && CompressEntry(entry, buffer, progress, done, stats))
                 ++stats->compressedEntries;
             stats->sourceBytes += buffer->GetUncompressedSize();
             stats->storedBytes += buffer->GetStoredLength();
