@@ -57,13 +57,6 @@ int LanguageVersions(const std::string& module, const char* name)
 
 }  // namespace
 
-TEST(ToolsStamp, ShippedLanguageIniIsTheDocumentedText)
-{
-    EXPECT_EQ(std::string(kDefaultLanguageIni, kDefaultLanguageIniSize),
-              std::string("[LANGUAGE]\r\nUseDefault =1\r\nSelectLanguage = 0x0404\r\n"));
-    EXPECT_EQ(kDefaultLanguageIni[kDefaultLanguageIniSize], '\0');
-}
-
 TEST(ToolsStamp, ResourcesReadBackByteForByteAndProgramStillRuns)
 {
     ScratchFolder dir;
