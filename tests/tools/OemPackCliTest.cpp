@@ -259,6 +259,11 @@ TEST(ToolsCli, MissingInputsAndUnwritableOutputsLeaveNothing)
     EXPECT_NE(r.err.find("busy.oem: cannot write"), std::string::npos) << r.err;
     EXPECT_EQ(Read(dir / "busy.oem"), "old");
 
+    r = OemPack({"create", dir / "a.txt", dir / "a.txt"});
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_NE(r.err.find("also one of its inputs"), std::string::npos) << r.err;
+    EXPECT_EQ(Read(dir / "a.txt"), "alpha");
+
     r = OemPack({"create", dir / "dup.oem", dir / "a.txt", dir / "A.TXT"});
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_NE(r.err.find("already holds an entry named 'a.txt'"), std::string::npos) << r.err;

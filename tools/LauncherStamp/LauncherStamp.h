@@ -17,9 +17,10 @@ constexpr uint32_t kMinimumLauncherPackageSize = 1024;
 
 // Copies launcherPath to outputPath and writes into the copy the resources
 // OEMDATA/DEFAULT (package, packageSize bytes) and, when languageIni is not
-// null, OEMDATA/LANGUAGE_INI (languageSize bytes), both language neutral.
-// Resources of those names already in the launcher are replaced; a null
-// languageIni removes an existing LANGUAGE_INI.
+// null and languageSize not 0, OEMDATA/LANGUAGE_INI (languageSize bytes),
+// both language neutral. The launcher's other resources are kept; versions
+// of those two already in it (under any language) are dropped, so a null
+// languageIni leaves the copy without LANGUAGE_INI.
 // Result: 1 on success; 0 on failure with the last-error value set:
 //   ERROR_INVALID_PARAMETER  a null path, a null package, or packageSize 0
 //   ERROR_BAD_EXE_FORMAT     the launcher is not a Windows executable

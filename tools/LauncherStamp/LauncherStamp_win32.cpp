@@ -310,7 +310,7 @@ int StampLauncher(const char* launcherPath, const char* outputPath, const void* 
         if (!UpdateResourceA(update.get(), kLauncherResourceType, kLauncherPackageName,
                              kNeutralLanguage, const_cast<void*>(package), packageSize))
             return 0;
-        if (languageIni != nullptr &&
+        if (languageIni != nullptr && languageSize != 0 &&
             !UpdateResourceA(update.get(), kLauncherResourceType, kLauncherLanguageName,
                              kNeutralLanguage, const_cast<void*>(languageIni), languageSize))
             return 0;

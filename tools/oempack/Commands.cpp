@@ -153,6 +153,14 @@ int RunCreate(const Options& options)
         }
     }
     PrintWarnings(warnings);
+    for (const PlannedGroup& group : plan.Groups()) {
+        for (const PlannedEntry& entry : group.entries) {
+            if (SameFile(entry.sourcePath, options.package)) {
+                PrintError(entry.sourcePath + ": the package to create is also one of its inputs");
+                return kExitFailure;
+            }
+        }
+    }
     if (plan.EntryCount() == 0) {
         PrintError("nothing to pack: the folders hold no files");
         return kExitFailure;

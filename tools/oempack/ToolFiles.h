@@ -27,6 +27,9 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err
 // is one but carries no package, or cannot be read (message in *error).
 int ReadStampedPackage(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 
+// True when both paths name the same file (full paths compared ignoring case).
+bool SameFile(const std::string& a, const std::string& b);
+
 // Folder of the running program, without a trailing separator.
 std::string ProgramFolder();
 

@@ -184,6 +184,16 @@ int ReadStampedPackage(const std::string& path, std::vector<uint8_t>* bytes, std
     return result;
 }
 
+bool SameFile(const std::string& a, const std::string& b)
+{
+    char fullA[MAX_PATH] = {}, fullB[MAX_PATH] = {};
+    DWORD na = GetFullPathNameA(a.c_str(), MAX_PATH, fullA, nullptr);
+    DWORD nb = GetFullPathNameA(b.c_str(), MAX_PATH, fullB, nullptr);
+    if (na == 0 || nb == 0 || na >= MAX_PATH || nb >= MAX_PATH)
+        return false;
+    return lstrcmpiA(fullA, fullB) == 0;
+}
+
 std::string ProgramFolder()
 {
     char path[MAX_PATH] = {};
