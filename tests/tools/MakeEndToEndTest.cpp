@@ -71,9 +71,14 @@ TEST(ToolsMake, TheInstallerGetsTheUsersSwitchesFromItsWorkFolder)
     ASSERT_EQ(r.exitCode, 0u) << r.err;
     EXPECT_NE(r.out.find("installer SampleInstaller.exe"), std::string::npos) << r.out;
 
-    // What the package inside the program holds.
-    r = OemPack({"verify", setup});
+    // What the package inside the program holds. A relative name must not
+    // reach the unstamped Setup.exe beside oempack.exe.
+    r = RunProcess(Quote(WindowsPath(OEMPACK_EXE)) + " verify Setup.exe", {}, dir.Path());
+    EXPECT_EQ(r.exitCode, 1u);  // not there
+    ASSERT_TRUE(CopyFileA(setup.c_str(), (dir / "Setup.exe").c_str(), TRUE));
+    r = RunProcess(Quote(WindowsPath(OEMPACK_EXE)) + " verify Setup.exe", {}, dir.Path());
     EXPECT_EQ(r.exitCode, 0u) << r.err;
+    DeleteFileA((dir / "Setup.exe").c_str());
     r = OemPack({"extract", setup, "-C", dir / "inside"});
     ASSERT_EQ(r.exitCode, 0u) << r.err;
     std::string config, installer, packedInstaller;

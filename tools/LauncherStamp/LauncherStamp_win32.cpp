@@ -260,7 +260,17 @@ int StampLauncher(const char* launcherPath, const char* outputPath, const void* 
 
     // The launcher's own resources are written back into an emptied copy, so that
     // no older version of the stamped resources survives under any language.
-    DataModule launcher(LoadLibraryExA(launcherPath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    // A full path: LoadLibraryExA looks for a bare name in the program's own
+    // folder first, which may hold another launcher.
+    char fullLauncher[MAX_PATH] = {};
+    DWORD fullLength = GetFullPathNameA(launcherPath, MAX_PATH, fullLauncher, nullptr);
+    if (fullLength == 0)
+        return 0;
+    if (fullLength >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    DataModule launcher(LoadLibraryExA(fullLauncher, nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (launcher.get() == nullptr) {
         if (GetLastError() == NO_ERROR)
             SetLastError(ERROR_BAD_EXE_FORMAT);

@@ -164,7 +164,15 @@ int ReadStampedPackage(const std::string& path, std::vector<uint8_t>* bytes, std
     CloseHandle(file);
     if (!program)
         return 0;
-    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    // A full path: LoadLibraryExA looks for a bare name in this program's own
+    // folder first, where the unstamped launcher lives.
+    char full[MAX_PATH] = {};
+    DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH) {
+        *error = path + ": path too long";
+        return -1;
+    }
+    HMODULE module = LoadLibraryExA(full, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (module == nullptr) {
         *error = path + ": cannot read it as a program: " + SystemErrorText(GetLastError());
         return -1;
