@@ -55,6 +55,11 @@ ByteView ViewOf(const MappedFile& file)
     return ByteView(file.GetData(), file.GetSize());
 }
 
+std::string Count(uint64_t n, const char* one, const char* many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 void PrintWarnings(const std::vector<std::string>& warnings)
 {
     for (const std::string& w : warnings)
@@ -74,9 +79,8 @@ bool BuildImage(const PackagePlan& plan, bool compress, bool showProgress, Mappe
 
 std::string Summary(const WriteStats& stats, uint32_t imageSize, size_t groups)
 {
-    std::string text = std::to_string(imageSize) + " bytes, " + std::to_string(groups) +
-                       (groups == 1 ? " group, " : " groups, ") + std::to_string(stats.entries) +
-                       (stats.entries == 1 ? " entry" : " entries");
+    std::string text = Count(imageSize, "byte", "bytes") + ", " + Count(groups, "group", "groups") + ", " +
+                       Count(stats.entries, "entry", "entries");
     if (stats.compressedEntries)
         text += " (" + std::to_string(stats.compressedEntries) + " compressed, " +
                 std::to_string(stats.sourceBytes) + " bytes of files stored in " +
@@ -216,9 +220,9 @@ int RunVerify(const Options& options)
                    (report.faults.size() == 1 ? " fault)" : " faults)"));
         return kExitFailure;
     }
-    PrintOut(options.package + ": OK, " + std::to_string(report.listing.groups.size()) + " groups, " +
-             std::to_string(report.listing.fileEntries) + " entries, " + std::to_string(report.decodedEntries) +
-             " compressed entries decoded\n");
+    PrintOut(options.package + ": OK, " + Count(report.listing.groups.size(), "group", "groups") + ", " +
+             Count(report.listing.fileEntries, "entry", "entries") + ", " +
+             Count(report.decodedEntries, "compressed entry", "compressed entries") + " decoded\n");
     return kExitSuccess;
 }
 
@@ -249,8 +253,7 @@ int RunExtract(const Options& options)
     PrintWarnings(outcome.warnings);
     for (const std::string& e : outcome.errors)
         PrintError(e);
-    PrintOut("extracted " + std::to_string(outcome.written) + (outcome.written == 1 ? " entry" : " entries") +
-             " to " + options.destination + "\n");
+    PrintOut("extracted " + Count(outcome.written, "entry", "entries") + " to " + options.destination + "\n");
     return outcome.errors.empty() ? kExitSuccess : kExitFailure;
 }
 
