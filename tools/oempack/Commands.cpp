@@ -12,6 +12,8 @@
 #include "PackageExtractor.h"
 #include "PackageInspector.h"
 #include "PackageWriter.h"
+#include "ProgressBar.h"
+#include "StagedOutput.h"
 #include "ToolFiles.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// File-system helpers of the packaging tool: input gathering, whole-file reads, staged outputs.
+// File-system helpers of the packaging tool: input gathering, whole-file reads, stamped programs.
 #pragma once
 
 #include <cstdint>
@@ -35,24 +35,3 @@ std::string ProgramFolder();
 
 // Converts text in the ANSI code page to UTF-8 (for JSON output).
 std::string AnsiToUtf8(const std::string& text);
-
-// An output file written under a temporary name beside its final path and
-// moved into place by Commit; otherwise the temporary file is deleted, and an
-// existing file at the final path is never touched.
-class StagedOutput {
-public:
-    StagedOutput() = default;
-    ~StagedOutput();
-    StagedOutput(const StagedOutput&) = delete;
-    StagedOutput& operator=(const StagedOutput&) = delete;
-
-    // Reserves the temporary name (creating an empty file there).
-    bool Begin(const std::string& finalPath, std::string* error);
-    const std::string& TemporaryPath() const { return temporary_; }
-    // Replaces the final path with the temporary file.
-    bool Commit(std::string* error);
-
-private:
-    std::string final_;
-    std::string temporary_;
-};
