@@ -11,5 +11,8 @@ void PrintWarning(const std::string& message);
 // Text on standard output, as is.
 void PrintOut(const std::string& text);
 
+// Text for a Win32 error number: the system's message and the number.
+std::string SystemErrorText(uint32_t code);
+
 // True when standard error is a console (GetFileType gives FILE_TYPE_CHAR).
 bool StandardErrorIsConsole();

@@ -5,8 +5,6 @@
 
 #include <cstdio>
 
-#include "PackageWriter.h"
-
 void PrintError(const std::string& message)
 {
     std::fflush(stdout);

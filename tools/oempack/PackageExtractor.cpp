@@ -1,9 +1,9 @@
 // Extraction of package entries through the shared entry writer.
 #include "PackageExtractor.h"
 
+#include "Console.h"
 #include "EntryExtraction.h"
 #include "PackageInspector.h"
-#include "PackageWriter.h"
 #include "SystemApi.h"
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "ByteView.h"
 #include "CFile.h"
+#include "Console.h"
 #include "ContainerFormat.h"
 #include "EntryBuffer.h"
 #include "EntryBuilder.h"

@@ -35,6 +35,3 @@ bool BuildDirectory(const PackagePlan& plan, bool compress, PackageDirectory& di
 // entry). Refuses a container of 4 GiB or more.
 bool BuildPackageImage(const PackagePlan& plan, bool compress, MappedFile& image, const ByteProgress& progress,
                        WriteStats* stats, std::string* error);
-
-// Text for a Win32 error number: the system's message and the number.
-std::string SystemErrorText(uint32_t code);

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "PackageWriter.h"
+#include "Console.h"
 
 StagedOutput::~StagedOutput()
 {

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "CFile.h"
-#include "PackageWriter.h"
+#include "Console.h"
 
 namespace {
 
