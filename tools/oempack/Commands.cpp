@@ -1,7 +1,6 @@
 // The create, list, verify, extract, stamp and make commands.
 #include "Commands.h"
 
-#include <new>
 
 #include "CFileException.h"
 #include "Console.h"
