@@ -196,9 +196,9 @@ TEST(ToolsPlan, AtMost65535Entries)
     EXPECT_EQ(plan.EntryCount(), 65535u);
 }
 
-TEST(ToolsPlan, SizeMatchesTheDocumentedExample)
+TEST(ToolsPlan, SizeMatchesAHandCountedContainer)
 {
-    // One group "Tools" with "a.txt" of 5 bytes is an 83-byte container.
+    // One group "Tools" with "a.txt" of 5 bytes: 18 + 15 + 45 + 5 = 83 bytes.
     PackagePlan plan;
     std::string error;
     ASSERT_TRUE(plan.AddContent("Tools", "a.txt", "hello", &error));
