@@ -16,24 +16,43 @@
 
 namespace {
 
-// A copy of built's record and name with new sizes and new stored bytes.
-bool RebuildEntry(const EntryBuffer& built, uint32_t uncompressedSize, uint32_t compressedSize,
+// The record of an entry named name as the entry builder makes it (kind,
+// name, attributes 0), built on a single byte whose size, times and data are
+// replaced afterwards.
+bool BuildTemplate(const std::string& name, EntryBuffer& scratch)
+{
+    MappedFile one;
+    return one.CreateMemory(nullptr, 1, 1) && BuildEntry(one, name.c_str(), scratch, 0);
+}
+
+// target = the record and name of templ with new sizes and stored bytes, in a
+// block of exactly the entry's length: the builder's own blocks reserve three
+// times the source, which large installers cannot afford in a 32-bit process.
+bool RebuildEntry(const EntryBuffer& templ, uint32_t uncompressedSize, uint32_t compressedSize,
                   const uint8_t* stored, uint32_t storedLength, EntryBuffer& target)
 {
     EntryRecord record;
-    if (!built.GetRecord(&record))
+    if (!templ.GetRecord(&record)) {
+        SetLastErrorValue(kErrorInvalidData);
         return false;
+    }
     const uint32_t prefix = kEntryNameOffset + StoredNameSize(record.nameLength);
     const uint64_t length = uint64_t{prefix} + storedLength;
-    if (length > 0xFFFFFFFFull)
+    if (length > 0xFFFFFFFFull) {
+        SetLastErrorValue(kErrorNotEnoughMemory);
         return false;
-    std::vector<uint8_t> bytes(static_cast<size_t>(length));
-    ByteSpan span(bytes.data(), static_cast<uint32_t>(length));
-    if (!span.WriteBytes(0, built.GetData(), prefix) || !span.WriteBytes(prefix, stored, storedLength) ||
+    }
+    if (!target.CreateMemory(nullptr, static_cast<uint32_t>(length), 0))
+        return false;
+    ByteSpan span(target.GetData(), target.GetCapacity());
+    if (!span.WriteBytes(0, templ.GetData(), prefix) || !span.WriteBytes(prefix, stored, storedLength) ||
         !span.WriteU32(kEntryUncompressedSizeOffset, uncompressedSize) ||
-        !span.WriteU32(kEntryCompressedSizeOffset, compressedSize))
+        !span.WriteU32(kEntryCompressedSizeOffset, compressedSize) || !target.IsValidEntry()) {
+        target.Close();
+        SetLastErrorValue(kErrorInvalidData);
         return false;
-    return target.CreateFromEntry(bytes.data(), static_cast<uint32_t>(length)) != 0;
+    }
+    return true;
 }
 
 std::string Failure(const PlannedEntry& entry, const char* what, uint32_t code)
@@ -42,69 +61,62 @@ std::string Failure(const PlannedEntry& entry, const char* what, uint32_t code)
     return source + ": " + what + ": " + SystemErrorText(code);
 }
 
-// An empty file cannot be mapped: its entry is built from a one-byte block
-// and then cut to no data, with the file's own times.
-bool BuildEmptyFileEntry(const PlannedEntry& entry, EntryBuffer& target, std::string* error)
+// An entry held in memory: archive attribute, the current time.
+bool BuildMemoryEntry(const PlannedEntry& entry, EntryBuffer& target, std::string* error)
 {
-    CFile file;
-    CFileException cause;
-    if (!file.Open(entry.sourcePath.c_str(), CFile::modeRead | CFile::shareDenyNone, &cause)) {
-        *error = Failure(entry, "cannot open", static_cast<uint32_t>(cause.m_lOsError));
-        return false;
-    }
-    FileTime creation, lastAccess, lastWrite;
-    if (!GetHandleTimes(file.GetHandle(), &creation, &lastAccess, &lastWrite)) {
-        *error = Failure(entry, "cannot read its times", GetLastErrorValue());
-        return false;
-    }
-    MappedFile one;
-    EntryBuffer scratch;
-    if (!one.CreateMemory(nullptr, 1, 1) || !BuildEntry(one, entry.name.c_str(), scratch, 0) ||
-        !RebuildEntry(scratch, 0, 0, nullptr, 0, target) || !target.SetTimes(creation, lastAccess, lastWrite)) {
+    EntryBuffer templ;
+    const uint32_t size = static_cast<uint32_t>(entry.content.size());
+    if (!BuildTemplate(entry.name, templ) ||
+        !RebuildEntry(templ, size, 0, reinterpret_cast<const uint8_t*>(entry.content.data()), size, target)) {
         *error = Failure(entry, "cannot build its entry", GetLastErrorValue());
         return false;
     }
-    uint32_t attributes = GetPathAttributes(entry.sourcePath.c_str());
-    target.SetAttributes(attributes == kInvalidFileAttributes ? 0 : attributes);
+    target.SetAttributes(kFileAttributeArchive);
     return true;
 }
 
-bool BuildPlainEntry(const PlannedEntry& entry, EntryBuffer& target, std::string* error)
+// A file entry: content from a read-only mapping, times from the file, the
+// attributes of its path. The name (not the path) goes to the builder: the
+// name was checked as a whole, while the builder cuts at any separator byte.
+bool BuildFileEntry(const PlannedEntry& entry, EntryBuffer& target, std::string* error)
 {
-    if (entry.inMemory) {
-        MappedFile block;
-        const uint32_t size = static_cast<uint32_t>(entry.content.size());
-        if (size == 0) {
-            // A memory block cannot be empty: build from one byte and cut it.
-            EntryBuffer scratch;
-            if (!block.CreateMemory(nullptr, 1, 1) || !BuildEntry(block, entry.name.c_str(), scratch, 0) ||
-                !RebuildEntry(scratch, 0, 0, nullptr, 0, target)) {
-                *error = Failure(entry, "cannot build its entry", GetLastErrorValue());
-                return false;
-            }
-        } else if (!block.CreateMemory(nullptr, size, size) || block.Write(entry.content.data(), size) != size ||
-                   !BuildEntry(block, entry.name.c_str(), target, 0)) {
-            *error = Failure(entry, "cannot build its entry", GetLastErrorValue());
-            return false;
-        }
-        target.SetAttributes(kFileAttributeArchive);
-        return true;
-    }
-    MappedFile source;
-    if (!source.OpenFile(entry.sourcePath.c_str(), 1, kOpenExisting, 0)) {
-        uint32_t code = GetLastErrorValue();
-        // A file that became empty since it was listed maps to nothing.
-        if (code == kErrorFileInvalid)
-            return BuildEmptyFileEntry(entry, target, error);
-        *error = Failure(entry, "cannot read", code);
-        return false;
-    }
-    // The name (not the path) goes to the builder: the name is checked as a
-    // whole, while the builder would cut a path at any separator byte.
-    if (!BuildEntry(source, entry.name.c_str(), target, 0)) {
+    EntryBuffer templ;
+    if (!BuildTemplate(entry.name, templ)) {
         *error = Failure(entry, "cannot build its entry", GetLastErrorValue());
         return false;
     }
+    FileTime creation, lastAccess, lastWrite;
+    MappedFile source;
+    if (source.OpenFile(entry.sourcePath.c_str(), 1, kOpenExisting, 0)) {
+        const uint32_t size = source.GetSize();
+        if (!GetHandleTimes(source.GetFileHandle(), &creation, &lastAccess, &lastWrite)) {
+            *error = Failure(entry, "cannot read its times", GetLastErrorValue());
+            return false;
+        }
+        if (!RebuildEntry(templ, size, 0, source.GetData(), size, target)) {
+            *error = Failure(entry, "cannot build its entry", GetLastErrorValue());
+            return false;
+        }
+    } else {
+        // An empty file cannot be mapped; anything else is a real failure.
+        uint32_t code = GetLastErrorValue();
+        CFile file;
+        CFileException cause;
+        if (code != kErrorFileInvalid) {
+            *error = Failure(entry, "cannot read", code);
+            return false;
+        }
+        if (!file.Open(entry.sourcePath.c_str(), CFile::modeRead | CFile::shareDenyNone, &cause)) {
+            *error = Failure(entry, "cannot open", static_cast<uint32_t>(cause.m_lOsError));
+            return false;
+        }
+        if (!GetHandleTimes(file.GetHandle(), &creation, &lastAccess, &lastWrite) ||
+            !RebuildEntry(templ, 0, 0, nullptr, 0, target)) {
+            *error = Failure(entry, "cannot build its entry", GetLastErrorValue());
+            return false;
+        }
+    }
+    target.SetTimes(creation, lastAccess, lastWrite);
     uint32_t attributes = GetPathAttributes(entry.sourcePath.c_str());
     target.SetAttributes(attributes == kInvalidFileAttributes ? 0 : attributes);
     return true;
@@ -187,7 +199,7 @@ bool BuildDirectory(const PackagePlan& plan, bool compress, PackageDirectory& di
     for (const PlannedGroup& group : plan.Groups()) {
         for (const PlannedEntry& entry : group.entries) {
             auto buffer = std::make_unique<EntryBuffer>();
-            if (!BuildPlainEntry(entry, *buffer, error))
+            if (!(entry.inMemory ? BuildMemoryEntry(entry, *buffer, error) : BuildFileEntry(entry, *buffer, error)))
                 return false;
             if (compress && CompressEntry(entry, buffer, progress, done, stats))
                 ++stats->compressedEntries;
