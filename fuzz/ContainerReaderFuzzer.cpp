@@ -24,6 +24,8 @@ void Require(bool condition)
 const std::string& ScratchPath()
 {
     static const std::string path = "/tmp/container_reader_fuzzer_" + std::to_string(getpid()) + ".oem";
+    static const bool cleanup = std::atexit([] { std::remove(ScratchPath().c_str()); }) == 0;
+    (void)cleanup;
     return path;
 }
 
