@@ -113,17 +113,24 @@ bool ExtractPackage(const ByteView& image, const ExtractRequest& request, Extrac
                 }
                 folderReady = true;
             }
-            std::vector<uint8_t> data;
-            if (!DecodeEntry(image, e.record, &data)) {
+            // Stored bytes are written straight from the image; only a
+            // compressed entry needs a buffer of its own.
+            std::vector<uint8_t> decoded;
+            const uint8_t* data = nullptr;
+            uint32_t size = e.record.uncompressedSize;
+            if (e.record.compressedSize != 0 ? !DecodeEntry(image, e.record, &decoded)
+                                             : !image.Bytes(e.record.dataOffset, size, &data)) {
                 outcome->errors.push_back(where + ": the compressed data is damaged; not extracted");
                 continue;
             }
+            if (e.record.compressedSize != 0)
+                data = decoded.data();
             EntryInfo info = {e.record.attributes, e.record.creationTime, e.record.lastAccessTime,
                               e.record.lastWriteTime};
             FailureRecord failure;
             SetLastErrorValue(0);
-            if (!WriteEntryFile(folder.c_str(), e.name.c_str(), data.data(), static_cast<uint32_t>(data.size()),
-                                info, request.overwriteMode, RecordFailure, &failure)) {
+            if (!WriteEntryFile(folder.c_str(), e.name.c_str(), data, size, info, request.overwriteMode,
+                                RecordFailure, &failure)) {
                 uint32_t code = failure.called ? failure.error : GetLastErrorValue();
                 outcome->errors.push_back(JoinPath(folder, e.name) + ": cannot write: " + SystemErrorText(code));
                 continue;
