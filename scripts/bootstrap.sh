@@ -6,7 +6,7 @@ packages=(
   cmake make ninja-build g++ clang-14 libfuzzer-14-dev libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 xvfb x11-utils imagemagick fonts-wqy-microhei locales
-  googletest libbenchmark-dev ncompress nsis python3
+  googletest libbenchmark-dev ncompress nsis python3 twm xfonts-base xfonts-75dpi
 )
 
 SUDO=""

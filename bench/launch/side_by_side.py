@@ -1,0 +1,333 @@
+#!/usr/bin/env python3
+# Side-by-side timings under Wine: launch (Setup.exe against an NSIS installer) and packaging.
+#
+# Subcommands (all paths POSIX; Wine sees them through drive Z:):
+#   data POOL OUT SIZE NFILES          cut SIZE bytes of POOL into NFILES files in OUT
+#   tree POOL OUT NFILES SIZE NDIRS    a tree of NFILES files, SIZE bytes in all, NDIRS folders
+#   launch --label L --ours EXE --nsis EXE --runs N --stamp FILE --json OUT
+#   pack --label L --runs N --json OUT [--clean F1:F2] --ours CMD... --other CMD...
+#   report RESULTS_DIR OUT.md          the results table from the JSON files
+#
+# launch alternates ours/NSIS (A B A B) after one warm-up each; per run it
+# records the time from just before the start to the bench installer's stamp
+# ("installer running"), to the launcher's exit, and the peak resident set of
+# the Wine process (ru_maxrss of wait4: the launcher's own process, which Wine
+# runs in the process it was started as).
+import json
+import os
+import random
+import statistics
+import subprocess
+import sys
+import time
+
+
+def wine_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def pool_reader(pool):
+    data = open(pool, "rb").read()
+    if not data:
+        sys.exit("empty pool " + pool)
+    pos = 0
+
+    def take(n):
+        nonlocal pos
+        out = bytearray()
+        while len(out) < n:
+            chunk = data[pos:pos + n - len(out)]
+            out += chunk
+            pos = (pos + len(chunk)) % len(data)
+        return bytes(out)
+    return take
+
+
+def cmd_data(pool, out, size, nfiles):
+    size, nfiles = int(size), int(nfiles)
+    os.makedirs(out, exist_ok=True)
+    take = pool_reader(pool)
+    each = size // nfiles
+    for i in range(nfiles):
+        n = each if i < nfiles - 1 else size - each * (nfiles - 1)
+        with open(os.path.join(out, "payload%03d.bin" % i), "wb") as f:
+            f.write(take(n))
+
+
+def cmd_tree(pool, out, nfiles, size, ndirs):
+    nfiles, size, ndirs = int(nfiles), int(size), int(ndirs)
+    take = pool_reader(pool)
+    rng = random.Random(7)
+    weights = [rng.uniform(0.1, 1.9) for _ in range(nfiles)]
+    scale = size / sum(weights)
+    sizes = [max(1, int(w * scale)) for w in weights]
+    sizes[-1] += size - sum(sizes)
+    for i, n in enumerate(sizes):
+        folder = os.path.join(out, "dir%02d" % (i % ndirs))
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "file%04d.bin" % i), "wb") as f:
+            f.write(take(n))
+
+
+def rss_fields(pid):
+    """VmRSS, RssAnon, RssFile, RssShmem of a live process, KiB; None once it is gone."""
+    try:
+        text = open("/proc/%d/status" % pid).read()
+    except OSError:
+        return None
+    out = {}
+    for line in text.splitlines():
+        key, _, value = line.partition(":")
+        if key in ("VmRSS", "RssAnon", "RssFile", "RssShmem"):
+            out[key] = int(value.split()[0])
+    return out if len(out) == 4 else None
+
+
+def run_once(argv, env, stamp=None):
+    """Runs argv; returns (ns to stamp or None, ns to exit, peak RSS KiB, exit status, samples).
+
+    While it runs, /proc is read every few ms: samples holds the largest VmRSS
+    seen and its parts at that moment, and the resident set at the first sample
+    after the installer's stamp appeared (the launcher then only waits)."""
+    if stamp and os.path.exists(stamp):
+        os.remove(stamp)
+    start = time.time_ns()
+    proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    peak, waiting = None, None
+    while True:
+        pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+        if pid:
+            break
+        fields = rss_fields(proc.pid)
+        if fields:
+            if not peak or fields["VmRSS"] > peak["VmRSS"]:
+                peak = fields
+            if stamp and waiting is None and os.path.exists(stamp):
+                waiting = fields
+        time.sleep(0.003)
+    end = time.time_ns()
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    running = None
+    if stamp:
+        try:
+            running = int(open(stamp).read().strip()) - start
+        except (OSError, ValueError):
+            running = None
+    return running, end - start, usage.ru_maxrss, proc.returncode, {"peak": peak, "waiting": waiting}
+
+
+def summary(values):
+    values = [v for v in values if v is not None]
+    return statistics.median(values) if values else None
+
+
+def cmd_launch(args):
+    opts = parse(args, ["label", "ours", "nsis", "runs", "stamp", "json"])
+    env = dict(os.environ)
+    env["OEM_BENCH_STAMP"] = wine_path(opts["stamp"])
+    runs = int(opts["runs"])
+    sides = {"ours": ["wine", opts["ours"], "/S"], "nsis": ["wine", opts["nsis"], "/S"]}
+    result = {k: {"running": [], "exit": [], "rss": [], "status": [], "samples": []} for k in sides}
+    for name, argv in sides.items():  # warm-up: page cache, Wine's DLLs
+        run_once(argv, env, opts["stamp"])
+    for _ in range(runs):
+        for name, argv in sides.items():
+            running, total, rss, status, samples = run_once(argv, env, opts["stamp"])
+            r = result[name]
+            r["samples"].append(samples)
+            r["running"].append(running)
+            r["exit"].append(total)
+            r["rss"].append(rss)
+            r["status"].append(status)
+    out = {"label": opts["label"], "runs": runs,
+           "command": {k: " ".join(v) for k, v in sides.items()}}
+    for name, r in result.items():
+        waiting = [x["waiting"]["VmRSS"] for x in r["samples"] if x["waiting"]]
+        out[name] = dict(r, running_median=summary(r["running"]), exit_median=summary(r["exit"]),
+                         rss_max=max(r["rss"]), rss_waiting_max=max(waiting) if waiting else None,
+                         size=os.path.getsize(sides[name][1]))
+    save(opts["json"], out)
+    for name in sides:
+        r = out[name]
+        print("%-5s %-4s running %s ms, exit %s ms, peak RSS %d KiB, statuses %s" % (
+            opts["label"], name, ms(r["running_median"]), ms(r["exit_median"]), r["rss_max"],
+            sorted(set(r["status"]))))
+
+
+def cmd_pack(args):
+    # --ours and --other each take the rest up to the next -- option.
+    opts, lists, key = {}, {"ours": [], "other": []}, None
+    i = 0
+    while i < len(args):
+        a = args[i]
+        if a in ("--ours", "--other"):
+            key = a[2:]
+        elif a in ("--label", "--runs", "--json", "--clean"):
+            opts[a[2:]] = args[i + 1]
+            i += 1
+            key = None
+        elif key:
+            lists[key].append(a)
+        else:
+            sys.exit("unexpected " + a)
+        i += 1
+    runs = int(opts["runs"])
+    clean = opts.get("clean", "").split(":") if opts.get("clean") else []
+    result = {k: {"exit": [], "rss": [], "status": []} for k in lists}
+    for _ in range(runs):
+        # Each run starts from no outputs, as the first one did.
+        for path in clean:
+            if os.path.exists(path):
+                os.remove(path)
+        for name, argv in lists.items():
+            _, total, rss, status, _ = run_once(argv, dict(os.environ))
+            result[name]["exit"].append(total)
+            result[name]["rss"].append(rss)
+            result[name]["status"].append(status)
+    out = {"label": opts["label"], "runs": runs, "command": {k: " ".join(v) for k, v in lists.items()}}
+    for name, r in result.items():
+        out[name] = dict(r, exit_median=summary(r["exit"]), rss_max=max(r["rss"]))
+    save(opts["json"], out)
+    for name in lists:
+        print("%-10s %-5s %s ms (statuses %s)" % (opts["label"], name, ms(out[name]["exit_median"]),
+                                                 sorted(set(out[name]["status"]))))
+
+
+def shell(command):
+    try:
+        return subprocess.run(command, shell=True, capture_output=True, text=True).stdout.strip()
+    except OSError:
+        return ""
+
+
+def machine_lines():
+    cpu = shell("lscpu | sed -n 's/^Model name: *//p' | head -1")
+    mem = shell("awk '/MemTotal/ {printf \"%.1f GiB\", $2 / 1048576}' /proc/meminfo")
+    return [
+        "- Machine: %s cores (nproc), %s, %s memory" % (shell("nproc"), cpu or "unknown CPU", mem),
+        "- Wine: %s; makensis %s; tar: %s" % (shell("wine --version"), shell("makensis -VERSION"),
+                                              shell("tar --version | head -1")),
+        "- Date: %s" % time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
+        "- Command: `scripts/bench-all.sh` (environment: RUNS=%s BIG_RUNS=%s PACK_RUNS=%s)" % (
+            os.environ.get("RUNS", "5"), os.environ.get("BIG_RUNS", "3"), os.environ.get("PACK_RUNS", "3")),
+    ]
+
+
+def ratio(a, b):
+    return "-" if a is None or b is None or b == 0 else "%.2f" % (a / b)
+
+
+def mib(kib):
+    return "%.1f" % (kib / 1024)
+
+
+def cmd_report(results, out):
+    def load(name):
+        path = os.path.join(results, name)
+        return json.load(open(path)) if os.path.exists(path) else None
+
+    launches = sorted((d for d in (load(f) for f in os.listdir(results) if f.startswith("launch-")) if d),
+                      key=lambda d: int(d["label"]))
+    packs = sorted((d for d in (load(f) for f in os.listdir(results) if f.startswith("pack-")) if d),
+                   key=lambda d: int(d["label"].split("-")[1]))
+    lines = ["# Benchmark results", "", "Written by `scripts/bench-all.sh`; every figure below comes from one run of it.", ""]
+    lines += machine_lines()
+    lines += ["", "## Launch: Setup.exe against an NSIS installer doing the same job", "",
+              "Package = the bench installer (bench/launch/BenchInstaller.cpp) plus payload files cut from Wine's",
+              "own Windows DLLs, SIZE MiB in all. NSIS: bench/launch/nsis-same-job.nsi (`SetCompress off`,",
+              "silent, extracts to $PLUGINSDIR, `ExecWait`s the same installer with `/S`, removes the folder).",
+              "Runs alternate Setup.exe / NSIS after one warm-up each. *running* = start to the installer's",
+              "own time stamp; *exit* = start to the launcher's exit (work folder removed). Medians in ms;",
+              "ratio = Setup.exe / NSIS (below 1: Setup.exe faster). Peak RSS = largest ru_maxrss of the",
+              "Wine process over the runs, MiB; *waiting* = its resident set sampled (/proc, every 3 ms) just",
+              "after the installer's stamp appeared, when the launcher only waits for the installer.", "",
+              "| MiB | runs | running: ours | NSIS | ratio | exit: ours | NSIS | ratio | peak RSS ours | NSIS | waiting ours | NSIS | command (ours; NSIS) |",
+              "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|"]
+    for d in launches:
+        o, n = d["ours"], d["nsis"]
+        lines.append("| %s | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | `%s`; `%s` |" % (
+            d["label"], d["runs"], ms(o["running_median"]), ms(n["running_median"]),
+            ratio(o["running_median"], n["running_median"]), ms(o["exit_median"]), ms(n["exit_median"]),
+            ratio(o["exit_median"], n["exit_median"]), mib(o["rss_max"]), mib(n["rss_max"]),
+            mib(o["rss_waiting_max"] or 0), mib(n["rss_waiting_max"] or 0),
+            d["command"]["ours"].replace(os.environ.get("HOME", "~"), "~"), d["command"]["nsis"]))
+    bad = [d for d in launches for k in ("ours", "nsis") if any(s != 0 for s in d[k]["status"])
+           or None in d[k]["running"]]
+    if bad:
+        lines += ["", "Warning: some runs exited non-zero or left no stamp: sizes %s." %
+                  ", ".join(sorted({d["label"] for d in bad}))]
+    if len(launches) >= 2:
+        lo, hi = launches[0], launches[-1]
+        span = (int(hi["label"]) - int(lo["label"])) * 1024.0
+        if span > 0:
+            slope_ours = (hi["ours"]["rss_max"] - lo["ours"]["rss_max"]) / span
+            slope_nsis = (hi["nsis"]["rss_max"] - lo["nsis"]["rss_max"]) / span
+            slope_wait = ((hi["ours"]["rss_waiting_max"] or 0) - (lo["ours"]["rss_waiting_max"] or 0)) / span
+            lines += ["", "Memory growth with the package, %s to %s MiB, per package byte: Setup.exe %.2f bytes of peak"
+                      " RSS and %.2f bytes while the installer runs; NSIS %.2f bytes of peak RSS." % (
+                          lo["label"], hi["label"], slope_ours, slope_wait, slope_nsis)]
+    lines += ["", "## Packaging", "",
+              "`oempack make` (under Wine) against `makensis` (native) on the same installer and payload, both",
+              "storing without compression; medians of PACK_RUNS runs, ms; ratio = oempack / reference.", "",
+              "| job | runs | oempack | reference | ratio | command (oempack; reference) |", "|---|---:|---:|---:|---:|---|"]
+    for d in packs + [x for x in [load("create.json")] if x]:
+        lines.append("| %s | %d | %s | %s | %s | `%s`; `%s` |" % (
+            d["label"], d["runs"], ms(d["ours"]["exit_median"]), ms(d["other"]["exit_median"]),
+            ratio(d["ours"]["exit_median"], d["other"]["exit_median"]), d["command"]["ours"], d["command"]["other"]))
+    lines += ["", "`create` = `oempack create --from-dir` against `tar cf` on a tree of 2,000 files in 40 folders,",
+              "256 MiB in all."]
+    codec = os.path.join(results, "codec.txt")
+    if os.path.exists(codec):
+        lines += ["", "## LZW codec against compress/uncompress", "", "Command: `scripts/bench-lzw.sh`", "", "```"]
+        lines += open(codec).read().rstrip().splitlines() + ["```"]
+    notes = os.path.join(os.path.dirname(os.path.abspath(__file__)), "RESULTS-notes.md")
+    if os.path.exists(notes):
+        lines += [""] + open(notes).read().rstrip().splitlines()
+    with open(out, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def parse(args, names):
+    opts = {}
+    i = 0
+    while i < len(args):
+        if not args[i].startswith("--") or args[i][2:] not in names or i + 1 >= len(args):
+            sys.exit("bad argument " + args[i])
+        opts[args[i][2:]] = args[i + 1]
+        i += 2
+    missing = [n for n in names if n not in opts]
+    if missing:
+        sys.exit("missing --" + ", --".join(missing))
+    return opts
+
+
+def save(path, data):
+    with open(path, "w") as f:
+        json.dump(data, f, indent=1)
+
+
+def ms(ns):
+    return "-" if ns is None else "%.0f" % (ns / 1e6)
+
+
+def main():
+    if len(sys.argv) < 2:
+        sys.exit(__doc__ or "usage: see the file's head")
+    cmd, args = sys.argv[1], sys.argv[2:]
+    if cmd == "data":
+        cmd_data(*args)
+    elif cmd == "tree":
+        cmd_tree(*args)
+    elif cmd == "launch":
+        cmd_launch(args)
+    elif cmd == "pack":
+        cmd_pack(args)
+    elif cmd == "report":
+        cmd_report(*args)
+    else:
+        sys.exit("unknown subcommand " + cmd)
+
+
+if __name__ == "__main__":
+    main()
