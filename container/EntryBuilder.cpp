@@ -23,6 +23,11 @@ const char* FileNamePart(const char* path)
 {
     const char* name = path;
     for (const char* p = path; *p; ++p) {
+        // The trail byte of a double-byte character may have the value of '\\'.
+        if (IsLeadByte(static_cast<uint8_t>(*p)) && p[1]) {
+            ++p;
+            continue;
+        }
         if (*p == '\\' || *p == '/' || *p == ':')
             name = p + 1;
     }

@@ -5,6 +5,7 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 
 bash scripts/bootstrap.sh || exit 1
+mkdir -p build
 JOBS="$(nproc)"
 passed=0
 failed=0

@@ -40,6 +40,20 @@ TEST_F(WindowsPathTest, EntriesWithSuchNamesAreExtracted)
     EXPECT_EQ(Bytes("gbk"), ReadBytes(folder + "\\" + name));
 }
 
+TEST_F(WindowsPathTest, AddFileNamesTheEntryAfterTheLastRealSeparator)
+{
+    ScratchFolder scratch;
+    std::string source = scratch / (kTrailBackslash + ".txt");
+    WriteBytes(source, Bytes("gbk"));
+    PackageHandle handle;
+    ASSERT_EQ(1, handle.Open((scratch / "add.oem").c_str(), PackageHandle::kCreateAlways));
+    ASSERT_EQ(1, handle.AddFile(source.c_str(), "G"));
+    CStringArray names;
+    ASSERT_EQ(1, handle.ListEntries("G", names));
+    ASSERT_EQ(1, names.GetSize());
+    EXPECT_EQ(kTrailBackslash + ".txt", std::string(names[0]));
+}
+
 TEST_F(WindowsPathTest, ABareDriveFolderWritesIntoThatDrivesCurrentFolder)
 {
     ScratchFolder scratch;
