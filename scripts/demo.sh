@@ -29,7 +29,7 @@ printf 'This file travels in group "Readme" of the demo package.\r\n' >"$DEMO/pa
 source scripts/wine-env.sh
 # A Wine server that was already running belongs to someone else: leave it running.
 own_wine=1
-pgrep -x wineserver >/dev/null 2>&1 && own_wine=0
+pgrep -f 'wineserver' >/dev/null 2>&1 && own_wine=0
 wine_env_start
 [ "$own_wine" -eq 1 ] && trap wine_env_stop EXIT
 
