@@ -1,4 +1,4 @@
-// Mapped file and memory block on the Win32 file-mapping calls.
+// Mapped file and memory block on the Win32 file-mapping and virtual-memory calls.
 #include <windows.h>
 
 #include "MappedFile.h"
@@ -47,6 +47,20 @@ int MappedFile::PlatformOpenFile(const char* path, bool readOnly, uint32_t creat
 
 int MappedFile::PlatformCreateMemory(const char* name, uint32_t capacity)
 {
+    if (name == nullptr) {
+        // Nothing else can open an unnamed block, so committed private memory
+        // serves: it reads as zero like fresh paging-file pages and costs one
+        // fault per page, where Wine backs a paging-file section with a
+        // temporary file and pays a file-system write path on every first touch.
+        // mapping_ stays 0: PlatformClose frees such a view with VirtualFree.
+        void* view = VirtualAlloc(nullptr, capacity, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        if (view == nullptr)
+            return 0;
+        view_ = static_cast<uint8_t*>(view);
+        // A created paging-file section leaves 0 here too.
+        SetLastError(ERROR_SUCCESS);
+        return 1;
+    }
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, capacity, name);
     if (mapping == nullptr)
         return 0;
@@ -69,7 +83,9 @@ void MappedFile::PlatformClose(int flush)
 {
     if (flush && state_ == kFile && view_)
         FlushViewOfFile(view_, 0);
-    if (view_)
+    if (view_ && state_ == kMemory && !mapping_)
+        VirtualFree(view_, 0, MEM_RELEASE);
+    else if (view_)
         UnmapViewOfFile(view_);
     if (mapping_)
         CloseHandle(ToHandle(mapping_));

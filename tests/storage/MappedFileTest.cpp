@@ -157,6 +157,20 @@ TEST(MappedFileMemory, CloseReturnsEveryFieldToZeroAndAllowsReuse)
     EXPECT_EQ(8u, m.GetCapacity());
 }
 
+TEST(MappedFileMemory, ClosedBlocksGiveTheirMemoryBack)
+{
+    // 48 blocks of 64 MiB make 3 GiB: more than a 32-bit process can hold at
+    // once, so a close that leaked the block would fail a later creation.
+    const uint32_t size = 64u << 20;
+    for (int i = 0; i < 48; ++i) {
+        MappedFile m;
+        ASSERT_EQ(1, m.CreateMemory(nullptr, size, 0)) << "block " << i;
+        m.GetData()[size - 1] = 1;
+        m.Close();
+        ExpectClosed(m);
+    }
+}
+
 TEST(MappedFileMemory, NamedBlockIsSharedAndReportsThatItExisted)
 {
     std::string name = "OemStorageTestBlock" + std::to_string(std::rand());
