@@ -24,7 +24,7 @@ if [ ! -s "$DATA/exe" ]; then
 fi
 if [ ! -s "$DATA/text" ]; then
   {
-    cat /work/shared/spec.md 2>/dev/null || true
+    cat "$ROOT"/README.md 2>/dev/null || true
     cat /usr/share/common-licenses/* 2>/dev/null
     find /usr/share/doc -name copyright -type f 2>/dev/null | sort | xargs -r cat
   } 2>/dev/null | head -c "$SIZE" >"$DATA/text" || true
