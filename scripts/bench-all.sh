@@ -3,6 +3,7 @@
 #   launch   Setup.exe against an NSIS installer doing the same job (1, 64, 256 MiB)
 #   pack     oempack make against makensis; oempack create against tar cf
 #   codec    the LZW codec against compress/uncompress (scripts/bench-lzw.sh)
+#   package  the launcher's package path on the host (bench/package, Google Benchmark)
 # Environment: RUNS (alternations for 1 and 64 MiB, default 5), BIG_RUNS (256 MiB,
 # default 3), PACK_RUNS (default 3), SIZES (MiB, default "1 64 256"),
 # OEM_BENCH_BUILD (Windows build folder, default build/bench-win), SKIP_CODEC=1.
@@ -112,6 +113,12 @@ if [ "${SKIP_CODEC:-0}" != 1 ]; then
   echo "== codec: scripts/bench-lzw.sh"
   bash scripts/bench-lzw.sh | tee "$TMP/results/codec.txt"
 fi
+
+echo "== package path on the host: open into memory, extract the installer"
+HOST_BENCH="$ROOT/build/bench"
+cmake -S "$ROOT" -B "$HOST_BENCH" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOEM_BENCH=ON -DOEM_SANITIZE=OFF >/dev/null
+cmake --build "$HOST_BENCH" -j2 --target package_bench >/dev/null
+TMPDIR="$TMP" "$HOST_BENCH/bench/package/package_bench" 2>/dev/null | tee "$TMP/results/package.txt"
 
 $PY report "$TMP/results" "$ROOT/bench/RESULTS.md"
 echo "written bench/RESULTS.md"

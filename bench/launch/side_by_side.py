@@ -86,6 +86,8 @@ def rss_fields(pid):
 def run_once(argv, env, stamp=None):
     """Runs argv; returns (ns to stamp or None, ns to exit, peak RSS KiB, exit status, samples).
 
+    samples["cpu"] is the user + system time of the started process itself, ns.
+
     While it runs, /proc is read every few ms: samples holds the largest VmRSS
     seen and its parts at that moment, and the resident set at the first sample
     after the installer's stamp appeared (the launcher then only waits)."""
@@ -114,7 +116,8 @@ def run_once(argv, env, stamp=None):
             running = int(open(stamp).read().strip()) - start
         except (OSError, ValueError):
             running = None
-    return running, end - start, usage.ru_maxrss, proc.returncode, {"peak": peak, "waiting": waiting}
+    cpu = int((usage.ru_utime + usage.ru_stime) * 1e9)
+    return running, end - start, usage.ru_maxrss, proc.returncode, {"peak": peak, "waiting": waiting, "cpu": cpu}
 
 
 def summary(values):
@@ -140,18 +143,19 @@ def cmd_launch(args):
             r["exit"].append(total)
             r["rss"].append(rss)
             r["status"].append(status)
-    out = {"label": opts["label"], "runs": runs,
+    out = {"label": opts["label"], "runs": runs, "load": os.getloadavg()[0],
            "command": {k: " ".join(v) for k, v in sides.items()}}
     for name, r in result.items():
         waiting = [x["waiting"]["VmRSS"] for x in r["samples"] if x["waiting"]]
         out[name] = dict(r, running_median=summary(r["running"]), exit_median=summary(r["exit"]),
+                         cpu_median=summary([x["cpu"] for x in r["samples"]]),
                          rss_max=max(r["rss"]), rss_waiting_max=max(waiting) if waiting else None,
                          size=os.path.getsize(sides[name][1]))
     save(opts["json"], out)
     for name in sides:
         r = out[name]
-        print("%-5s %-4s running %s ms, exit %s ms, peak RSS %d KiB, statuses %s" % (
-            opts["label"], name, ms(r["running_median"]), ms(r["exit_median"]), r["rss_max"],
+        print("%-5s %-4s running %s ms, exit %s ms, CPU %s ms, peak RSS %d KiB, statuses %s" % (
+            opts["label"], name, ms(r["running_median"]), ms(r["exit_median"]), ms(r["cpu_median"]), r["rss_max"],
             sorted(set(r["status"]))))
 
 
@@ -231,7 +235,7 @@ def cmd_report(results, out):
                       key=lambda d: int(d["label"]))
     packs = sorted((d for d in (load(f) for f in os.listdir(results) if f.startswith("pack-")) if d),
                    key=lambda d: int(d["label"].split("-")[1]))
-    lines = ["# Benchmark results", "", "Written by `scripts/bench-all.sh`; every figure below comes from one run of it.", ""]
+    lines = ["# Benchmark results", "", "Written by `scripts/bench-all.sh`; every figure in the tables comes from one run of it. The notes at the end give the command behind each of their own figures.", ""]
     lines += machine_lines()
     lines += ["", "## Launch: Setup.exe against an NSIS installer doing the same job", "",
               "Package = the bench installer (bench/launch/BenchInstaller.cpp) plus payload files cut from Wine's",
@@ -241,17 +245,36 @@ def cmd_report(results, out):
               "own time stamp; *exit* = start to the launcher's exit (work folder removed). Medians in ms;",
               "ratio = Setup.exe / NSIS (below 1: Setup.exe faster). Peak RSS = largest ru_maxrss of the",
               "Wine process over the runs, MiB; *waiting* = its resident set sampled (/proc, every 3 ms) just",
-              "after the installer's stamp appeared, when the launcher only waits for the installer.", "",
-              "| MiB | runs | running: ours | NSIS | ratio | exit: ours | NSIS | ratio | peak RSS ours | NSIS | waiting ours | NSIS | command (ours; NSIS) |",
-              "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|"]
+              "after the installer's stamp appeared, when the launcher only waits for the installer.",
+              "*CPU* = user + system time of the launcher's own process (Wine's server not counted), median,",
+              "steadier than wall time on this shared machine; *load* = 1-minute load average when the size",
+              "finished (2 cores shared with other users).", "",
+              "| MiB | runs | running: ours | NSIS | ratio | exit: ours | NSIS | ratio | CPU: ours | NSIS | ratio | peak RSS ours | NSIS | waiting ours | NSIS | load | command (ours; NSIS) |",
+              "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|"]
     for d in launches:
         o, n = d["ours"], d["nsis"]
-        lines.append("| %s | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | `%s`; `%s` |" % (
+        lines.append("| %s | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %.1f | `%s`; `%s` |" % (
             d["label"], d["runs"], ms(o["running_median"]), ms(n["running_median"]),
             ratio(o["running_median"], n["running_median"]), ms(o["exit_median"]), ms(n["exit_median"]),
-            ratio(o["exit_median"], n["exit_median"]), mib(o["rss_max"]), mib(n["rss_max"]),
-            mib(o["rss_waiting_max"] or 0), mib(n["rss_waiting_max"] or 0),
+            ratio(o["exit_median"], n["exit_median"]), ms(o.get("cpu_median")), ms(n.get("cpu_median")),
+            ratio(o.get("cpu_median"), n.get("cpu_median")), mib(o["rss_max"]), mib(n["rss_max"]),
+            mib(o["rss_waiting_max"] or 0), mib(n["rss_waiting_max"] or 0), d.get("load", 0.0),
             d["command"]["ours"].replace(os.environ.get("HOME", "~"), "~"), d["command"]["nsis"]))
+    lines += ["", "Setup.exe's resident set by kind (MiB, largest sample of the runs; /proc RssAnon = private",
+              "memory such as the entry buffers, RssFile = file pages mapped into the process: the program image",
+              "with its package resource, the mapped setup.oem, Wine's own DLLs):", "",
+              "| MiB | peak: total | anon | file | waiting: total | anon | file |", "|---:|---:|---:|---:|---:|---:|---:|"]
+    for d in launches:
+        samples = d["ours"].get("samples", [])
+        peaks = [x["peak"] for x in samples if x.get("peak")]
+        waits = [x["waiting"] for x in samples if x.get("waiting")]
+        if not peaks or not waits:
+            continue
+        p = max(peaks, key=lambda x: x["VmRSS"])
+        w = max(waits, key=lambda x: x["VmRSS"])
+        lines.append("| %s | %s | %s | %s | %s | %s | %s |" % (
+            d["label"], mib(p["VmRSS"]), mib(p["RssAnon"]), mib(p["RssFile"]), mib(w["VmRSS"]),
+            mib(w["RssAnon"]), mib(w["RssFile"])))
     bad = [d for d in launches for k in ("ours", "nsis") if any(s != 0 for s in d[k]["status"])
            or None in d[k]["running"]]
     if bad:
@@ -264,9 +287,16 @@ def cmd_report(results, out):
             slope_ours = (hi["ours"]["rss_max"] - lo["ours"]["rss_max"]) / span
             slope_nsis = (hi["nsis"]["rss_max"] - lo["nsis"]["rss_max"]) / span
             slope_wait = ((hi["ours"]["rss_waiting_max"] or 0) - (lo["ours"]["rss_waiting_max"] or 0)) / span
+            slope_ours, slope_wait, slope_nsis = (0.0 if abs(x) < 0.005 else x
+                                                  for x in (slope_ours, slope_wait, slope_nsis))
             lines += ["", "Memory growth with the package, %s to %s MiB, per package byte: Setup.exe %.2f bytes of peak"
                       " RSS and %.2f bytes while the installer runs; NSIS %.2f bytes of peak RSS." % (
                           lo["label"], hi["label"], slope_ours, slope_wait, slope_nsis)]
+    lines += ["", "Every run, ms (running / exit):", ""]
+    for d in launches:
+        for k, title in (("ours", "Setup.exe"), ("nsis", "NSIS")):
+            lines.append("- %s MiB %s: %s" % (d["label"], title, ", ".join(
+                "%s/%s" % (ms(a), ms(b)) for a, b in zip(d[k]["running"], d[k]["exit"]))))
     lines += ["", "## Packaging", "",
               "`oempack make` (under Wine) against `makensis` (native) on the same installer and payload, both",
               "storing without compression; medians of PACK_RUNS runs, ms; ratio = oempack / reference.", "",
@@ -281,6 +311,13 @@ def cmd_report(results, out):
     if os.path.exists(codec):
         lines += ["", "## LZW codec against compress/uncompress", "", "Command: `scripts/bench-lzw.sh`", "", "```"]
         lines += open(codec).read().rstrip().splitlines() + ["```"]
+    package = os.path.join(results, "package.txt")
+    if os.path.exists(package):
+        lines += ["", "## Package path on the host", "",
+                  "PackageHandle open (map, copy every entry into its buffer, unmap) and extraction of the 1 MiB",
+                  "installer entry, native Release build; bytes = package bytes. Command: `bench/package/package_bench`",
+                  "(built in build/bench by the script).", "", "```"]
+        lines += open(package).read().rstrip().splitlines() + ["```"]
     notes = os.path.join(os.path.dirname(os.path.abspath(__file__)), "RESULTS-notes.md")
     if os.path.exists(notes):
         lines += [""] + open(notes).read().rstrip().splitlines()

@@ -1,0 +1,114 @@
+// The launcher's package path on the host: open a package file into memory, extract the installer.
+//
+// A package like the launch benchmark's (an installer of 1 MiB and payload
+// files of 8 MiB in group "Commonfiles", CONFIG.INI in group "Config") is saved
+// once per size under $TMPDIR; each iteration opens it as PackageUnpacker does
+// (PackageHandle mode 2: map, copy every entry into its buffer, unmap),
+// extracts the installer entry to a file and closes the handle. Bytes processed
+// are package bytes.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "MappedFile.h"
+#include "PackageHandle.h"
+
+namespace {
+
+const uint32_t kMiB = 1024 * 1024;
+
+std::string TempFolder()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp && *tmp ? tmp : "/tmp";
+}
+
+// Executable-like bytes: a small instruction-ish pattern with varying immediates.
+bool AddEntry(PackageHandle& package, const char* name, const char* group, uint32_t size, uint32_t seed)
+{
+    MappedFile block;
+    if (!block.CreateMemory(nullptr, size, 0))
+        return false;
+    uint8_t* p = block.GetData();
+    uint32_t x = seed * 2654435761u + 1;
+    for (uint32_t i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        p[i] = (i % 5 == 0) ? 0x8B : static_cast<uint8_t>(x >> 24) & 0x3F;
+    }
+    EntryInfo info = {};
+    info.attributes = 0x20;
+    return package.AddBuffer(block, name, group, info, 0) == 1;
+}
+
+// The package file of size MiB, made once.
+std::string PackageOf(uint32_t sizeMiB)
+{
+    std::string path = TempFolder() + "/oem-package-bench-" + std::to_string(getpid()) + "-" +
+                       std::to_string(sizeMiB) + ".oem";
+    if (access(path.c_str(), F_OK) == 0)
+        return path;
+    PackageHandle package;
+    if (!package.Open(path.c_str(), PackageHandle::kCreateAlways))
+        return std::string();
+    const char config[] = "[Commonfiles]\r\nORG.SETUP.EXE=setup.exe\r\n";
+    MappedFile text;
+    if (!text.CreateMemory(nullptr, sizeof config - 1, 0))
+        return std::string();
+    text.Write(config, sizeof config - 1);
+    EntryInfo info = {};
+    if (!package.AddBuffer(text, "CONFIG.INI", "Config", info, 0) ||
+        !AddEntry(package, "setup.exe", "Commonfiles", kMiB, 1))
+        return std::string();
+    uint32_t left = sizeMiB > 1 ? (sizeMiB - 1) * kMiB : 0;
+    for (uint32_t i = 0; left > 0; ++i) {
+        uint32_t n = left < 8 * kMiB ? left : 8 * kMiB;
+        std::string name = "payload" + std::to_string(i) + ".bin";
+        if (!AddEntry(package, name.c_str(), "Commonfiles", n, i + 2))
+            return std::string();
+        left -= n;
+    }
+    return package.Save() ? path : std::string();
+}
+
+void OpenAndExtract(benchmark::State& state)
+{
+    const uint32_t sizeMiB = static_cast<uint32_t>(state.range(0));
+    std::string path = PackageOf(sizeMiB);
+    if (path.empty()) {
+        state.SkipWithError("cannot make the package");
+        return;
+    }
+    std::string folder = TempFolder();
+    std::string target = "oem-package-bench-" + std::to_string(getpid()) + "-setup.exe";
+    for (auto _ : state) {
+        PackageHandle package;
+        if (!package.Open(path.c_str(), PackageHandle::kOpenExisting) ||
+            !package.ExtractEntry("setup.exe", "Commonfiles", folder.c_str(), target.c_str(), 0)) {
+            state.SkipWithError("open or extract failed");
+            break;
+        }
+    }
+    MappedFile file;
+    if (file.OpenFile(path.c_str(), 1, kOpenExisting, 0))
+        state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * file.GetLength());
+    std::remove((folder + "/" + target).c_str());
+}
+
+BENCHMARK(OpenAndExtract)->Arg(1)->Arg(64)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    for (uint32_t size : {1u, 64u, 256u})
+        std::remove((TempFolder() + "/oem-package-bench-" + std::to_string(getpid()) + "-" +
+                     std::to_string(size) + ".oem")
+                        .c_str());
+    return 0;
+}
