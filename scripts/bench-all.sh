@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Every benchmark, side by side with its reference, into bench/RESULTS.md:
-#   launch   Setup.exe against an NSIS installer doing the same job (1, 64, 256 MiB)
+#   launch   Setup.exe against an NSIS installer doing the same job (1, 64, 256 MiB),
+#            silent and with its window
 #   pack     oempack make against makensis; oempack create against tar cf
 #   codec    the LZW codec against compress/uncompress (scripts/bench-lzw.sh)
 #   package  the launcher's package path on the host (bench/package, Google Benchmark)
-# Environment: RUNS (alternations for 1 and 64 MiB, default 5), BIG_RUNS (256 MiB,
-# default 3), PACK_RUNS (default 3), SIZES (MiB, default "1 64 256"),
+# Environment: RUNS (alternations for 1 and 64 MiB, default 7), BIG_RUNS (256 MiB,
+# default 5), PACK_RUNS (default 3), SIZES (MiB, default "1 64 256"),
 # OEM_BENCH_BUILD (Windows build folder, default build/bench-win), SKIP_CODEC=1.
 # Big files live in build/bench-tmp and are deleted at the end.
 set -euo pipefail
@@ -13,8 +14,8 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 BUILD="${OEM_BENCH_BUILD:-$ROOT/build/bench-win}"
 TMP="$ROOT/build/bench-tmp"
-RUNS="${RUNS:-5}"
-BIG_RUNS="${BIG_RUNS:-3}"
+RUNS="${RUNS:-7}"
+BIG_RUNS="${BIG_RUNS:-5}"
 PACK_RUNS="${PACK_RUNS:-3}"
 SIZES="${SIZES:-1 64 256}"
 PY="python3 $ROOT/bench/launch/side_by_side.py"
@@ -91,10 +92,15 @@ for size in $SIZES; do
     --clean "$ours:$nsis" --ours "${make_ours[@]}" --other "${make_nsis[@]}"
   [ -s "$ours" ] && [ -s "$nsis" ] || { echo "bench: a package was not made"; exit 1; }
 
+  # The same NSIS installer showing its window, as Setup.exe shows its own.
+  nsisw="$dir/nsis-window.exe"
+  makensis -V1 -DWINDOW "-DOUTFILE=$nsisw" "-DINSTALLER=$INSTALLER" "-DPAYLOAD=$dir/payload" \
+    "$ROOT/bench/launch/nsis-same-job.nsi"
+
   runs=$RUNS
   [ "$size" -ge 256 ] && runs=$BIG_RUNS
   echo "== launch $size MiB: Setup.exe against NSIS, $runs alternations"
-  $PY launch --label "$size" --ours "$ours" --nsis "$nsis" --runs "$runs" \
+  $PY launch --label "$size" --ours "$ours" --nsis "$nsis" --nsis-window "$nsisw" --runs "$runs" \
     --stamp "$dir/stamp.txt" --json "$TMP/results/launch-$size.json"
   rm -rf "$dir"
 done

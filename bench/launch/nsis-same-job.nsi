@@ -1,10 +1,17 @@
 ; The launch benchmark's reference installer: the same job as Setup.exe, done by NSIS.
 ; Stores (no compression) the bench installer and the payload, extracts them to
 ; $PLUGINSDIR, waits for the installer there, and lets NSIS delete $PLUGINSDIR.
-; makensis -DOUTFILE=... -DINSTALLER=... -DPAYLOAD=<folder> nsis-same-job.nsi
+; makensis -DOUTFILE=... -DINSTALLER=... -DPAYLOAD=<folder> [-DWINDOW] nsis-same-job.nsi
+; Silent unless WINDOW is defined: then it shows its progress page while it works
+; and closes it by itself (run it without /S).
 Unicode false
 SetCompress off
+!ifdef WINDOW
+AutoCloseWindow true
+Page instfiles
+!else
 SilentInstall silent
+!endif
 RequestExecutionLevel user
 Name "bench"
 OutFile "${OUTFILE}"

@@ -4,7 +4,7 @@
 # Subcommands (all paths POSIX; Wine sees them through drive Z:):
 #   data POOL OUT SIZE NFILES          cut SIZE bytes of POOL into NFILES files in OUT
 #   tree POOL OUT NFILES SIZE NDIRS    a tree of NFILES files, SIZE bytes in all, NDIRS folders
-#   launch --label L --ours EXE --nsis EXE --runs N --stamp FILE --json OUT
+#   launch --label L --ours EXE --nsis EXE [--nsis-window EXE] --runs N --stamp FILE --json OUT
 #   pack --label L --runs N --json OUT [--clean F1:F2] --ours CMD... --other CMD...
 #   report RESULTS_DIR OUT.md          the results table from the JSON files
 #
@@ -126,11 +126,14 @@ def summary(values):
 
 
 def cmd_launch(args):
-    opts = parse(args, ["label", "ours", "nsis", "runs", "stamp", "json"])
+    opts = parse(args, ["label", "ours", "nsis", "runs", "stamp", "json"], ["nsis-window"])
     env = dict(os.environ)
     env["OEM_BENCH_STAMP"] = wine_path(opts["stamp"])
     runs = int(opts["runs"])
     sides = {"ours": ["wine", opts["ours"], "/S"], "nsis": ["wine", opts["nsis"], "/S"]}
+    if opts.get("nsis-window"):
+        # Shows its window, like Setup.exe: started without /S.
+        sides["nsisw"] = ["wine", opts["nsis-window"]]
     result = {k: {"running": [], "exit": [], "rss": [], "status": [], "samples": []} for k in sides}
     for name, argv in sides.items():  # warm-up: page cache, Wine's DLLs
         run_once(argv, env, opts["stamp"])
@@ -148,6 +151,7 @@ def cmd_launch(args):
     for name, r in result.items():
         waiting = [x["waiting"]["VmRSS"] for x in r["samples"] if x["waiting"]]
         out[name] = dict(r, running_median=summary(r["running"]), exit_median=summary(r["exit"]),
+                         running_best=min((x for x in r["running"] if x is not None), default=None),
                          cpu_median=summary([x["cpu"] for x in r["samples"]]),
                          rss_max=max(r["rss"]), rss_waiting_max=max(waiting) if waiting else None,
                          size=os.path.getsize(sides[name][1]))
@@ -205,16 +209,18 @@ def shell(command):
         return ""
 
 
-def machine_lines():
+def machine_lines(results):
     cpu = shell("lscpu | sed -n 's/^Model name: *//p' | head -1")
     mem = shell("awk '/MemTotal/ {printf \"%.1f GiB\", $2 / 1048576}' /proc/meminfo")
     return [
         "- Machine: %s cores (nproc), %s, %s memory" % (shell("nproc"), cpu or "unknown CPU", mem),
         "- Wine: %s; makensis %s; tar: %s" % (shell("wine --version"), shell("makensis -VERSION"),
                                               shell("tar --version | head -1")),
-        "- Date: %s" % time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
+        "- Date: %s (when the last result was written)" % time.strftime(
+            "%Y-%m-%d %H:%M UTC", time.gmtime(max(os.path.getmtime(os.path.join(results, f))
+                                                  for f in os.listdir(results)))),
         "- Command: `scripts/bench-all.sh` (environment: RUNS=%s BIG_RUNS=%s PACK_RUNS=%s)" % (
-            os.environ.get("RUNS", "5"), os.environ.get("BIG_RUNS", "3"), os.environ.get("PACK_RUNS", "3")),
+            os.environ.get("RUNS", "7"), os.environ.get("BIG_RUNS", "5"), os.environ.get("PACK_RUNS", "3")),
     ]
 
 
@@ -236,7 +242,7 @@ def cmd_report(results, out):
     packs = sorted((d for d in (load(f) for f in os.listdir(results) if f.startswith("pack-")) if d),
                    key=lambda d: int(d["label"].split("-")[1]))
     lines = ["# Benchmark results", "", "Written by `scripts/bench-all.sh`; every figure in the tables comes from one run of it. The notes at the end give the command behind each of their own figures.", ""]
-    lines += machine_lines()
+    lines += machine_lines(results)
     lines += ["", "## Launch: Setup.exe against an NSIS installer doing the same job", "",
               "Package = the bench installer (bench/launch/BenchInstaller.cpp) plus payload files cut from Wine's",
               "own Windows DLLs, SIZE MiB in all. NSIS: bench/launch/nsis-same-job.nsi (`SetCompress off`,",
@@ -249,13 +255,15 @@ def cmd_report(results, out):
               "*CPU* = user + system time of the launcher's own process (Wine's server not counted), median,",
               "steadier than wall time on this shared machine; *load* = 1-minute load average when the size",
               "finished (2 cores shared with other users).", "",
-              "| MiB | runs | running: ours | NSIS | ratio | exit: ours | NSIS | ratio | CPU: ours | NSIS | ratio | peak RSS ours | NSIS | waiting ours | NSIS | load | command (ours; NSIS) |",
-              "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|"]
+              "*best* = the fastest run to the installer running.", "",
+              "| MiB | runs | running: ours | NSIS | ratio | best: ours | NSIS | ratio | exit: ours | NSIS | ratio | CPU: ours | NSIS | ratio | peak RSS ours | NSIS | waiting ours | NSIS | load | command (ours; NSIS) |",
+              "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|"]
     for d in launches:
         o, n = d["ours"], d["nsis"]
-        lines.append("| %s | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %.1f | `%s`; `%s` |" % (
+        lines.append("| %s | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %.1f | `%s`; `%s` |" % (
             d["label"], d["runs"], ms(o["running_median"]), ms(n["running_median"]),
-            ratio(o["running_median"], n["running_median"]), ms(o["exit_median"]), ms(n["exit_median"]),
+            ratio(o["running_median"], n["running_median"]), ms(o.get("running_best")), ms(n.get("running_best")),
+            ratio(o.get("running_best"), n.get("running_best")), ms(o["exit_median"]), ms(n["exit_median"]),
             ratio(o["exit_median"], n["exit_median"]), ms(o.get("cpu_median")), ms(n.get("cpu_median")),
             ratio(o.get("cpu_median"), n.get("cpu_median")), mib(o["rss_max"]), mib(n["rss_max"]),
             mib(o["rss_waiting_max"] or 0), mib(n["rss_waiting_max"] or 0), d.get("load", 0.0),
@@ -275,8 +283,8 @@ def cmd_report(results, out):
         lines.append("| %s | %s | %s | %s | %s | %s | %s |" % (
             d["label"], mib(p["VmRSS"]), mib(p["RssAnon"]), mib(p["RssFile"]), mib(w["VmRSS"]),
             mib(w["RssAnon"]), mib(w["RssFile"])))
-    bad = [d for d in launches for k in ("ours", "nsis") if any(s != 0 for s in d[k]["status"])
-           or None in d[k]["running"]]
+    bad = [d for d in launches for k in ("ours", "nsis", "nsisw")
+           if k in d and (any(s != 0 for s in d[k]["status"]) or None in d[k]["running"])]
     if bad:
         lines += ["", "Warning: some runs exited non-zero or left no stamp: sizes %s." %
                   ", ".join(sorted({d["label"] for d in bad}))]
@@ -292,9 +300,25 @@ def cmd_report(results, out):
             lines += ["", "Memory growth with the package, %s to %s MiB, per package byte: Setup.exe %.2f bytes of peak"
                       " RSS and %.2f bytes while the installer runs; NSIS %.2f bytes of peak RSS." % (
                           lo["label"], hi["label"], slope_ours, slope_wait, slope_nsis)]
+    windowed = [d for d in launches if "nsisw" in d]
+    if windowed:
+        lines += ["", "Beside an NSIS installer that shows a window too (the same script built with `-DWINDOW`:",
+                  "its progress page, closed by itself; started without `/S`), in the same alternation:", "",
+                  "| MiB | running: ours | NSIS with window | ratio | best: ours | NSIS with window | ratio | exit: ours | NSIS with window | ratio |",
+                  "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
+        for d in windowed:
+            o, w = d["ours"], d["nsisw"]
+            lines.append("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+                d["label"], ms(o["running_median"]), ms(w["running_median"]),
+                ratio(o["running_median"], w["running_median"]), ms(o.get("running_best")),
+                ms(w.get("running_best")), ratio(o.get("running_best"), w.get("running_best")),
+                ms(o["exit_median"]), ms(w["exit_median"]),
+                ratio(o["exit_median"], w["exit_median"])))
     lines += ["", "Every run, ms (running / exit):", ""]
     for d in launches:
-        for k, title in (("ours", "Setup.exe"), ("nsis", "NSIS")):
+        for k, title in (("ours", "Setup.exe"), ("nsis", "NSIS"), ("nsisw", "NSIS with window")):
+            if k not in d:
+                continue
             lines.append("- %s MiB %s: %s" % (d["label"], title, ", ".join(
                 "%s/%s" % (ms(a), ms(b)) for a, b in zip(d[k]["running"], d[k]["exit"]))))
     lines += ["", "## Packaging", "",
@@ -325,11 +349,12 @@ def cmd_report(results, out):
         f.write("\n".join(lines) + "\n")
 
 
-def parse(args, names):
+def parse(args, names, optional=()):
     opts = {}
     i = 0
     while i < len(args):
-        if not args[i].startswith("--") or args[i][2:] not in names or i + 1 >= len(args):
+        key = args[i][2:]
+        if not args[i].startswith("--") or (key not in names and key not in optional) or i + 1 >= len(args):
             sys.exit("bad argument " + args[i])
         opts[args[i][2:]] = args[i + 1]
         i += 2
