@@ -47,6 +47,25 @@ TEST(CFileTest, CreateWriteReadBack)
     std::remove(path.c_str());
 }
 
+TEST(CFileTest, LargeWriteArrivesWholeAndInOrder)
+{
+    // Three full megabytes and a tail: every byte tells its own offset.
+    std::string path = TempName("cfile_large.bin");
+    std::string data((3u << 20) + 123, '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>((i * 7 + i / 65536) & 0xFF);
+    {
+        CFile f(path.c_str(), CFile::modeCreate | CFile::modeReadWrite);
+        f.Write(data.data(), static_cast<unsigned>(data.size()));
+        EXPECT_EQ(data.size(), f.GetLength());
+        f.SeekToBegin();
+        std::string back(data.size(), '\0');
+        EXPECT_EQ(data.size(), f.Read(&back[0], static_cast<unsigned>(back.size())));
+        EXPECT_TRUE(back == data) << "the written bytes differ from the buffer";
+    }
+    std::remove(path.c_str());
+}
+
 TEST(CFileTest, OpenMissingFileFillsTheExceptionWithTheOsError)
 {
     std::string path = TempName("cfile_missing_dir_zz/none.bin");
