@@ -283,6 +283,9 @@ def cmd_report(results, out):
         lines.append("| %s | %s | %s | %s | %s | %s | %s |" % (
             d["label"], mib(p["VmRSS"]), mib(p["RssAnon"]), mib(p["RssFile"]), mib(w["VmRSS"]),
             mib(w["RssAnon"]), mib(w["RssFile"])))
+    warnings = os.path.join(results, "warnings.txt")
+    if os.path.exists(warnings):
+        lines += [""] + ["Warning: " + w for w in open(warnings).read().splitlines() if w.strip()]
     bad = [d for d in launches for k in ("ours", "nsis", "nsisw")
            if k in d and (any(s != 0 for s in d[k]["status"]) or None in d[k]["running"])]
     if bad:
