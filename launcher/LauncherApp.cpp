@@ -232,6 +232,10 @@ BOOL LauncherApp::InitInstance()
         return FALSE;
     }
     SetProgress(100);
+    // The installer is on disk: release the in-memory package now rather than
+    // hold a copy of it for the installer's whole run. The unpacked files stay
+    // until the unpacker is destroyed.
+    unpacker.Close(0);
 
     CString commandLine = BuildInstallerCommandLine(exePath, passThroughArgs, language);
     if (!RunInstaller(commandLine, workFolder))
