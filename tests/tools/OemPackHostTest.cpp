@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "MappedFile.h"
-#include "PackageInspector.h"
+#include "PackageListing.h"
 #include "PackagePlan.h"
 #include "PackageWriter.h"
 

@@ -15,7 +15,7 @@
 #include "ListingFormat.h"
 #include "PackageExtractor.h"
 #include "PackageDirectory.h"
-#include "PackageInspector.h"
+#include "PackageListing.h"
 #include "PackagePlan.h"
 #include "PackageWriter.h"
 #include "ToolsTestSupport.h"

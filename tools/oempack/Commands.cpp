@@ -9,7 +9,7 @@
 #include "MappedFile.h"
 #include "PackageDirectory.h"
 #include "PackageExtractor.h"
-#include "PackageInspector.h"
+#include "PackageListing.h"
 #include "PackageWriter.h"
 #include "ProgressBar.h"
 #include "StagedOutput.h"

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "PackageInspector.h"
+#include "PackageListing.h"
 #include "SystemApi.h"
 
 // "YYYY-MM-DD HH:MM:SS" in UTC; "-" for a zero time.

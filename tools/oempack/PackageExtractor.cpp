@@ -3,7 +3,7 @@
 
 #include "Console.h"
 #include "EntryExtraction.h"
-#include "PackageInspector.h"
+#include "PackageListing.h"
 #include "SystemApi.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Walks a container image with the container library's parsers and checks every compressed stream.
-#include "PackageInspector.h"
+#include "PackageListing.h"
 
 #include <cstdio>
 
