@@ -218,6 +218,21 @@ struct LzwDecodeTable {
 
 namespace {
 
+// The code of width bits (12 at most) that starts at bit position of bytes,
+// of which filled are valid. Three bytes hold any such code; missing ones
+// beyond the valid bytes read as zero and are never among the code's own bits.
+inline uint32_t CodeAt(const uint8_t* bytes, uint64_t filled, uint64_t position, uint32_t width)
+{
+    uint64_t byteIndex = position >> 3;
+    uint32_t used = static_cast<uint32_t>(position & 7);
+    uint32_t window = static_cast<uint32_t>(bytes[byteIndex]) << 16;
+    if (byteIndex + 1 < filled)
+        window |= static_cast<uint32_t>(bytes[byteIndex + 1]) << 8;
+    if (byteIndex + 2 < filled)
+        window |= bytes[byteIndex + 2];
+    return (window >> (24 - used - width)) & ((1u << width) - 1);
+}
+
 // Bits from a stream held whole in memory. It takes input in the same steps
 // as the callback reader, so both agree on how much was consumed at the end.
 class MemoryBitSource {
@@ -237,16 +252,7 @@ public:
         }
         if (available < width)
             return false;
-        uint64_t byteIndex = bitsRead_ >> 3;
-        uint32_t used = static_cast<uint32_t>(bitsRead_ & 7);
-        // Three bytes hold any code of 12 bits or less; missing ones beyond
-        // the input read as zero and are never among the code's own bits.
-        uint32_t window = static_cast<uint32_t>(data_[byteIndex]) << 16;
-        if (byteIndex + 1 < consumed_)
-            window |= static_cast<uint32_t>(data_[byteIndex + 1]) << 8;
-        if (byteIndex + 2 < consumed_)
-            window |= data_[byteIndex + 2];
-        *code = (window >> (24 - used - width)) & ((1u << width) - 1);
+        *code = CodeAt(data_, consumed_, bitsRead_, width);
         bitsRead_ += width;
         return true;
     }
@@ -276,15 +282,7 @@ public:
             Refill();
         if (bitsFilled_ - bitsRead_ < width)
             return false;
-        uint32_t byteIndex = bitsRead_ >> 3;
-        uint32_t used = bitsRead_ & 7;
-        uint32_t filledBytes = bitsFilled_ >> 3;
-        uint32_t window = static_cast<uint32_t>(buffer_[byteIndex]) << 16;
-        if (byteIndex + 1 < filledBytes)
-            window |= static_cast<uint32_t>(buffer_[byteIndex + 1]) << 8;
-        if (byteIndex + 2 < filledBytes)
-            window |= buffer_[byteIndex + 2];
-        *code = (window >> (24 - used - width)) & ((1u << width) - 1);
+        *code = CodeAt(buffer_.get(), bitsFilled_ >> 3, bitsRead_, width);
         bitsRead_ += width;
         return true;
     }
