@@ -7,7 +7,7 @@
 
 #include "CWinApp.h"
 #include "DataExchange.h"
-#include "../resources/resource.h"
+#include "resource.h"
 
 namespace {
 
