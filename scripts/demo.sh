@@ -1,18 +1,14 @@
 #!/usr/bin/env bash
 # Builds the Windows programs, makes a demo Setup.exe from the sample installer with oempack, runs it under Wine.
-set -uo pipefail
+set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 BUILD="${OEM_DEMO_BUILD:-$ROOT/build/win}"
-JOBS="$(nproc)"
 
-bash scripts/bootstrap.sh || exit 1
+bash scripts/bootstrap.sh
 
-echo "== Windows build (mingw-w64 i686) in $BUILD"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >"$BUILD.configure.log" 2>&1 \
-  || { cat "$BUILD.configure.log"; exit 1; }
-cmake --build "$BUILD" -j"$JOBS" || { echo "demo: the build failed"; exit 1; }
+# The same configuration as the Windows tests (scripts/test.sh): one build serves both.
+bash scripts/win-build.sh "$BUILD" || { echo "demo: the build failed"; exit 1; }
 
 OEMPACK="$BUILD/tools/oempack/oempack.exe"
 INSTALLER="$BUILD/tools/SampleInstaller/SampleInstaller.exe"
@@ -27,11 +23,12 @@ mkdir -p "$DEMO/payload/Readme"
 printf 'This file travels in group "Readme" of the demo package.\r\n' >"$DEMO/payload/Readme/readme.txt"
 
 source scripts/wine-env.sh
-# A Wine server that was already running belongs to someone else: leave it running.
-own_wine=1
-pgrep -f 'wineserver' >/dev/null 2>&1 && own_wine=0
+# Stops, however the demo ends, the display and Wine server it started itself; a
+# server already serving the prefix belongs to someone else and keeps running.
+trap wine_env_stop EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 wine_env_start
-[ "$own_wine" -eq 1 ] && trap wine_env_stop EXIT
 
 winpath() {  # a POSIX path as Wine's drive Z: shows it
   printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"
@@ -45,14 +42,15 @@ oempack make --installer "$(winpath "$INSTALLER")" --payload "$(winpath "$DEMO/p
 
 LOG="$WINEPREFIX/drive_c/Vizoror.log"
 log_before=0
-[ -f "$LOG" ] && log_before=$(wc -c <"$LOG")
+if [ -f "$LOG" ]; then log_before=$(wc -c <"$LOG"); fi
 
 echo
 echo "== running Setup.exe /S under Wine"
-export OEM_SAMPLE_REPORT="$(winpath "$DEMO/sample-report.txt")"
+OEM_SAMPLE_REPORT="$(winpath "$DEMO/sample-report.txt")"
+export OEM_SAMPLE_REPORT
 export OEM_SAMPLE_EXIT=0
-bash scripts/wine-run.sh "$DEMO/Setup.exe" /S </dev/null >"$DEMO/setup-output.txt" 2>&1
-status=$?
+status=0
+bash scripts/wine-run.sh "$DEMO/Setup.exe" /S </dev/null >"$DEMO/setup-output.txt" 2>&1 || status=$?
 echo "Setup.exe exit code: $status"
 
 echo

@@ -4,7 +4,7 @@
 # new inputs go to a scratch folder, so the committed corpus stays as it is.
 # Exits non-zero when a target is missing, fails to build, or reports a finding.
 # FUZZ_SECONDS sets the run time per target (default 25).
-set -uo pipefail
+set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 BUILD="$ROOT/build/fuzz"
@@ -13,11 +13,12 @@ JOBS="${JOBS:-2}"
 
 # Every target declared through oem_add_fuzzer(NAME x ...) or add_executable(x ...).
 targets=$(grep -hoE '(NAME|add_executable\() *[A-Za-z0-9_]+_fuzzer\b' fuzz/CMakeLists.txt \
-  | grep -oE '[A-Za-z0-9_]+_fuzzer$' | sort -u)
+  | grep -oE '[A-Za-z0-9_]+_fuzzer$' | sort -u) || true
 if [ -z "$targets" ]; then
   echo "fuzz-smoke: no *_fuzzer targets declared in fuzz/CMakeLists.txt"; exit 1
 fi
 
+mkdir -p "$(dirname "$BUILD")"
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOEM_FUZZ=ON \
   >"$BUILD.configure.log" 2>&1 || { cat "$BUILD.configure.log"; exit 1; }
 # shellcheck disable=SC2086
@@ -25,7 +26,7 @@ cmake --build "$BUILD" -j"$JOBS" --target $targets || { echo "fuzz-smoke: build 
 
 status=0
 for target in $targets; do
-  exe=$(find "$BUILD" -type f -name "$target" -perm -u+x | head -1)
+  exe=$(find "$BUILD" -type f -name "$target" -perm -u+x -print -quit)
   if [ -z "$exe" ]; then
     echo "fuzz-smoke: $target was not built"; status=1; continue
   fi
@@ -35,12 +36,12 @@ for target in $targets; do
   rm -rf "$work"
   mkdir -p "$work" "$artifacts"
   corpus=()
-  [ -d "fuzz/corpus/$prefix" ] && corpus+=("fuzz/corpus/$prefix")
+  if [ -d "fuzz/corpus/$prefix" ]; then corpus+=("fuzz/corpus/$prefix"); fi
   log="$BUILD/$target.log"
   echo "== $target (${SECONDS_PER_TARGET}s, corpus ${corpus[*]:-none})"
   if "$exe" -max_total_time="$SECONDS_PER_TARGET" -rss_limit_mb=2048 -timeout=20 -print_final_stats=1 \
        -artifact_prefix="$artifacts" "$work" "${corpus[@]}" >"$log" 2>&1; then
-    grep -E '^stat::number_of_executed_units|^Done ' "$log" | tail -2
+    grep -E '^stat::number_of_executed_units|^Done ' "$log" | tail -2 || true
   else
     echo "fuzz-smoke: $target reported a finding (log $log, artifacts $artifacts)"
     tail -40 "$log"

@@ -1,18 +1,16 @@
 #!/usr/bin/env bash
-# Runs every test: host build under the sanitizers, Windows build under Wine, short fuzz runs.
-set -uo pipefail
+# Runs every test: the demo, host build under the sanitizers, Windows build under Wine,
+# short fuzz runs. Ends with "N passed, N failed" and fails when anything failed.
+set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
-
-bash scripts/bootstrap.sh || exit 1
-mkdir -p build
-JOBS="$(nproc)"
+JOBS="${JOBS:-$(nproc)}"
 passed=0
 failed=0
 
-count() {  # count <ctest log>
+count() {  # count <ctest log>: its tests into the totals, or one failure when ctest did not finish
   local line
-  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -1)
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -1) || true
   if [ -n "$line" ]; then
     local total fails
     total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
@@ -24,34 +22,44 @@ count() {  # count <ctest log>
   fi
 }
 
+bash scripts/bootstrap.sh
+
+# First, before anything here makes build/: the demo must work from a fresh clone.
+# It also builds build/win exactly as the Windows step below does, which then finds
+# nothing left to build.
+echo "== demo (scripts/demo.sh)"
+if bash scripts/demo.sh; then passed=$((passed + 1)); else echo "demo failed"; failed=$((failed + 1)); fi
+
+mkdir -p build
+
 echo "== host build (ASan + UBSan)"
-cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOEM_SANITIZE=ON >build/host-configure.log 2>&1 \
-  || { cat build/host-configure.log; exit 1; }
-if cmake --build build/host -j"$JOBS"; then
-  (cd build/host && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$JOBS") 2>&1 | tee build/host-ctest.log
+if ! cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOEM_SANITIZE=ON >build/host-configure.log 2>&1; then
+  cat build/host-configure.log
+  echo "host configure failed"; failed=$((failed + 1))
+elif cmake --build build/host -j"$JOBS"; then
+  (cd build/host && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$JOBS") 2>&1 \
+    | tee build/host-ctest.log || true
   count build/host-ctest.log
 else
   echo "host build failed"; failed=$((failed + 1))
 fi
 
 echo "== Windows build (mingw-w64 i686), tests under Wine"
-cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >build/win-configure.log 2>&1 \
-  || { cat build/win-configure.log; exit 1; }
-if cmake --build build/win -j"$JOBS"; then
+if bash scripts/win-build.sh build/win; then
   source scripts/wine-env.sh
+  trap wine_env_stop EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
   wine_env_start
-  (cd build/win && ctest --output-on-failure -j"$JOBS") 2>&1 | tee build/win-ctest.log
+  (cd build/win && ctest --output-on-failure -j"$JOBS") 2>&1 | tee build/win-ctest.log || true
   count build/win-ctest.log
   wine_env_stop
 else
   echo "Windows build failed"; failed=$((failed + 1))
 fi
 
-if [ -x scripts/fuzz-smoke.sh ]; then
-  echo "== fuzz smoke runs"
-  if bash scripts/fuzz-smoke.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-fi
+echo "== fuzz smoke runs"
+if bash scripts/fuzz-smoke.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
 echo
 echo "${passed} passed, ${failed} failed"
