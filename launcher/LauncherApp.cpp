@@ -10,16 +10,13 @@
 #include "ErrorLog.h"
 #include "FolderUtilities.h"
 #include "GuidText.h"
+#include "PackageResources.h"
 #include "PackageUnpacker.h"
 #include "ProgressDialog.h"
 #include "SetupCfgStaging.h"
 
 namespace {
 
-constexpr char kResourceType[] = "OEMDATA";
-constexpr char kPackageResource[] = "DEFAULT";
-constexpr char kLanguageResource[] = "LANGUAGE_INI";
-constexpr char kInstallerKey[] = "ORG.SETUP.EXE";
 // Package unpacker mode: open an existing package file.
 constexpr int kOpenExistingPackage = 3;
 // The longest name the launcher creates in the work folder.
@@ -64,7 +61,7 @@ CString LauncherApp::GetModuleFolder()
 const void* LauncherApp::LoadOemResource(const char* name, DWORD* size)
 {
     HMODULE module = AfxGetResourceHandle();
-    HRSRC resource = FindResourceA(module, name, kResourceType);
+    HRSRC resource = FindResourceA(module, name, kOemResourceType);
     if (!resource)
         return nullptr;
     DWORD length = SizeofResource(module, resource);
@@ -78,9 +75,9 @@ const void* LauncherApp::LoadOemResource(const char* name, DWORD* size)
     return bytes;
 }
 
-const void* LauncherApp::LoadPackageResource(DWORD* size) { return LoadOemResource(kPackageResource, size); }
+const void* LauncherApp::LoadPackageResource(DWORD* size) { return LoadOemResource(kPackageResourceName, size); }
 
-const void* LauncherApp::LoadLanguageResource(DWORD* size) { return LoadOemResource(kLanguageResource, size); }
+const void* LauncherApp::LoadLanguageResource(DWORD* size) { return LoadOemResource(kLanguageResourceName, size); }
 
 CString LauncherApp::GetPassThroughArgs(const CString& commandLine)
 {

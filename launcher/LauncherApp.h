@@ -11,9 +11,6 @@
 // launcher exits with the installer's own exit code instead.
 constexpr int kLaunchFailedExitCode = 1603;
 
-// Smallest package resource the launcher accepts.
-constexpr DWORD kMinimumPackageSize = 1024;
-
 // The settings read from the work folder's Language.ini.
 struct LanguageSettings {
     UINT useDefault = 1;

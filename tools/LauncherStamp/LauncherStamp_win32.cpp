@@ -7,9 +7,6 @@
 #include <string>
 #include <vector>
 
-const char kLauncherResourceType[] = "OEMDATA";
-const char kLauncherPackageName[] = "DEFAULT";
-const char kLauncherLanguageName[] = "LANGUAGE_INI";
 const char kDefaultLanguageIni[] = "[LANGUAGE]\r\nUseDefault =1\r\nSelectLanguage = 0x0404\r\n";
 static_assert(sizeof(kDefaultLanguageIni) - 1 == kDefaultLanguageIniSize,
               "the shipped LANGUAGE_INI is 52 bytes");
@@ -221,8 +218,8 @@ std::vector<ResourceKey> ResourcesToKeep(HMODULE module)
     EnumResourceTypesA(module, CollectType, reinterpret_cast<LONG_PTR>(&e));
     std::vector<ResourceKey> keep;
     for (ResourceKey& key : all) {
-        if (key.type.Is(kLauncherResourceType) &&
-            (key.name.Is(kLauncherPackageName) || key.name.Is(kLauncherLanguageName)))
+        if (key.type.Is(kOemResourceType) &&
+            (key.name.Is(kPackageResourceName) || key.name.Is(kLanguageResourceName)))
             continue;
         keep.push_back(std::move(key));
     }
@@ -317,11 +314,11 @@ int StampLauncher(const char* launcherPath, const char* outputPath, const void* 
             if (!UpdateResourceA(update.get(), key.type.Get(), key.name.Get(), key.language, bytes, size))
                 return 0;
         }
-        if (!UpdateResourceA(update.get(), kLauncherResourceType, kLauncherPackageName,
+        if (!UpdateResourceA(update.get(), kOemResourceType, kPackageResourceName,
                              kNeutralLanguage, const_cast<void*>(package), packageSize))
             return 0;
         if (languageIni != nullptr && languageSize != 0 &&
-            !UpdateResourceA(update.get(), kLauncherResourceType, kLauncherLanguageName,
+            !UpdateResourceA(update.get(), kOemResourceType, kLanguageResourceName,
                              kNeutralLanguage, const_cast<void*>(languageIni), languageSize))
             return 0;
         if (!update.Commit())

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-const char kDefaultGroup[] = "Commonfiles";
+#include "PackageResources.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ bool Missing(std::string* error, const char* what)
 
 bool ParseCreate(ArgumentCursor& cursor, Options* options, std::string* error)
 {
-    std::string group = kDefaultGroup;
+    std::string group = kCommonFilesGroup;
     bool endOfOptions = false;
     for (; !cursor.AtEnd();) {
         const std::string& arg = cursor.Current();

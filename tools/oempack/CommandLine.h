@@ -12,16 +12,13 @@ struct FileArgument {
     std::string path;
 };
 
-// The group files land in when the command line names none.
-extern const char kDefaultGroup[];  // "Commonfiles"
-
 struct Options {
     Command command = Command::kHelp;
 
     // create: the output package; list, verify, extract: the package read.
     std::string package;
-    // create: files in command-line order with their groups; folders whose
-    // subfolders become groups.
+    // create: files in command-line order with their groups (kCommonFilesGroup
+    // until a --group names another); folders whose subfolders become groups.
     std::vector<FileArgument> files;
     std::vector<std::string> fromDirectories;
     bool compress = false;

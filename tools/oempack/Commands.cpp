@@ -10,6 +10,7 @@
 #include "PackageDirectory.h"
 #include "PackageExtractor.h"
 #include "PackageListing.h"
+#include "PackageResources.h"
 #include "PackageWriter.h"
 #include "ProgressBar.h"
 #include "StagedOutput.h"
@@ -139,7 +140,7 @@ std::string LanguageIniText(int useDefault, const std::string& selectLanguage)
 
 std::string ConfigIniText(const std::string& installerName)
 {
-    return "[Commonfiles]\r\nORG.SETUP.EXE=" + installerName + "\r\n";
+    return std::string("[") + kCommonFilesGroup + "]\r\n" + kInstallerKey + "=" + installerName + "\r\n";
 }
 
 int RunCreate(const Options& options)
@@ -152,7 +153,7 @@ int RunCreate(const Options& options)
         return kExitFailure;
     }
     for (const std::string& folder : options.fromDirectories) {
-        if (!CollectFolderGroups(folder, kDefaultGroup, plan, &warnings, &error)) {
+        if (!CollectFolderGroups(folder, kCommonFilesGroup, plan, &warnings, &error)) {
             PrintError(error);
             return kExitFailure;
         }
@@ -267,9 +268,9 @@ int RunStamp(const Options& options)
         return kExitFailure;
     }
     const ByteView bytes = package.View();
-    if (bytes.Size() < kLauncherMinimumPackage) {
+    if (bytes.Size() < kMinimumPackageSize) {
         PrintError(options.packagePath + ": the package is " + std::to_string(bytes.Size()) +
-                   " bytes; the launcher refuses packages under 1024 bytes");
+                   " bytes; the launcher refuses packages under " + std::to_string(kMinimumPackageSize) + " bytes");
         return kExitFailure;
     }
     VerifyReport report;
@@ -298,9 +299,9 @@ int RunMake(const Options& options)
     std::string installerName = FileNameOf(options.installer);
     PackagePlan plan;
     std::vector<std::string> warnings;
-    if (!plan.AddContent("Config", "CONFIG.INI", ConfigIniText(installerName), &error) ||
-        !CollectFileArguments({FileArgument{kDefaultGroup, options.installer}}, plan, &error) ||
-        (!options.payload.empty() && !CollectFolderGroups(options.payload, kDefaultGroup, plan, &warnings, &error))) {
+    if (!plan.AddContent(kConfigGroup, kConfigEntry, ConfigIniText(installerName), &error) ||
+        !CollectFileArguments({FileArgument{kCommonFilesGroup, options.installer}}, plan, &error) ||
+        (!options.payload.empty() && !CollectFolderGroups(options.payload, kCommonFilesGroup, plan, &warnings, &error))) {
         PrintError(error);
         return kExitFailure;
     }
@@ -313,7 +314,7 @@ int RunMake(const Options& options)
         PrintError(error);
         return kExitFailure;
     }
-    if (image.GetSize() < kLauncherMinimumPackage && options.compress) {
+    if (image.GetSize() < kMinimumPackageSize && options.compress) {
         // Compression made the package too small for the launcher; stored
         // plainly it may reach the minimum.
         image.Close();
@@ -322,13 +323,14 @@ int RunMake(const Options& options)
             PrintError(error);
             return kExitFailure;
         }
-        if (image.GetSize() >= kLauncherMinimumPackage)
-            PrintWarning("compressed, the package would be under 1024 bytes; entries stored uncompressed");
+        if (image.GetSize() >= kMinimumPackageSize)
+            PrintWarning("compressed, the package would be under " + std::to_string(kMinimumPackageSize) +
+                         " bytes; entries stored uncompressed");
     }
-    if (image.GetSize() < kLauncherMinimumPackage) {
+    if (image.GetSize() < kMinimumPackageSize) {
         PrintError("the package would be " + std::to_string(image.GetSize()) +
-                   " bytes; the launcher refuses packages under 1024 bytes (is " + options.installer +
-                   " really the installer?)");
+                   " bytes; the launcher refuses packages under " + std::to_string(kMinimumPackageSize) +
+                   " bytes (is " + options.installer + " really the installer?)");
         return kExitFailure;
     }
     VerifyReport report;

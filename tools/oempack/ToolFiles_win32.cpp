@@ -7,6 +7,7 @@
 
 #include "CFile.h"
 #include "Console.h"
+#include "PackageResources.h"
 
 namespace {
 
@@ -178,7 +179,7 @@ int ReadStampedPackage(const std::string& path, std::vector<uint8_t>* bytes, std
         return -1;
     }
     int result = -1;
-    HRSRC resource = FindResourceA(module, "DEFAULT", "OEMDATA");
+    HRSRC resource = FindResourceA(module, kPackageResourceName, kOemResourceType);
     DWORD size = resource ? SizeofResource(module, resource) : 0;
     const void* data = size ? LockResource(LoadResource(module, resource)) : nullptr;
     if (data != nullptr) {
