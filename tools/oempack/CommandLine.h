@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "Status.h"
+
 enum class Command { kHelp, kVersion, kCreate, kList, kVerify, kExtract, kStamp, kMake };
 
 // One file to pack and the group it goes to.
@@ -46,9 +48,10 @@ struct Options {
     bool progress = true;
 };
 
-// Parses the arguments after the program name. 1 with options filled; 0 with
-// a one-line reason in *error (the caller prints it and the usage hint).
-int ParseCommandLine(const std::vector<std::string>& arguments, Options* options, std::string* error);
+// Parses the arguments after the program name into options. A failure
+// (ERROR_INVALID_PARAMETER) carries a one-line reason; the caller prints it
+// and the usage hint.
+Status ParseCommandLine(const std::vector<std::string>& arguments, Options* options);
 
 // Overwrite mode from its name or number: always, newer-time, newer-version,
 // version-then-time, or 0..3. -1 for anything else.
