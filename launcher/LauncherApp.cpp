@@ -217,6 +217,7 @@ Status LauncherApp::MakeWorkFolder(WorkFiles* files)
 
 Status LauncherApp::TakeModuleFiles(const CString& workFolder)
 {
+    // A launcher that cannot name its own folder stops here, unrecorded.
     const CString moduleFolder = GetModuleFolder();
     if (moduleFolder.IsEmpty())
         return Status::Error(ERROR_FILENAME_EXCED_RANGE);
