@@ -6,6 +6,7 @@
 #include "ByteView.h"
 #include "CFile.h"
 #include "ContainerFormat.h"
+#include "Status.h"
 #include "SystemApi.h"
 
 namespace {
@@ -255,24 +256,49 @@ int BuildContainerImage(const PackageDirectory& directory, MappedFile& image)
     return 1;
 }
 
-int WriteImageFile(const MappedFile& image, const char* path)
+namespace {
+
+constexpr unsigned kImageFileMode = CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite;
+
+// Writes the whole image through file and closes it. A write that fails is
+// returned with the exception's error number and file name; the partly
+// written target is deleted, since a partial container is worse than none.
+Status WriteOpenedImage(CFile& file, const MappedFile& image, const char* path)
 {
-    CFile file;
-    if (!file.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite))
-        return 0;
     try {
         file.WriteHuge(image.GetData(), image.GetLength());
         file.Flush();
         file.Close();
-    } catch (const CFileException&) {
-        // The target was truncated by the open; a partial container is worse
-        // than none. The exception still reaches the caller.
+    } catch (const CFileException& failure) {
         LastErrorGuard keep;
         file.Abort();
         DeletePath(path);
-        throw;
+        return Status::Error(static_cast<uint32_t>(failure.m_lOsError), failure.m_strFileName.GetString());
+    }
+    return Status::Ok();
+}
+
+}  // namespace
+
+int WriteImageFile(const MappedFile& image, const char* path)
+{
+    CFile file;
+    if (!file.Open(path, kImageFileMode))
+        return 0;
+    const Status written = WriteOpenedImage(file, image, path);
+    if (!written) {
+        const long code = static_cast<long>(written.Code());
+        throw CFileException(CFileException::OsErrorToException(code), code, written.Message().c_str());
     }
     return 1;
+}
+
+Status SaveImageFile(const MappedFile& image, const char* path)
+{
+    CFile file;
+    if (!file.Open(path, kImageFileMode))
+        return Status::LastError();
+    return WriteOpenedImage(file, image, path);
 }
 
 int WriteContainerImage(const PackageDirectory& directory, const char* path)

@@ -13,6 +13,7 @@
 #include "EntryBuffer.h"
 #include "MappedFile.h"
 #include "PackageGroup.h"
+#include "Status.h"
 #include "StringKeyMap.h"
 
 class PackageDirectory {
@@ -92,6 +93,11 @@ int BuildContainerImage(const PackageDirectory& directory, MappedFile& image);
 // (last-error from the open). A CFileException from writing is not handled
 // here; it propagates, but the partly written file is deleted first.
 int WriteImageFile(const MappedFile& image, const char* path);
+
+// WriteImageFile with every failure as the result: the open's error, or the
+// write's (the partly written file deleted; the message is the file name the
+// exception carried). Never throws a CFileException.
+Status SaveImageFile(const MappedFile& image, const char* path);
 
 // BuildContainerImage, then WriteImageFile.
 int WriteContainerImage(const PackageDirectory& directory, const char* path);

@@ -13,18 +13,26 @@
 constexpr uint32_t kErrorSuccess = 0;
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorPathNotFound = 3;
+constexpr uint32_t kErrorTooManyOpenFiles = 4;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kErrorInvalidData = 13;
 constexpr uint32_t kErrorOutOfMemory = 14;
+constexpr uint32_t kErrorCurrentDirectory = 16;
+constexpr uint32_t kErrorNoMoreFiles = 18;
 constexpr uint32_t kErrorNotReady = 21;
+constexpr uint32_t kErrorSeek = 25;
+constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorSharingViolation = 32;
+constexpr uint32_t kErrorLockViolation = 33;
+constexpr uint32_t kErrorHandleEof = 38;
 constexpr uint32_t kErrorFileExists = 80;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorInvalidName = 123;
 constexpr uint32_t kErrorAlreadyExists = 183;
+constexpr uint32_t kErrorBadExeFormat = 193;
 constexpr uint32_t kErrorFilenameExcedRange = 206;
 constexpr uint32_t kErrorFileInvalid = 1006;
 

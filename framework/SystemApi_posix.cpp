@@ -61,7 +61,7 @@ uint32_t Win32ErrorFromErrno(int error)
     case ENAMETOOLONG: return kErrorFilenameExcedRange;
     case EBUSY:
     case ETXTBSY: return kErrorSharingViolation;
-    default: return 31;  // ERROR_GEN_FAILURE
+    default: return kErrorGenFailure;
     }
 }
 

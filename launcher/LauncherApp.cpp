@@ -3,6 +3,7 @@
 
 #include <io.h>
 
+#include <cstdarg>
 #include <cstring>
 #include <vector>
 
@@ -10,20 +11,22 @@
 #include "ErrorLog.h"
 #include "FolderUtilities.h"
 #include "GuidText.h"
+#include "PackageResources.h"
 #include "PackageUnpacker.h"
 #include "ProgressDialog.h"
 #include "SetupCfgStaging.h"
 
 namespace {
 
-constexpr char kResourceType[] = "OEMDATA";
-constexpr char kPackageResource[] = "DEFAULT";
-constexpr char kLanguageResource[] = "LANGUAGE_INI";
-constexpr char kInstallerKey[] = "ORG.SETUP.EXE";
 // Package unpacker mode: open an existing package file.
 constexpr int kOpenExistingPackage = 3;
-// The longest name the launcher creates in the work folder.
-constexpr char kLongestWorkFile[] = "\\Language.ini";
+// The files the launcher writes into the work folder, and the files beside
+// itself it takes along.
+constexpr char kPackageFileName[] = "setup.oem";
+constexpr char kLanguageFileName[] = "Language.ini";  // the longest of the work folder's names
+constexpr char kInstallerFileName[] = "setup.exe";
+constexpr char kSetupCfgName[] = "Setup.cfg";
+constexpr char kSerialBatchName[] = "sn.bat";
 
 // The path of a fixed file name in folder; "" when it would not fit MAX_PATH,
 // after a log record.
@@ -36,6 +39,35 @@ CString PathIn(const CString& folder, const char* name)
         return CString();
     }
     return path;
+}
+
+// A failed step whose message is the install-log record it calls for.
+Status LogRecord(uint32_t code, const char* format, ...) __attribute__((format(printf, 2, 3)));
+Status LogRecord(uint32_t code, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    CString record;
+    record.FormatV(format, args);
+    va_end(args);
+    return Status::Error(code, record.GetString());
+}
+
+// The package resource must be there and hold at least kMinimumPackageSize bytes.
+Status CheckPackage(const void* package, DWORD size)
+{
+    if (!package || size < kMinimumPackageSize)
+        return LogRecord(ERROR_RESOURCE_DATA_NOT_FOUND, "Can't found any OEM data or invalid OEM data.");
+    return Status::Ok();
+}
+
+// Whether the launch goes on after step; a failed step's record (if it has
+// one) goes to the install log first.
+bool Proceed(const Status& step)
+{
+    if (!step && !step.Message().empty())
+        LogError("%s", step.Message().c_str());
+    return step.IsOk();
 }
 
 }  // namespace
@@ -64,7 +96,7 @@ CString LauncherApp::GetModuleFolder()
 const void* LauncherApp::LoadOemResource(const char* name, DWORD* size)
 {
     HMODULE module = AfxGetResourceHandle();
-    HRSRC resource = FindResourceA(module, name, kResourceType);
+    HRSRC resource = FindResourceA(module, name, kOemResourceType);
     if (!resource)
         return nullptr;
     DWORD length = SizeofResource(module, resource);
@@ -78,9 +110,9 @@ const void* LauncherApp::LoadOemResource(const char* name, DWORD* size)
     return bytes;
 }
 
-const void* LauncherApp::LoadPackageResource(DWORD* size) { return LoadOemResource(kPackageResource, size); }
+const void* LauncherApp::LoadPackageResource(DWORD* size) { return LoadOemResource(kPackageResourceName, size); }
 
-const void* LauncherApp::LoadLanguageResource(DWORD* size) { return LoadOemResource(kLanguageResource, size); }
+const void* LauncherApp::LoadLanguageResource(DWORD* size) { return LoadOemResource(kLanguageResourceName, size); }
 
 CString LauncherApp::GetPassThroughArgs(const CString& commandLine)
 {
@@ -116,15 +148,15 @@ CString LauncherApp::BuildInstallerCommandLine(const CString& exePath, const CSt
     return commandLine;
 }
 
-int LauncherApp::WriteWorkFile(const CString& path, const void* bytes, DWORD size, int openedPosition,
-                               int writtenPosition)
+Status LauncherApp::WriteWorkFile(const CString& path, const void* bytes, DWORD size, int openedPosition,
+                                  int writtenPosition)
 {
     CFile file;
     CFileException error;
     if (!file.Open(path, CFile::modeCreate | CFile::modeReadWrite, &error)) {
-        LogError("Failure to create a new setup.exe(%s),error:%lu.", path.GetString(),
-                 static_cast<unsigned long>(error.m_lOsError));
-        return 0;
+        const uint32_t code = static_cast<uint32_t>(error.m_lOsError);
+        return LogRecord(code, "Failure to create a new setup.exe(%s),error:%lu.", path.GetString(),
+                         static_cast<unsigned long>(error.m_lOsError));
     }
     SetProgress(openedPosition);
     try {
@@ -135,14 +167,13 @@ int LauncherApp::WriteWorkFile(const CString& path, const void* bytes, DWORD siz
         // A failed close (data that never reached the disk) is a failed write.
         file.Close();
     } catch (const CFileException& e) {
-        LogError("Failure to write data to setup.exe(%s),error:%lu.", path.GetString(),
-                 static_cast<unsigned long>(e.m_lOsError));
-        return 0;
+        return LogRecord(static_cast<uint32_t>(e.m_lOsError), "Failure to write data to setup.exe(%s),error:%lu.",
+                         path.GetString(), static_cast<unsigned long>(e.m_lOsError));
     }
-    return 1;
+    return Status::Ok();
 }
 
-int LauncherApp::RunInstaller(const CString& commandLine, const CString& workFolder)
+Status LauncherApp::RunInstaller(const CString& commandLine, const CString& workFolder)
 {
     std::vector<char> writable(commandLine.GetString(), commandLine.GetString() + commandLine.GetLength() + 1);
     STARTUPINFOA startup;
@@ -152,8 +183,8 @@ int LauncherApp::RunInstaller(const CString& commandLine, const CString& workFol
     memset(&process, 0, sizeof process);
     if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
                         workFolder, &startup, &process)) {
-        LogError("Failure to create process %s, error:%lu", commandLine.GetString(), GetLastError());
-        return 0;
+        const DWORD code = GetLastError();
+        return LogRecord(code, "Failure to create process %s, error:%lu", commandLine.GetString(), code);
     }
     CloseProgress();
     PumpMessages();
@@ -163,7 +194,70 @@ int LauncherApp::RunInstaller(const CString& commandLine, const CString& workFol
         exitCode = static_cast<int>(installerExit);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return 1;
+    return Status::Ok();
+}
+
+Status LauncherApp::MakeWorkFolder(WorkFiles* files)
+{
+    // GetTempFolder has recorded why it gives nothing.
+    const CString tempFolder = GetTempFolder();
+    if (tempFolder.IsEmpty())
+        return Status::Error(ERROR_FILENAME_EXCED_RANGE);
+    const CString workFolder = tempFolder + MakeGuidText();
+    if (workFolder.GetLength() + 1 + static_cast<int>(sizeof kLanguageFileName) > MAX_PATH)
+        return LogRecord(ERROR_FILENAME_EXCED_RANGE, "Path too long for the work folder: %s", workFolder.GetString());
+    // Not checked: a folder that could not be made fails the first write into it.
+    CreateFolderTree(workFolder);
+    files->workFolder = workFolder;
+    files->oemPath = PathIn(workFolder, kPackageFileName);
+    files->iniPath = PathIn(workFolder, kLanguageFileName);
+    files->exePath = PathIn(workFolder, kInstallerFileName);
+    return Status::Ok();
+}
+
+Status LauncherApp::TakeModuleFiles(const CString& workFolder)
+{
+    // A launcher that cannot name its own folder stops here, unrecorded.
+    const CString moduleFolder = GetModuleFolder();
+    if (moduleFolder.IsEmpty())
+        return Status::Error(ERROR_FILENAME_EXCED_RANGE);
+    // Staged only when readable and writable; a missing or read-only Setup.cfg
+    // is passed over, as is a missing sn.bat.
+    const CString cfgPath = PathIn(moduleFolder, kSetupCfgName);
+    if (!cfgPath.IsEmpty() && _access(cfgPath, 6) != -1)
+        StageSupportFiles(cfgPath, workFolder, moduleFolder);
+    const CString batchTarget = PathIn(workFolder, kSerialBatchName);
+    const CString batchSource = PathIn(moduleFolder, kSerialBatchName);
+    if (!batchSource.IsEmpty())
+        CopyFileA(batchSource, batchTarget, FALSE);
+    SetProgress(10);
+    return Status::Ok();
+}
+
+Status LauncherApp::WritePackageFiles(const void* package, DWORD packageSize, const WorkFiles& files)
+{
+    const Status written = WriteWorkFile(files.oemPath, package, packageSize, 20, 40);
+    if (!written)
+        return written;
+    // A missing language resource makes an empty Language.ini: the defaults apply.
+    DWORD languageSize = 0;
+    const void* languageIni = LoadLanguageResource(&languageSize);
+    return WriteWorkFile(files.iniPath, languageIni, languageIni ? languageSize : 0, 50, -1);
+}
+
+Status LauncherApp::ExtractInstaller(PackageUnpacker& unpacker, const WorkFiles& files)
+{
+    if (!unpacker.Open(files.oemPath, kOpenExistingPackage))
+        return LogRecord(GetLastError(), "Failure to open OEM data file %s", files.oemPath.GetString());
+    SetProgress(70);
+    if (!unpacker.ExtractCommonFile(kInstallerKey, files.exePath))
+        return LogRecord(GetLastError(), "Failure to copy %%ORG.SETUP.EXE%% to %s", files.exePath.GetString());
+    SetProgress(100);
+    // The installer is on disk: release the in-memory package now rather than
+    // hold a copy of it for the installer's whole run. The unpacked files stay
+    // until the unpacker is destroyed.
+    unpacker.Close(0);
+    return Status::Ok();
 }
 
 BOOL LauncherApp::InitInstance()
@@ -172,7 +266,7 @@ BOOL LauncherApp::InitInstance()
     exitCode = kLaunchFailedExitCode;
     AfxEnableControlContainer();
 
-    CString passThroughArgs = GetPassThroughArgs(CString(GetCommandLineA()));
+    const CString passThroughArgs = GetPassThroughArgs(CString(GetCommandLineA()));
     Enable3dControls();
 
     ShowProgress();
@@ -180,66 +274,19 @@ BOOL LauncherApp::InitInstance()
 
     DWORD packageSize = 0;
     const void* package = LoadPackageResource(&packageSize);
-    if (!package || packageSize < kMinimumPackageSize) {
-        LogError("Can't found any OEM data or invalid OEM data.");
+    WorkFiles files;
+    if (!Proceed(CheckPackage(package, packageSize)) || !Proceed(MakeWorkFolder(&files)) ||
+        !Proceed(TakeModuleFiles(files.workFolder)) || !Proceed(WritePackageFiles(package, packageSize, files)))
         return FALSE;
-    }
-
-    CString tempFolder = GetTempFolder();
-    if (tempFolder.IsEmpty())
-        return FALSE;
-    CString workFolder = tempFolder + MakeGuidText();
-    if (workFolder.GetLength() + static_cast<int>(sizeof kLongestWorkFile) > MAX_PATH) {
-        LogError("Path too long for the work folder: %s", workFolder.GetString());
-        return FALSE;
-    }
-    CreateFolderTree(workFolder);
-
-    CString moduleFolder = GetModuleFolder();
-    if (moduleFolder.IsEmpty())
-        return FALSE;
-    CString cfgPath = PathIn(moduleFolder, "Setup.cfg");
-    if (!cfgPath.IsEmpty() && _access(cfgPath, 6) != -1)
-        StageSupportFiles(cfgPath, workFolder, moduleFolder);
-
-    CString batchTarget = PathIn(workFolder, "sn.bat");
-    CString batchSource = PathIn(moduleFolder, "sn.bat");
-    if (!batchSource.IsEmpty())
-        CopyFileA(batchSource, batchTarget, FALSE);
-    SetProgress(10);
-
-    CString oemPath = PathIn(workFolder, "setup.oem");
-    if (!WriteWorkFile(oemPath, package, packageSize, 20, 40))
-        return FALSE;
-
-    DWORD languageSize = 0;
-    const void* languageIni = LoadLanguageResource(&languageSize);
-    CString iniPath = PathIn(workFolder, "Language.ini");
-    if (!WriteWorkFile(iniPath, languageIni, languageIni ? languageSize : 0, 50, -1))
-        return FALSE;
-    LanguageSettings language = ReadLanguageSettings(iniPath);
+    const LanguageSettings language = ReadLanguageSettings(files.iniPath);
 
     // Destroyed on every path from here on: that removes its own unpack folder.
     PackageUnpacker unpacker;
-    if (!unpacker.Open(oemPath, kOpenExistingPackage)) {
-        LogError("Failure to open OEM data file %s", oemPath.GetString());
+    if (!Proceed(ExtractInstaller(unpacker, files)))
         return FALSE;
-    }
-    SetProgress(70);
-    CString exePath = PathIn(workFolder, "setup.exe");
-    if (!unpacker.ExtractCommonFile(kInstallerKey, exePath)) {
-        LogError("Failure to copy %%ORG.SETUP.EXE%% to %s", exePath.GetString());
+    const CString commandLine = BuildInstallerCommandLine(files.exePath, passThroughArgs, language);
+    if (!Proceed(RunInstaller(commandLine, files.workFolder)))
         return FALSE;
-    }
-    SetProgress(100);
-    // The installer is on disk: release the in-memory package now rather than
-    // hold a copy of it for the installer's whole run. The unpacked files stay
-    // until the unpacker is destroyed.
-    unpacker.Close(0);
-
-    CString commandLine = BuildInstallerCommandLine(exePath, passThroughArgs, language);
-    if (!RunInstaller(commandLine, workFolder))
-        return FALSE;
-    DeleteTree(workFolder);
+    DeleteTree(files.workFolder);
     return FALSE;
 }

@@ -5,14 +5,14 @@
 
 #include "CString.h"
 #include "CWinApp.h"
+#include "Status.h"
+
+class PackageUnpacker;
 
 // Exit status of a launch that failed before the installer ran (the Windows
 // Installer's "fatal error during installation"). When the installer ran, the
 // launcher exits with the installer's own exit code instead.
 constexpr int kLaunchFailedExitCode = 1603;
-
-// Smallest package resource the launcher accepts.
-constexpr DWORD kMinimumPackageSize = 1024;
 
 // The settings read from the work folder's Language.ini.
 struct LanguageSettings {
@@ -54,14 +54,37 @@ public:
                                              const LanguageSettings& language);
 
 private:
+    // The work folder of one launch and the files the launch writes into it.
+    struct WorkFiles {
+        CString workFolder;
+        CString oemPath;
+        CString iniPath;
+        CString exePath;
+    };
+
     const void* LoadOemResource(const char* name, DWORD* size);
+
+    // The steps of the launch, in the order InitInstance takes them. A failed
+    // step's message is the install-log record it calls for; it is empty when
+    // the failure has been recorded already or is not recorded at all.
+
+    // "<temp path>{GUID}", created, with the paths of the files in it.
+    Status MakeWorkFolder(WorkFiles* files);
+    // Stages the Setup.cfg support files and copies sn.bat from the launcher's
+    // own folder; fails only when that folder cannot be named.
+    Status TakeModuleFiles(const CString& workFolder);
+    // setup.oem from the package resource, then Language.ini from the language
+    // resource (empty without one).
+    Status WritePackageFiles(const void* package, DWORD packageSize, const WorkFiles& files);
+    // Opens setup.oem with unpacker and extracts the installer to setup.exe.
+    Status ExtractInstaller(PackageUnpacker& unpacker, const WorkFiles& files);
+    // Runs commandLine in workFolder and waits for it, with exitCode set.
+    Status RunInstaller(const CString& commandLine, const CString& workFolder);
+
     // Writes size bytes to a new file at path (create or truncate), setting the
     // progress bar to openedPosition once the file is open and to
-    // writtenPosition (unless negative) after the write. 0 after logging the failure.
-    int WriteWorkFile(const CString& path, const void* bytes, DWORD size, int openedPosition, int writtenPosition);
-    // Runs commandLine in workFolder and waits for it; 0 after logging when it
-    // cannot be started, 1 with exitCode set when it ran.
-    int RunInstaller(const CString& commandLine, const CString& workFolder);
+    // writtenPosition (unless negative) after the write.
+    Status WriteWorkFile(const CString& path, const void* bytes, DWORD size, int openedPosition, int writtenPosition);
 
     int exitCode = kLaunchFailedExitCode;
 };

@@ -100,13 +100,8 @@ void LzwEncoder::WriteCode(uint32_t code, uint32_t width)
     bitCount_ += width;
 }
 
-int LzwEncoder::Compress(uint32_t n, LzwReadByte readByte, LzwWriteBlock writeBlock, void* context,
-                         uint32_t chunkSize, LzwProgress progress, void* progressContext)
+void LzwEncoder::StartStream(uint32_t chunk)
 {
-    streamOpen_ = false;
-    uint32_t chunk = chunkSize & 0xFFFF;
-    if (chunk == 0)
-        return 0;
     delivered_ = 0;
     ResetDictionary();
     delete[] buffer_;
@@ -120,6 +115,50 @@ int LzwEncoder::Compress(uint32_t n, LzwReadByte readByte, LzwWriteBlock writeBl
 
     WriteCode(kClearCode, 9);
     current_ = root_;
+}
+
+void LzwEncoder::DeliverWholeChunks(uint32_t chunk, LzwWriteBlock writeBlock, void* context)
+{
+    // A loop rather than one delivery keeps chunks of 1 or 2 bytes from
+    // outgrowing the buffer.
+    while ((bitCount_ + 7) / 8 > chunk) {
+        writeBlock(buffer_, chunk, context);
+        delivered_ += chunk;
+        uint32_t pending = (bitCount_ + 7) / 8;
+        std::memmove(buffer_, buffer_ + chunk, pending - chunk);
+        bitCount_ -= 8 * chunk;
+    }
+}
+
+void LzwEncoder::EncodeByte(uint8_t byte, uint32_t chunk, LzwWriteBlock writeBlock, void* context)
+{
+    LzwTrieNode* child = current_->firstChild;
+    while (child && child->value != byte)
+        child = child->nextSibling;
+    if (child) {
+        current_ = child;
+        return;
+    }
+    WriteCode(current_->code, CodeWidth(nextCode_));
+    current_->firstChild = new LzwTrieNode{byte, static_cast<uint16_t>(nextCode_), nullptr, current_->firstChild};
+    ++nextCode_;
+    // Whole chunks leave as soon as more than one chunk is pending.
+    DeliverWholeChunks(chunk, writeBlock, context);
+    if (nextCode_ >= static_cast<uint32_t>(codeLimit_) - 3) {
+        WriteCode(kClearCode, CodeWidth(nextCode_));
+        ResetDictionary();
+    }
+    current_ = byteNodes_[byte];
+}
+
+int LzwEncoder::Compress(uint32_t n, LzwReadByte readByte, LzwWriteBlock writeBlock, void* context,
+                         uint32_t chunkSize, LzwProgress progress, void* progressContext)
+{
+    streamOpen_ = false;
+    uint32_t chunk = chunkSize & 0xFFFF;
+    if (chunk == 0)
+        return 0;
+    StartStream(chunk);
     if (progress)
         progress(0, n, progressContext);
 
@@ -127,32 +166,7 @@ int LzwEncoder::Compress(uint32_t n, LzwReadByte readByte, LzwWriteBlock writeBl
         uint8_t byte = 0;
         if (!readByte(&byte, context))
             return 0;
-        LzwTrieNode* child = current_->firstChild;
-        while (child && child->value != byte)
-            child = child->nextSibling;
-        if (child) {
-            current_ = child;
-        } else {
-            WriteCode(current_->code, CodeWidth(nextCode_));
-            current_->firstChild =
-                new LzwTrieNode{byte, static_cast<uint16_t>(nextCode_), nullptr, current_->firstChild};
-            ++nextCode_;
-            // Whole chunks leave as soon as more than one chunk is pending. A
-            // loop rather than one delivery keeps chunks of 1 or 2 bytes from
-            // outgrowing the buffer.
-            while ((bitCount_ + 7) / 8 > chunk) {
-                writeBlock(buffer_, chunk, context);
-                delivered_ += chunk;
-                uint32_t pending = (bitCount_ + 7) / 8;
-                std::memmove(buffer_, buffer_ + chunk, pending - chunk);
-                bitCount_ -= 8 * chunk;
-            }
-            if (nextCode_ >= static_cast<uint32_t>(codeLimit_) - 3) {
-                WriteCode(kClearCode, CodeWidth(nextCode_));
-                ResetDictionary();
-            }
-            current_ = byteNodes_[byte];
-        }
+        EncodeByte(byte, chunk, writeBlock, context);
         if (progress && i != 0 && i % 100 == 0)
             progress(i, n, progressContext);
     }

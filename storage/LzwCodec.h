@@ -56,6 +56,13 @@ private:
     void ResetDictionary();
     void FreeTrie();
     void WriteCode(uint32_t code, uint32_t width);
+    // A new stream: fresh dictionary, count and a buffer for chunk, the clear code written.
+    void StartStream(uint32_t chunk);
+    // Extends the current match by byte, or writes the match's code and starts
+    // a new one at byte (resetting the dictionary when it is full).
+    void EncodeByte(uint8_t byte, uint32_t chunk, LzwWriteBlock writeBlock, void* context);
+    // Passes on every whole chunk while more than one chunk is pending.
+    void DeliverWholeChunks(uint32_t chunk, LzwWriteBlock writeBlock, void* context);
 
     uint16_t codeLimit_ = 4096;
     // Dictionary: root child list holds the 256 single bytes; N is nextCode_.

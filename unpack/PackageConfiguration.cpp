@@ -6,6 +6,7 @@
 #include <new>
 
 #include "ErrorLog.h"
+#include "PackageResources.h"
 #include "PackageUnpacker.h"
 
 namespace {
@@ -77,7 +78,7 @@ void PackageUnpacker::LoadCommonFiles()
     }
     std::memset(buffer.get(), 0, kCommonSectionSize);
     if (!configPath.IsEmpty())
-        GetPrivateProfileSectionA("Commonfiles", buffer.get(), kCommonSectionSize, configPath);
+        GetPrivateProfileSectionA(kCommonFilesGroup, buffer.get(), kCommonSectionSize, configPath);
     ForEachLine(buffer.get(), kCommonSectionSize, [this](const CString& line) {
         if (!ContainsNoCase(commonFileLines, line))
             commonFileLines.Add(line);

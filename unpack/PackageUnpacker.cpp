@@ -7,12 +7,9 @@
 
 #include "FolderUtilities.h"
 #include "GuidText.h"
+#include "PackageResources.h"
 
 namespace {
-
-const char kConfigGroup[] = "Config";
-const char kConfigName[] = "CONFIG.INI";
-const char kCommonGroup[] = "Commonfiles";
 
 // Index of the last '\\' in text, walking whole characters so that a trail
 // byte with that value is never taken for one; -1 when there is none.
@@ -53,11 +50,11 @@ int PackageUnpacker::Open(const char* path, int mode)
     CString guid = MakeGuidText();
     unpackFolder.Format("%s%s", tempPath, static_cast<const char*>(guid));
     CreateFolderTree(unpackFolder);
-    configPath.Format("%s\\%s", static_cast<const char*>(unpackFolder), kConfigName);
+    configPath.Format("%s\\%s", static_cast<const char*>(unpackFolder), kConfigEntry);
 
-    if (!package.GetEntryInfo(kConfigName, kConfigGroup, nullptr, nullptr))
+    if (!package.GetEntryInfo(kConfigEntry, kConfigGroup, nullptr, nullptr))
         return 1;
-    package.ExtractEntry(kConfigName, kConfigGroup, unpackFolder, nullptr, kOverwriteAlways);
+    package.ExtractEntry(kConfigEntry, kConfigGroup, unpackFolder, nullptr, kOverwriteAlways);
     LoadReplaceNames();
     LoadCommonFiles();
     return 1;
@@ -70,7 +67,7 @@ int PackageUnpacker::ExtractCommonFile(const char* key, const char* destinationP
     char value[MAX_PATH + 1] = {};
     DWORD length = 0;
     if (key && !configPath.IsEmpty())
-        length = GetPrivateProfileStringA(kCommonGroup, key, "", value, sizeof(value), configPath);
+        length = GetPrivateProfileStringA(kCommonFilesGroup, key, "", value, sizeof(value), configPath);
     OutputDebugStringA("345634");
     OutputDebugStringA(value);
     OutputDebugStringA(key ? key : "");
@@ -92,7 +89,7 @@ int PackageUnpacker::ExtractCommonFile(const char* key, const char* destinationP
     std::memcpy(folder, destination, static_cast<size_t>(split) + 1);
     const char* fileName = destination + split + 1;
     OutputDebugStringA(fileName);
-    return package.ExtractEntry(value, kCommonGroup, folder, fileName, kOverwriteAlways);
+    return package.ExtractEntry(value, kCommonFilesGroup, folder, fileName, kOverwriteAlways);
 }
 
 void PackageUnpacker::Close(int removeFiles)

@@ -184,3 +184,22 @@ TEST(ToolsStamp, BusyOutputKeepsItsOldContentAndNoTemporaryFile)
     EXPECT_EQ(got, "old");
     EXPECT_EQ(ListFolder(dir.Path()), std::vector<std::string>{"Setup.exe"});
 }
+
+TEST(ToolsStamp, OutputPathsThatDoNotFitAreRefusedWithTheirCode)
+{
+    ScratchFolder dir;
+    std::string package = PatternBytes(2048, 6);
+    // The whole path, and the folder that must hold a temporary name beside it.
+    const std::string longPath = dir / std::string(MAX_PATH, 'p');
+    const size_t folderLength = MAX_PATH - 10;
+    const std::string longFolder = dir / std::string(folderLength - dir.Path().size() - 1, 'f');
+    ASSERT_EQ(longFolder.size(), folderLength);
+    for (const std::string& out : {longPath, longFolder + "\\o.exe"}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(StampLauncher(TinyProgram().c_str(), out.c_str(), package.data(), uint32_t(package.size()), nullptr,
+                                0),
+                  0);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_FILENAME_EXCED_RANGE)) << out.size();
+    }
+    EXPECT_TRUE(ListFolder(dir.Path()).empty());
+}

@@ -15,16 +15,16 @@ namespace {
 std::vector<uint8_t> SampleImage()
 {
     PackagePlan plan;
-    std::string error;
     std::string text;
     for (int i = 0; i < 300; ++i)
         text += "entry text " + std::to_string(i % 9) + "\n";
-    EXPECT_TRUE(plan.AddContent("Config", "CONFIG.INI", "[Commonfiles]\r\nORG.SETUP.EXE=s.exe\r\n", &error));
-    EXPECT_TRUE(plan.AddContent("Commonfiles", "s.exe", text, &error));
-    EXPECT_TRUE(plan.AddContent("Commonfiles", "empty", "", &error));
+    EXPECT_TRUE(plan.AddContent("Config", "CONFIG.INI", "[Commonfiles]\r\nORG.SETUP.EXE=s.exe\r\n"));
+    EXPECT_TRUE(plan.AddContent("Commonfiles", "s.exe", text));
+    EXPECT_TRUE(plan.AddContent("Commonfiles", "empty", ""));
     MappedFile image;
     WriteStats stats;
-    EXPECT_TRUE(BuildPackageImage(plan, true, image, nullptr, &stats, &error)) << error;
+    const Status built = BuildPackageImage(plan, true, image, nullptr, &stats);
+    EXPECT_TRUE(built) << built.Message();
     EXPECT_EQ(stats.compressedEntries, 1u);
     return std::vector<uint8_t>(image.GetData(), image.GetData() + image.GetSize());
 }

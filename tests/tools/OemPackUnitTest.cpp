@@ -27,10 +27,10 @@ namespace {
 Options Parse(const std::vector<std::string>& args, bool expectOk = true)
 {
     Options options;
-    std::string error;
-    EXPECT_EQ(ParseCommandLine(args, &options, &error), expectOk ? 1 : 0) << error;
+    const Status parsed = ParseCommandLine(args, &options);
+    EXPECT_EQ(parsed.IsOk(), expectOk) << parsed.Message();
     if (!expectOk) {
-        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(parsed.Message().empty());
     }
     return options;
 }
@@ -39,8 +39,8 @@ std::vector<uint8_t> BuildImage(const PackagePlan& plan, bool compress, WriteSta
 {
     MappedFile image;
     WriteStats local;
-    std::string error;
-    EXPECT_TRUE(BuildPackageImage(plan, compress, image, nullptr, stats ? stats : &local, &error)) << error;
+    const Status built = BuildPackageImage(plan, compress, image, nullptr, stats ? stats : &local);
+    EXPECT_TRUE(built) << built.Message();
     if (image.IsClosed())
         return {};
     return std::vector<uint8_t>(image.GetData(), image.GetData() + image.GetSize());
@@ -146,24 +146,24 @@ TEST(ToolsCommandLine, OverwriteModesAndLanguageCodes)
 
 TEST(ToolsPlan, NamesMustBeBareAndFitTheBuffers)
 {
-    std::string error;
-    EXPECT_TRUE(CheckName(Text(259, 'n'), "entry", &error));
-    EXPECT_FALSE(CheckName(Text(260, 'n'), "entry", &error));
-    EXPECT_NE(error.find("260 bytes"), std::string::npos) << error;
+    EXPECT_TRUE(CheckName(Text(259, 'n'), "entry"));
+    const Status tooLong = CheckName(Text(260, 'n'), "entry");
+    EXPECT_FALSE(tooLong);
+    EXPECT_NE(tooLong.Message().find("260 bytes"), std::string::npos) << tooLong.Message();
     for (const char* bad : {"", ".", "..", "a\\b", "a/b", "c:x"})
-        EXPECT_FALSE(CheckName(bad, "entry", &error)) << bad;
-    EXPECT_FALSE(CheckName(std::string("a\0b", 3), "entry", &error));
-    EXPECT_TRUE(CheckName("...x", "entry", &error));
+        EXPECT_FALSE(CheckName(bad, "entry")) << bad;
+    EXPECT_FALSE(CheckName(std::string("a\0b", 3), "entry"));
+    EXPECT_TRUE(CheckName("...x", "entry"));
 }
 
 TEST(ToolsPlan, DuplicatesInAGroupAreRefusedIgnoringCase)
 {
     PackagePlan plan;
-    std::string error;
-    ASSERT_TRUE(plan.AddFile("Bin", "Tool.exe", "x\\Tool.exe", 10, &error));
-    EXPECT_FALSE(plan.AddFile("Bin", "TOOL.EXE", "y\\TOOL.EXE", 10, &error));
-    EXPECT_NE(error.find("x\\Tool.exe"), std::string::npos) << error;
-    EXPECT_TRUE(plan.AddFile("bin", "TOOL.EXE", "y\\TOOL.EXE", 10, &error));  // groups compare exactly
+    ASSERT_TRUE(plan.AddFile("Bin", "Tool.exe", "x\\Tool.exe", 10));
+    const Status duplicate = plan.AddFile("Bin", "TOOL.EXE", "y\\TOOL.EXE", 10);
+    EXPECT_FALSE(duplicate);
+    EXPECT_NE(duplicate.Message().find("x\\Tool.exe"), std::string::npos) << duplicate.Message();
+    EXPECT_TRUE(plan.AddFile("bin", "TOOL.EXE", "y\\TOOL.EXE", 10));  // groups compare exactly
     EXPECT_EQ(plan.EntryCount(), 2u);
     EXPECT_EQ(plan.Groups().size(), 2u);
     EXPECT_EQ(plan.TotalBytes(), 20u);
@@ -172,27 +172,28 @@ TEST(ToolsPlan, DuplicatesInAGroupAreRefusedIgnoringCase)
 TEST(ToolsPlan, SizeLimitsOfTheFormat)
 {
     PackagePlan plan;
-    std::string error;
-    EXPECT_FALSE(plan.AddFile("G", "huge.bin", "huge.bin", 0x100000000ull, &error));
-    EXPECT_NE(error.find("4 GiB"), std::string::npos) << error;
-    EXPECT_TRUE(plan.AddFile("G", "big.bin", "big.bin", 0xFFFFFFFFull, &error));
+    const Status huge = plan.AddFile("G", "huge.bin", "huge.bin", 0x100000000ull);
+    EXPECT_FALSE(huge);
+    EXPECT_NE(huge.Message().find("4 GiB"), std::string::npos) << huge.Message();
+    EXPECT_TRUE(plan.AddFile("G", "big.bin", "big.bin", 0xFFFFFFFFull));
     // One entry of 4 GiB - 1 plus the records cannot stay below 4 GiB.
     EXPECT_GT(plan.UncompressedImageSize(), kMaxPackageSize);
     MappedFile image;
     WriteStats stats;
-    EXPECT_FALSE(BuildPackageImage(plan, false, image, nullptr, &stats, &error));
-    EXPECT_NE(error.find("4 GiB"), std::string::npos) << error;
+    const Status built = BuildPackageImage(plan, false, image, nullptr, &stats);
+    EXPECT_FALSE(built);
+    EXPECT_NE(built.Message().find("4 GiB"), std::string::npos) << built.Message();
     EXPECT_TRUE(image.IsClosed());
 }
 
 TEST(ToolsPlan, AtMost65535Entries)
 {
     PackagePlan plan;
-    std::string error;
     for (uint32_t i = 0; i < 65535; ++i)
-        ASSERT_TRUE(plan.AddFile("G" + std::to_string(i % 7), "f" + std::to_string(i), "p", 0, &error)) << i;
-    EXPECT_FALSE(plan.AddFile("H", "one-more", "p", 0, &error));
-    EXPECT_NE(error.find("65535"), std::string::npos) << error;
+        ASSERT_TRUE(plan.AddFile("G" + std::to_string(i % 7), "f" + std::to_string(i), "p", 0)) << i;
+    const Status oneMore = plan.AddFile("H", "one-more", "p", 0);
+    EXPECT_FALSE(oneMore);
+    EXPECT_NE(oneMore.Message().find("65535"), std::string::npos) << oneMore.Message();
     EXPECT_EQ(plan.EntryCount(), 65535u);
 }
 
@@ -200,13 +201,12 @@ TEST(ToolsPlan, SizeMatchesAHandCountedContainer)
 {
     // One group "Tools" with "a.txt" of 5 bytes: 18 + 15 + 45 + 5 = 83 bytes.
     PackagePlan plan;
-    std::string error;
-    ASSERT_TRUE(plan.AddContent("Tools", "a.txt", "hello", &error));
+    ASSERT_TRUE(plan.AddContent("Tools", "a.txt", "hello"));
     EXPECT_EQ(plan.UncompressedImageSize(), 83u);
     std::vector<uint8_t> image = BuildImage(plan, false);
     EXPECT_EQ(image.size(), 83u);
-    ASSERT_TRUE(plan.AddContent("Tools", "b", "", &error));
-    ASSERT_TRUE(plan.AddContent("Other", "c", "xyz", &error));
+    ASSERT_TRUE(plan.AddContent("Tools", "b", ""));
+    ASSERT_TRUE(plan.AddContent("Other", "c", "xyz"));
     EXPECT_EQ(plan.UncompressedImageSize(), BuildImage(plan, false).size());
 }
 
@@ -220,9 +220,9 @@ TEST(ToolsImage, CompressedEntriesDecodeBackAndOnlyWhenSmaller)
     for (int i = 0; i < 2000; ++i)
         repetitive += "line " + std::to_string(i % 17) + "\r\n";
     std::string noise = PatternBytes(5000, 9);
-    ASSERT_TRUE(plan.AddContent("G", "text.txt", repetitive, &error));
-    ASSERT_TRUE(plan.AddContent("G", "noise.bin", noise, &error));
-    ASSERT_TRUE(plan.AddContent("G", "empty", "", &error));
+    ASSERT_TRUE(plan.AddContent("G", "text.txt", repetitive));
+    ASSERT_TRUE(plan.AddContent("G", "noise.bin", noise));
+    ASSERT_TRUE(plan.AddContent("G", "empty", ""));
     WriteStats stats;
     std::vector<uint8_t> image = BuildImage(plan, true, &stats);
     EXPECT_EQ(stats.entries, 3u);
@@ -268,8 +268,8 @@ TEST(ToolsImage, FileEntriesKeepContentTimesAndAttributes)
 
     PackagePlan plan;
     std::string error;
-    ASSERT_TRUE(plan.AddFile("G", "data.bin", path, content.size(), &error));
-    ASSERT_TRUE(plan.AddFile("G", "nothing.txt", empty, 0, &error));
+    ASSERT_TRUE(plan.AddFile("G", "data.bin", path, content.size()));
+    ASSERT_TRUE(plan.AddFile("G", "nothing.txt", empty, 0));
     std::vector<uint8_t> image = BuildImage(plan, false);
     PackageListing listing;
     ASSERT_TRUE(ReadPackageListing(View(image), true, &listing, &error)) << error;
@@ -293,8 +293,8 @@ TEST(ToolsImage, VerifyFindsEveryKindOfDamage)
     PackagePlan plan;
     std::string error;
     std::string repetitive(4000, 'a');
-    ASSERT_TRUE(plan.AddContent("G", "a.txt", repetitive, &error));
-    ASSERT_TRUE(plan.AddContent("G", "b.txt", "plain bytes", &error));
+    ASSERT_TRUE(plan.AddContent("G", "a.txt", repetitive));
+    ASSERT_TRUE(plan.AddContent("G", "b.txt", "plain bytes"));
     const std::vector<uint8_t> good = BuildImage(plan, true);
     PackageListing listing;
     ASSERT_TRUE(ReadPackageListing(View(good), true, &listing, &error));
@@ -358,9 +358,8 @@ TEST(ToolsImage, ExtractionRefusesGroupNamesThatLeaveTheFolder)
     ExtractRequest request;
     request.destination = dir / "out";
     ExtractOutcome outcome;
-    std::string error;
-    ASSERT_TRUE(ExtractPackage(ByteView(image.GetData(), image.GetSize()), request, &outcome, nullptr, &error))
-        << error;
+    const Status extracted = ExtractPackage(ByteView(image.GetData(), image.GetSize()), request, &outcome, nullptr);
+    ASSERT_TRUE(extracted) << extracted.Message();
     EXPECT_EQ(outcome.written, 1u);
     ASSERT_EQ(outcome.errors.size(), 1u);
     EXPECT_NE(outcome.errors[0].find("'..'"), std::string::npos) << outcome.errors[0];

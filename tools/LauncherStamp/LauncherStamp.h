@@ -3,17 +3,11 @@
 
 #include <cstdint>
 
-// Resource type and names the launcher reads from its own module.
-extern const char kLauncherResourceType[];     // "OEMDATA"
-extern const char kLauncherPackageName[];      // "DEFAULT"
-extern const char kLauncherLanguageName[];     // "LANGUAGE_INI"
+#include "PackageResources.h"
 
 // The LANGUAGE_INI text shipped with the launcher (52 bytes, no terminator counted).
 extern const char kDefaultLanguageIni[];
 constexpr uint32_t kDefaultLanguageIniSize = 52;
-
-// Smallest package the launcher accepts.
-constexpr uint32_t kMinimumLauncherPackageSize = 1024;
 
 // Copies launcherPath to outputPath and writes into the copy the resources
 // OEMDATA/DEFAULT (package, packageSize bytes) and, when languageIni is not

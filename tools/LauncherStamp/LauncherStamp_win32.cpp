@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
-const char kLauncherResourceType[] = "OEMDATA";
-const char kLauncherPackageName[] = "DEFAULT";
-const char kLauncherLanguageName[] = "LANGUAGE_INI";
+#include "Status.h"
+
 const char kDefaultLanguageIni[] = "[LANGUAGE]\r\nUseDefault =1\r\nSelectLanguage = 0x0404\r\n";
 static_assert(sizeof(kDefaultLanguageIni) - 1 == kDefaultLanguageIniSize,
               "the shipped LANGUAGE_INI is 52 bytes");
@@ -18,28 +17,14 @@ namespace {
 
 const WORD kNeutralLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
 
-// Keeps the last-error value of the failure across clean-up calls.
-class KeepLastError {
-public:
-    KeepLastError() : saved_(GetLastError()) {}
-    ~KeepLastError() { SetLastError(saved_); }
-    KeepLastError(const KeepLastError&) = delete;
-    KeepLastError& operator=(const KeepLastError&) = delete;
-
-private:
-    DWORD saved_;
-};
-
 // Closes a Win32 file handle.
 class FileHandle {
 public:
     explicit FileHandle(HANDLE h) : h_(h) {}
     ~FileHandle()
     {
-        if (h_ != INVALID_HANDLE_VALUE) {
-            KeepLastError keep;
+        if (h_ != INVALID_HANDLE_VALUE)
             CloseHandle(h_);
-        }
     }
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
@@ -56,7 +41,6 @@ public:
     ~TemporaryFile()
     {
         if (!path_.empty()) {
-            KeepLastError keep;
             SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileA(path_.c_str());
         }
@@ -64,6 +48,7 @@ public:
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     void Set(const std::string& path) { path_ = path; }
+    const std::string& Path() const { return path_; }
     void Release() { path_.clear(); }
 
 private:
@@ -76,10 +61,8 @@ public:
     explicit DataModule(HMODULE m) : m_(m) {}
     ~DataModule()
     {
-        if (m_ != nullptr) {
-            KeepLastError keep;
+        if (m_ != nullptr)
             FreeLibrary(m_);
-        }
     }
     DataModule(const DataModule&) = delete;
     DataModule& operator=(const DataModule&) = delete;
@@ -95,10 +78,8 @@ public:
     explicit ResourceUpdate(HANDLE h) : h_(h) {}
     ~ResourceUpdate()
     {
-        if (h_ != nullptr) {
-            KeepLastError keep;
+        if (h_ != nullptr)
             EndUpdateResourceA(h_, TRUE);
-        }
     }
     ResourceUpdate(const ResourceUpdate&) = delete;
     ResourceUpdate& operator=(const ResourceUpdate&) = delete;
@@ -119,43 +100,37 @@ uint32_t ReadU32(const unsigned char* p)
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// True when the file starts with an MZ header whose e_lfanew points at "PE\0\0"
-// inside the file. Sets ERROR_BAD_EXE_FORMAT for anything else, or leaves the
-// error of a failed open or read.
-bool IsPortableExecutable(const char* path)
+// Ok when the file starts with an MZ header whose e_lfanew points at "PE\0\0"
+// inside the file; ERROR_BAD_EXE_FORMAT for anything else, or the error of a
+// failed open or read.
+Status CheckPortableExecutable(const char* path)
 {
     FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE)
-        return false;
+        return Status::LastError();
     DWORD sizeHigh = 0;
     DWORD sizeLow = GetFileSize(file.get(), &sizeHigh);
     if (sizeLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
-        return false;
+        return Status::LastError();
     unsigned char dos[64];
     DWORD got = 0;
     if (!ReadFile(file.get(), dos, sizeof dos, &got, nullptr))
-        return false;
-    if (got != sizeof dos || dos[0] != 'M' || dos[1] != 'Z') {
-        SetLastError(ERROR_BAD_EXE_FORMAT);
-        return false;
-    }
+        return Status::LastError();
+    if (got != sizeof dos || dos[0] != 'M' || dos[1] != 'Z')
+        return Status::Error(ERROR_BAD_EXE_FORMAT);
     uint32_t peOffset = ReadU32(dos + 0x3C);
-    if (sizeHigh == 0 && (sizeLow < 4 || peOffset > sizeLow - 4)) {
-        SetLastError(ERROR_BAD_EXE_FORMAT);
-        return false;
-    }
+    if (sizeHigh == 0 && (sizeLow < 4 || peOffset > sizeLow - 4))
+        return Status::Error(ERROR_BAD_EXE_FORMAT);
     if (SetFilePointer(file.get(), LONG(peOffset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
         GetLastError() != NO_ERROR)
-        return false;
+        return Status::LastError();
     unsigned char signature[4];
     if (!ReadFile(file.get(), signature, sizeof signature, &got, nullptr))
-        return false;
-    if (got != sizeof signature || std::memcmp(signature, "PE\0\0", 4) != 0) {
-        SetLastError(ERROR_BAD_EXE_FORMAT);
-        return false;
-    }
-    return true;
+        return Status::LastError();
+    if (got != sizeof signature || std::memcmp(signature, "PE\0\0", 4) != 0)
+        return Status::Error(ERROR_BAD_EXE_FORMAT);
+    return Status::Ok();
 }
 
 // A resource type or name: a 16-bit id or a string, copied out of the enumeration.
@@ -221,8 +196,8 @@ std::vector<ResourceKey> ResourcesToKeep(HMODULE module)
     EnumResourceTypesA(module, CollectType, reinterpret_cast<LONG_PTR>(&e));
     std::vector<ResourceKey> keep;
     for (ResourceKey& key : all) {
-        if (key.type.Is(kLauncherResourceType) &&
-            (key.name.Is(kLauncherPackageName) || key.name.Is(kLauncherLanguageName)))
+        if (key.type.Is(kOemResourceType) &&
+            (key.name.Is(kPackageResourceName) || key.name.Is(kLanguageResourceName)))
             continue;
         keep.push_back(std::move(key));
     }
@@ -240,98 +215,138 @@ std::string FolderOf(const std::string& path)
     return cut == 0 ? path.substr(0, 1) : path.substr(0, cut);
 }
 
+// The bytes the stamp writes: the package and, unless null, the language settings.
+struct StampedBytes {
+    const void* package;
+    uint32_t packageSize;
+    const void* languageIni;
+    uint32_t languageSize;
+};
+
+Status CheckArguments(const char* launcherPath, const char* outputPath, const StampedBytes& bytes)
+{
+    if (launcherPath == nullptr || outputPath == nullptr || *launcherPath == '\0' || *outputPath == '\0' ||
+        bytes.package == nullptr || bytes.packageSize == 0 ||
+        (bytes.languageIni == nullptr && bytes.languageSize != 0))
+        return Status::Error(ERROR_INVALID_PARAMETER);
+    if (std::strlen(outputPath) >= MAX_PATH)
+        return Status::Error(ERROR_FILENAME_EXCED_RANGE);
+    return Status::Ok();
+}
+
+// Loads the launcher as plain data, by its full path: LoadLibraryExA looks for
+// a bare name in the program's own folder first, which may hold another launcher.
+Status LoadAsData(const char* launcherPath, HMODULE* module)
+{
+    char fullLauncher[MAX_PATH] = {};
+    DWORD fullLength = GetFullPathNameA(launcherPath, MAX_PATH, fullLauncher, nullptr);
+    if (fullLength == 0)
+        return Status::LastError();
+    if (fullLength >= MAX_PATH)
+        return Status::Error(ERROR_FILENAME_EXCED_RANGE);
+    *module = LoadLibraryExA(fullLauncher, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (*module == nullptr)
+        return GetLastError() == NO_ERROR ? Status::Error(ERROR_BAD_EXE_FORMAT) : Status::LastError();
+    return Status::Ok();
+}
+
+// Copies the launcher to a new temporary file beside outputPath, writable
+// whatever the launcher's own attributes.
+Status CopyBesideOutput(const char* launcherPath, const char* outputPath, TemporaryFile& temporary)
+{
+    // GetTempFileNameA wants room for "\XXXXXXXX.tmp" after the folder.
+    std::string folder = FolderOf(outputPath);
+    if (folder.size() > MAX_PATH - 14)
+        return Status::Error(ERROR_FILENAME_EXCED_RANGE);
+    DWORD folderAttributes = GetFileAttributesA(folder.c_str());
+    if (folderAttributes == INVALID_FILE_ATTRIBUTES || (folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return Status::Error(ERROR_PATH_NOT_FOUND);
+    char temporaryPath[MAX_PATH] = {};
+    if (GetTempFileNameA(folder.c_str(), "oem", 0, temporaryPath) == 0)
+        return Status::LastError();
+    temporary.Set(temporaryPath);
+
+    if (!CopyFileA(launcherPath, temporaryPath, FALSE))
+        return Status::LastError();
+    // The copy inherits a read-only launcher's attribute; the update must write it.
+    DWORD attributes = GetFileAttributesA(temporaryPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        SetFileAttributesA(temporaryPath, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+    return Status::Ok();
+}
+
+// Empties the copy's resources and writes back the launcher's kept ones and
+// the stamped ones, all in one update.
+Status RewriteResources(const std::string& copyPath, HMODULE launcher, const std::vector<ResourceKey>& kept,
+                        const StampedBytes& bytes)
+{
+    ResourceUpdate update(BeginUpdateResourceA(copyPath.c_str(), TRUE));
+    if (update.get() == nullptr)
+        return Status::LastError();
+    for (const ResourceKey& key : kept) {
+        HRSRC found = FindResourceExA(launcher, key.type.Get(), key.name.Get(), key.language);
+        if (found == nullptr)
+            return Status::LastError();
+        DWORD size = SizeofResource(launcher, found);
+        void* data = LockResource(LoadResource(launcher, found));
+        if (data == nullptr && size != 0)
+            return Status::LastError();
+        if (!UpdateResourceA(update.get(), key.type.Get(), key.name.Get(), key.language, data, size))
+            return Status::LastError();
+    }
+    if (!UpdateResourceA(update.get(), kOemResourceType, kPackageResourceName, kNeutralLanguage,
+                         const_cast<void*>(bytes.package), bytes.packageSize))
+        return Status::LastError();
+    if (bytes.languageIni != nullptr && bytes.languageSize != 0 &&
+        !UpdateResourceA(update.get(), kOemResourceType, kLanguageResourceName, kNeutralLanguage,
+                         const_cast<void*>(bytes.languageIni), bytes.languageSize))
+        return Status::LastError();
+    if (!update.Commit())
+        return Status::LastError();
+    return Status::Ok();
+}
+
+Status MoveIntoPlace(TemporaryFile& temporary, const char* outputPath)
+{
+    if (!MoveFileExA(temporary.Path().c_str(), outputPath,
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+        return Status::LastError();
+    temporary.Release();
+    return Status::Ok();
+}
+
+Status Stamp(const char* launcherPath, const char* outputPath, const StampedBytes& bytes)
+{
+    Status status = CheckArguments(launcherPath, outputPath, bytes);
+    if (status)
+        status = CheckPortableExecutable(launcherPath);
+    if (!status)
+        return status;
+    // The launcher's own resources are written back into an emptied copy, so that
+    // no older version of the stamped resources survives under any language.
+    HMODULE module = nullptr;
+    status = LoadAsData(launcherPath, &module);
+    if (!status)
+        return status;
+    DataModule launcher(module);
+    const std::vector<ResourceKey> kept = ResourcesToKeep(launcher.get());
+
+    TemporaryFile temporary;
+    status = CopyBesideOutput(launcherPath, outputPath, temporary);
+    if (status)
+        status = RewriteResources(temporary.Path(), launcher.get(), kept, bytes);
+    if (status)
+        status = MoveIntoPlace(temporary, outputPath);
+    return status;
+}
+
 }  // namespace
 
 int StampLauncher(const char* launcherPath, const char* outputPath, const void* package,
                   uint32_t packageSize, const void* languageIni, uint32_t languageSize)
 {
-    if (launcherPath == nullptr || outputPath == nullptr || *launcherPath == '\0' ||
-        *outputPath == '\0' || package == nullptr || packageSize == 0 ||
-        (languageIni == nullptr && languageSize != 0)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (std::strlen(outputPath) >= MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return 0;
-    }
-    if (!IsPortableExecutable(launcherPath))
-        return 0;
-
-    // The launcher's own resources are written back into an emptied copy, so that
-    // no older version of the stamped resources survives under any language.
-    // A full path: LoadLibraryExA looks for a bare name in the program's own
-    // folder first, which may hold another launcher.
-    char fullLauncher[MAX_PATH] = {};
-    DWORD fullLength = GetFullPathNameA(launcherPath, MAX_PATH, fullLauncher, nullptr);
-    if (fullLength == 0)
-        return 0;
-    if (fullLength >= MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return 0;
-    }
-    DataModule launcher(LoadLibraryExA(fullLauncher, nullptr, LOAD_LIBRARY_AS_DATAFILE));
-    if (launcher.get() == nullptr) {
-        if (GetLastError() == NO_ERROR)
-            SetLastError(ERROR_BAD_EXE_FORMAT);
-        return 0;
-    }
-    std::vector<ResourceKey> kept = ResourcesToKeep(launcher.get());
-
-    // GetTempFileNameA wants room for "\XXXXXXXX.tmp" after the folder.
-    std::string folder = FolderOf(outputPath);
-    if (folder.size() > MAX_PATH - 14) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return 0;
-    }
-    DWORD folderAttributes = GetFileAttributesA(folder.c_str());
-    if (folderAttributes == INVALID_FILE_ATTRIBUTES || (folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return 0;
-    }
-    char temporaryPath[MAX_PATH] = {};
-    if (GetTempFileNameA(folder.c_str(), "oem", 0, temporaryPath) == 0)
-        return 0;
-    TemporaryFile temporary;
-    temporary.Set(temporaryPath);
-
-    if (!CopyFileA(launcherPath, temporaryPath, FALSE))
-        return 0;
-    // The copy inherits a read-only launcher's attribute; the update must write it.
-    DWORD attributes = GetFileAttributesA(temporaryPath);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        SetFileAttributesA(temporaryPath, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
-
-    {
-        ResourceUpdate update(BeginUpdateResourceA(temporaryPath, TRUE));
-        if (update.get() == nullptr)
-            return 0;
-        for (const ResourceKey& key : kept) {
-            HRSRC found = FindResourceExA(launcher.get(), key.type.Get(), key.name.Get(), key.language);
-            if (found == nullptr)
-                return 0;
-            DWORD size = SizeofResource(launcher.get(), found);
-            void* bytes = LockResource(LoadResource(launcher.get(), found));
-            if (bytes == nullptr && size != 0)
-                return 0;
-            if (!UpdateResourceA(update.get(), key.type.Get(), key.name.Get(), key.language, bytes, size))
-                return 0;
-        }
-        if (!UpdateResourceA(update.get(), kLauncherResourceType, kLauncherPackageName,
-                             kNeutralLanguage, const_cast<void*>(package), packageSize))
-            return 0;
-        if (languageIni != nullptr && languageSize != 0 &&
-            !UpdateResourceA(update.get(), kLauncherResourceType, kLauncherLanguageName,
-                             kNeutralLanguage, const_cast<void*>(languageIni), languageSize))
-            return 0;
-        if (!update.Commit())
-            return 0;
-    }
-
-    if (!MoveFileExA(temporaryPath, outputPath,
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-        return 0;
-    temporary.Release();
-    SetLastError(NO_ERROR);
-    return 1;
+    const Status stamped = Stamp(launcherPath, outputPath, {package, packageSize, languageIni, languageSize});
+    // Set here, after every clean-up: NO_ERROR on success, else the failure's code.
+    SetLastError(stamped.Code());
+    return stamped ? 1 : 0;
 }

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-const char kDefaultGroup[] = "Commonfiles";
+#include "PackageResources.h"
 
 namespace {
 
@@ -53,15 +53,19 @@ bool IsHelp(const std::string& arg)
     return arg == "--help" || arg == "-h" || arg == "/?";
 }
 
-bool Missing(std::string* error, const char* what)
+Status Usage(const std::string& message)
 {
-    *error = std::string("missing ") + what;
-    return false;
+    return Status::Error(kErrorInvalidParameter, message);
 }
 
-bool ParseCreate(ArgumentCursor& cursor, Options* options, std::string* error)
+Status Missing(const std::string& what)
 {
-    std::string group = kDefaultGroup;
+    return Usage("missing " + what);
+}
+
+Status ParseCreate(ArgumentCursor& cursor, Options* options)
+{
+    std::string group = kCommonFilesGroup;
     bool endOfOptions = false;
     for (; !cursor.AtEnd();) {
         const std::string& arg = cursor.Current();
@@ -79,15 +83,14 @@ bool ParseCreate(ArgumentCursor& cursor, Options* options, std::string* error)
                 cursor.Next();
             } else if ((r = cursor.TakeValue("--group", &value)) != 0) {
                 if (r < 0 || value.empty())
-                    return Missing(error, "group name after --group");
+                    return Missing("group name after --group");
                 group = value;
             } else if ((r = cursor.TakeValue("--from-dir", &value)) != 0) {
                 if (r < 0 || value.empty())
-                    return Missing(error, "folder after --from-dir");
+                    return Missing("folder after --from-dir");
                 options->fromDirectories.push_back(value);
             } else {
-                *error = "unknown option for create: " + arg;
-                return false;
+                return Usage("unknown option for create: " + arg);
             }
             continue;
         }
@@ -98,13 +101,13 @@ bool ParseCreate(ArgumentCursor& cursor, Options* options, std::string* error)
         cursor.Next();
     }
     if (options->package.empty())
-        return Missing(error, "output package (create OUT.oem FILE...)");
+        return Missing("output package (create OUT.oem FILE...)");
     if (options->files.empty() && options->fromDirectories.empty())
-        return Missing(error, "files to pack (FILE... or --from-dir DIR)");
-    return true;
+        return Missing("files to pack (FILE... or --from-dir DIR)");
+    return Status::Ok();
 }
 
-bool ParseOnePackage(ArgumentCursor& cursor, Options* options, std::string* error, const char* name)
+Status ParseOnePackage(ArgumentCursor& cursor, Options* options, const char* name)
 {
     for (; !cursor.AtEnd();) {
         const std::string& arg = cursor.Current();
@@ -113,22 +116,20 @@ bool ParseOnePackage(ArgumentCursor& cursor, Options* options, std::string* erro
         } else if (arg == "--no-progress") {
             options->progress = false;
         } else if (IsOption(arg)) {
-            *error = std::string("unknown option for ") + name + ": " + arg;
-            return false;
+            return Usage(std::string("unknown option for ") + name + ": " + arg);
         } else if (options->package.empty()) {
             options->package = arg;
         } else {
-            *error = std::string(name) + " takes one package, not also " + arg;
-            return false;
+            return Usage(std::string(name) + " takes one package, not also " + arg);
         }
         cursor.Next();
     }
     if (options->package.empty())
-        return Missing(error, "package to read");
-    return true;
+        return Missing("package to read");
+    return Status::Ok();
 }
 
-bool ParseExtract(ArgumentCursor& cursor, Options* options, std::string* error)
+Status ParseExtract(ArgumentCursor& cursor, Options* options)
 {
     bool endOfOptions = false;
     for (; !cursor.AtEnd();) {
@@ -144,25 +145,22 @@ bool ParseExtract(ArgumentCursor& cursor, Options* options, std::string* error)
                 cursor.Next();
             } else if ((r = cursor.TakeValue("--group", &value)) != 0) {
                 if (r < 0 || value.empty())
-                    return Missing(error, "group name after --group");
+                    return Missing("group name after --group");
                 options->extractGroup = value;
             } else if ((r = cursor.TakeValue("-C", &value)) != 0 ||
                        (r = cursor.TakeValue("--directory", &value)) != 0) {
                 if (r < 0 || value.empty())
-                    return Missing(error, "folder after -C");
+                    return Missing("folder after -C");
                 options->destination = value;
             } else if ((r = cursor.TakeValue("--overwrite", &value)) != 0) {
                 if (r < 0)
-                    return Missing(error, "mode after --overwrite");
+                    return Missing("mode after --overwrite");
                 options->overwriteMode = ParseOverwriteMode(value);
-                if (options->overwriteMode < 0) {
-                    *error = "unknown overwrite mode '" + value +
-                             "' (always, newer-time, newer-version, version-then-time or 0..3)";
-                    return false;
-                }
+                if (options->overwriteMode < 0)
+                    return Usage("unknown overwrite mode '" + value +
+                                 "' (always, newer-time, newer-version, version-then-time or 0..3)");
             } else {
-                *error = "unknown option for extract: " + arg;
-                return false;
+                return Usage("unknown option for extract: " + arg);
             }
             continue;
         }
@@ -173,92 +171,177 @@ bool ParseExtract(ArgumentCursor& cursor, Options* options, std::string* error)
         cursor.Next();
     }
     if (options->package.empty())
-        return Missing(error, "package to extract from");
+        return Missing("package to extract from");
     if (options->destination.empty())
-        return Missing(error, "destination folder (-C DIR)");
-    if (!options->extractEntries.empty() && options->extractGroup.empty()) {
-        *error = "naming entries needs --group NAME";
-        return false;
-    }
-    return true;
+        return Missing("destination folder (-C DIR)");
+    if (!options->extractEntries.empty() && options->extractGroup.empty())
+        return Usage("naming entries needs --group NAME");
+    return Status::Ok();
 }
 
-bool ParseStampOrMake(ArgumentCursor& cursor, Options* options, std::string* error)
+// The options of stamp and make that name a file or folder: where the value
+// goes, and whether only one of the two commands takes it.
+struct PathOption {
+    const char* name;
+    std::string Options::*target;
+    bool makeOnly;
+    bool stampOnly;
+};
+
+constexpr PathOption kPathOptions[] = {
+    {"--launcher", &Options::launcher, false, false},
+    {"--package", &Options::packagePath, false, true},
+    {"--language-ini", &Options::languageIni, false, true},
+    {"--output", &Options::output, false, false},
+    {"-o", &Options::output, false, false},
+    {"--installer", &Options::installer, true, false},
+    {"--payload", &Options::payload, true, false},
+};
+
+// Takes the current argument and its value when it is a path option of the
+// command; *taken tells whether it was.
+Status TakePathOption(ArgumentCursor& cursor, Options* options, bool make, bool* taken)
 {
-    bool make = options->command == Command::kMake;
-    for (; !cursor.AtEnd();) {
-        const std::string& arg = cursor.Current();
+    *taken = false;
+    for (const PathOption& option : kPathOptions) {
+        if ((make && option.stampOnly) || (!make && option.makeOnly))
+            continue;
         std::string value;
-        int r = 0;
-        if (arg == "--no-progress") {
-            options->progress = false;
-            cursor.Next();
+        const int r = cursor.TakeValue(option.name, &value);
+        if (r == 0)
             continue;
-        }
-        if (make && arg == "--compress") {
-            options->compress = true;
-            cursor.Next();
-            continue;
-        }
-        struct Valued {
-            const char* name;
-            std::string* target;
-            bool makeOnly;
-            bool stampOnly;
-        } const valued[] = {
-            {"--launcher", &options->launcher, false, false},
-            {"--package", &options->packagePath, false, true},
-            {"--language-ini", &options->languageIni, false, true},
-            {"--output", &options->output, false, false},
-            {"-o", &options->output, false, false},
-            {"--installer", &options->installer, true, false},
-            {"--payload", &options->payload, true, false},
-        };
-        bool matched = false;
-        for (const Valued& v : valued) {
-            if ((make && v.stampOnly) || (!make && v.makeOnly))
-                continue;
-            if ((r = cursor.TakeValue(v.name, &value)) != 0) {
-                if (r < 0 || value.empty())
-                    return Missing(error, (std::string("value after ") + v.name).c_str());
-                *v.target = value;
-                matched = true;
-                break;
-            }
-        }
-        if (matched)
-            continue;
-        if (make && (r = cursor.TakeValue("--use-default-language", &value)) != 0) {
-            if (r < 0 || (value != "0" && value != "1")) {
-                *error = "--use-default-language takes 0 or 1";
-                return false;
-            }
-            options->useDefaultLanguage = value == "1" ? 1 : 0;
-            continue;
-        }
-        if (make && (r = cursor.TakeValue("--select-language", &value)) != 0) {
-            if (r < 0 || !IsValidLanguageCode(value)) {
-                *error = "--select-language takes a language code such as 0x0404 or 1028";
-                return false;
-            }
-            options->selectLanguage = value;
-            continue;
-        }
-        *error = std::string("unexpected argument for ") + (make ? "make" : "stamp") + ": " + arg;
-        return false;
+        if (r < 0 || value.empty())
+            return Missing(std::string("value after ") + option.name);
+        options->*option.target = value;
+        *taken = true;
+        break;
     }
-    if (options->output.empty())
-        return Missing(error, "output program (-o OUT.exe)");
+    return Status::Ok();
+}
+
+// Takes the current argument and its value when it is one of make's language
+// options; *taken tells whether it was.
+Status TakeLanguageOption(ArgumentCursor& cursor, Options* options, bool* taken)
+{
+    *taken = true;
+    std::string value;
+    int r;
+    if ((r = cursor.TakeValue("--use-default-language", &value)) != 0) {
+        if (r < 0 || (value != "0" && value != "1"))
+            return Usage("--use-default-language takes 0 or 1");
+        options->useDefaultLanguage = value == "1" ? 1 : 0;
+        return Status::Ok();
+    }
+    if ((r = cursor.TakeValue("--select-language", &value)) != 0) {
+        if (r < 0 || !IsValidLanguageCode(value))
+            return Usage("--select-language takes a language code such as 0x0404 or 1028");
+        options->selectLanguage = value;
+        return Status::Ok();
+    }
+    *taken = false;
+    return Status::Ok();
+}
+
+// Takes the current argument of stamp or make (with its value), or refuses it.
+Status TakeStampOrMakeArgument(ArgumentCursor& cursor, Options* options, bool make)
+{
+    const std::string arg = cursor.Current();
+    if (arg == "--no-progress") {
+        options->progress = false;
+        cursor.Next();
+        return Status::Ok();
+    }
+    if (make && arg == "--compress") {
+        options->compress = true;
+        cursor.Next();
+        return Status::Ok();
+    }
+    bool taken = false;
+    Status status = TakePathOption(cursor, options, make, &taken);
+    if (status && !taken && make)
+        status = TakeLanguageOption(cursor, options, &taken);
+    if (!status || taken)
+        return status;
+    return Usage(std::string("unexpected argument for ") + (make ? "make" : "stamp") + ": " + arg);
+}
+
+// The options stamp or make cannot do without.
+Status CheckStampOrMakeComplete(const Options& options, bool make)
+{
+    if (options.output.empty())
+        return Missing("output program (-o OUT.exe)");
     if (make) {
-        if (options->installer.empty())
-            return Missing(error, "installer (--installer setup.exe)");
+        if (options.installer.empty())
+            return Missing("installer (--installer setup.exe)");
     } else {
-        if (options->launcher.empty())
-            return Missing(error, "launcher (--launcher Setup.exe)");
-        if (options->packagePath.empty())
-            return Missing(error, "package (--package PKG)");
+        if (options.launcher.empty())
+            return Missing("launcher (--launcher Setup.exe)");
+        if (options.packagePath.empty())
+            return Missing("package (--package PKG)");
     }
-    return true;
+    return Status::Ok();
+}
+
+Status ParseStampOrMake(ArgumentCursor& cursor, Options* options)
+{
+    const bool make = options->command == Command::kMake;
+    while (!cursor.AtEnd()) {
+        const Status taken = TakeStampOrMakeArgument(cursor, options, make);
+        if (!taken)
+            return taken;
+    }
+    return CheckStampOrMakeComplete(*options, make);
+}
+
+// The command a verb names; false (command untouched) for any other word.
+bool CommandOfVerb(const std::string& verb, Command* command)
+{
+    static const struct {
+        const char* name;
+        Command command;
+    } verbs[] = {
+        {"create", Command::kCreate}, {"list", Command::kList},   {"verify", Command::kVerify},
+        {"extract", Command::kExtract}, {"stamp", Command::kStamp}, {"make", Command::kMake},
+    };
+    for (const auto& v : verbs) {
+        if (verb == v.name) {
+            *command = v.command;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A help option anywhere before "--" asks for help instead of the command.
+bool AsksForHelp(const std::vector<std::string>& arguments)
+{
+    for (const std::string& arg : arguments) {
+        if (arg == "--")
+            break;
+        if (IsHelp(arg))
+            return true;
+    }
+    return false;
+}
+
+// Parses the arguments that follow the verb of options->command.
+Status ParseCommandArguments(ArgumentCursor& cursor, Options* options)
+{
+    switch (options->command) {
+    case Command::kCreate:
+        return ParseCreate(cursor, options);
+    case Command::kList:
+        return ParseOnePackage(cursor, options, "list");
+    case Command::kVerify:
+        return ParseOnePackage(cursor, options, "verify");
+    case Command::kExtract:
+        return ParseExtract(cursor, options);
+    case Command::kStamp:
+    case Command::kMake:
+        return ParseStampOrMake(cursor, options);
+    default:
+        return Status::Error(kErrorInvalidParameter);
+    }
 }
 
 }  // namespace
@@ -289,73 +372,29 @@ bool IsValidLanguageCode(const std::string& code)
     return true;
 }
 
-int ParseCommandLine(const std::vector<std::string>& arguments, Options* options, std::string* error)
+Status ParseCommandLine(const std::vector<std::string>& arguments, Options* options)
 {
     *options = Options();
-    error->clear();
-    if (arguments.empty()) {
-        *error = "no command given";
-        return 0;
-    }
+    if (arguments.empty())
+        return Usage("no command given");
     const std::string& verb = arguments[0];
     if (IsHelp(verb) || verb == "help") {
         options->command = Command::kHelp;
-        return 1;
+        return Status::Ok();
     }
     if (verb == "--version" || verb == "version") {
         options->command = Command::kVersion;
-        return 1;
+        return Status::Ok();
     }
-    static const struct {
-        const char* name;
-        Command command;
-    } verbs[] = {
-        {"create", Command::kCreate}, {"list", Command::kList},   {"verify", Command::kVerify},
-        {"extract", Command::kExtract}, {"stamp", Command::kStamp}, {"make", Command::kMake},
-    };
-    bool known = false;
-    for (const auto& v : verbs) {
-        if (verb == v.name) {
-            options->command = v.command;
-            known = true;
-        }
-    }
-    if (!known) {
-        *error = "unknown command '" + verb + "'";
-        return 0;
-    }
-    std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
-    for (const std::string& arg : rest) {
-        if (arg == "--")
-            break;
-        if (IsHelp(arg)) {
-            options->command = Command::kHelp;
-            return 1;
-        }
+    if (!CommandOfVerb(verb, &options->command))
+        return Usage("unknown command '" + verb + "'");
+    const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
+    if (AsksForHelp(rest)) {
+        options->command = Command::kHelp;
+        return Status::Ok();
     }
     ArgumentCursor cursor(rest);
-    bool ok = false;
-    switch (options->command) {
-    case Command::kCreate:
-        ok = ParseCreate(cursor, options, error);
-        break;
-    case Command::kList:
-        ok = ParseOnePackage(cursor, options, error, "list");
-        break;
-    case Command::kVerify:
-        ok = ParseOnePackage(cursor, options, error, "verify");
-        break;
-    case Command::kExtract:
-        ok = ParseExtract(cursor, options, error);
-        break;
-    case Command::kStamp:
-    case Command::kMake:
-        ok = ParseStampOrMake(cursor, options, error);
-        break;
-    default:
-        break;
-    }
-    return ok ? 1 : 0;
+    return ParseCommandArguments(cursor, options);
 }
 
 const char* VersionText()

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "Status.h"
+
 enum class Command { kHelp, kVersion, kCreate, kList, kVerify, kExtract, kStamp, kMake };
 
 // One file to pack and the group it goes to.
@@ -12,16 +14,13 @@ struct FileArgument {
     std::string path;
 };
 
-// The group files land in when the command line names none.
-extern const char kDefaultGroup[];  // "Commonfiles"
-
 struct Options {
     Command command = Command::kHelp;
 
     // create: the output package; list, verify, extract: the package read.
     std::string package;
-    // create: files in command-line order with their groups; folders whose
-    // subfolders become groups.
+    // create: files in command-line order with their groups (kCommonFilesGroup
+    // until a --group names another); folders whose subfolders become groups.
     std::vector<FileArgument> files;
     std::vector<std::string> fromDirectories;
     bool compress = false;
@@ -49,9 +48,10 @@ struct Options {
     bool progress = true;
 };
 
-// Parses the arguments after the program name. 1 with options filled; 0 with
-// a one-line reason in *error (the caller prints it and the usage hint).
-int ParseCommandLine(const std::vector<std::string>& arguments, Options* options, std::string* error);
+// Parses the arguments after the program name into options. A failure
+// (ERROR_INVALID_PARAMETER) carries a one-line reason; the caller prints it
+// and the usage hint.
+Status ParseCommandLine(const std::vector<std::string>& arguments, Options* options);
 
 // Overwrite mode from its name or number: always, newer-time, newer-version,
 // version-then-time, or 0..3. -1 for anything else.

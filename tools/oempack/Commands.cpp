@@ -1,8 +1,6 @@
 // The create, list, verify, extract, stamp and make commands.
 #include "Commands.h"
 
-
-#include "CFileException.h"
 #include "Console.h"
 #include "LauncherStamp.h"
 #include "ListingFormat.h"
@@ -10,6 +8,7 @@
 #include "PackageDirectory.h"
 #include "PackageExtractor.h"
 #include "PackageListing.h"
+#include "PackageResources.h"
 #include "PackageWriter.h"
 #include "ProgressBar.h"
 #include "StagedOutput.h"
@@ -21,21 +20,17 @@ namespace {
 // resource of a stamped setup program.
 class PackageSource {
 public:
-    bool Open(const std::string& path, std::string* error)
+    Status Open(const std::string& path)
     {
-        int stamped = ReadStampedPackage(path, &copy_, error);
-        if (stamped != 0) {
-            fromProgram_ = stamped > 0;
-            return fromProgram_;
-        }
+        const Status stamped = ReadStampedPackage(path, &fromProgram_, &copy_);
+        if (!stamped || fromProgram_)
+            return stamped;
         if (file_.OpenFile(path.c_str(), 1, kOpenExisting, 0))
-            return true;
+            return Status::Ok();
         uint32_t code = GetLastErrorValue();
         if (code == kErrorFileInvalid)
-            *error = path + ": empty file, not a package";
-        else
-            *error = path + ": " + SystemErrorText(code);
-        return false;
+            return Status::Error(code, path + ": empty file, not a package");
+        return SystemFailure(code, path);
     }
     ByteView View() const
     {
@@ -68,14 +63,13 @@ void PrintWarnings(const std::vector<std::string>& warnings)
 }
 
 // Builds the plan's container image with a progress bar.
-bool BuildImage(const PackagePlan& plan, bool compress, bool showProgress, MappedFile& image, WriteStats* stats,
-                std::string* error)
+Status BuildImage(const PackagePlan& plan, bool compress, bool showProgress, MappedFile& image, WriteStats* stats)
 {
     ProgressBar bar("packing", plan.TotalBytes(), showProgress);
-    bool ok = BuildPackageImage(plan, compress, image, [&](uint64_t done) { bar.Update(done); }, stats, error);
+    const Status built = BuildPackageImage(plan, compress, image, [&](uint64_t done) { bar.Update(done); }, stats);
     bar.Finish();
     PrintWarnings(stats->warnings);
-    return ok;
+    return built;
 }
 
 std::string Summary(const WriteStats& stats, uint32_t imageSize, size_t groups)
@@ -90,21 +84,16 @@ std::string Summary(const WriteStats& stats, uint32_t imageSize, size_t groups)
 }
 
 // Writes the package (or nothing, on failure) via a temporary file.
-bool WritePackageFile(const MappedFile& image, const std::string& path, std::string* error)
+Status WritePackageFile(const MappedFile& image, const std::string& path)
 {
     StagedOutput output;
-    if (!output.Begin(path, error))
-        return false;
-    try {
-        if (!WriteImageFile(image, output.TemporaryPath().c_str())) {
-            *error = path + ": cannot write: " + SystemErrorText(GetLastErrorValue());
-            return false;
-        }
-    } catch (const CFileException& e) {
-        *error = path + ": cannot write: " + SystemErrorText(static_cast<uint32_t>(e.m_lOsError));
-        return false;
-    }
-    return output.Commit(error);
+    const Status begun = output.Begin(path);
+    if (!begun)
+        return begun;
+    const Status written = SaveImageFile(image, output.TemporaryPath().c_str());
+    if (!written)
+        return SystemFailure(written.Code(), path + ": cannot write");
+    return output.Commit();
 }
 
 std::string VerifyFaultText(const VerifyReport& report)
@@ -115,18 +104,52 @@ std::string VerifyFaultText(const VerifyReport& report)
     return text;
 }
 
-bool Stamp(const std::string& launcher, const std::string& output, const void* package, uint32_t packageSize,
-           const std::string& languageIni, std::string* error)
+Status Stamp(const std::string& launcher, const std::string& output, const void* package, uint32_t packageSize,
+             const std::string& languageIni)
 {
     if (StampLauncher(launcher.c_str(), output.c_str(), package, packageSize, languageIni.data(),
                       static_cast<uint32_t>(languageIni.size())))
-        return true;
-    uint32_t code = GetLastErrorValue();
-    if (code == 193)  // ERROR_BAD_EXE_FORMAT
-        *error = launcher + ": not a Windows program; the launcher must be the built Setup.exe";
-    else
-        *error = "cannot write " + output + " from " + launcher + ": " + SystemErrorText(code);
-    return false;
+        return Status::Ok();
+    const uint32_t code = GetLastErrorValue();
+    if (code == kErrorBadExeFormat)
+        return Status::Error(code, launcher + ": not a Windows program; the launcher must be the built Setup.exe");
+    return SystemFailure(code, "cannot write " + output + " from " + launcher);
+}
+
+// make's plan: Config\CONFIG.INI naming the installer, the installer in
+// Commonfiles and the payload folder's groups.
+Status PlanMake(const Options& options, const std::string& installerName, PackagePlan& plan,
+                std::vector<std::string>* warnings)
+{
+    Status status = plan.AddContent(kConfigGroup, kConfigEntry, ConfigIniText(installerName));
+    if (status)
+        status = CollectFileArguments({FileArgument{kCommonFilesGroup, options.installer}}, plan);
+    if (status && !options.payload.empty())
+        status = CollectFolderGroups(options.payload, kCommonFilesGroup, plan, warnings);
+    return status;
+}
+
+// make's image, compressed on request unless that leaves it below the
+// launcher's minimum: then stored plainly, which may reach it.
+Status BuildMakeImage(const PackagePlan& plan, const Options& options, MappedFile& image, WriteStats* stats)
+{
+    Status status = BuildImage(plan, options.compress, options.progress, image, stats);
+    if (!status || !options.compress || image.GetSize() >= kMinimumPackageSize)
+        return status;
+    image.Close();
+    *stats = WriteStats();
+    status = BuildImage(plan, false, options.progress, image, stats);
+    if (status && image.GetSize() >= kMinimumPackageSize)
+        PrintWarning("compressed, the package would be under " + std::to_string(kMinimumPackageSize) +
+                     " bytes; entries stored uncompressed");
+    return status;
+}
+
+// Reports a failed command step; the command's exit status.
+int Fail(const Status& failure)
+{
+    PrintError(failure.Message());
+    return kExitFailure;
 }
 
 }  // namespace
@@ -139,24 +162,18 @@ std::string LanguageIniText(int useDefault, const std::string& selectLanguage)
 
 std::string ConfigIniText(const std::string& installerName)
 {
-    return "[Commonfiles]\r\nORG.SETUP.EXE=" + installerName + "\r\n";
+    return std::string("[") + kCommonFilesGroup + "]\r\n" + kInstallerKey + "=" + installerName + "\r\n";
 }
 
 int RunCreate(const Options& options)
 {
     PackagePlan plan;
-    std::string error;
     std::vector<std::string> warnings;
-    if (!CollectFileArguments(options.files, plan, &error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
-    for (const std::string& folder : options.fromDirectories) {
-        if (!CollectFolderGroups(folder, kDefaultGroup, plan, &warnings, &error)) {
-            PrintError(error);
-            return kExitFailure;
-        }
-    }
+    Status status = CollectFileArguments(options.files, plan);
+    for (size_t i = 0; status && i < options.fromDirectories.size(); ++i)
+        status = CollectFolderGroups(options.fromDirectories[i], kCommonFilesGroup, plan, &warnings);
+    if (!status)
+        return Fail(status);
     PrintWarnings(warnings);
     for (const PlannedGroup& group : plan.Groups()) {
         for (const PlannedEntry& entry : group.entries) {
@@ -172,11 +189,11 @@ int RunCreate(const Options& options)
     }
     MappedFile image;
     WriteStats stats;
-    if (!BuildImage(plan, options.compress, options.progress, image, &stats, &error) ||
-        !WritePackageFile(image, options.package, &error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
+    status = BuildImage(plan, options.compress, options.progress, image, &stats);
+    if (status)
+        status = WritePackageFile(image, options.package);
+    if (!status)
+        return Fail(status);
     PrintOut("created " + options.package + ": " + Summary(stats, image.GetSize(), plan.Groups().size()) + "\n");
     return kExitSuccess;
 }
@@ -184,11 +201,10 @@ int RunCreate(const Options& options)
 int RunList(const Options& options)
 {
     PackageSource package;
+    const Status opened = package.Open(options.package);
+    if (!opened)
+        return Fail(opened);
     std::string error;
-    if (!package.Open(options.package, &error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
     PackageListing listing;
     if (!ReadPackageListing(package.View(), false, &listing, &error)) {
         PrintError(options.package + ": " + error);
@@ -202,11 +218,9 @@ int RunList(const Options& options)
 int RunVerify(const Options& options)
 {
     PackageSource package;
-    std::string error;
-    if (!package.Open(options.package, &error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
+    const Status opened = package.Open(options.package);
+    if (!opened)
+        return Fail(opened);
     VerifyReport report;
     {
         ProgressBar bar("verifying", package.Size(), options.progress);
@@ -230,25 +244,23 @@ int RunVerify(const Options& options)
 int RunExtract(const Options& options)
 {
     PackageSource package;
-    std::string error;
-    if (!package.Open(options.package, &error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
+    const Status opened = package.Open(options.package);
+    if (!opened)
+        return Fail(opened);
     ExtractRequest request;
     request.destination = options.destination;
     request.group = options.extractGroup;
     request.entries = options.extractEntries;
     request.overwriteMode = options.overwriteMode;
     ExtractOutcome outcome;
-    bool ok;
+    Status extracted;
     {
         ProgressBar bar("extracting", package.Size(), options.progress);
-        ok = ExtractPackage(package.View(), request, &outcome, [&](uint64_t done, uint64_t) { bar.Update(done); },
-                            &error);
+        extracted = ExtractPackage(package.View(), request, &outcome,
+                                   [&](uint64_t done, uint64_t) { bar.Update(done); });
     }
-    if (!ok) {
-        PrintError(options.package + ": " + error);
+    if (!extracted) {
+        PrintError(options.package + ": " + extracted.Message());
         return kExitFailure;
     }
     PrintWarnings(outcome.warnings);
@@ -261,15 +273,13 @@ int RunExtract(const Options& options)
 int RunStamp(const Options& options)
 {
     PackageSource package;
-    std::string error;
-    if (!package.Open(options.packagePath, &error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
+    Status status = package.Open(options.packagePath);
+    if (!status)
+        return Fail(status);
     const ByteView bytes = package.View();
-    if (bytes.Size() < kLauncherMinimumPackage) {
+    if (bytes.Size() < kMinimumPackageSize) {
         PrintError(options.packagePath + ": the package is " + std::to_string(bytes.Size()) +
-                   " bytes; the launcher refuses packages under 1024 bytes");
+                   " bytes; the launcher refuses packages under " + std::to_string(kMinimumPackageSize) + " bytes");
         return kExitFailure;
     }
     VerifyReport report;
@@ -279,14 +289,12 @@ int RunStamp(const Options& options)
         return kExitFailure;
     }
     std::string languageIni(kDefaultLanguageIni, kDefaultLanguageIniSize);
-    if (!options.languageIni.empty() && !ReadWholeFile(options.languageIni, &languageIni, &error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
-    if (!Stamp(options.launcher, options.output, bytes.Data(), bytes.Size(), languageIni, &error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
+    if (!options.languageIni.empty())
+        status = ReadWholeFile(options.languageIni, &languageIni);
+    if (status)
+        status = Stamp(options.launcher, options.output, bytes.Data(), bytes.Size(), languageIni);
+    if (!status)
+        return Fail(status);
     PrintOut("stamped " + options.output + ": package of " + std::to_string(bytes.Size()) + " bytes, " +
              std::to_string(languageIni.size()) + " bytes of language settings\n");
     return kExitSuccess;
@@ -294,41 +302,24 @@ int RunStamp(const Options& options)
 
 int RunMake(const Options& options)
 {
-    std::string error;
-    std::string installerName = FileNameOf(options.installer);
+    const std::string installerName = FileNameOf(options.installer);
     PackagePlan plan;
     std::vector<std::string> warnings;
-    if (!plan.AddContent("Config", "CONFIG.INI", ConfigIniText(installerName), &error) ||
-        !CollectFileArguments({FileArgument{kDefaultGroup, options.installer}}, plan, &error) ||
-        (!options.payload.empty() && !CollectFolderGroups(options.payload, kDefaultGroup, plan, &warnings, &error))) {
-        PrintError(error);
-        return kExitFailure;
-    }
+    Status status = PlanMake(options, installerName, plan, &warnings);
+    if (!status)
+        return Fail(status);
     PrintWarnings(warnings);
-    std::string launcher = options.launcher.empty() ? ProgramFolder() + "\\Setup.exe" : options.launcher;
+    const std::string launcher = options.launcher.empty() ? ProgramFolder() + "\\Setup.exe" : options.launcher;
 
     MappedFile image;
     WriteStats stats;
-    if (!BuildImage(plan, options.compress, options.progress, image, &stats, &error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
-    if (image.GetSize() < kLauncherMinimumPackage && options.compress) {
-        // Compression made the package too small for the launcher; stored
-        // plainly it may reach the minimum.
-        image.Close();
-        stats = WriteStats();
-        if (!BuildImage(plan, false, options.progress, image, &stats, &error)) {
-            PrintError(error);
-            return kExitFailure;
-        }
-        if (image.GetSize() >= kLauncherMinimumPackage)
-            PrintWarning("compressed, the package would be under 1024 bytes; entries stored uncompressed");
-    }
-    if (image.GetSize() < kLauncherMinimumPackage) {
+    status = BuildMakeImage(plan, options, image, &stats);
+    if (!status)
+        return Fail(status);
+    if (image.GetSize() < kMinimumPackageSize) {
         PrintError("the package would be " + std::to_string(image.GetSize()) +
-                   " bytes; the launcher refuses packages under 1024 bytes (is " + options.installer +
-                   " really the installer?)");
+                   " bytes; the launcher refuses packages under " + std::to_string(kMinimumPackageSize) +
+                   " bytes (is " + options.installer + " really the installer?)");
         return kExitFailure;
     }
     VerifyReport report;
@@ -337,11 +328,10 @@ int RunMake(const Options& options)
         PrintError("the built package does not verify: " + VerifyFaultText(report));
         return kExitFailure;
     }
-    std::string languageIni = LanguageIniText(options.useDefaultLanguage, options.selectLanguage);
-    if (!Stamp(launcher, options.output, image.GetData(), image.GetSize(), languageIni, &error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
+    const std::string languageIni = LanguageIniText(options.useDefaultLanguage, options.selectLanguage);
+    status = Stamp(launcher, options.output, image.GetData(), image.GetSize(), languageIni);
+    if (!status)
+        return Fail(status);
     PrintOut("made " + options.output + " from " + launcher + ": installer " + installerName + ", package " +
              Summary(stats, image.GetSize(), plan.Groups().size()) + "\n");
     return kExitSuccess;

@@ -13,9 +13,9 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     Options options;
-    std::string error;
-    if (!ParseCommandLine(arguments, &options, &error)) {
-        PrintError(error);
+    const Status parsed = ParseCommandLine(arguments, &options);
+    if (!parsed) {
+        PrintError(parsed.Message());
         std::fputs("Try 'oempack --help' for more information.\n", stderr);
         return kExitUsage;
     }

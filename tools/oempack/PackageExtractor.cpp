@@ -21,20 +21,17 @@ int RecordFailure(ExtractFailureInfo* info, void* data)
     return 0;
 }
 
-bool EnsureFolder(const std::string& path, std::string* error)
+Status EnsureFolder(const std::string& path)
 {
     uint32_t attributes = GetPathAttributes(path.c_str());
     if (attributes != kInvalidFileAttributes) {
         if (attributes & kFileAttributeDirectory)
-            return true;
-        *error = path + ": exists and is not a folder";
-        return false;
+            return Status::Ok();
+        return Status::Error(kErrorAlreadyExists, path + ": exists and is not a folder");
     }
-    if (!CreateFolder(path.c_str())) {
-        *error = path + ": cannot create the folder: " + SystemErrorText(GetLastErrorValue());
-        return false;
-    }
-    return true;
+    if (!CreateFolder(path.c_str()))
+        return SystemFailure(GetLastErrorValue(), path + ": cannot create the folder");
+    return Status::Ok();
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name)
@@ -44,106 +41,159 @@ std::string JoinPath(const std::string& folder, const std::string& name)
     return folder + kPathSeparator + name;
 }
 
-}  // namespace
-
-bool ExtractPackage(const ByteView& image, const ExtractRequest& request, ExtractOutcome* outcome,
-                    const std::function<void(uint64_t, uint64_t)>& progress, std::string* error)
+// The groups the request names (every group when it names none), by name ignoring case.
+std::vector<const ListedGroup*> ChooseGroups(const PackageListing& listing, const std::string& group)
 {
-    PackageListing listing;
-    if (!ReadPackageListing(image, false, &listing, error))
-        return false;
-
     std::vector<const ListedGroup*> chosen;
     for (const ListedGroup& g : listing.groups) {
-        if (request.group.empty() || CompareNoCase(g.name.c_str(), request.group.c_str()) == 0)
+        if (group.empty() || CompareNoCase(g.name.c_str(), group.c_str()) == 0)
             chosen.push_back(&g);
     }
-    if (chosen.empty() && !request.group.empty()) {
-        *error = "the package has no group '" + request.group + "'";
-        return false;
-    }
-    std::vector<bool> requestedFound(request.entries.size(), false);
-    auto wanted = [&](const std::string& name) {
-        if (request.entries.empty())
+    return chosen;
+}
+
+// The entries the request names, and which of them have been met.
+class EntrySelection {
+public:
+    explicit EntrySelection(const std::vector<std::string>& names) : names_(names), found_(names.size(), false) {}
+
+    // Whether name is to be extracted; marks the requested names it matches as found.
+    bool Wants(const std::string& name)
+    {
+        if (names_.empty())
             return true;
         bool any = false;
-        for (size_t i = 0; i < request.entries.size(); ++i) {
-            if (CompareNoCase(request.entries[i].c_str(), name.c_str()) == 0) {
-                requestedFound[i] = true;
+        for (size_t i = 0; i < names_.size(); ++i) {
+            if (CompareNoCase(names_[i].c_str(), name.c_str()) == 0) {
+                found_[i] = true;
                 any = true;
             }
         }
         return any;
-    };
+    }
 
-    uint64_t total = 0, done = 0;
+    // One error for every requested name that was never met.
+    void ReportMissing(const std::string& group, ExtractOutcome* outcome) const
+    {
+        for (size_t i = 0; i < names_.size(); ++i) {
+            if (!found_[i])
+                outcome->errors.push_back("no entry '" + names_[i] + "' in group '" + group + "'");
+        }
+    }
+
+private:
+    const std::vector<std::string>& names_;
+    std::vector<bool> found_;
+};
+
+// One extraction under way: where it writes, what it has done.
+struct Extraction {
+    const ByteView& image;
+    const ExtractRequest& request;
+    ExtractOutcome* outcome;
+    const std::function<void(uint64_t, uint64_t)>& progress;
+    uint64_t total;
+    uint64_t done;
+};
+
+bool IsRepeatedName(const ListedGroup& group, size_t index)
+{
+    for (size_t k = 0; k < index; ++k) {
+        if (CompareNoCase(group.entries[k].name.c_str(), group.entries[index].name.c_str()) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Writes one entry into folder; a failure becomes an error of the outcome.
+void ExtractOneEntry(Extraction& run, const std::string& folder, const std::string& where, const ListedEntry& e)
+{
+    // Stored bytes are written straight from the image; only a compressed
+    // entry needs a buffer of its own.
+    std::vector<uint8_t> decoded;
+    const uint8_t* data = nullptr;
+    uint32_t size = e.record.uncompressedSize;
+    if (e.record.compressedSize != 0 ? !DecodeEntry(run.image, e.record, &decoded)
+                                     : !run.image.Bytes(e.record.dataOffset, size, &data)) {
+        run.outcome->errors.push_back(where + ": the compressed data is damaged; not extracted");
+        return;
+    }
+    if (e.record.compressedSize != 0)
+        data = decoded.data();
+    EntryInfo info = {e.record.attributes, e.record.creationTime, e.record.lastAccessTime, e.record.lastWriteTime};
+    FailureRecord failure;
+    SetLastErrorValue(kErrorSuccess);
+    if (!WriteEntryFile(folder.c_str(), e.name.c_str(), data, size, info, run.request.overwriteMode, RecordFailure,
+                        &failure)) {
+        uint32_t code = failure.called ? failure.error : GetLastErrorValue();
+        run.outcome->errors.push_back(JoinPath(folder, e.name) + ": cannot write: " + SystemErrorText(code));
+        return;
+    }
+    ++run.outcome->written;
+    run.done += e.record.uncompressedSize;
+    if (run.progress)
+        run.progress(run.done, run.total);
+}
+
+// Writes the wanted entries of one group to its folder, which is created
+// before the first of them.
+void ExtractGroup(Extraction& run, const ListedGroup& g, EntrySelection& selection)
+{
+    std::string folder = run.request.destination;
+    if (!g.name.empty()) {
+        if (!IsBareFileName(g.name.c_str())) {
+            run.outcome->errors.push_back("group '" + g.name + "': not a usable folder name; skipped");
+            return;
+        }
+        folder = JoinPath(folder, g.name);
+    }
+    bool folderReady = false;
+    for (size_t j = 0; j < g.entries.size(); ++j) {
+        const ListedEntry& e = g.entries[j];
+        if (!selection.Wants(e.name))
+            continue;
+        const std::string where = (g.name.empty() ? std::string() : g.name + kPathSeparator) + e.name;
+        if (IsRepeatedName(g, j)) {
+            run.outcome->warnings.push_back(where + ": a second entry of this name; skipped");
+            continue;
+        }
+        if (!folderReady) {
+            const Status ready = EnsureFolder(folder);
+            if (!ready) {
+                run.outcome->errors.push_back(ready.Message());
+                return;
+            }
+            folderReady = true;
+        }
+        ExtractOneEntry(run, folder, where, e);
+    }
+}
+
+}  // namespace
+
+Status ExtractPackage(const ByteView& image, const ExtractRequest& request, ExtractOutcome* outcome,
+                      const std::function<void(uint64_t, uint64_t)>& progress)
+{
+    PackageListing listing;
+    std::string fault;
+    if (!ReadPackageListing(image, false, &listing, &fault))
+        return Status::Error(kErrorInvalidData, fault);
+    const std::vector<const ListedGroup*> chosen = ChooseGroups(listing, request.group);
+    if (chosen.empty() && !request.group.empty())
+        return Status::Error(kErrorInvalidParameter, "the package has no group '" + request.group + "'");
+
+    uint64_t total = 0;
     for (const ListedGroup* g : chosen)
         for (const ListedEntry& e : g->entries)
             total += e.record.uncompressedSize;
+    const Status ready = EnsureFolder(request.destination);
+    if (!ready)
+        return ready;
 
-    if (!EnsureFolder(request.destination, error))
-        return false;
-    for (const ListedGroup* g : chosen) {
-        std::string folder = request.destination;
-        if (!g->name.empty()) {
-            if (!IsBareFileName(g->name.c_str())) {
-                outcome->errors.push_back("group '" + g->name + "': not a usable folder name; skipped");
-                continue;
-            }
-            folder = JoinPath(folder, g->name);
-        }
-        bool folderReady = false;
-        for (size_t j = 0; j < g->entries.size(); ++j) {
-            const ListedEntry& e = g->entries[j];
-            if (!wanted(e.name))
-                continue;
-            bool repeated = false;
-            for (size_t k = 0; k < j && !repeated; ++k)
-                repeated = CompareNoCase(g->entries[k].name.c_str(), e.name.c_str()) == 0;
-            const std::string where = (g->name.empty() ? std::string() : g->name + kPathSeparator) + e.name;
-            if (repeated) {
-                outcome->warnings.push_back(where + ": a second entry of this name; skipped");
-                continue;
-            }
-            if (!folderReady) {
-                std::string folderError;
-                if (!EnsureFolder(folder, &folderError)) {
-                    outcome->errors.push_back(folderError);
-                    break;
-                }
-                folderReady = true;
-            }
-            // Stored bytes are written straight from the image; only a
-            // compressed entry needs a buffer of its own.
-            std::vector<uint8_t> decoded;
-            const uint8_t* data = nullptr;
-            uint32_t size = e.record.uncompressedSize;
-            if (e.record.compressedSize != 0 ? !DecodeEntry(image, e.record, &decoded)
-                                             : !image.Bytes(e.record.dataOffset, size, &data)) {
-                outcome->errors.push_back(where + ": the compressed data is damaged; not extracted");
-                continue;
-            }
-            if (e.record.compressedSize != 0)
-                data = decoded.data();
-            EntryInfo info = {e.record.attributes, e.record.creationTime, e.record.lastAccessTime,
-                              e.record.lastWriteTime};
-            FailureRecord failure;
-            SetLastErrorValue(0);
-            if (!WriteEntryFile(folder.c_str(), e.name.c_str(), data, size, info, request.overwriteMode,
-                                RecordFailure, &failure)) {
-                uint32_t code = failure.called ? failure.error : GetLastErrorValue();
-                outcome->errors.push_back(JoinPath(folder, e.name) + ": cannot write: " + SystemErrorText(code));
-                continue;
-            }
-            ++outcome->written;
-            done += e.record.uncompressedSize;
-            if (progress)
-                progress(done, total);
-        }
-    }
-    for (size_t i = 0; i < request.entries.size(); ++i) {
-        if (!requestedFound[i])
-            outcome->errors.push_back("no entry '" + request.entries[i] + "' in group '" + request.group + "'");
-    }
-    return true;
+    Extraction run{image, request, outcome, progress, total, 0};
+    EntrySelection selection(request.entries);
+    for (const ListedGroup* g : chosen)
+        ExtractGroup(run, *g, selection);
+    selection.ReportMissing(request.group, outcome);
+    return Status::Ok();
 }

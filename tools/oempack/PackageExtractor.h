@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ByteView.h"
+#include "Status.h"
 
 struct ExtractRequest {
     std::string destination;           // created when missing (its parent must exist)
@@ -26,7 +27,8 @@ struct ExtractOutcome {
 // case; a group whose name is not a bare folder name is refused, as is a
 // faulty compressed entry. A later entry of the same name in a group is
 // skipped, as readers find only the first. Entries named in the request that
-// are not found are errors. false only when the package cannot be read at all
-// (message in *error); per-entry failures land in outcome->errors.
-bool ExtractPackage(const ByteView& image, const ExtractRequest& request, ExtractOutcome* outcome,
-                    const std::function<void(uint64_t, uint64_t)>& progress, std::string* error);
+// are not found are errors. A failure only when the package cannot be read at
+// all, the group is missing or the destination cannot be made; per-entry
+// failures land in outcome->errors.
+Status ExtractPackage(const ByteView& image, const ExtractRequest& request, ExtractOutcome* outcome,
+                      const std::function<void(uint64_t, uint64_t)>& progress);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "LzwCodec.h"
+#include "PackageResources.h"
 
 namespace {
 
@@ -143,7 +144,7 @@ void VerifyPackageImage(const ByteView& image, VerifyReport* report,
                                  " entries, the groups hold " + std::to_string(listing.fileEntries));
     if (listing.header.reserved != 0)
         report->notes.push_back("the reserved header field is " + Hex(listing.header.reserved, 8) + ", not 0");
-    if (image.Size() < kLauncherMinimumPackage)
+    if (image.Size() < kMinimumPackageSize)
         report->notes.push_back("the package is " + std::to_string(image.Size()) +
                                 " bytes; the launcher refuses packages under 1024 bytes");
 

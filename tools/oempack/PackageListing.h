@@ -50,9 +50,6 @@ struct VerifyReport {
 void VerifyPackageImage(const ByteView& image, VerifyReport* report,
                         const std::function<void(uint64_t, uint64_t)>& progress = nullptr);
 
-// The smallest package the launcher accepts.
-constexpr uint32_t kLauncherMinimumPackage = 1024;
-
 // Decodes a compressed entry's stream into out (resized to the uncompressed
 // size). false when the stream is faulty or does not decode to exactly that size.
 bool DecodeEntry(const ByteView& image, const EntryRecord& record, std::vector<uint8_t>* out);

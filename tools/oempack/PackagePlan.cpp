@@ -24,26 +24,22 @@ std::string FoldedName(const std::string& name)
 
 }  // namespace
 
-bool CheckName(const std::string& name, const char* what, std::string* error)
+Status CheckName(const std::string& name, const char* what)
 {
-    if (name.empty()) {
-        *error = std::string("empty ") + what + " name";
-        return false;
-    }
-    if (name.size() > kMaxNameLength) {
-        *error = std::string(what) + " name '" + name + "' is " + std::to_string(name.size()) +
-                 " bytes long; at most " + std::to_string(kMaxNameLength) + " fit";
-        return false;
-    }
+    if (name.empty())
+        return Status::Error(kErrorInvalidName, std::string("empty ") + what + " name");
+    if (name.size() > kMaxNameLength)
+        return Status::Error(kErrorFilenameExcedRange,
+                             std::string(what) + " name '" + name + "' is " + std::to_string(name.size()) +
+                                 " bytes long; at most " + std::to_string(kMaxNameLength) + " fit");
     // Byte by byte as well: the entry builder cuts a name at any separator
     // byte, also at the second byte of a double-byte character.
-    if (name.find_first_of(std::string("\\/:\0", 4)) != std::string::npos || !IsBareFileName(name.c_str())) {
-        *error = std::string(what) + " name '" + name +
-                 "' is not a bare file name (it holds '\\', '/' or ':', also as the second byte "
-                 "of a double-byte character, or is '.' or '..')";
-        return false;
-    }
-    return true;
+    if (name.find_first_of(std::string("\\/:\0", 4)) != std::string::npos || !IsBareFileName(name.c_str()))
+        return Status::Error(kErrorInvalidName,
+                             std::string(what) + " name '" + name +
+                                 "' is not a bare file name (it holds '\\', '/' or ':', also as the second byte "
+                                 "of a double-byte character, or is '.' or '..')");
+    return Status::Ok();
 }
 
 std::string FileNameOf(const std::string& path)
@@ -80,42 +76,39 @@ uint64_t PackagePlan::UncompressedImageSize() const
     return ContainerSizeFor(groups_);
 }
 
-bool PackagePlan::AddFile(const std::string& group, const std::string& name, const std::string& sourcePath,
-                          uint64_t size, std::string* error)
+Status PackagePlan::AddFile(const std::string& group, const std::string& name, const std::string& sourcePath,
+                            uint64_t size)
 {
     PlannedEntry entry;
     entry.name = name;
     entry.sourcePath = sourcePath;
     entry.size = size;
-    return Add(group, std::move(entry), error);
+    return Add(group, std::move(entry));
 }
 
-bool PackagePlan::AddContent(const std::string& group, const std::string& name, const std::string& content,
-                             std::string* error)
+Status PackagePlan::AddContent(const std::string& group, const std::string& name, const std::string& content)
 {
     PlannedEntry entry;
     entry.name = name;
     entry.size = content.size();
     entry.content = content;
     entry.inMemory = true;
-    return Add(group, std::move(entry), error);
+    return Add(group, std::move(entry));
 }
 
-bool PackagePlan::Add(const std::string& group, PlannedEntry entry, std::string* error)
+Status PackagePlan::Add(const std::string& group, PlannedEntry entry)
 {
     const std::string& source = entry.inMemory ? entry.name : entry.sourcePath;
-    if (!CheckName(group, "group", error) || !CheckName(entry.name, "entry", error)) {
-        *error = source + ": " + *error;
-        return false;
-    }
-    if (entry.size > 0xFFFFFFFFull) {
-        *error = source + ": files of 4 GiB or more cannot be packed";
-        return false;
-    }
-    if (entryCount_ >= kMaxCount) {
-        *error = source + ": a package holds at most " + std::to_string(kMaxCount) + " entries";
-        return false;
-    }
+    Status named = CheckName(group, "group");
+    if (named)
+        named = CheckName(entry.name, "entry");
+    if (!named)
+        return named.WithContext(source);
+    if (entry.size > 0xFFFFFFFFull)
+        return Status::Error(kErrorInvalidParameter, source + ": files of 4 GiB or more cannot be packed");
+    if (entryCount_ >= kMaxCount)
+        return Status::Error(kErrorInvalidParameter,
+                             source + ": a package holds at most " + std::to_string(kMaxCount) + " entries");
     auto found = groupIndex_.find(group);
     size_t groupIndex;
     if (found == groupIndex_.end()) {
@@ -132,15 +125,14 @@ bool PackagePlan::Add(const std::string& group, PlannedEntry entry, std::string*
     auto range = names.equal_range(key);
     for (auto it = range.first; it != range.second; ++it) {
         const PlannedEntry& e = target.entries[it->second];
-        if (CompareNoCase(e.name.c_str(), entry.name.c_str()) == 0) {
-            *error = source + ": group '" + group + "' already holds an entry named '" + e.name + "'" +
-                     (e.inMemory ? std::string() : " (from " + e.sourcePath + ")");
-            return false;
-        }
+        if (CompareNoCase(e.name.c_str(), entry.name.c_str()) == 0)
+            return Status::Error(kErrorAlreadyExists,
+                                 source + ": group '" + group + "' already holds an entry named '" + e.name + "'" +
+                                     (e.inMemory ? std::string() : " (from " + e.sourcePath + ")"));
     }
     names.emplace(key, target.entries.size());
     totalBytes_ += entry.size;
     ++entryCount_;
     target.entries.push_back(std::move(entry));
-    return true;
+    return Status::Ok();
 }

@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Status.h"
+
 // One entry to be written: a file on disk, or bytes held in memory.
 struct PlannedEntry {
     std::string name;
@@ -30,11 +32,10 @@ public:
     // is empty, longer than 259 bytes or not a bare file name; a second entry
     // of the same name in the group (names compare ignoring case); a file of
     // 4 GiB or more; the 65536th entry.
-    bool AddFile(const std::string& group, const std::string& name, const std::string& sourcePath,
-                 uint64_t size, std::string* error);
+    Status AddFile(const std::string& group, const std::string& name, const std::string& sourcePath,
+                   uint64_t size);
     // An entry made from bytes in memory (for example a generated INI file).
-    bool AddContent(const std::string& group, const std::string& name, const std::string& content,
-                    std::string* error);
+    Status AddContent(const std::string& group, const std::string& name, const std::string& content);
 
     const std::vector<PlannedGroup>& Groups() const { return groups_; }
     uint32_t EntryCount() const { return entryCount_; }
@@ -45,7 +46,7 @@ public:
     uint64_t UncompressedImageSize() const;
 
 private:
-    bool Add(const std::string& group, PlannedEntry entry, std::string* error);
+    Status Add(const std::string& group, PlannedEntry entry);
 
     std::vector<PlannedGroup> groups_;
     // Lookup aids: group name -> index, and per group a folded entry name ->
@@ -62,7 +63,7 @@ constexpr uint64_t kMaxPackageSize = 0xFFFFFFFFull;
 // Checks a group or entry name: 1..259 bytes and a bare file name (no '\\',
 // '/' or ':' byte anywhere, also not as the second byte of a double-byte
 // character, and not "." or ".."). what names the kind in the message.
-bool CheckName(const std::string& name, const char* what, std::string* error);
+Status CheckName(const std::string& name, const char* what);
 
 // The file-name part of a path: the text after its last '\\', '/' or ':'
 // that is not the second byte of a double-byte character.

@@ -19,107 +19,112 @@ namespace {
 // The record of an entry named name as the entry builder makes it (kind,
 // name, attributes 0), built on a single byte whose size, times and data are
 // replaced afterwards.
-bool BuildTemplate(const std::string& name, EntryBuffer& scratch)
+Status BuildTemplate(const std::string& name, EntryBuffer& scratch)
 {
     MappedFile one;
-    return one.CreateMemory(nullptr, 1, 1) && BuildEntry(one, name.c_str(), scratch, 0);
+    if (!one.CreateMemory(nullptr, 1, 1) || !BuildEntry(one, name.c_str(), scratch, 0))
+        return Status::LastError();
+    return Status::Ok();
 }
 
 // target = the record and name of templ with new sizes and stored bytes, in a
 // block of exactly the entry's length: the builder's own blocks reserve three
 // times the source, which large installers cannot afford in a 32-bit process.
-bool RebuildEntry(const EntryBuffer& templ, uint32_t uncompressedSize, uint32_t compressedSize,
-                  const uint8_t* stored, uint32_t storedLength, EntryBuffer& target)
+Status RebuildEntry(const EntryBuffer& templ, uint32_t uncompressedSize, uint32_t compressedSize,
+                    const uint8_t* stored, uint32_t storedLength, EntryBuffer& target)
 {
     EntryRecord record;
-    if (!templ.GetRecord(&record)) {
-        SetLastErrorValue(kErrorInvalidData);
-        return false;
-    }
+    if (!templ.GetRecord(&record))
+        return Status::Error(kErrorInvalidData);
     const uint32_t prefix = kEntryNameOffset + StoredNameSize(record.nameLength);
     const uint64_t length = uint64_t{prefix} + storedLength;
-    if (length > 0xFFFFFFFFull) {
-        SetLastErrorValue(kErrorNotEnoughMemory);
-        return false;
-    }
+    if (length > 0xFFFFFFFFull)
+        return Status::Error(kErrorNotEnoughMemory);
     if (!target.CreateMemory(nullptr, static_cast<uint32_t>(length), 0))
-        return false;
+        return Status::LastError();
     ByteSpan span(target.GetData(), target.GetCapacity());
     if (!span.WriteBytes(0, templ.GetData(), prefix) || !span.WriteBytes(prefix, stored, storedLength) ||
         !span.WriteU32(kEntryUncompressedSizeOffset, uncompressedSize) ||
         !span.WriteU32(kEntryCompressedSizeOffset, compressedSize) || !target.IsValidEntry()) {
         target.Close();
-        SetLastErrorValue(kErrorInvalidData);
-        return false;
+        return Status::Error(kErrorInvalidData);
     }
-    return true;
+    return Status::Ok();
 }
 
-std::string Failure(const PlannedEntry& entry, const char* what, uint32_t code)
+// A failure of entry's input, with what went wrong and the system's text for code.
+Status Failure(const PlannedEntry& entry, const char* what, uint32_t code)
 {
     const std::string& source = entry.inMemory ? entry.name : entry.sourcePath;
-    return source + ": " + what + ": " + SystemErrorText(code);
+    return SystemFailure(code, source + ": " + what);
 }
 
 // An entry held in memory: archive attribute, the current time.
-bool BuildMemoryEntry(const PlannedEntry& entry, EntryBuffer& target, std::string* error)
+Status BuildMemoryEntry(const PlannedEntry& entry, EntryBuffer& target)
 {
     EntryBuffer templ;
     const uint32_t size = static_cast<uint32_t>(entry.content.size());
-    if (!BuildTemplate(entry.name, templ) ||
-        !RebuildEntry(templ, size, 0, reinterpret_cast<const uint8_t*>(entry.content.data()), size, target)) {
-        *error = Failure(entry, "cannot build its entry", GetLastErrorValue());
-        return false;
-    }
+    Status built = BuildTemplate(entry.name, templ);
+    if (built)
+        built = RebuildEntry(templ, size, 0, reinterpret_cast<const uint8_t*>(entry.content.data()), size, target);
+    if (!built)
+        return Failure(entry, "cannot build its entry", built.Code());
     target.SetAttributes(kFileAttributeArchive);
-    return true;
+    return Status::Ok();
+}
+
+// The content and times of a file entry from a read-only mapping of its file.
+Status ReadMappedFile(const PlannedEntry& entry, const MappedFile& source, const EntryBuffer& templ,
+                      EntryBuffer& target, FileTime times[3])
+{
+    const uint32_t size = source.GetSize();
+    if (!GetHandleTimes(source.GetFileHandle(), &times[0], &times[1], &times[2]))
+        return Failure(entry, "cannot read its times", GetLastErrorValue());
+    const Status rebuilt = RebuildEntry(templ, size, 0, source.GetData(), size, target);
+    if (!rebuilt)
+        return Failure(entry, "cannot build its entry", rebuilt.Code());
+    return Status::Ok();
+}
+
+// A file that could not be mapped: an empty one (which no mapping can hold)
+// gives an empty entry with its times; anything else is a real failure.
+Status ReadUnmappedFile(const PlannedEntry& entry, uint32_t mapError, const EntryBuffer& templ,
+                        EntryBuffer& target, FileTime times[3])
+{
+    if (mapError != kErrorFileInvalid)
+        return Failure(entry, "cannot read", mapError);
+    CFile file;
+    CFileException cause;
+    if (!file.Open(entry.sourcePath.c_str(), CFile::modeRead | CFile::shareDenyNone, &cause))
+        return Failure(entry, "cannot open", static_cast<uint32_t>(cause.m_lOsError));
+    if (!GetHandleTimes(file.GetHandle(), &times[0], &times[1], &times[2]))
+        return Failure(entry, "cannot build its entry", GetLastErrorValue());
+    const Status rebuilt = RebuildEntry(templ, 0, 0, nullptr, 0, target);
+    if (!rebuilt)
+        return Failure(entry, "cannot build its entry", rebuilt.Code());
+    return Status::Ok();
 }
 
 // A file entry: content from a read-only mapping, times from the file, the
 // attributes of its path. The name (not the path) goes to the builder: the
 // name was checked as a whole, while the builder cuts at any separator byte.
-bool BuildFileEntry(const PlannedEntry& entry, EntryBuffer& target, std::string* error)
+Status BuildFileEntry(const PlannedEntry& entry, EntryBuffer& target)
 {
     EntryBuffer templ;
-    if (!BuildTemplate(entry.name, templ)) {
-        *error = Failure(entry, "cannot build its entry", GetLastErrorValue());
-        return false;
-    }
-    FileTime creation, lastAccess, lastWrite;
+    const Status built = BuildTemplate(entry.name, templ);
+    if (!built)
+        return Failure(entry, "cannot build its entry", built.Code());
+    FileTime times[3] = {};
     MappedFile source;
-    if (source.OpenFile(entry.sourcePath.c_str(), 1, kOpenExisting, 0)) {
-        const uint32_t size = source.GetSize();
-        if (!GetHandleTimes(source.GetFileHandle(), &creation, &lastAccess, &lastWrite)) {
-            *error = Failure(entry, "cannot read its times", GetLastErrorValue());
-            return false;
-        }
-        if (!RebuildEntry(templ, size, 0, source.GetData(), size, target)) {
-            *error = Failure(entry, "cannot build its entry", GetLastErrorValue());
-            return false;
-        }
-    } else {
-        // An empty file cannot be mapped; anything else is a real failure.
-        uint32_t code = GetLastErrorValue();
-        CFile file;
-        CFileException cause;
-        if (code != kErrorFileInvalid) {
-            *error = Failure(entry, "cannot read", code);
-            return false;
-        }
-        if (!file.Open(entry.sourcePath.c_str(), CFile::modeRead | CFile::shareDenyNone, &cause)) {
-            *error = Failure(entry, "cannot open", static_cast<uint32_t>(cause.m_lOsError));
-            return false;
-        }
-        if (!GetHandleTimes(file.GetHandle(), &creation, &lastAccess, &lastWrite) ||
-            !RebuildEntry(templ, 0, 0, nullptr, 0, target)) {
-            *error = Failure(entry, "cannot build its entry", GetLastErrorValue());
-            return false;
-        }
-    }
-    target.SetTimes(creation, lastAccess, lastWrite);
+    const Status read = source.OpenFile(entry.sourcePath.c_str(), 1, kOpenExisting, 0)
+                            ? ReadMappedFile(entry, source, templ, target, times)
+                            : ReadUnmappedFile(entry, GetLastErrorValue(), templ, target, times);
+    if (!read)
+        return read;
+    target.SetTimes(times[0], times[1], times[2]);
     uint32_t attributes = GetPathAttributes(entry.sourcePath.c_str());
     target.SetAttributes(attributes == kInvalidFileAttributes ? 0 : attributes);
-    return true;
+    return Status::Ok();
 }
 
 // Feeds the encoder from memory, collects its stream and passes its progress on.
@@ -192,23 +197,22 @@ bool CompressEntry(const PlannedEntry& entry, std::unique_ptr<EntryBuffer>& plai
 
 }  // namespace
 
-bool BuildDirectory(const PackagePlan& plan, bool compress, PackageDirectory& directory,
-                    const ByteProgress& progress, WriteStats* stats, std::string* error)
+Status BuildDirectory(const PackagePlan& plan, bool compress, PackageDirectory& directory,
+                      const ByteProgress& progress, WriteStats* stats)
 {
     uint64_t done = 0;
     for (const PlannedGroup& group : plan.Groups()) {
         for (const PlannedEntry& entry : group.entries) {
             auto buffer = std::make_unique<EntryBuffer>();
-            if (!(entry.inMemory ? BuildMemoryEntry(entry, *buffer, error) : BuildFileEntry(entry, *buffer, error)))
-                return false;
+            const Status built = entry.inMemory ? BuildMemoryEntry(entry, *buffer) : BuildFileEntry(entry, *buffer);
+            if (!built)
+                return built;
             if (compress && CompressEntry(entry, buffer, progress, done, stats))
                 ++stats->compressedEntries;
             stats->sourceBytes += buffer->GetUncompressedSize();
             stats->storedBytes += buffer->GetStoredLength();
-            if (!directory.AddEntry(buffer.get(), group.name.c_str(), entry.name.c_str(), 1)) {
-                *error = Failure(entry, "cannot add its entry", GetLastErrorValue());
-                return false;
-            }
+            if (!directory.AddEntry(buffer.get(), group.name.c_str(), entry.name.c_str(), 1))
+                return Failure(entry, "cannot add its entry", GetLastErrorValue());
             buffer.release();  // the group owns it now
             ++stats->entries;
             done += entry.size;
@@ -216,27 +220,24 @@ bool BuildDirectory(const PackagePlan& plan, bool compress, PackageDirectory& di
                 progress(done);
         }
     }
-    return true;
+    return Status::Ok();
 }
 
-bool BuildPackageImage(const PackagePlan& plan, bool compress, MappedFile& image, const ByteProgress& progress,
-                       WriteStats* stats, std::string* error)
+Status BuildPackageImage(const PackagePlan& plan, bool compress, MappedFile& image, const ByteProgress& progress,
+                         WriteStats* stats)
 {
-    if (!compress && plan.UncompressedImageSize() > kMaxPackageSize) {
-        *error = "the package would be " + std::to_string(plan.UncompressedImageSize()) +
-                 " bytes; a package must stay below 4 GiB";
-        return false;
-    }
+    if (!compress && plan.UncompressedImageSize() > kMaxPackageSize)
+        return Status::Error(kErrorInvalidParameter,
+                             "the package would be " + std::to_string(plan.UncompressedImageSize()) +
+                                 " bytes; a package must stay below 4 GiB");
     PackageDirectory directory;
-    if (!BuildDirectory(plan, compress, directory, progress, stats, error))
-        return false;
-    if (directory.GetImageSize() == 0) {
-        *error = "the package cannot be laid out: it would reach 4 GiB or exceed 65535 entries";
-        return false;
-    }
-    if (!BuildContainerImage(directory, image)) {
-        *error = "cannot build the package image: " + SystemErrorText(GetLastErrorValue());
-        return false;
-    }
-    return true;
+    const Status built = BuildDirectory(plan, compress, directory, progress, stats);
+    if (!built)
+        return built;
+    if (directory.GetImageSize() == 0)
+        return Status::Error(kErrorInvalidParameter,
+                             "the package cannot be laid out: it would reach 4 GiB or exceed 65535 entries");
+    if (!BuildContainerImage(directory, image))
+        return SystemFailure(GetLastErrorValue(), "cannot build the package image");
+    return Status::Ok();
 }

@@ -8,6 +8,7 @@
 
 #include "MappedFile.h"
 #include "PackagePlan.h"
+#include "Status.h"
 
 class PackageDirectory;
 
@@ -27,11 +28,11 @@ struct WriteStats {
 // from its path; entries held in memory get the archive attribute and the
 // current time. With compress, an entry is stored as an LZW stream when that
 // stream is shorter than the content and decodes back to it.
-// true on success; false with a message naming the input that failed.
-bool BuildDirectory(const PackagePlan& plan, bool compress, PackageDirectory& directory,
-                    const ByteProgress& progress, WriteStats* stats, std::string* error);
+// A failure names the input that failed.
+Status BuildDirectory(const PackagePlan& plan, bool compress, PackageDirectory& directory,
+                      const ByteProgress& progress, WriteStats* stats);
 
 // BuildDirectory, then the whole container image into image (closed on
 // entry). Refuses a container of 4 GiB or more.
-bool BuildPackageImage(const PackagePlan& plan, bool compress, MappedFile& image, const ByteProgress& progress,
-                       WriteStats* stats, std::string* error);
+Status BuildPackageImage(const PackagePlan& plan, bool compress, MappedFile& image, const ByteProgress& progress,
+                         WriteStats* stats);

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "Status.h"
+
 // An output file written under a temporary name beside its final path and
 // moved into place by Commit; otherwise the temporary file is deleted, and an
 // existing file at the final path is never touched.
@@ -14,10 +16,10 @@ public:
     StagedOutput& operator=(const StagedOutput&) = delete;
 
     // Reserves the temporary name (creating an empty file there).
-    bool Begin(const std::string& finalPath, std::string* error);
+    Status Begin(const std::string& finalPath);
     const std::string& TemporaryPath() const { return temporary_; }
     // Replaces the final path with the temporary file.
-    bool Commit(std::string* error);
+    Status Commit();
 
 private:
     std::string final_;

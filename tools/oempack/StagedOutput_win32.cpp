@@ -13,7 +13,7 @@ StagedOutput::~StagedOutput()
     }
 }
 
-bool StagedOutput::Begin(const std::string& finalPath, std::string* error)
+Status StagedOutput::Begin(const std::string& finalPath)
 {
     final_ = finalPath;
     std::string folder = ".";
@@ -22,36 +22,26 @@ bool StagedOutput::Begin(const std::string& finalPath, std::string* error)
         folder = cut == 0 ? finalPath.substr(0, 1) : finalPath.substr(0, cut);
     else if (finalPath.size() >= 2 && finalPath[1] == ':')
         folder = finalPath.substr(0, 2) + ".";
-    if (finalPath.size() >= MAX_PATH || folder.size() > MAX_PATH - 14) {
-        *error = finalPath + ": path too long";
-        return false;
-    }
+    if (finalPath.size() >= MAX_PATH || folder.size() > MAX_PATH - 14)
+        return Status::Error(ERROR_FILENAME_EXCED_RANGE, finalPath + ": path too long");
     DWORD attributes = GetFileAttributesA(finalPath.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        *error = finalPath + ": is a folder";
-        return false;
-    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Status::Error(ERROR_ACCESS_DENIED, finalPath + ": is a folder");
     attributes = GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        *error = finalPath + ": the folder " + folder + " does not exist";
-        return false;
-    }
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return Status::Error(ERROR_PATH_NOT_FOUND, finalPath + ": the folder " + folder + " does not exist");
     char temporary[MAX_PATH] = {};
-    if (GetTempFileNameA(folder.c_str(), "oem", 0, temporary) == 0) {
-        *error = finalPath + ": cannot create a file in " + folder + ": " + SystemErrorText(GetLastError());
-        return false;
-    }
+    if (GetTempFileNameA(folder.c_str(), "oem", 0, temporary) == 0)
+        return SystemFailure(GetLastError(), finalPath + ": cannot create a file in " + folder);
     temporary_ = temporary;
-    return true;
+    return Status::Ok();
 }
 
-bool StagedOutput::Commit(std::string* error)
+Status StagedOutput::Commit()
 {
     if (!MoveFileExA(temporary_.c_str(), final_.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
-        *error = final_ + ": cannot write: " + SystemErrorText(GetLastError());
-        return false;
-    }
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+        return SystemFailure(GetLastError(), final_ + ": cannot write");
     temporary_.clear();
-    return true;
+    return Status::Ok();
 }

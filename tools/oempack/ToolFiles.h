@@ -7,25 +7,27 @@
 
 #include "CommandLine.h"
 #include "PackagePlan.h"
+#include "Status.h"
 
 // Adds every file argument to the plan under its group, named after its
 // file-name part. A folder, a missing or unreadable path is refused.
-bool CollectFileArguments(const std::vector<FileArgument>& files, PackagePlan& plan, std::string* error);
+Status CollectFileArguments(const std::vector<FileArgument>& files, PackagePlan& plan);
 
 // Adds the files of folder: each subfolder becomes a group of its name with
 // the files in it; files directly in folder go to looseGroup. Names are taken
 // in byte order. Folders below a group folder cannot be carried and are
 // refused; an empty group folder is left out with a warning.
-bool CollectFolderGroups(const std::string& folder, const std::string& looseGroup, PackagePlan& plan,
-                         std::vector<std::string>* warnings, std::string* error);
+Status CollectFolderGroups(const std::string& folder, const std::string& looseGroup, PackagePlan& plan,
+                           std::vector<std::string>* warnings);
 
-// Reads a whole file (an empty one too). false with a message.
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error);
+// Reads a whole file (an empty one too).
+Status ReadWholeFile(const std::string& path, std::string* bytes);
 
-// The package resource (OEMDATA/DEFAULT) of a stamped setup program. 1 with
-// the bytes; 0 when path is not a Windows program (nothing said); -1 when it
-// is one but carries no package, or cannot be read (message in *error).
-int ReadStampedPackage(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
+// The package resource (OEMDATA/DEFAULT) of a stamped setup program: *stamped
+// set, with the bytes. Ok with *stamped false when path is not a Windows
+// program (or cannot be opened); a failure when it is one but carries no
+// package or cannot be read.
+Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes);
 
 // True when both paths name the same file (full paths compared ignoring case).
 bool SameFile(const std::string& a, const std::string& b);

@@ -7,6 +7,7 @@
 
 #include "CFile.h"
 #include "Console.h"
+#include "PackageResources.h"
 
 namespace {
 
@@ -23,30 +24,23 @@ struct FolderItem {
     uint64_t size;
 };
 
-bool ListFolder(const std::string& folder, std::vector<FolderItem>* items, std::string* error)
+Status ListFolder(const std::string& folder, std::vector<FolderItem>* items)
 {
     items->clear();
-    if (folder.size() + 2 >= MAX_PATH) {
-        *error = folder + ": path too long";
-        return false;
-    }
+    if (folder.size() + 2 >= MAX_PATH)
+        return Status::Error(ERROR_FILENAME_EXCED_RANGE, folder + ": path too long");
     DWORD attributes = GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        *error = folder + ": " + SystemErrorText(GetLastError());
-        return false;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        *error = folder + ": not a folder";
-        return false;
-    }
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return SystemFailure(GetLastError(), folder);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return Status::Error(ERROR_DIRECTORY, folder + ": not a folder");
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(Join(folder, "*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {
         DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES)
-            return true;
-        *error = folder + ": " + SystemErrorText(code);
-        return false;
+            return Status::Ok();
+        return SystemFailure(code, folder);
     }
     do {
         std::string name = data.cFileName;
@@ -57,83 +51,84 @@ bool ListFolder(const std::string& folder, std::vector<FolderItem>* items, std::
     } while (FindNextFileA(find, &data));
     DWORD code = GetLastError();
     FindClose(find);
-    if (code != ERROR_NO_MORE_FILES) {
-        *error = folder + ": " + SystemErrorText(code);
-        return false;
-    }
+    if (code != ERROR_NO_MORE_FILES)
+        return SystemFailure(code, folder);
     std::sort(items->begin(), items->end(),
               [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
-    return true;
+    return Status::Ok();
+}
+
+// Adds the files of one group folder to the plan under group.
+Status CollectGroupFolder(const std::string& path, const std::string& group, PackagePlan& plan,
+                          std::vector<std::string>* warnings)
+{
+    std::vector<FolderItem> inner;
+    Status status = ListFolder(path, &inner);
+    if (!status)
+        return status;
+    if (inner.empty()) {
+        warnings->push_back(path + ": empty folder left out (a group needs files)");
+        return Status::Ok();
+    }
+    for (const FolderItem& file : inner) {
+        std::string filePath = Join(path, file.name);
+        if (file.isFolder)
+            return Status::Error(ERROR_INVALID_PARAMETER,
+                                 filePath +
+                                     ": folders inside a group folder cannot be packed (entries are plain file names)");
+        status = plan.AddFile(group, file.name, filePath, file.size);
+        if (!status)
+            return status;
+    }
+    return Status::Ok();
 }
 
 }  // namespace
 
-bool CollectFileArguments(const std::vector<FileArgument>& files, PackagePlan& plan, std::string* error)
+Status CollectFileArguments(const std::vector<FileArgument>& files, PackagePlan& plan)
 {
     for (const FileArgument& file : files) {
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExA(file.path.c_str(), GetFileExInfoStandard, &data)) {
-            *error = file.path + ": " + SystemErrorText(GetLastError());
-            return false;
-        }
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            *error = file.path + ": is a folder (use --from-dir to pack folders)";
-            return false;
-        }
+        if (!GetFileAttributesExA(file.path.c_str(), GetFileExInfoStandard, &data))
+            return SystemFailure(GetLastError(), file.path);
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            return Status::Error(ERROR_INVALID_PARAMETER,
+                                 file.path + ": is a folder (use --from-dir to pack folders)");
         uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-        if (!plan.AddFile(file.group, FileNameOf(file.path), file.path, size, error))
-            return false;
+        const Status added = plan.AddFile(file.group, FileNameOf(file.path), file.path, size);
+        if (!added)
+            return added;
     }
-    return true;
+    return Status::Ok();
 }
 
-bool CollectFolderGroups(const std::string& folder, const std::string& looseGroup, PackagePlan& plan,
-                         std::vector<std::string>* warnings, std::string* error)
+Status CollectFolderGroups(const std::string& folder, const std::string& looseGroup, PackagePlan& plan,
+                           std::vector<std::string>* warnings)
 {
     std::vector<FolderItem> items;
-    if (!ListFolder(folder, &items, error))
-        return false;
+    Status status = ListFolder(folder, &items);
+    if (!status)
+        return status;
     for (const FolderItem& item : items) {
         std::string path = Join(folder, item.name);
-        if (!item.isFolder) {
-            if (!plan.AddFile(looseGroup, item.name, path, item.size, error))
-                return false;
-            continue;
-        }
-        std::vector<FolderItem> inner;
-        if (!ListFolder(path, &inner, error))
-            return false;
-        if (inner.empty()) {
-            warnings->push_back(path + ": empty folder left out (a group needs files)");
-            continue;
-        }
-        for (const FolderItem& file : inner) {
-            std::string filePath = Join(path, file.name);
-            if (file.isFolder) {
-                *error = filePath + ": folders inside a group folder cannot be packed (entries are plain file names)";
-                return false;
-            }
-            if (!plan.AddFile(item.name, file.name, filePath, file.size, error))
-                return false;
-        }
+        status = item.isFolder ? CollectGroupFolder(path, item.name, plan, warnings)
+                               : plan.AddFile(looseGroup, item.name, path, item.size);
+        if (!status)
+            return status;
     }
-    return true;
+    return Status::Ok();
 }
 
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error)
+Status ReadWholeFile(const std::string& path, std::string* bytes)
 {
     CFile file;
     CFileException cause;
-    if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite, &cause)) {
-        *error = path + ": " + SystemErrorText(static_cast<uint32_t>(cause.m_lOsError));
-        return false;
-    }
+    if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite, &cause))
+        return SystemFailure(static_cast<uint32_t>(cause.m_lOsError), path);
     try {
         uint64_t length = file.GetLength();
-        if (length > 0x7FFFFFFF) {
-            *error = path + ": too large";
-            return false;
-        }
+        if (length > 0x7FFFFFFF)
+            return Status::Error(ERROR_FILE_TOO_LARGE, path + ": too large");
         bytes->assign(static_cast<size_t>(length), '\0');
         uint32_t got = 0;
         while (got < length) {
@@ -144,52 +139,49 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err
         }
         bytes->resize(got);
     } catch (const CFileException& e) {
-        *error = path + ": " + SystemErrorText(static_cast<uint32_t>(e.m_lOsError));
-        return false;
+        return SystemFailure(static_cast<uint32_t>(e.m_lOsError), path);
     }
-    return true;
+    return Status::Ok();
 }
 
-int ReadStampedPackage(const std::string& path, std::vector<uint8_t>* bytes, std::string* error)
+Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes)
 {
+    *stamped = false;
     // Only a file that starts like a program is loaded as one.
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return 0;
+        return Status::Ok();
     char magic[2] = {};
     DWORD got = 0;
     bool program = ReadFile(file, magic, sizeof magic, &got, nullptr) && got == 2 && magic[0] == 'M' &&
                    magic[1] == 'Z';
     CloseHandle(file);
     if (!program)
-        return 0;
+        return Status::Ok();
     // A full path: LoadLibraryExA looks for a bare name in this program's own
     // folder first, where the unstamped launcher lives.
     char full[MAX_PATH] = {};
     DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    if (length == 0 || length >= MAX_PATH) {
-        *error = path + ": path too long";
-        return -1;
-    }
+    if (length == 0 || length >= MAX_PATH)
+        return Status::Error(ERROR_FILENAME_EXCED_RANGE, path + ": path too long");
     HMODULE module = LoadLibraryExA(full, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (module == nullptr) {
-        *error = path + ": cannot read it as a program: " + SystemErrorText(GetLastError());
-        return -1;
-    }
-    int result = -1;
-    HRSRC resource = FindResourceA(module, "DEFAULT", "OEMDATA");
+    if (module == nullptr)
+        return SystemFailure(GetLastError(), path + ": cannot read it as a program");
+    Status status = Status::Ok();
+    HRSRC resource = FindResourceA(module, kPackageResourceName, kOemResourceType);
     DWORD size = resource ? SizeofResource(module, resource) : 0;
     const void* data = size ? LockResource(LoadResource(module, resource)) : nullptr;
     if (data != nullptr) {
         const uint8_t* p = static_cast<const uint8_t*>(data);
         bytes->assign(p, p + size);
-        result = 1;
+        *stamped = true;
     } else {
-        *error = path + ": a program without a package (no OEMDATA/DEFAULT resource)";
+        status = Status::Error(ERROR_RESOURCE_DATA_NOT_FOUND,
+                               path + ": a program without a package (no OEMDATA/DEFAULT resource)");
     }
     FreeLibrary(module);
-    return result;
+    return status;
 }
 
 bool SameFile(const std::string& a, const std::string& b)

@@ -1,0 +1,22 @@
+// Names and limits that the launcher, the package unpacker and the packaging tools must agree on.
+#pragma once
+
+#include <cstdint>
+
+// The launcher carries its package as resources of its own module: type
+// OEMDATA, the container under DEFAULT and the language settings under
+// LANGUAGE_INI.
+inline constexpr char kOemResourceType[] = "OEMDATA";
+inline constexpr char kPackageResourceName[] = "DEFAULT";
+inline constexpr char kLanguageResourceName[] = "LANGUAGE_INI";
+
+// Smallest package resource the launcher accepts, in bytes.
+inline constexpr uint32_t kMinimumPackageSize = 1024;
+
+// Inside the package: the group and entry of its configuration file, the
+// group of the files that file names by key (its section of the same name
+// lists them), and the key of the installer the launcher starts.
+inline constexpr char kConfigGroup[] = "Config";
+inline constexpr char kConfigEntry[] = "CONFIG.INI";
+inline constexpr char kCommonFilesGroup[] = "Commonfiles";
+inline constexpr char kInstallerKey[] = "ORG.SETUP.EXE";
