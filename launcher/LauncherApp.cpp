@@ -25,7 +25,6 @@ constexpr int kOpenExistingPackage = 3;
 constexpr char kPackageFileName[] = "setup.oem";
 constexpr char kLanguageFileName[] = "Language.ini";  // the longest of the work folder's names
 constexpr char kInstallerFileName[] = "setup.exe";
-constexpr char kSetupCfgName[] = "Setup.cfg";
 constexpr char kSerialBatchName[] = "sn.bat";
 
 // The path of a fixed file name in folder; "" when it would not fit MAX_PATH,

@@ -170,7 +170,7 @@ void StageSupportFiles(const CString& cfgPath, const CString& workFolder, const 
 {
     for (const char* section : kStagedSections)
         StageSection(section, cfgPath, launcherFolder, workFolder);
-    CString copy = workFolder + "\\Setup.cfg";
+    CString copy = workFolder + "\\" + kSetupCfgName;
     if (Fits(copy))
         CopyFileA(cfgPath, copy, FALSE);
 }

@@ -3,6 +3,9 @@
 
 #include "CString.h"
 
+// The support-file list beside the launcher, and its copy in the work folder.
+constexpr char kSetupCfgName[] = "Setup.cfg";
+
 // Stages the sections "Startup", "ADDREG", "ADDREG32", "ADDREG64", "HELP",
 // "COPYTO", "COPYTO32", "COPYTO64", "INSTALLEXE", "RECOPYTO" and
 // "SupportFiles" of cfgPath, in that order, then copies cfgPath itself to
