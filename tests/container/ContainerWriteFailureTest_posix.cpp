@@ -6,16 +6,17 @@
 #include <csignal>
 
 #include "CFileException.h"
-#include "ContainerTestSupport.h"
 #include "PackageBuilder.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
 
-using namespace testing_support;
+using namespace test_support;
 
 TEST(ContainerWriteFailure, BuildThrowsDeletesThePartialTargetAndKeepsTheList)
 {
-    ScratchFolder folder("writefail");
-    const std::string item = folder.File("big.bin"), target = folder.File("out.oem");
-    WriteFileText(item, std::string(64 * 1024, 'b'));
+    ScratchFolder folder;
+    const std::string item = folder / "big.bin", target = folder / "out.oem";
+    WriteBytes(item, std::string(64 * 1024, 'b'));
     PackageBuilder builder;
     builder.Init(target.c_str(), 0);
     ASSERT_EQ(1, builder.AddItem(item.c_str(), "G"));

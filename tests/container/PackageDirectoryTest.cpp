@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "ContainerFormat.h"
-#include "ContainerTestSupport.h"
+#include "ContainerImage.h"
 #include "PackageDirectory.h"
 #include "StringKeyMap.h"
 
-using namespace testing_support;
+using namespace test_support;
 
 namespace {
 
