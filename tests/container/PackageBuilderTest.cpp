@@ -178,7 +178,7 @@ TEST(PackageBuilderBuild, MergeKeepsOldEntriesCompressedOnesUnchangedAndReplaces
     const std::string target = folder / "setup.oem";
     const std::string packed = EntryBytes("abc.dll", "\x80\x18\x4C\x46\x38\x08", 3, 6);
     WriteBytes(target, ContainerBytes({{"Commonfiles", {StoredEntry("readme.txt", "old"), packed}},
-                                          {"Config", {StoredEntry("CONFIG.INI", "[x]")}}}));
+                                       {"Config", {StoredEntry("CONFIG.INI", "[x]")}}}));
     const std::string readme = folder / "README.TXT", added = folder / "new.txt";
     WriteBytes(readme, "new readme");
     WriteBytes(added, "added");

@@ -66,8 +66,8 @@ class EntryWriteTest : public ::testing::Test {
 protected:
     int Write(int mode, ExtractFailureCallback callback = nullptr, void* context = nullptr)
     {
-        return WriteEntryFile(scratch.Path().c_str(), "file.bin", Data(content),
-                              Size(content), info, mode, callback, context);
+        return WriteEntryFile(scratch.Path().c_str(), "file.bin", Data(content), Size(content), info, mode, callback,
+                              context);
     }
     // An existing destination whose times are the entry's shifted by offset seconds.
     void Existing(int64_t offset)

@@ -28,8 +28,8 @@ protected:
     {
         std::string path = scratch / "sample.oem";
         WriteBytes(path, ContainerBytes({{"Config", {StoredEntry("CONFIG.INI", "[Commonfiles]")}},
-                                     {"Commonfiles", {StoredEntry("setup.exe", "installer"),
-                                                      StoredEntry("readme.txt", "read me")}}}));
+                                         {"Commonfiles", {StoredEntry("setup.exe", "installer"),
+                                                          StoredEntry("readme.txt", "read me")}}}));
         return path;
     }
     void OpenImage(const std::string& image)

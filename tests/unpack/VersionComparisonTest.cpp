@@ -120,9 +120,8 @@ protected:
         WriteBytes(destination, old);
         SetFileTimes(destination, TimeOfSeconds(kEntrySeconds + offset));
         std::string entry = Sample(entrySample);
-        EXPECT_EQ(1, WriteEntryFile(scratch.Path().c_str(), "dest.exe", Data(entry),
-                                    Size(entry), MakeInfo(kFileAttributeArchive, kEntrySeconds),
-                                    mode, nullptr, nullptr));
+        EXPECT_EQ(1, WriteEntryFile(scratch.Path().c_str(), "dest.exe", Data(entry), Size(entry),
+                                    MakeInfo(kFileAttributeArchive, kEntrySeconds), mode, nullptr, nullptr));
         std::string now = ReadBytes(destination);
         EXPECT_TRUE(now == old || now == entry);
         return now == old;

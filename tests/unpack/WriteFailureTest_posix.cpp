@@ -41,8 +41,8 @@ TEST(WriteFailure, APartlyWrittenFileIsRemovedAndTheErrorKept)
     {
         FileSizeLimit limit(4096);
         SetLastErrorValue(0xDEADBEEF);
-        result = WriteEntryFile(scratch.Path().c_str(), "big.bin", Data(content),
-                                Size(content), info, kOverwriteAlways, nullptr, nullptr);
+        result = WriteEntryFile(scratch.Path().c_str(), "big.bin", Data(content), Size(content), info,
+                                kOverwriteAlways, nullptr, nullptr);
     }
     EXPECT_EQ(0, result);
     EXPECT_EQ(kErrorDiskFull, GetLastErrorValue());
