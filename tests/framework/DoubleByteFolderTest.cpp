@@ -7,12 +7,10 @@
 #include <string>
 
 #include "FolderUtilities.h"
+#include "ScratchFolder.h"
 #include "TestFiles.h"
 
-using launcher_test::Exists;
-using launcher_test::IsFolder;
-using launcher_test::ScratchFolder;
-using launcher_test::WriteBytes;
+using namespace test_support;
 
 namespace {
 
@@ -46,7 +44,7 @@ TEST(DoubleByteNames, RunsUnderCodePage936)
 
 TEST(DoubleByteNames, CreateFolderTreeNeverSplitsACharacter)
 {
-    ScratchFolder folder("dbcs-create");
+    ScratchFolder folder;
     std::string deep = folder / kName + "\\" + kName;
     EXPECT_EQ(1, CreateFolderTree(deep.c_str()));
     EXPECT_TRUE(IsFolder(deep));
@@ -56,7 +54,7 @@ TEST(DoubleByteNames, CreateFolderTreeNeverSplitsACharacter)
 
 TEST(DoubleByteNames, DeleteTreeFindsTheRealSeparator)
 {
-    ScratchFolder folder("dbcs-delete");
+    ScratchFolder folder;
     std::string root = folder / kName;
     CreateFolderTree((root + "\\" + kName).c_str());
     WriteBytes(root + "\\" + kName + "\\file" + kTrailSlash + ".txt", "x");
@@ -67,7 +65,7 @@ TEST(DoubleByteNames, DeleteTreeFindsTheRealSeparator)
     EXPECT_EQ("", OnlyEntry(root + "\\" + kName));
 
     EXPECT_EQ(1, DeleteTree(root.c_str()));
-    EXPECT_FALSE(Exists(root));
+    EXPECT_FALSE(FileExists(root));
     EXPECT_EQ("", OnlyEntry(folder.Path()));
 }
 
@@ -85,7 +83,7 @@ TEST(DoubleByteNames, ModuleFolderCutsAtTheLastRealBackslash)
 
 TEST(DoubleByteNames, TempFolderAddsTheBackslashAfterATrailByte)
 {
-    ScratchFolder folder("dbcs-temp");
+    ScratchFolder folder;
     std::string temp = folder / kName;
     CreateFolderTree(temp.c_str());
     SetEnvironmentVariableA("TMP", temp.c_str());
