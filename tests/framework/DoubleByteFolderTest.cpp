@@ -20,17 +20,9 @@ const std::string kName = "\xD6\xD0" + kTrailSlash;  // "中" and a 0x5C-trail c
 
 std::string OnlyEntry(const std::string& folder)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
     std::string names;
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name != "." && name != "..")
-                names += names.empty() ? name : "|" + name;
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
+    for (const std::string& name : ListFolder(folder))
+        names += names.empty() ? name : "|" + name;
     return names;
 }
 
