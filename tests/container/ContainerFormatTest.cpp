@@ -11,13 +11,6 @@ using namespace test_support;
 
 namespace {
 
-std::string Written(const PackageDirectory& directory)
-{
-    MappedFile image;
-    EXPECT_EQ(1, BuildContainerImage(directory, image));
-    return std::string(reinterpret_cast<const char*>(image.GetData()), image.GetLength());
-}
-
 int LoadCount(const std::string& image)
 {
     PackageDirectory directory;

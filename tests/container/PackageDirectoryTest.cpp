@@ -17,13 +17,6 @@ EntryBuffer* MemoryEntry(const std::string& content, const char* name)
     return entry;
 }
 
-std::string Written(const PackageDirectory& directory)
-{
-    MappedFile image;
-    EXPECT_EQ(1, BuildContainerImage(directory, image));
-    return std::string(reinterpret_cast<const char*>(image.GetData()), image.GetLength());
-}
-
 }  // namespace
 
 TEST(DirectoryEditing, SameNameReplacesInPlaceIgnoringCaseGroupsAreExact)

@@ -76,6 +76,13 @@ std::string ContainerBytes(const std::vector<GroupSpec>& groups, uint16_t versio
     return b.data;
 }
 
+std::string Written(const PackageDirectory& directory)
+{
+    MappedFile image;
+    EXPECT_EQ(1, BuildContainerImage(directory, image));
+    return std::string(reinterpret_cast<const char*>(image.GetData()), image.GetLength());
+}
+
 int BuildMemoryEntry(const std::string& content, const char* path, EntryBuffer& target)
 {
     MappedFile source;

@@ -8,6 +8,7 @@
 #include "ContainerFormat.h"
 #include "EntryBuilder.h"
 #include "EntryExtraction.h"
+#include "PackageDirectory.h"
 
 namespace test_support {
 
@@ -63,6 +64,9 @@ struct GroupSpec {
 };
 // A container laid out as the writer lays it out, groups in the given order.
 std::string ContainerBytes(const std::vector<GroupSpec>& groups, uint16_t version = kContainerVersion);
+
+// The image the container writer makes of directory.
+std::string Written(const PackageDirectory& directory);
 
 // An entry built by the entry builder from a memory block holding content
 // (not empty), named after path.
