@@ -2,19 +2,14 @@
 #include <gtest/gtest.h>
 
 #include "ContainerFormat.h"
-#include "ContainerTestSupport.h"
+#include "ContainerImage.h"
 #include "PackageDirectory.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
 
-using namespace testing_support;
+using namespace test_support;
 
 namespace {
-
-std::string Written(const PackageDirectory& directory)
-{
-    MappedFile image;
-    EXPECT_EQ(1, BuildContainerImage(directory, image));
-    return std::string(reinterpret_cast<const char*>(image.GetData()), image.GetLength());
-}
 
 int LoadCount(const std::string& image)
 {
@@ -35,16 +30,16 @@ const std::string kTools = ContainerBytes({{"Tools", {StoredEntry("a.txt", "hell
 
 TEST(ContainerLayout, OneGroupOneEntryFileIsTheDocumentedEightyThreeBytes)
 {
-    ScratchFolder folder("layout");
-    const std::string source = folder.File("a.txt");
-    WriteFileText(source, "hello");
+    ScratchFolder folder;
+    const std::string source = folder / "a.txt";
+    WriteBytes(source, "hello");
     EntryBuffer* entry = new EntryBuffer;
     MappedFile file;
     ASSERT_EQ(1, file.OpenFile(source.c_str(), 1, kOpenExisting, 0));
     ASSERT_EQ(1, BuildEntry(file, source.c_str(), *entry, 1));
     PackageDirectory directory;
     directory.AddEntry(entry, "Tools", "a.txt", 1);
-    ASSERT_EQ(1, WriteContainerImage(directory, folder.File("out.oem").c_str()));
+    ASSERT_EQ(1, WriteContainerImage(directory, (folder / "out.oem").c_str()));
 
     Bytes expected;
     expected.Text("BOEM").U8(0x00).U8(0x02).U16(1).U32(0).U16(1).U32(18);
@@ -54,7 +49,7 @@ TEST(ContainerLayout, OneGroupOneEntryFileIsTheDocumentedEightyThreeBytes)
         expected.U32(t.lowDateTime).U32(t.highDateTime);
     expected.U16(5).Text("a.txt").Text("hello");
     EXPECT_EQ(83u, expected.data.size());
-    EXPECT_EQ(expected.data, ReadFileText(folder.File("out.oem")));
+    EXPECT_EQ(expected.data, ReadBytes(folder / "out.oem"));
     EXPECT_EQ(kTools.size(), expected.data.size());
 }
 

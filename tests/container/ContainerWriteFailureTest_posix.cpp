@@ -6,11 +6,13 @@
 #include <csignal>
 
 #include "CFileException.h"
-#include "ContainerTestSupport.h"
+#include "EntryBuilder.h"
 #include "PackageBuilder.h"
 #include "PackageDirectory.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
 
-using namespace testing_support;
+using namespace test_support;
 
 namespace {
 
@@ -53,9 +55,9 @@ void BuildLargeImage(MappedFile& image)
 
 TEST(ContainerWriteFailure, BuildThrowsDeletesThePartialTargetAndKeepsTheList)
 {
-    ScratchFolder folder("writefail");
-    const std::string item = folder.File("big.bin"), target = folder.File("out.oem");
-    WriteFileText(item, std::string(64 * 1024, 'b'));
+    ScratchFolder folder;
+    const std::string item = folder / "big.bin", target = folder / "out.oem";
+    WriteBytes(item, std::string(64 * 1024, 'b'));
     PackageBuilder builder;
     builder.Init(target.c_str(), 0);
     ASSERT_EQ(1, builder.AddItem(item.c_str(), "G"));
@@ -83,8 +85,8 @@ TEST(ContainerWriteFailure, BuildThrowsDeletesThePartialTargetAndKeepsTheList)
 
 TEST(ContainerWriteFailure, ImageFileWritesThrowOrReportTheSameFailure)
 {
-    ScratchFolder folder("imagefail");
-    const std::string target = folder.File("out.oem");
+    ScratchFolder folder;
+    const std::string target = folder / "out.oem";
     MappedFile image;
     BuildLargeImage(image);
 
@@ -116,7 +118,7 @@ TEST(ContainerWriteFailure, ImageFileWritesThrowOrReportTheSameFailure)
     EXPECT_FALSE(PathExists(target.c_str()));
 
     // A target that cannot be opened: 0 with the open's error, or that error as the Status.
-    const std::string unreachable = folder.File("missing/out.oem");
+    const std::string unreachable = folder / "missing/out.oem";
     SetLastErrorValue(0);
     EXPECT_EQ(0, WriteImageFile(image, unreachable.c_str()));
     EXPECT_EQ(kErrorPathNotFound, GetLastErrorValue());
@@ -124,5 +126,5 @@ TEST(ContainerWriteFailure, ImageFileWritesThrowOrReportTheSameFailure)
 
     const Status written = SaveImageFile(image, target.c_str());
     EXPECT_TRUE(written) << written.Code();
-    EXPECT_EQ(image.GetSize(), ReadFileText(target).size());
+    EXPECT_EQ(image.GetSize(), ReadBytes(target).size());
 }

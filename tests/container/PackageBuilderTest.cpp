@@ -1,18 +1,20 @@
 // Entry builder and batch builder: entries from files and blocks, whole container files.
 #include <gtest/gtest.h>
 
-#include "ContainerTestSupport.h"
+#include "ContainerImage.h"
 #include "EntryBuilder.h"
 #include "PackageBuilder.h"
 #include "PackageDirectory.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
 
-using namespace testing_support;
+using namespace test_support;
 
 namespace {
 
 int LoadFile(const std::string& path, PackageDirectory& directory)
 {
-    const std::string bytes = ReadFileText(path);
+    const std::string bytes = ReadBytes(path);
     return directory.LoadImage(Data(bytes), Size(bytes));
 }
 
@@ -20,9 +22,9 @@ int LoadFile(const std::string& path, PackageDirectory& directory)
 
 TEST(EntryBuilder, FileSourceGivesNameAttributesSizeTimesAndData)
 {
-    ScratchFolder folder("entryfile");
-    const std::string path = folder.File("Data.Bin");
-    WriteFileText(path, std::string(1500, 'd'));
+    ScratchFolder folder;
+    const std::string path = folder / "Data.Bin";
+    WriteBytes(path, std::string(1500, 'd'));
     MappedFile source;
     ASSERT_EQ(1, source.OpenFile(path.c_str(), 1, kOpenExisting, 0));
     FileTime creation, access, write;
@@ -91,9 +93,9 @@ TEST(EntryBuilder, RefusesClosedSourcesAndNamesAbove259Bytes)
 
 TEST(PackageBuilderItems, ItemsCompareIgnoringCaseAndSplitIntoPathAndGroup)
 {
-    ScratchFolder folder("items");
-    const std::string a = folder.File("a.txt");
-    WriteFileText(a, "a");
+    ScratchFolder folder;
+    const std::string a = folder / "a.txt";
+    WriteBytes(a, "a");
     PackageBuilder builder;
     EXPECT_EQ(1, builder.AddItem(a.c_str(), "Bin"));
     EXPECT_EQ(1, builder.AddItem(a.c_str(), "BIN"));
@@ -112,7 +114,7 @@ TEST(PackageBuilderItems, ItemsCompareIgnoringCaseAndSplitIntoPathAndGroup)
     EXPECT_EQ(0, builder.FindItem(a.c_str()));
 
     SetLastErrorValue(0xdeadbeef);
-    EXPECT_EQ(0, builder.AddItem(folder.File("missing.txt").c_str(), "G"));
+    EXPECT_EQ(0, builder.AddItem((folder / "missing.txt").c_str(), "G"));
     EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue());
     EXPECT_EQ(0, builder.AddItem("two\nlines", "G"));
     EXPECT_EQ(1, builder.GetItemCount());
@@ -120,23 +122,23 @@ TEST(PackageBuilderItems, ItemsCompareIgnoringCaseAndSplitIntoPathAndGroup)
 
 TEST(PackageBuilderBuild, FailuresWriteNothingAndKeepTheList)
 {
-    ScratchFolder folder("failbuild");
-    const std::string target = folder.File("out.oem");
-    const std::string good = folder.File("good.txt");
-    const std::string empty = folder.File("empty.txt");
-    WriteFileText(good, "good");
-    WriteFileText(empty, "");
+    ScratchFolder folder;
+    const std::string target = folder / "out.oem";
+    const std::string good = folder / "good.txt";
+    const std::string empty = folder / "empty.txt";
+    WriteBytes(good, "good");
+    WriteBytes(empty, "");
     PackageBuilder builder;
     builder.Init(target.c_str(), 1);
     EXPECT_EQ(0, builder.Build());  // no items
     EXPECT_FALSE(PathExists(target.c_str()));
 
-    WriteFileText(target, "previous");
+    WriteBytes(target, "previous");
     ASSERT_EQ(1, builder.AddItem(good.c_str(), "G"));
     ASSERT_EQ(1, builder.AddItem(empty.c_str(), "G"));
     EXPECT_EQ(0, builder.Build());  // a file of length 0 cannot be mapped
     EXPECT_EQ(2, builder.GetItemCount());
-    EXPECT_EQ("previous", ReadFileText(target));
+    EXPECT_EQ("previous", ReadBytes(target));
     builder.Init("", 0);
     builder.RemoveItem(empty.c_str(), "G");
     EXPECT_EQ(0, builder.Build());  // no target path
@@ -145,14 +147,14 @@ TEST(PackageBuilderBuild, FailuresWriteNothingAndKeepTheList)
 
 TEST(PackageBuilderBuild, LaterItemOfTheSameNameWinsGroupsDifferingInCaseStayApart)
 {
-    ScratchFolder folder("build");
-    const std::string target = folder.File("out.oem");
-    std::filesystem::create_directory(folder.File("sub"));
-    const std::string first = folder.File("a.txt"), same = folder.File("sub") + kPathSeparator + "A.TXT";
-    const std::string other = folder.File("b.txt");
-    WriteFileText(first, "first");
-    WriteFileText(same, "second");
-    WriteFileText(other, "other");
+    ScratchFolder folder;
+    const std::string target = folder / "out.oem";
+    MakeFolder(folder / "sub");
+    const std::string first = folder / "a.txt", same = folder / "sub" + kPathSeparator + "A.TXT";
+    const std::string other = folder / "b.txt";
+    WriteBytes(first, "first");
+    WriteBytes(same, "second");
+    WriteBytes(other, "other");
     PackageBuilder builder;
     builder.Init(target.c_str(), 0);
     ASSERT_EQ(1, builder.AddItem(first.c_str(), "Bin"));
@@ -172,14 +174,14 @@ TEST(PackageBuilderBuild, LaterItemOfTheSameNameWinsGroupsDifferingInCaseStayApa
 
 TEST(PackageBuilderBuild, MergeKeepsOldEntriesCompressedOnesUnchangedAndReplacesInPlace)
 {
-    ScratchFolder folder("merge");
-    const std::string target = folder.File("setup.oem");
+    ScratchFolder folder;
+    const std::string target = folder / "setup.oem";
     const std::string packed = EntryBytes("abc.dll", "\x80\x18\x4C\x46\x38\x08", 3, 6);
-    WriteFileText(target, ContainerBytes({{"Commonfiles", {StoredEntry("readme.txt", "old"), packed}},
-                                          {"Config", {StoredEntry("CONFIG.INI", "[x]")}}}));
-    const std::string readme = folder.File("README.TXT"), added = folder.File("new.txt");
-    WriteFileText(readme, "new readme");
-    WriteFileText(added, "added");
+    WriteBytes(target, ContainerBytes({{"Commonfiles", {StoredEntry("readme.txt", "old"), packed}},
+                                       {"Config", {StoredEntry("CONFIG.INI", "[x]")}}}));
+    const std::string readme = folder / "README.TXT", added = folder / "new.txt";
+    WriteBytes(readme, "new readme");
+    WriteBytes(added, "added");
     PackageBuilder builder;
     builder.Init(target.c_str(), 1);
     ASSERT_EQ(1, builder.AddItem(readme.c_str(), "Commonfiles"));
@@ -199,7 +201,7 @@ TEST(PackageBuilderBuild, MergeKeepsOldEntriesCompressedOnesUnchangedAndReplaces
     EXPECT_EQ("[x]", Stored(directory.FindEntry("config.ini", "Config")));
 
     // A file there that is not a container contributes nothing and is replaced.
-    WriteFileText(target, "not a container");
+    WriteBytes(target, "not a container");
     ASSERT_EQ(1, builder.AddItem(added.c_str(), "New"));
     ASSERT_EQ(1, builder.Build());
     PackageDirectory replaced;

@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "ContainerFormat.h"
-#include "ContainerTestSupport.h"
+#include "ContainerImage.h"
 #include "PackageDirectory.h"
 #include "StringKeyMap.h"
 
-using namespace testing_support;
+using namespace test_support;
 
 namespace {
 
@@ -15,13 +15,6 @@ EntryBuffer* MemoryEntry(const std::string& content, const char* name)
     EntryBuffer* entry = new EntryBuffer;
     EXPECT_EQ(1, BuildMemoryEntry(content, name, *entry));
     return entry;
-}
-
-std::string Written(const PackageDirectory& directory)
-{
-    MappedFile image;
-    EXPECT_EQ(1, BuildContainerImage(directory, image));
-    return std::string(reinterpret_cast<const char*>(image.GetData()), image.GetLength());
 }
 
 }  // namespace

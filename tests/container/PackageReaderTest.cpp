@@ -1,47 +1,41 @@
 // The direct reader: open and validation, listing and lookup, reading, extraction.
 #include <gtest/gtest.h>
 
-#include "CFile.h"
-#include "ContainerTestSupport.h"
-#include "LzwCodec.h"
-#include "PackageReader.h"
+#include <filesystem>
 
-using namespace testing_support;
+#include "CFile.h"
+#include "ContainerImage.h"
+#include "PackageReader.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
+
+using namespace test_support;
 
 namespace {
 
 std::string Packed(const std::string& name, const std::string& text, uint32_t claimedSize = 0)
 {
-    std::vector<uint8_t> stream;
-    EXPECT_EQ(1, LzwEncodeBuffer(Data(text), Size(text), &stream));
-    return EntryBytes(name, std::string(stream.begin(), stream.end()), claimedSize ? claimedSize : Size(text),
-                      static_cast<uint32_t>(stream.size()));
+    ImageEntry entry = PackedEntry(name, text);
+    if (claimedSize)
+        entry.uncompressedSize = claimedSize;
+    return entry;
 }
 
-FileTime LastWriteOf(const std::string& path)
-{
-    MappedFile file;
-    FileTime creation = {0, 0}, access = {0, 0}, write = {0, 0};
-    if (file.OpenFile(path.c_str(), 1, kOpenExisting, 0))
-        GetHandleTimes(file.GetFileHandle(), &creation, &access, &write);
-    return write;
-}
-
-const FileTime kEntryLastWrite = {0x10000002, 0x01D00002};  // as EntryBytes stores it
+const FileTime kEntryLastWrite = kImageEntryInfo.lastWriteTime;
 
 class Reader : public ::testing::Test {
 protected:
-    Reader() { std::filesystem::create_directory(out_); }
+    Reader() { MakeFolder(out_); }
     int Open(const std::vector<GroupSpec>& groups, ExtractFailureCallback callback = nullptr, void* user = nullptr)
     {
-        WriteFileText(package_, ContainerBytes(groups));
+        WriteBytes(package_, ContainerBytes(groups));
         return reader_.Open(package_.c_str(), callback, user);
     }
     std::string Out(const std::string& leaf) const { return out_ + kPathSeparator + leaf; }
 
-    ScratchFolder folder_{"reader"};
-    std::string package_ = folder_.File("package.oem");
-    std::string out_ = folder_.File("out");
+    ScratchFolder folder_;
+    std::string package_ = folder_ / "package.oem";
+    std::string out_ = folder_ / "out";
     PackageReader reader_;
 };
 
@@ -57,11 +51,11 @@ const std::vector<GroupSpec> kSample = {
 TEST_F(Reader, OpensOnlyValidContainersAndKeepsTheFirst)
 {
     SetLastErrorValue(0xdeadbeef);
-    EXPECT_EQ(0, reader_.Open(folder_.File("missing.oem").c_str()));
+    EXPECT_EQ(0, reader_.Open((folder_ / "missing.oem").c_str()));
     EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue());
     const std::string image = ContainerBytes(kSample);
     for (const std::string& bad : {ContainerBytes(kSample, 0x0201), image.substr(0, image.size() - 1)}) {
-        WriteFileText(package_, bad);
+        WriteBytes(package_, bad);
         EXPECT_EQ(0, reader_.Open(package_.c_str()));
         EXPECT_FALSE(reader_.IsOpen());
     }
@@ -71,8 +65,8 @@ TEST_F(Reader, OpensOnlyValidContainersAndKeepsTheFirst)
     EXPECT_EQ(0, reader_.ExtractAll(out_.c_str()));
 
     ASSERT_EQ(1, Open(kSample));
-    WriteFileText(folder_.File("other.oem"), ContainerBytes({{"Other", {StoredEntry("o", "o")}}}));
-    EXPECT_EQ(0, reader_.Open(folder_.File("other.oem").c_str()));
+    WriteBytes(folder_ / "other.oem", ContainerBytes({{"Other", {StoredEntry("o", "o")}}}));
+    EXPECT_EQ(0, reader_.Open((folder_ / "other.oem").c_str()));
     EXPECT_EQ(9u, reader_.GetEntrySize("setup.exe", "Bin"));
 }
 
@@ -143,11 +137,11 @@ TEST_F(Reader, ExtractRestoresTimesAndAttributesAndFollowsTheOverwriteMode)
     readOnly[2] = 0x21;
     ASSERT_EQ(1, Open({{"G", {readOnly, StoredEntry("a.txt", "entry")}}}));
     ASSERT_EQ(1, reader_.Extract("SETUP.EXE", "g", (out_ + kPathSeparator).c_str(), nullptr, 0));
-    EXPECT_EQ("xy", ReadFileText(Out("SETUP.EXE")));  // the caller's spelling, one separator
-    EXPECT_EQ(kEntryLastWrite, LastWriteOf(Out("SETUP.EXE")));
+    EXPECT_EQ("xy", ReadBytes(Out("SETUP.EXE")));  // the caller's spelling, one separator
+    EXPECT_EQ(kEntryLastWrite, LastWriteTime(Out("SETUP.EXE")));
     EXPECT_EQ(kFileAttributeReadOnly, GetPathAttributes(Out("SETUP.EXE").c_str()) & kFileAttributeReadOnly);
     ASSERT_EQ(1, reader_.Extract("setup.exe", "G", out_.c_str(), "renamed.bin", 0));
-    EXPECT_EQ("xy", ReadFileText(Out("renamed.bin")));
+    EXPECT_EQ("xy", ReadBytes(Out("renamed.bin")));
 
     for (uint32_t high : {0x01D00002u, 0x01000000u}) {  // as new as the entry, then older
         CFile edit(Out("a.txt").c_str(), CFile::modeCreate | CFile::modeWrite);
@@ -156,7 +150,7 @@ TEST_F(Reader, ExtractRestoresTimesAndAttributesAndFollowsTheOverwriteMode)
         SetHandleTimes(edit.GetHandle(), nullptr, nullptr, &time);
         edit.Close();
         EXPECT_EQ(1, reader_.Extract("a.txt", "G", out_.c_str(), nullptr, kOverwriteIfNewerTime));
-        EXPECT_EQ(high == 0x01D00002u ? "local" : "entry", ReadFileText(Out("a.txt")));
+        EXPECT_EQ(high == 0x01D00002u ? "local" : "entry", ReadBytes(Out("a.txt")));
     }
     for (const char* path : {"SETUP.EXE", "renamed.bin"})
         SetPathAttributes(Out(path).c_str(), kFileAttributeArchive);
@@ -174,10 +168,10 @@ TEST_F(Reader, NamesThatAreNotBareFileNamesAreNeverWritten)
     }
     EXPECT_EQ(0, reader_.Extract("good.txt", "G", out_.c_str(), "../escape.txt", 0));
     EXPECT_EQ(1, reader_.ExtractAll(out_.c_str()));  // passes over them and goes on
-    EXPECT_EQ("good", ReadFileText(Out("good.txt")));
-    EXPECT_EQ("h", ReadFileText(Out("h.txt")));
+    EXPECT_EQ("good", ReadBytes(Out("good.txt")));
+    EXPECT_EQ("h", ReadBytes(Out("h.txt")));
     size_t files = 0;
-    for (auto it = std::filesystem::recursive_directory_iterator(folder_.File("")); it != decltype(it)(); ++it)
+    for (auto it = std::filesystem::recursive_directory_iterator(folder_.Path()); it != decltype(it)(); ++it)
         ++files;
     EXPECT_EQ(4u, files);  // package.oem, out, good.txt, h.txt
 }
@@ -205,7 +199,7 @@ int RecordFailure(ExtractFailureInfo* info, void* user)
 
 TEST_F(Reader, DestinationThatCannotBeCreatedGoesToTheCallback)
 {
-    std::filesystem::create_directory(Out("blocked"));  // a folder where the file would go
+    MakeFolder(Out("blocked"));  // a folder where the file would go
     const std::vector<GroupSpec> groups = {{"G", {StoredEntry("blocked", "by")}}};
     ASSERT_EQ(1, Open(groups));
     SetLastErrorValue(0xdeadbeef);

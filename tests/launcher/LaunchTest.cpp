@@ -5,20 +5,17 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "ErrorLog.h"
 #include "LauncherStamp.h"
 #include "PackageHandle.h"
+#include "ChildProcess.h"
+#include "ScratchFolder.h"
 #include "TestFiles.h"
 
-using launcher_test::Exists;
-using launcher_test::IsFolder;
-using launcher_test::ReadBytes;
-using launcher_test::ScratchFolder;
-using launcher_test::WriteBytes;
+using namespace test_support;
 
 namespace {
 
@@ -30,26 +27,7 @@ std::string BuiltProgram(const char* variable)
 {
     const char* unixPath = getenv(variable);
     EXPECT_TRUE(unixPath != nullptr) << variable << " is not set";
-    std::string path = std::string("Z:") + (unixPath ? unixPath : "");
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
-std::vector<std::string> ListNames(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return WindowsPath(unixPath ? unixPath : "");
 }
 
 // The messages of the install log's records, prefixes checked and removed.
@@ -104,8 +82,6 @@ struct LaunchResult {
 // temporary folder for its work folders and a report file for the installer.
 class LaunchTest : public ::testing::Test {
 protected:
-    LaunchTest() : scratch_("launch") {}
-
     void SetUp() override
     {
         launcherFolder_ = scratch_ / "launcher";
@@ -184,7 +160,7 @@ protected:
     // The one work folder left in the temporary folder ("" when none or more).
     std::string OnlyWorkFolder()
     {
-        std::vector<std::string> names = ListNames(tempFolder_);
+        std::vector<std::string> names = ListFolder(tempFolder_);
         EXPECT_EQ(1u, names.size());
         if (names.size() != 1)
             return std::string();
@@ -224,7 +200,7 @@ TEST_F(LaunchTest, PackageResourceOf1023BytesIsRejected)
     EXPECT_EQ(kLaunchFailed, result.exitCode);
     ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     EXPECT_EQ("Can't found any OEM data or invalid OEM data.", result.log[0]);
-    EXPECT_TRUE(ListNames(tempFolder_).empty()) << "nothing is created before the check";
+    EXPECT_TRUE(ListFolder(tempFolder_).empty()) << "nothing is created before the check";
     EXPECT_EQ("", result.report);
 }
 
@@ -235,7 +211,7 @@ TEST_F(LaunchTest, LauncherWithoutPackageIsRejected)
     EXPECT_EQ(kLaunchFailed, result.exitCode);
     ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     EXPECT_EQ("Can't found any OEM data or invalid OEM data.", result.log[0]);
-    EXPECT_TRUE(ListNames(tempFolder_).empty());
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
 }
 
 TEST_F(LaunchTest, Exactly1024BytesPassTheCheckAndFilesAreWrittenAsStored)
@@ -257,7 +233,7 @@ TEST_F(LaunchTest, Exactly1024BytesPassTheCheckAndFilesAreWrittenAsStored)
     EXPECT_EQ(package, ReadBytes(work + "\\setup.oem"));
     EXPECT_EQ(ini, ReadBytes(work + "\\Language.ini"));
     EXPECT_EQ("@echo serial\r\n", ReadBytes(work + "\\sn.bat"));
-    EXPECT_FALSE(Exists(work + "\\setup.exe"));
+    EXPECT_FALSE(FileExists(work + "\\setup.exe"));
 }
 
 TEST_F(LaunchTest, FullLaunchPassesSwitchesAndExitCodeAndRemovesTheWorkFolder)
@@ -276,7 +252,7 @@ TEST_F(LaunchTest, FullLaunchPassesSwitchesAndExitCodeAndRemovesTheWorkFolder)
         EXPECT_NE(std::string::npos, result.report.find(std::string("file: ") + name + "\n")) << name;
     EXPECT_EQ(std::string::npos, result.report.find("\nfolder: ")) << result.report;
     // The work folder and the unpacker's own folder are both gone.
-    EXPECT_TRUE(ListNames(tempFolder_).empty());
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
 }
 
 TEST_F(LaunchTest, CommandLineWithoutSwitchesAndWithLanguage)
@@ -292,7 +268,7 @@ TEST_F(LaunchTest, CommandLineWithoutSwitchesAndWithLanguage)
     LaunchResult withLanguage = Run(" /qn");
     work = ReportValue(withLanguage.report, "current folder");
     EXPECT_EQ("\"" + work + "\\setup.exe\" /qn /L0x0404", ReportValue(withLanguage.report, "command line"));
-    EXPECT_TRUE(ListNames(tempFolder_).empty());
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
 }
 
 TEST_F(LaunchTest, MissingLanguageResourceWritesAnEmptyIniAndUsesTheDefault)
@@ -353,10 +329,10 @@ TEST_F(LaunchTest, WorkFilesThatCannotBeCreatedAreLoggedWithTheirPaths)
     std::string work = OnlyWorkFolder();
     ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     EXPECT_EQ("Failure to create a new setup.exe(" + work + "\\Language.ini),error:5.", result.log[0]);
-    EXPECT_TRUE(Exists(work + "\\setup.oem"));
+    EXPECT_TRUE(FileExists(work + "\\setup.oem"));
 
-    for (const std::string& name : ListNames(tempFolder_))
-        launcher_test::RemoveAll(tempFolder_ + "\\" + name);
+    for (const std::string& name : ListFolder(tempFolder_))
+        RemoveTree(tempFolder_ + "\\" + name);
     CreateDirectoryA((launcherFolder_ + "\\setup.oem").c_str(), nullptr);
     WriteBytes(launcherFolder_ + "\\setup.oem\\x.txt", "x");
     WriteBytes(launcherFolder_ + "\\Setup.cfg", "[SupportFiles]\r\nblock=setup.oem\\x.txt\r\n");
@@ -364,7 +340,7 @@ TEST_F(LaunchTest, WorkFilesThatCannotBeCreatedAreLoggedWithTheirPaths)
     work = OnlyWorkFolder();
     ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     EXPECT_EQ("Failure to create a new setup.exe(" + work + "\\setup.oem),error:5.", result.log[0]);
-    EXPECT_FALSE(Exists(work + "\\Language.ini"));
+    EXPECT_FALSE(FileExists(work + "\\Language.ini"));
 }
 
 TEST_F(LaunchTest, TemporaryPathTooLongForTheWorkFolderIsRefused)
@@ -377,7 +353,7 @@ TEST_F(LaunchTest, TemporaryPathTooLongForTheWorkFolderIsRefused)
     EXPECT_EQ(kLaunchFailed, result.exitCode);
     ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     EXPECT_EQ(0u, result.log[0].find("Path too long for the work folder: " + longTemp + "\\{")) << result.log[0];
-    EXPECT_TRUE(ListNames(tempFolder_).empty());
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
     EXPECT_EQ("", result.report);
 }
 
@@ -403,5 +379,5 @@ TEST_F(LaunchTest, FullLaunchFromADoubleByteFolder)
     // sn.bat is found only when the launcher's path is cut at the real
     // backslash, not at the trail byte in its file name.
     EXPECT_NE(std::string::npos, result.report.find("file: sn.bat\n"));
-    EXPECT_TRUE(ListNames(tempFolder_).empty());
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
 }

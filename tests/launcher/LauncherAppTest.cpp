@@ -6,10 +6,10 @@
 #include <string>
 
 #include "LauncherApp.h"
+#include "ScratchFolder.h"
 #include "TestFiles.h"
 
-using launcher_test::ScratchFolder;
-using launcher_test::WriteBytes;
+using namespace test_support;
 
 namespace {
 
@@ -41,7 +41,7 @@ TEST(PassThroughArgs, NoSlashOrSlashFirstGivesNothing)
 
 TEST(LanguageSettings, ShippedIniAndDefaults)
 {
-    ScratchFolder folder("language");
+    ScratchFolder folder;
     LanguageSettings shipped = ReadIni(folder, "[LANGUAGE]\r\nUseDefault =1\r\nSelectLanguage = 0x0404\r\n");
     EXPECT_EQ(1u, shipped.useDefault);
     EXPECT_EQ(CString("0x0404"), shipped.selectLanguage);
@@ -57,7 +57,7 @@ TEST(LanguageSettings, ShippedIniAndDefaults)
 
 TEST(LanguageSettings, UseDefaultReadsAsAnUnsignedNumber)
 {
-    ScratchFolder folder("language-int");
+    ScratchFolder folder;
     EXPECT_EQ(0u, ReadIni(folder, "[LANGUAGE]\r\nUseDefault=0\r\n").useDefault);
     EXPECT_EQ(0u, ReadIni(folder, "[LANGUAGE]\r\nUseDefault=yes\r\n").useDefault);
     EXPECT_EQ(2u, ReadIni(folder, "[language]\r\nusedefault=2\r\n").useDefault);

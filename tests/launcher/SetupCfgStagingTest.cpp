@@ -7,41 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "FolderUtilities.h"
+#include "ScratchFolder.h"
 #include "SetupCfgStaging.h"
+#include "TestFiles.h"
+
+using namespace test_support;
 
 namespace {
-
-std::string ExecutableFolder()
-{
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder = path;
-    return folder.substr(0, folder.rfind('\\') + 1);
-}
-
-void WriteText(const std::string& path, const std::string& text)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
-}
-
-std::string ReadText(const std::string& path)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    char buffer[4096];
-    DWORD read = 0;
-    ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
-    CloseHandle(file);
-    return std::string(buffer, read);
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Relative paths of every file below folder, sorted.
 void ListFiles(const std::string& folder, const std::string& prefix, std::vector<std::string>& out)
@@ -70,24 +44,20 @@ protected:
     {
         static int runs = 0;
         tag = "stg" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++runs);
-        exeFolder = ExecutableFolder();
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        scratch = std::string(temp) + "ui-" + tag;
-        work = scratch + "\\work";
-        cfgPath = scratch + "\\Custom.cfg";
+        exeFolder = ProgramFolder() + "\\";
+        work = scratch / "work";
+        cfgPath = scratch / "Custom.cfg";
         ASSERT_EQ(1, CreateFolderTree(work.c_str()));
         ASSERT_EQ(1, CreateFolderTree((exeFolder + tag).c_str()));
     }
 
     void TearDown() override
     {
-        DeleteTree(scratch.c_str());
-        DeleteTree((exeFolder + tag).c_str());
+        RemoveTree(exeFolder + tag);
         for (const std::string& extra : extraFiles)
             DeleteFileA(extra.c_str());
         for (const std::string& extra : extraFolders)
-            DeleteTree(extra.c_str());
+            RemoveTree(extra);
     }
 
     // A source file "<exe folder>\<tag>\<relative>" holding its own name.
@@ -95,12 +65,12 @@ protected:
     {
         std::string path = exeFolder + tag + "\\" + relative;
         CreateFolderTree(path.substr(0, path.rfind('\\')).c_str());
-        WriteText(path, relative);
+        WriteBytes(path, relative);
     }
 
     void Stage(const std::string& cfgText)
     {
-        WriteText(cfgPath, cfgText);
+        WriteBytes(cfgPath, cfgText);
         StageSupportFiles(cfgPath.c_str(), work.c_str(), exeFolder.substr(0, exeFolder.size() - 1).c_str());
     }
 
@@ -112,9 +82,10 @@ protected:
         return files;
     }
 
-    std::string Staged(const std::string& relative) const { return ReadText(work + "\\" + tag + "\\" + relative); }
+    std::string Staged(const std::string& relative) const { return ReadBytes(work + "\\" + tag + "\\" + relative); }
 
-    std::string tag, exeFolder, scratch, work, cfgPath;
+    ScratchFolder scratch;
+    std::string tag, exeFolder, work, cfgPath;
     std::vector<std::string> extraFiles;
     std::vector<std::string> extraFolders;
 };
@@ -126,15 +97,15 @@ TEST_F(StagingTest, FilesKeepTheirFoldersAndSetupCfgComesAlong)
     Source("doc\\guide.chm");
     Source("a\\b\\c\\d.txt");
     std::string beside = exeFolder + tag + ".txt";
-    WriteText(beside, "beside");
+    WriteBytes(beside, "beside");
     extraFiles.push_back(beside);
 
     Stage("[HELP]\r\nManual=" + tag + "\\doc\\guide.chm\r\nDeep=" + tag + "\\a\\b\\c\\d.txt\r\nPlain=" + tag +
           ".txt\r\n");
     EXPECT_EQ("doc\\guide.chm", Staged("doc\\guide.chm"));
     EXPECT_EQ("a\\b\\c\\d.txt", Staged("a\\b\\c\\d.txt"));
-    EXPECT_EQ("beside", ReadText(work + "\\" + tag + ".txt"));
-    EXPECT_EQ(ReadText(cfgPath), ReadText(work + "\\Setup.cfg"));
+    EXPECT_EQ("beside", ReadBytes(work + "\\" + tag + ".txt"));
+    EXPECT_EQ(ReadBytes(cfgPath), ReadBytes(work + "\\Setup.cfg"));
     std::vector<std::string> expected = {"Setup.cfg", tag + ".txt", tag + "\\a\\b\\c\\d.txt", tag + "\\doc\\guide.chm"};
     EXPECT_EQ(expected, WorkFiles());
 }
@@ -178,14 +149,14 @@ TEST_F(StagingTest, ParentFolderComponentsNeverLeaveEitherFolder)
     // Reachable from the launcher's folder with "..": the file one level up.
     std::string outsideName = tag + "-outside.txt";
     std::string outside = exeFolder + "..\\" + outsideName;
-    WriteText(outside, "outside");
+    WriteBytes(outside, "outside");
     extraFiles.push_back(outside);
 
     Stage("[RECOPYTO]\r\nUp=..\\" + outsideName + "\r\nDown=" + tag + "\\..\\..\\" + outsideName + "\r\nSlash=" +
           tag + "/../../" + outsideName + "\r\nDots=" + tag + "\\... \\in.txt\r\nInside=" + tag + "\\sub\\..\\in.txt\r\nName=" +
           tag + "\\a..b.txt\r\n");
-    EXPECT_FALSE(Exists(scratch + "\\" + outsideName));
-    EXPECT_FALSE(Exists(work + "\\" + outsideName));
+    EXPECT_FALSE(FileExists(scratch / outsideName));
+    EXPECT_FALSE(FileExists(work + "\\" + outsideName));
     // Names that merely contain dots are ordinary names.
     EXPECT_EQ((std::vector<std::string>{"Setup.cfg", tag + "\\a..b.txt"}), WorkFiles());
 }
@@ -200,9 +171,9 @@ TEST_F(StagingTest, PathsThatDoNotFitAreRefusedBeforeAnyFolderIsMade)
     ASSERT_EQ(1, CreateFolderTree(deepWork.c_str()));
     Source("d1\\d2\\" + std::string(30, 'f'));
     std::string value = tag + "\\d1\\d2\\" + std::string(30, 'f');
-    WriteText(cfgPath, "[ADDREG]\r\nLong=" + value + "\r\n");
+    WriteBytes(cfgPath, "[ADDREG]\r\nLong=" + value + "\r\n");
     StageSection("ADDREG", cfgPath.c_str(), "", deepWork.c_str());
-    EXPECT_FALSE(Exists(deepWork + "\\" + tag));
+    EXPECT_FALSE(FileExists(deepWork + "\\" + tag));
 
     // Source too long: the launcher's folder plus the value pass 260 bytes,
     // while a work folder at the drive root still leaves room.
@@ -214,9 +185,9 @@ TEST_F(StagingTest, PathsThatDoNotFitAreRefusedBeforeAnyFolderIsMade)
         longValue += "\\" + std::string(std::min<size_t>(50, 262 - exeFolder.size() - longValue.size()), 's');
     longValue += "\\x.txt";
     ASSERT_LT(shortWork.size() + 1 + longValue.size(), 260u);
-    WriteText(cfgPath, "[ADDREG]\r\nLong=" + longValue + "\r\n");
+    WriteBytes(cfgPath, "[ADDREG]\r\nLong=" + longValue + "\r\n");
     StageSection("ADDREG", cfgPath.c_str(), "", shortWork.c_str());
-    EXPECT_FALSE(Exists(shortWork + "\\" + tag));
+    EXPECT_FALSE(FileExists(shortWork + "\\" + tag));
 }
 
 TEST_F(StagingTest, AllElevenSectionsAreStagedAndNoOthers)
@@ -240,12 +211,12 @@ TEST_F(StagingTest, LaterCopiesReplaceEarlierOnesAndMissingSourcesArePassedOver)
 {
     Source("dup.txt");
     CreateFolderTree((work + "\\" + tag).c_str());
-    WriteText(work + "\\" + tag + "\\dup.txt", "stale");
-    WriteText(work + "\\Setup.cfg", "stale");
+    WriteBytes(work + "\\" + tag + "\\dup.txt", "stale");
+    WriteBytes(work + "\\Setup.cfg", "stale");
     Stage("[Startup]\r\nGone=" + tag + "\\missing.txt\r\nA=" + tag + "\\dup.txt\r\n[SupportFiles]\r\nB=" + tag +
           "\\dup.txt\r\n");
     EXPECT_EQ("dup.txt", Staged("dup.txt"));
-    EXPECT_EQ(ReadText(cfgPath), ReadText(work + "\\Setup.cfg"));
+    EXPECT_EQ(ReadBytes(cfgPath), ReadBytes(work + "\\Setup.cfg"));
     EXPECT_EQ((std::vector<std::string>{"Setup.cfg", tag + "\\dup.txt"}), WorkFiles());
 }
 
@@ -253,7 +224,7 @@ TEST_F(StagingTest, SetupCfgIsCopiedEvenWithoutSections)
 {
     Stage("; nothing to stage\r\n");
     EXPECT_EQ(std::vector<std::string>{"Setup.cfg"}, WorkFiles());
-    EXPECT_EQ("; nothing to stage\r\n", ReadText(work + "\\Setup.cfg"));
+    EXPECT_EQ("; nothing to stage\r\n", ReadBytes(work + "\\Setup.cfg"));
 }
 
 // In code page 936 the second byte of a double-byte character may be 0x5C,

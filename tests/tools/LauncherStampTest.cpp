@@ -1,6 +1,8 @@
 // Stamping package resources into a copy of a small Windows program, read back as a data module.
+#include "ChildProcess.h"
 #include "LauncherStamp.h"
-#include "ToolsTestSupport.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
 
 #include <windows.h>
 
@@ -8,7 +10,7 @@
 
 #include <string>
 
-using namespace toolstest;
+using namespace test_support;
 
 namespace {
 

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "ToolsTestSupport.h"
+#include "ChildProcess.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
 
-using namespace toolstest;
+using namespace test_support;
 
 namespace {
 

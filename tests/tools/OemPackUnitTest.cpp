@@ -18,9 +18,10 @@
 #include "PackageListing.h"
 #include "PackagePlan.h"
 #include "PackageWriter.h"
-#include "ToolsTestSupport.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
 
-using namespace toolstest;
+using namespace test_support;
 
 namespace {
 

@@ -4,8 +4,12 @@
 #include <cstring>
 
 #include "EntryExtraction.h"
+#include "ContainerImage.h"
 #include "FileComparison.h"
-#include "TestSupport.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
+
+using namespace test_support;
 
 namespace {
 
@@ -45,7 +49,7 @@ struct CallbackLog {
     int answer = 0;
     ExtractFailureInfo seen = {};
     std::string path;
-    std::vector<uint8_t> data;
+    std::string data;
 };
 
 int RecordFailure(ExtractFailureInfo* failure, void* context)
@@ -62,19 +66,19 @@ class EntryWriteTest : public ::testing::Test {
 protected:
     int Write(int mode, ExtractFailureCallback callback = nullptr, void* context = nullptr)
     {
-        return WriteEntryFile(scratch.Path().c_str(), "file.bin", content.data(),
-                              static_cast<uint32_t>(content.size()), info, mode, callback, context);
+        return WriteEntryFile(scratch.Path().c_str(), "file.bin", Data(content), Size(content), info, mode, callback,
+                              context);
     }
     // An existing destination whose times are the entry's shifted by offset seconds.
     void Existing(int64_t offset)
     {
-        WriteBytes(path, Bytes("old content"));
+        WriteBytes(path, "old content");
         SetFileTimes(path, TimeOfSeconds(kEntrySeconds + offset));
     }
 
     ScratchFolder scratch;
     std::string path = scratch / "file.bin";
-    std::vector<uint8_t> content = Bytes("new content");
+    std::string content = "new content";
     EntryInfo info = MakeInfo(kFileAttributeArchive, kEntrySeconds);
 };
 
@@ -95,7 +99,7 @@ TEST_F(EntryWriteTest, ModeOneKeepsAFileAsNewByLastWriteTimeOnly)
         // A creation time far ahead must not matter.
         info.creationTime = TimeOfSeconds(kEntrySeconds + 999999);
         ASSERT_EQ(1, Write(kOverwriteIfNewerTime));
-        EXPECT_EQ(offset >= 0 ? Bytes("old content") : content, ReadBytes(path)) << offset;
+        EXPECT_EQ(offset >= 0 ? std::string("old content") : content, ReadBytes(path)) << offset;
     }
 }
 
@@ -140,7 +144,7 @@ TEST(FileTimes, CompareTimesLooksAtCreationOnlyWhenAsked)
 {
     ScratchFolder scratch;
     std::string path = scratch / "t.bin";
-    WriteBytes(path, Bytes("x"));
+    WriteBytes(path, "x");
     FileTime t = TimeOfSeconds(kEntrySeconds);
     SetFileTimes(path, t);
     FileTime later = TimeOfSeconds(kEntrySeconds + 1), earlier = TimeOfSeconds(kEntrySeconds - 1);

@@ -4,8 +4,12 @@
 #include <cstring>
 
 #include "MappedFile.h"
+#include "ContainerImage.h"
 #include "PackageHandle.h"
-#include "TestSupport.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
+
+using namespace test_support;
 
 namespace {
 
@@ -23,21 +27,21 @@ protected:
     std::string Sample()
     {
         std::string path = scratch / "sample.oem";
-        WriteBytes(path, BuildImage({{"Config", {Entry("CONFIG.INI", Bytes("[Commonfiles]"))}},
-                                     {"Commonfiles", {Entry("setup.exe", Bytes("installer")),
-                                                      Entry("readme.txt", Bytes("read me"))}}}));
+        WriteBytes(path, ContainerBytes({{"Config", {StoredEntry("CONFIG.INI", "[Commonfiles]")}},
+                                         {"Commonfiles", {StoredEntry("setup.exe", "installer"),
+                                                          StoredEntry("readme.txt", "read me")}}}));
         return path;
     }
-    void OpenImage(const std::vector<uint8_t>& image)
+    void OpenImage(const std::string& image)
     {
         WriteBytes(scratch / "image.oem", image);
         ASSERT_EQ(1, handle.Open((scratch / "image.oem").c_str(), PackageHandle::kOpenExisting));
     }
-    int Add(const char* name, const char* group, const std::vector<uint8_t>& data, const EntryInfo& info)
+    int Add(const char* name, const char* group, const std::string& data, const EntryInfo& info)
     {
         MappedFile source;
         EXPECT_EQ(1, source.CreateMemory(nullptr, static_cast<uint32_t>(data.size()), 0));
-        source.Write(data.data(), static_cast<uint32_t>(data.size()));
+        source.Write(Data(data), Size(data));
         return handle.AddBuffer(source, name, group, info, 0);
     }
 
@@ -48,7 +52,7 @@ protected:
 TEST_F(PackageHandleTest, OpenModesOnExistingMissingAndForeignFiles)
 {
     std::string existing = Sample(), missing = scratch / "missing.oem", foreign = scratch / "text.oem";
-    WriteBytes(foreign, Bytes("not a package"));
+    WriteBytes(foreign, "not a package");
     EXPECT_RESULT_AND_ERROR(0, kErrorInvalidParameter, handle.Open(existing.c_str(), 4));
     EXPECT_RESULT_AND_ERROR(0, kErrorInvalidParameter, handle.Open(existing.c_str(), -1));
     EXPECT_RESULT_AND_ERROR(0, kErrorFileExists, handle.Open(existing.c_str(), PackageHandle::kCreateNew));
@@ -58,7 +62,7 @@ TEST_F(PackageHandleTest, OpenModesOnExistingMissingAndForeignFiles)
     EXPECT_RESULT_AND_ERROR(1, kErrorSuccess, handle.Open(foreign.c_str(), PackageHandle::kOpenExisting));
     EXPECT_EQ(0, handle.CountEntries(nullptr)) << "nothing loaded so far";
     EXPECT_FALSE(PathExists(missing.c_str())) << "Open writes nothing";
-    ASSERT_EQ(1, Add("x.dat", "Extra", Bytes("x"), MakeInfo(0, 1)));
+    ASSERT_EQ(1, Add("x.dat", "Extra", "x", MakeInfo(0, 1)));
     ASSERT_EQ(1, handle.Open(existing.c_str(), PackageHandle::kOpenExisting));
     EXPECT_EQ(4, handle.CountEntries(nullptr)) << "loading adds to what the handle holds";
 }
@@ -66,7 +70,7 @@ TEST_F(PackageHandleTest, OpenModesOnExistingMissingAndForeignFiles)
 TEST_F(PackageHandleTest, CreateAlwaysReplacesTheFileOnlyOnSave)
 {
     std::string path = Sample();
-    std::vector<uint8_t> before = ReadBytes(path);
+    std::string before = ReadBytes(path);
     ASSERT_EQ(1, handle.Open(path.c_str(), PackageHandle::kCreateAlways));
     EXPECT_EQ(0, handle.CountEntries(nullptr));
     EXPECT_EQ(before, ReadBytes(path));
@@ -90,7 +94,7 @@ TEST_F(PackageHandleTest, AfterCloseEveryOperationFailsWithNotReadyAfterItsArgum
     EXPECT_RESULT_AND_ERROR(0, kErrorNotReady, handle.Save());
     EXPECT_RESULT_AND_ERROR(0, kErrorNotReady, handle.CountEntries(nullptr));
     EXPECT_RESULT_AND_ERROR(0, kErrorNotReady, handle.AddFile((scratch / "sample.oem").c_str(), "G"));
-    EXPECT_RESULT_AND_ERROR(0, kErrorNotReady, Add("a.txt", "G", Bytes("a"), MakeInfo(0, 1)));
+    EXPECT_RESULT_AND_ERROR(0, kErrorNotReady, Add("a.txt", "G", "a", MakeInfo(0, 1)));
     EXPECT_RESULT_AND_ERROR(0, kErrorInvalidParameter, handle.GetEntryInfo("setup.exe", "", nullptr, nullptr));
     EXPECT_RESULT_AND_ERROR(-1, kErrorInvalidParameter, handle.CountEntries("Config"));
     EXPECT_EQ(0, names.GetSize());
@@ -108,7 +112,7 @@ TEST_F(PackageHandleTest, GroupsMatchExactlyEntriesIgnoringCase)
     EXPECT_RESULT_AND_ERROR(0, kErrorInvalidParameter, handle.GetEntryInfo("setup.exe", nullptr, &info, &size));
     ASSERT_EQ(1, handle.GetEntryInfo("SETUP.EXE", "Commonfiles", &info, &size));
     EXPECT_EQ(9u, size);
-    EntryInfo expected = Entry("x", {}).info;
+    EntryInfo expected = StoredEntry("x", {}).info;
     EXPECT_EQ(0, std::memcmp(&info, &expected, sizeof info));
     EXPECT_EQ(3, handle.CountEntries(""));
 }
@@ -139,11 +143,11 @@ TEST_F(PackageHandleTest, ListingAppendsRemovalKeepsTheGroup)
 TEST_F(PackageHandleTest, AddFileAndAddBufferReplaceAnEntryOfTheSameName)
 {
     ASSERT_EQ(1, handle.Open((scratch / "new.oem").c_str(), PackageHandle::kCreateNew));
-    WriteBytes(scratch / "A.TXT", Bytes("first"));
+    WriteBytes(scratch / "A.TXT", "first");
     ASSERT_EQ(1, handle.AddFile((scratch / "A.TXT").c_str(), "Docs"));
     EntryInfo info = MakeInfo(kFileAttributeReadOnly, 12000000000ull);
     std::string nested = std::string("sub") + kPathSeparator + "a.txt";
-    ASSERT_EQ(1, Add(nested.c_str(), "Docs", Bytes("second!"), info));
+    ASSERT_EQ(1, Add(nested.c_str(), "Docs", "second!", info));
     CStringArray entries;
     handle.ListEntries("Docs", entries);
     ASSERT_EQ(1, entries.GetSize());
@@ -156,7 +160,7 @@ TEST_F(PackageHandleTest, AddFileAndAddBufferReplaceAnEntryOfTheSameName)
 
     MappedFile closed;
     EXPECT_RESULT_AND_ERROR(0, kErrorInvalidParameter, handle.AddBuffer(closed, "x.txt", "G", info, 0));
-    EXPECT_RESULT_AND_ERROR(0, kErrorInvalidParameter, Add("x.txt", "", Bytes("x"), info));
+    EXPECT_RESULT_AND_ERROR(0, kErrorInvalidParameter, Add("x.txt", "", "x", info));
     EXPECT_RESULT_AND_ERROR(0, kErrorInvalidParameter, handle.AddFile((scratch / "A.TXT").c_str(), nullptr));
     EXPECT_RESULT_AND_ERROR(0, kErrorFileNotFound, handle.AddFile((scratch / "none.txt").c_str(), "Docs"));
 }
@@ -164,12 +168,12 @@ TEST_F(PackageHandleTest, AddFileAndAddBufferReplaceAnEntryOfTheSameName)
 TEST_F(PackageHandleTest, SaveWritesAContainerThatReadsBackTheSame)
 {
     std::string path = scratch / "saved.oem";
-    std::vector<uint8_t> content = PatternBytes(5000);
+    std::string content = CompressibleBytes(5000);
     ASSERT_EQ(1, handle.Open(path.c_str(), PackageHandle::kCreateNew));
     ASSERT_EQ(1, Add("big.bin", "One", content, MakeInfo(0, 1)));
     ASSERT_EQ(1, Add("copy.bin", "Two", content, MakeInfo(0, 1)));
     ASSERT_EQ(1, handle.Save());
-    std::vector<uint8_t> bytes = ReadBytes(path);
+    std::string bytes = ReadBytes(path);
     ASSERT_GE(bytes.size(), 14u);
     EXPECT_EQ(0, std::memcmp(bytes.data(), "BOEM\x00\x02\x02\x00\x00\x00\x00\x00\x02\x00", 14));
 
@@ -177,19 +181,19 @@ TEST_F(PackageHandleTest, SaveWritesAContainerThatReadsBackTheSame)
     MappedFile block;
     ASSERT_EQ(1, reopened.Open(path.c_str(), PackageHandle::kOpenExisting));
     ASSERT_EQ(1, reopened.ReadEntry("big.bin", "One", block, 0, nullptr));
-    EXPECT_EQ(content, std::vector<uint8_t>(block.GetData(), block.GetData() + block.GetSize()));
+    EXPECT_EQ(content, std::string(block.GetData(), block.GetData() + block.GetSize()));
 }
 
 TEST_F(PackageHandleTest, ReadEntrySizesTheBlockAndRefusesEmptyEntriesAndBusyBlocks)
 {
-    OpenImage(BuildImage({{"G", {Entry("a.txt", Bytes("abc")), Entry("empty", {})}}}));
+    OpenImage(ContainerBytes({{"G", {StoredEntry("a.txt", "abc"), StoredEntry("empty", {})}}}));
     MappedFile block, empty;
     EntryInfo info = {};
     ASSERT_EQ(1, handle.ReadEntry("A.TXT", "G", block, 100, &info));
     EXPECT_EQ(100u, block.GetCapacity());
     EXPECT_EQ(3u, block.GetSize());
     EXPECT_EQ(0, std::memcmp(block.GetData(), "abc", 3));
-    EXPECT_EQ(TimeOfSeconds(13000000000ull), info.lastWriteTime);
+    EXPECT_EQ(kImageEntryInfo.lastWriteTime, info.lastWriteTime);
     EXPECT_EQ(0, handle.ReadEntry("a.txt", "G", block, 0, nullptr)) << "the block is in use";
     EXPECT_EQ(0, handle.ReadEntry("empty", "G", empty, 0, nullptr));
     EXPECT_EQ(0, handle.ExtractEntry("empty", "G", scratch.Path().c_str(), nullptr, 0));
@@ -199,11 +203,11 @@ TEST_F(PackageHandleTest, ReadEntrySizesTheBlockAndRefusesEmptyEntriesAndBusyBlo
 TEST_F(PackageHandleTest, CompressedEntriesDecodeAndExtract)
 {
     // Long enough for several dictionary resets.
-    std::vector<uint8_t> content = PatternBytes(300000);
-    OpenImage(BuildImage({{"G", {Entry("data.bin", content, true)}}}));
+    std::string content = CompressibleBytes(300000);
+    OpenImage(ContainerBytes({{"G", {PackedEntry("data.bin", content)}}}));
     MappedFile block;
     ASSERT_EQ(1, handle.ReadEntry("data.bin", "G", block, 0, nullptr));
-    EXPECT_EQ(content, std::vector<uint8_t>(block.GetData(), block.GetData() + block.GetSize()));
+    EXPECT_EQ(content, std::string(block.GetData(), block.GetData() + block.GetSize()));
     ASSERT_EQ(1, handle.ExtractEntry("data.bin", "G", scratch.Path().c_str(), "out.bin", kOverwriteAlways));
     EXPECT_EQ(content, ReadBytes(scratch / "out.bin"));
 }
@@ -219,42 +223,42 @@ TEST_F(PackageHandleTest, AFaultyCompressedStreamIsInvalidDataAndNothingIsWritte
     };
     std::string destination = scratch / "installer.exe";
     for (auto damage : damages) {
-        ImageEntry entry = Entry("data.bin", PatternBytes(4000), true);
+        ImageEntry entry = PackedEntry("data.bin", CompressibleBytes(4000));
         damage(entry);
         handle.Close();
-        OpenImage(BuildImage({{"G", {entry}}}));
+        OpenImage(ContainerBytes({{"G", {entry}}}));
         MappedFile block;
         EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData, handle.ReadEntry("data.bin", "G", block, 0, nullptr));
         EXPECT_TRUE(block.IsClosed());
-        WriteBytes(destination, Bytes("previous installer"));
+        WriteBytes(destination, "previous installer");
         EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData,
                                 handle.ExtractEntry("data.bin", "G", scratch.Path().c_str(), "installer.exe", 0));
-        EXPECT_EQ(Bytes("previous installer"), ReadBytes(destination));
+        EXPECT_EQ("previous installer", ReadBytes(destination));
     }
 }
 
 TEST_F(PackageHandleTest, ExtractEntryWritesUnderTheCallersSpellingWithTimesAndAttributes)
 {
-    ImageEntry entry = Entry("Tool.exe", Bytes("tool"));
+    ImageEntry entry = StoredEntry("Tool.exe", "tool");
     entry.info.attributes |= kFileAttributeReadOnly;
-    OpenImage(BuildImage({{"G", {entry}}}));
+    OpenImage(ContainerBytes({{"G", {entry}}}));
     std::string folder = scratch / "out";
     ASSERT_TRUE(CreateFolder(folder.c_str()));
     ASSERT_EQ(1, handle.ExtractEntry("TOOL.EXE", "G", (folder + kPathSeparator).c_str(), nullptr, 0));
     std::string written = folder + kPathSeparator + "TOOL.EXE";
     EXPECT_EQ(entry.info.lastWriteTime, LastWriteTime(written));
     EXPECT_NE(0u, GetPathAttributes(written.c_str()) & kFileAttributeReadOnly);
-    EXPECT_EQ(Bytes("tool"), ReadBytes(written));
+    EXPECT_EQ("tool", ReadBytes(written));
     EXPECT_RESULT_AND_ERROR(0, kErrorFileNotFound, handle.ExtractEntry("Tool2.exe", "G", folder.c_str(), nullptr, 0));
     EXPECT_RESULT_AND_ERROR(0, kErrorInvalidParameter, handle.ExtractEntry("Tool.exe", "", folder.c_str(), nullptr, 0));
 }
 
 TEST_F(PackageHandleTest, OnlyBareFileNamesReachTheDisk)
 {
-    std::vector<ImageEntry> entries;
+    std::vector<std::string> entries;
     for (const char* name : {"..\\evil.exe", "../evil.exe", "C:evil.exe", "..", "", "good.exe"})
-        entries.push_back(Entry(name, Bytes("payload")));
-    OpenImage(BuildImage({{"G", entries}}));
+        entries.push_back(StoredEntry(name, "payload"));
+    OpenImage(ContainerBytes({{"G", entries}}));
     std::string folder = scratch / "inner";
     ASSERT_TRUE(CreateFolder(folder.c_str()));
     for (const char* name : {"..\\evil.exe", "../evil.exe", "C:evil.exe", "..", ""})
@@ -268,7 +272,7 @@ TEST_F(PackageHandleTest, OnlyBareFileNamesReachTheDisk)
 
 TEST_F(PackageHandleTest, ADestinationPathLongerThanTheBufferIsRefusedNotCut)
 {
-    OpenImage(BuildImage({{"G", {Entry("a.txt", Bytes("a"))}}}));
+    OpenImage(ContainerBytes({{"G", {StoredEntry("a.txt", "a")}}}));
     // folder + separator + name of 259 bytes fits with its zero; one more does not.
     std::string fits(258 - scratch.Path().size(), 'n');
     EXPECT_RESULT_AND_ERROR(0, kErrorFilenameExcedRange,

@@ -7,14 +7,18 @@
 
 #include "MappedFile.h"
 #include "PackageHandle.h"
+#include "ContainerImage.h"
 #include "PackageUnpacker.h"
-#include "TestSupport.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
+
+using namespace test_support;
 
 namespace {
 
 struct PackageFile {
     std::string group, name;
-    std::vector<uint8_t> data;
+    std::string data;
 };
 
 // Writes a package through PackageHandle::AddBuffer and Save.
@@ -25,7 +29,7 @@ std::string WritePackage(const std::string& path, const std::vector<PackageFile>
     for (const PackageFile& file : files) {
         MappedFile block;
         EXPECT_EQ(1, block.CreateMemory(nullptr, static_cast<uint32_t>(file.data.size()), 0));
-        block.Write(file.data.data(), static_cast<uint32_t>(file.data.size()));
+        block.Write(Data(file.data), Size(file.data));
         EXPECT_EQ(1, writer.AddBuffer(block, file.name.c_str(), file.group.c_str(),
                                       MakeInfo(kFileAttributeArchive, 13000000000ull), 0));
     }
@@ -54,7 +58,7 @@ protected:
 
     std::string Package(const std::string& config, std::vector<PackageFile> files = {})
     {
-        files.push_back({"Config", "CONFIG.INI", Bytes(config)});
+        files.push_back({"Config", "CONFIG.INI", config});
         return WritePackage(scratch / "setup.oem", files);
     }
     bool TempIsEmpty() const { return std::filesystem::is_empty(temp); }
@@ -105,21 +109,21 @@ TEST_F(UnpackerTest, OpenAlwaysOnAMissingFileMakesAnEmptyPackageInAGuidFolder)
 
 TEST_F(UnpackerTest, ExtractsTheConfiguredEntryUnderTheDestinationsName)
 {
-    std::vector<uint8_t> installer = PatternBytes(20000);
+    std::string installer = CompressibleBytes(20000);
     std::string config = "[Commonfiles]\r\nORG.SETUP.EXE=real_installer.bin\r\nOTHER=missing.bin\r\n";
     std::string package = Package(config, {{"Commonfiles", "real_installer.bin", installer},
-                                           {"Elsewhere", "missing.bin", Bytes("wrong group")}});
+                                           {"Elsewhere", "missing.bin", "wrong group"}});
     std::string destination = scratch / "setup.exe";
-    WriteBytes(destination, Bytes("an older setup.exe"));
+    WriteBytes(destination, "an older setup.exe");
 
     PackageUnpacker unpacker;
     ASSERT_EQ(1, unpacker.Open(package.c_str(), 3));
-    EXPECT_EQ(Bytes(config), ReadBytes(unpacker.GetConfigPath().GetString()));
+    EXPECT_EQ(config, ReadBytes(unpacker.GetConfigPath().GetString()));
     EXPECT_EQ(0, unpacker.ExtractCommonFile("NO.SUCH.KEY", destination.c_str()));
     SetLastErrorValue(0xDEADBEEF);
     EXPECT_EQ(0, unpacker.ExtractCommonFile("OTHER", destination.c_str()));
     EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue());
-    EXPECT_EQ(Bytes("an older setup.exe"), ReadBytes(destination));
+    EXPECT_EQ("an older setup.exe", ReadBytes(destination));
 
     ASSERT_EQ(1, unpacker.ExtractCommonFile("org.setup.exe", destination.c_str()));
     EXPECT_EQ(installer, ReadBytes(destination));
@@ -133,8 +137,8 @@ TEST_F(UnpackerTest, DestinationsAndValuesThatDoNotFitAreRefused)
     // the value would find it.
     std::string longValue(300, 'v');
     std::string package = Package("[Commonfiles]\r\nLONG=" + longValue + "\r\nSHORT=a.bin\r\n",
-                                  {{"Commonfiles", longValue.substr(0, 259), Bytes("cut")},
-                                   {"Commonfiles", "a.bin", Bytes("a")}});
+                                  {{"Commonfiles", longValue.substr(0, 259), "cut"},
+                                   {"Commonfiles", "a.bin", "a"}});
     PackageUnpacker unpacker;
     ASSERT_EQ(1, unpacker.Open(package.c_str(), 3));
     EXPECT_EQ(0, unpacker.ExtractCommonFile("LONG", (scratch / "long.exe").c_str()));
@@ -151,9 +155,9 @@ TEST_F(UnpackerTest, DestinationsAndValuesThatDoNotFitAreRefused)
 TEST_F(UnpackerTest, WithoutConfigCONFIGINIThePackageOpensEmpty)
 {
     for (const char* group : {"Other", "config"}) {
-        std::string package = WritePackage(scratch / "p.oem", {{group, "CONFIG.INI", Bytes("[Commonfiles]\r\nK=s\r\n")},
-                                                               {"Config", "OTHER.INI", Bytes("[Commonfiles]\r\nK=s\r\n")},
-                                                               {"Commonfiles", "s", Bytes("x")}});
+        std::string package = WritePackage(scratch / "p.oem", {{group, "CONFIG.INI", "[Commonfiles]\r\nK=s\r\n"},
+                                                               {"Config", "OTHER.INI", "[Commonfiles]\r\nK=s\r\n"},
+                                                               {"Commonfiles", "s", "x"}});
         PackageUnpacker unpacker;
         ASSERT_EQ(1, unpacker.Open(package.c_str(), 3));
         EXPECT_TRUE(IsFolder(unpacker.GetUnpackFolder().GetString()));
@@ -183,7 +187,7 @@ TEST_F(UnpackerTest, ConfigurationListsAreDistinctIgnoringCaseInFirstSpelling)
 
 TEST_F(UnpackerTest, CloseRemovesWhatWasUnpackedOnlyWhenAsked)
 {
-    std::string package = Package("[Commonfiles]\r\nK=s.bin\r\n", {{"Commonfiles", "s.bin", Bytes("s")}});
+    std::string package = Package("[Commonfiles]\r\nK=s.bin\r\n", {{"Commonfiles", "s.bin", "s"}});
     PackageUnpacker unpacker;
     ASSERT_EQ(1, unpacker.Open(package.c_str(), 3));
     std::string first = unpacker.GetUnpackFolder().GetString();
@@ -191,7 +195,7 @@ TEST_F(UnpackerTest, CloseRemovesWhatWasUnpackedOnlyWhenAsked)
     std::string folder = unpacker.GetUnpackFolder().GetString();
     EXPECT_FALSE(IsFolder(first)) << "a second Open removes the first folder";
     std::string config = unpacker.GetConfigPath().GetString();
-    WriteBytes(folder + "\\extra.txt", Bytes("left by someone"));
+    WriteBytes(folder + "\\extra.txt", "left by someone");
     unpacker.Close(0);
     EXPECT_TRUE(PathExists(config.c_str()));
     EXPECT_EQ(0, unpacker.ExtractCommonFile("K", (scratch / "s.exe").c_str())) << "the package is closed";

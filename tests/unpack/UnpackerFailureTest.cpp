@@ -7,8 +7,12 @@
 #include <new>
 
 #include "ErrorLog.h"
+#include "ContainerImage.h"
 #include "PackageUnpacker.h"
-#include "TestSupport.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
+
+using namespace test_support;
 
 namespace {
 
@@ -23,16 +27,10 @@ std::string InstallLog()
     return path;
 }
 
-std::string LogText(const std::string& path)
-{
-    std::vector<uint8_t> bytes = ReadBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 std::string PackageWithConfig(const ScratchFolder& scratch, const std::string& config)
 {
     std::string path = scratch / "setup.oem";
-    WriteBytes(path, BuildImage({{"Config", {Entry("CONFIG.INI", Bytes(config))}}}));
+    WriteBytes(path, ContainerBytes({{"Config", {StoredEntry("CONFIG.INI", config)}}}));
     return path;
 }
 
@@ -41,7 +39,7 @@ TEST(UnpackerFailures, NoMemoryForTheCommonFilesIsLoggedAndLeavesTheListEmpty)
     ScratchFolder scratch;
     std::string package = PackageWithConfig(scratch, "[ResourceReplace]\r\nA.SIDE=1\r\n[Commonfiles]\r\nK=v.bin\r\n");
     std::string log = InstallLog();
-    size_t before = LogText(log).size();
+    size_t before = ReadBytes(log).size();
 
     PackageUnpacker unpacker;
     failConfigurationBuffer = true;
@@ -50,7 +48,7 @@ TEST(UnpackerFailures, NoMemoryForTheCommonFilesIsLoggedAndLeavesTheListEmpty)
     failConfigurationBuffer = false;
     EXPECT_EQ(0, unpacker.GetCommonFileLines().GetSize());
     EXPECT_EQ(1, unpacker.GetReplaceNames().GetSize()) << "the other list is unaffected";
-    std::string added = LogText(log).substr(before);
+    std::string added = ReadBytes(log).substr(before);
     EXPECT_NE(std::string::npos, added.find("Insufficent memory for InitCommonFiles")) << added;
 }
 

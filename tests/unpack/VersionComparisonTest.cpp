@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include "CFile.h"
+#include "ChildProcess.h"
+#include "ContainerImage.h"
 #include "EntryExtraction.h"
 #include "FileComparison.h"
 #include "FileVersionInfo.h"
-#include "TestSupport.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
+
+using namespace test_support;
 
 namespace {
 
@@ -16,15 +21,12 @@ constexpr uint64_t kEntrySeconds = 13000000000ull;
 // The sample programs are built beside this test program.
 std::string SamplePath(const std::string& name)
 {
-    char module[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, module, MAX_PATH);
-    std::string folder(module);
-    return folder.substr(0, folder.find_last_of('\\')) + "\\" + name + ".exe";
+    return ProgramFolder() + "\\" + name + ".exe";
 }
 
-std::vector<uint8_t> Sample(const std::string& name)
+std::string Sample(const std::string& name)
 {
-    std::vector<uint8_t> bytes = ReadBytes(SamplePath(name));
+    std::string bytes = ReadBytes(SamplePath(name));
     EXPECT_FALSE(bytes.empty()) << name;
     return bytes;
 }
@@ -48,7 +50,7 @@ TEST(FileVersionInfo, ReadsFixedVersionsTranslationAndStrings)
 TEST(FileVersionInfo, NoBlockOrNoTranslationTableLoadsNothing)
 {
     ScratchFolder scratch;
-    WriteBytes(scratch / "plain.txt", Bytes("no resources here"));
+    WriteBytes(scratch / "plain.txt", "no resources here");
     FileVersionInfo info;
     ASSERT_EQ(1, info.Load(SamplePath("sample_v1500").c_str()));
     EXPECT_EQ(0, info.Load((scratch / "plain.txt").c_str()));
@@ -59,12 +61,12 @@ TEST(FileVersionInfo, NoBlockOrNoTranslationTableLoadsNothing)
 
 class VersionCompareTest : public ::testing::Test {
 protected:
-    int Compare(const std::string& destinationSample, const std::vector<uint8_t>& entry,
+    int Compare(const std::string& destinationSample, const std::string& entry,
                 const std::string& folderSuffix = "")
     {
         std::string destination = scratch / "dest.exe";
         WriteBytes(destination, Sample(destinationSample));
-        return CompareVersion(destination.c_str(), entry.data(), static_cast<uint32_t>(entry.size()),
+        return CompareVersion(destination.c_str(), Data(entry), Size(entry),
                               (scratch.Path() + folderSuffix).c_str());
     }
 
@@ -94,15 +96,15 @@ TEST_F(VersionCompareTest, ComparesTheFourPartsAsNumbers)
 
 TEST_F(VersionCompareTest, CannotTellWithoutVersionInformationOnEitherSide)
 {
-    std::vector<uint8_t> entry = Sample("sample_v1500");
-    WriteBytes(scratch / "plain.txt", Bytes("text"));
-    EXPECT_EQ(-2, CompareVersion((scratch / "plain.txt").c_str(), entry.data(), static_cast<uint32_t>(entry.size()),
+    std::string entry = Sample("sample_v1500");
+    WriteBytes(scratch / "plain.txt", "text");
+    EXPECT_EQ(-2, CompareVersion((scratch / "plain.txt").c_str(), Data(entry), Size(entry),
                                  scratch.Path().c_str()));
     EXPECT_FALSE(IsFolder(scratch / "Temp")) << "nothing is prepared for a destination without a version";
     EXPECT_EQ(-2, Compare("sample_notrans", entry));
     EXPECT_EQ(-2, Compare("sample_v2000", Sample("sample_notrans")));
-    EXPECT_EQ(-2, Compare("sample_v2000", Bytes("not a program")));
-    EXPECT_EQ(Bytes("not a program"), ReadBytes(scratchFile)) << "left behind when the entry has no version";
+    EXPECT_EQ(-2, Compare("sample_v2000", "not a program"));
+    EXPECT_EQ("not a program", ReadBytes(scratchFile)) << "left behind when the entry has no version";
 }
 
 class VersionModeTest : public VersionCompareTest {
@@ -113,15 +115,14 @@ protected:
     bool Kept(const char* destinationSample, int64_t offset, const char* entrySample, int mode)
     {
         std::string destination = scratch / "dest.exe";
-        std::vector<uint8_t> old = Sample(destinationSample);
+        std::string old = Sample(destinationSample);
         old.push_back('#');
         WriteBytes(destination, old);
         SetFileTimes(destination, TimeOfSeconds(kEntrySeconds + offset));
-        std::vector<uint8_t> entry = Sample(entrySample);
-        EXPECT_EQ(1, WriteEntryFile(scratch.Path().c_str(), "dest.exe", entry.data(),
-                                    static_cast<uint32_t>(entry.size()), MakeInfo(kFileAttributeArchive, kEntrySeconds),
-                                    mode, nullptr, nullptr));
-        std::vector<uint8_t> now = ReadBytes(destination);
+        std::string entry = Sample(entrySample);
+        EXPECT_EQ(1, WriteEntryFile(scratch.Path().c_str(), "dest.exe", Data(entry), Size(entry),
+                                    MakeInfo(kFileAttributeArchive, kEntrySeconds), mode, nullptr, nullptr));
+        std::string now = ReadBytes(destination);
         EXPECT_TRUE(now == old || now == entry);
         return now == old;
     }
@@ -153,14 +154,14 @@ int CountFailure(ExtractFailureInfo* failure, void* context)
 TEST_F(VersionModeTest, ALockedDestinationThatIsTheEntryCountsAsWritten)
 {
     std::string destination = scratch / "dest.exe";
-    std::vector<uint8_t> entry = Sample("sample_v2000"), other = Sample("sample_v1500");
+    std::string entry = Sample("sample_v2000"), other = Sample("sample_v1500");
     WriteBytes(destination, entry);
     EntryInfo info = MakeInfo(kFileAttributeArchive, kEntrySeconds);
     EntryInfo newer = MakeInfo(kFileAttributeArchive, kEntrySeconds + 60);
     SetFileTimes(destination, info.lastWriteTime);
-    auto write = [&](const std::vector<uint8_t>& data, const EntryInfo& times, ExtractFailureCallback callback,
+    auto write = [&](const std::string& data, const EntryInfo& times, ExtractFailureCallback callback,
                      void* context) {
-        return WriteEntryFile(scratch.Path().c_str(), "dest.exe", data.data(), static_cast<uint32_t>(data.size()),
+        return WriteEntryFile(scratch.Path().c_str(), "dest.exe", Data(data), Size(data),
                               times, kOverwriteAlways, callback, context);
     };
     std::vector<uint32_t> errors;

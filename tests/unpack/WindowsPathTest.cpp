@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "EntryExtraction.h"
+#include "ContainerImage.h"
 #include "PackageHandle.h"
-#include "TestSupport.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
+
+using namespace test_support;
 
 namespace {
 
@@ -31,20 +35,20 @@ TEST_F(WindowsPathTest, EntriesWithSuchNamesAreExtracted)
     ScratchFolder scratch;
     std::string name = kTrailBackslash + ".txt";
     std::string package = scratch / "dbcs.oem";
-    WriteBytes(package, BuildImage({{"G", {Entry(name, Bytes("gbk"))}}}));
+    WriteBytes(package, ContainerBytes({{"G", {StoredEntry(name, "gbk")}}}));
     PackageHandle handle;
     ASSERT_EQ(1, handle.Open(package.c_str(), PackageHandle::kOpenExisting));
     std::string folder = scratch / kTrailBackslash;
     ASSERT_TRUE(CreateFolder(folder.c_str()));
     ASSERT_EQ(1, handle.ExtractEntry(name.c_str(), "G", folder.c_str(), nullptr, kOverwriteAlways));
-    EXPECT_EQ(Bytes("gbk"), ReadBytes(folder + "\\" + name));
+    EXPECT_EQ("gbk", ReadBytes(folder + "\\" + name));
 }
 
 TEST_F(WindowsPathTest, AddFileNamesTheEntryAfterTheLastRealSeparator)
 {
     ScratchFolder scratch;
     std::string source = scratch / (kTrailBackslash + ".txt");
-    WriteBytes(source, Bytes("gbk"));
+    WriteBytes(source, "gbk");
     PackageHandle handle;
     ASSERT_EQ(1, handle.Open((scratch / "add.oem").c_str(), PackageHandle::kCreateAlways));
     ASSERT_EQ(1, handle.AddFile(source.c_str(), "G"));
@@ -58,7 +62,7 @@ TEST_F(WindowsPathTest, ABareDriveFolderWritesIntoThatDrivesCurrentFolder)
 {
     ScratchFolder scratch;
     std::string package = scratch / "drive.oem";
-    WriteBytes(package, BuildImage({{"G", {Entry("drive-relative.txt", Bytes("here"))}}}));
+    WriteBytes(package, ContainerBytes({{"G", {StoredEntry("drive-relative.txt", "here")}}}));
     PackageHandle handle;
     ASSERT_EQ(1, handle.Open(package.c_str(), PackageHandle::kOpenExisting));
     char previous[MAX_PATH] = {};
@@ -69,7 +73,7 @@ TEST_F(WindowsPathTest, ABareDriveFolderWritesIntoThatDrivesCurrentFolder)
     int result = handle.ExtractEntry("drive-relative.txt", "G", drive.c_str(), nullptr, kOverwriteAlways);
     SetCurrentDirectoryA(previous);
     EXPECT_EQ(1, result);
-    EXPECT_EQ(Bytes("here"), ReadBytes(scratch / "drive-relative.txt"));
+    EXPECT_EQ("here", ReadBytes(scratch / "drive-relative.txt"));
 }
 
 }  // namespace

@@ -5,8 +5,12 @@
 
 #include <csignal>
 
+#include "ContainerImage.h"
 #include "EntryExtraction.h"
-#include "TestSupport.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
+
+using namespace test_support;
 
 namespace {
 
@@ -30,15 +34,15 @@ private:
 TEST(WriteFailure, APartlyWrittenFileIsRemovedAndTheErrorKept)
 {
     ScratchFolder scratch;
-    std::vector<uint8_t> content = PatternBytes(64 * 1024);
+    std::string content = CompressibleBytes(64 * 1024);
     EntryInfo info = MakeInfo(kFileAttributeArchive, 13000000000ull);
-    WriteBytes(scratch / "big.bin", Bytes("previous"));
+    WriteBytes(scratch / "big.bin", "previous");
     int result;
     {
         FileSizeLimit limit(4096);
         SetLastErrorValue(0xDEADBEEF);
-        result = WriteEntryFile(scratch.Path().c_str(), "big.bin", content.data(),
-                                static_cast<uint32_t>(content.size()), info, kOverwriteAlways, nullptr, nullptr);
+        result = WriteEntryFile(scratch.Path().c_str(), "big.bin", Data(content), Size(content), info,
+                                kOverwriteAlways, nullptr, nullptr);
     }
     EXPECT_EQ(0, result);
     EXPECT_EQ(kErrorDiskFull, GetLastErrorValue());

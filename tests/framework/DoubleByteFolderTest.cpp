@@ -7,12 +7,10 @@
 #include <string>
 
 #include "FolderUtilities.h"
+#include "ScratchFolder.h"
 #include "TestFiles.h"
 
-using launcher_test::Exists;
-using launcher_test::IsFolder;
-using launcher_test::ScratchFolder;
-using launcher_test::WriteBytes;
+using namespace test_support;
 
 namespace {
 
@@ -22,17 +20,9 @@ const std::string kName = "\xD6\xD0" + kTrailSlash;  // "中" and a 0x5C-trail c
 
 std::string OnlyEntry(const std::string& folder)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
     std::string names;
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name != "." && name != "..")
-                names += names.empty() ? name : "|" + name;
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
+    for (const std::string& name : ListFolder(folder))
+        names += names.empty() ? name : "|" + name;
     return names;
 }
 
@@ -46,7 +36,7 @@ TEST(DoubleByteNames, RunsUnderCodePage936)
 
 TEST(DoubleByteNames, CreateFolderTreeNeverSplitsACharacter)
 {
-    ScratchFolder folder("dbcs-create");
+    ScratchFolder folder;
     std::string deep = folder / kName + "\\" + kName;
     EXPECT_EQ(1, CreateFolderTree(deep.c_str()));
     EXPECT_TRUE(IsFolder(deep));
@@ -56,7 +46,7 @@ TEST(DoubleByteNames, CreateFolderTreeNeverSplitsACharacter)
 
 TEST(DoubleByteNames, DeleteTreeFindsTheRealSeparator)
 {
-    ScratchFolder folder("dbcs-delete");
+    ScratchFolder folder;
     std::string root = folder / kName;
     CreateFolderTree((root + "\\" + kName).c_str());
     WriteBytes(root + "\\" + kName + "\\file" + kTrailSlash + ".txt", "x");
@@ -67,7 +57,7 @@ TEST(DoubleByteNames, DeleteTreeFindsTheRealSeparator)
     EXPECT_EQ("", OnlyEntry(root + "\\" + kName));
 
     EXPECT_EQ(1, DeleteTree(root.c_str()));
-    EXPECT_FALSE(Exists(root));
+    EXPECT_FALSE(FileExists(root));
     EXPECT_EQ("", OnlyEntry(folder.Path()));
 }
 
@@ -85,7 +75,7 @@ TEST(DoubleByteNames, ModuleFolderCutsAtTheLastRealBackslash)
 
 TEST(DoubleByteNames, TempFolderAddsTheBackslashAfterATrailByte)
 {
-    ScratchFolder folder("dbcs-temp");
+    ScratchFolder folder;
     std::string temp = folder / kName;
     CreateFolderTree(temp.c_str());
     SetEnvironmentVariableA("TMP", temp.c_str());

@@ -8,12 +8,10 @@
 
 #include "FolderUtilities.h"
 #include "GuidText.h"
+#include "ScratchFolder.h"
 #include "TestFiles.h"
 
-using launcher_test::Exists;
-using launcher_test::IsFolder;
-using launcher_test::ScratchFolder;
-using launcher_test::WriteBytes;
+using namespace test_support;
 
 namespace {
 
@@ -85,9 +83,9 @@ bool RunUnix(const std::string& program, const std::vector<std::string>& paths)
 
 bool WaitFor(const std::string& path, bool present)
 {
-    for (int i = 0; i < 100 && Exists(path) != present; ++i)
+    for (int i = 0; i < 100 && FileExists(path) != present; ++i)
         Sleep(50);
-    return Exists(path) == present;
+    return FileExists(path) == present;
 }
 
 // A Unix symbolic link from link to target: Wine shows it as a Windows folder
@@ -110,7 +108,7 @@ HRESULT WINAPI FailingCreator(GUID*) { return E_FAIL; }
 
 TEST(TempFolder, EndsInExactlyOneBackslash)
 {
-    ScratchFolder folder("tempvar");
+    ScratchFolder folder;
     {
         TempVariables temp(folder.Path());
         EXPECT_EQ(folder.Path() + "\\", TempFolder());
@@ -135,7 +133,7 @@ TEST(TempFolder, WindowsFolderAsTempMeansItsTempSubfolder)
 
 TEST(TempFolder, PathThatDoesNotFitIsRefused)
 {
-    ScratchFolder folder("templong");
+    ScratchFolder folder;
     TempVariables temp(folder.Path() + "\\" + std::string(MAX_PATH, 'x'));
     char buffer[MAX_PATH];
     memset(buffer, '#', sizeof buffer);
@@ -144,7 +142,7 @@ TEST(TempFolder, PathThatDoesNotFitIsRefused)
 
 TEST(CreateFolderTree, ExistingFolderAndNestedParents)
 {
-    ScratchFolder folder("create");
+    ScratchFolder folder;
     EXPECT_EQ(1, CreateFolderTree(folder.Path().c_str()));
     std::string deep = folder / "a\\b\\c";
     EXPECT_EQ(1, CreateFolderTree(deep.c_str()));
@@ -158,7 +156,7 @@ TEST(CreateFolderTree, ExistingFolderAndNestedParents)
 
 TEST(CreateFolderTree, FailuresReportZero)
 {
-    ScratchFolder folder("create-fail");
+    ScratchFolder folder;
     // The only backslash is the first character: no parent to fall back on.
     EXPECT_EQ(0, CreateFolderTree("\\bad|name"));
     // A file where a parent folder should be.
@@ -167,46 +165,46 @@ TEST(CreateFolderTree, FailuresReportZero)
     // Too long for MAX_PATH: refused, nothing created on the way.
     std::string longPath = folder / "p\\" + std::string(MAX_PATH, 'q');
     EXPECT_EQ(0, CreateFolderTree(longPath.c_str()));
-    EXPECT_FALSE(Exists(folder / "p"));
+    EXPECT_FALSE(FileExists(folder / "p"));
 }
 
 TEST(DeleteTree, FolderPathRemovesTheWholeTree)
 {
-    ScratchFolder folder("delete");
+    ScratchFolder folder;
     std::string root = folder / "root";
     CreateFolderTree((root + "\\x\\y").c_str());
     WriteBytes(root + "\\top.txt", "1");
     WriteBytes(root + "\\x\\mid.txt", "2");
     WriteBytes(root + "\\x\\y\\deep.txt", "3");
     EXPECT_EQ(1, DeleteTree(root.c_str()));
-    EXPECT_FALSE(Exists(root));
+    EXPECT_FALSE(FileExists(root));
     EXPECT_TRUE(IsFolder(folder.Path()));
 }
 
 TEST(DeleteTree, WildcardEmptiesButKeepsTheFolder)
 {
-    ScratchFolder folder("delete-wild");
+    ScratchFolder folder;
     CreateFolderTree((folder / "sub\\inner").c_str());
     WriteBytes(folder / "a.txt", "a");
     WriteBytes(folder / "sub\\inner\\b.txt", "b");
     EXPECT_EQ(1, DeleteTree((folder.Path() + "\\*.*").c_str()));
     EXPECT_TRUE(IsFolder(folder.Path()));
-    EXPECT_FALSE(Exists(folder / "a.txt"));
-    EXPECT_FALSE(Exists(folder / "sub"));
+    EXPECT_FALSE(FileExists(folder / "a.txt"));
+    EXPECT_FALSE(FileExists(folder / "sub"));
 }
 
 TEST(DeleteTree, NoMatchChangesNothing)
 {
-    ScratchFolder folder("delete-none");
+    ScratchFolder folder;
     WriteBytes(folder / "keep.txt", "k");
     EXPECT_EQ(0, DeleteTree((folder / "missing").c_str()));
     EXPECT_EQ(0, DeleteTree((folder / "*.none").c_str()));
-    EXPECT_TRUE(Exists(folder / "keep.txt"));
+    EXPECT_TRUE(FileExists(folder / "keep.txt"));
 }
 
 TEST(DeleteTree, ReadOnlyFileSurvivesWithItsFolders)
 {
-    ScratchFolder folder("delete-ro");
+    ScratchFolder folder;
     std::string root = folder / "root";
     CreateFolderTree((root + "\\held\\deeper").c_str());
     CreateFolderTree((root + "\\free").c_str());
@@ -215,15 +213,15 @@ TEST(DeleteTree, ReadOnlyFileSurvivesWithItsFolders)
     WriteBytes(root + "\\free\\gone.txt", "g");
     ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(1, DeleteTree(root.c_str()));
-    EXPECT_TRUE(Exists(readOnly));
+    EXPECT_TRUE(FileExists(readOnly));
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesA(readOnly.c_str()) & FILE_ATTRIBUTE_READONLY);
     EXPECT_TRUE(IsFolder(root + "\\held\\deeper"));
-    EXPECT_FALSE(Exists(root + "\\free"));
+    EXPECT_FALSE(FileExists(root + "\\free"));
 }
 
 TEST(DeleteTree, LinkIsNeverFollowed)
 {
-    ScratchFolder folder("delete-link");
+    ScratchFolder folder;
     std::string target = folder / "target";
     CreateFolderTree((target + "\\inside").c_str());
     WriteBytes(target + "\\precious.txt", "p");
@@ -240,14 +238,14 @@ TEST(DeleteTree, LinkIsNeverFollowed)
     // Unix folder link while its target holds files, so the link and root
     // stay there and are not checked.)
     EXPECT_EQ(1, DeleteTree(root.c_str()));
-    EXPECT_FALSE(Exists(root + "\\plain.txt"));
-    EXPECT_TRUE(Exists(target + "\\precious.txt"));
+    EXPECT_FALSE(FileExists(root + "\\plain.txt"));
+    EXPECT_TRUE(FileExists(target + "\\precious.txt"));
     EXPECT_TRUE(IsFolder(target + "\\inside"));
 
     // Named directly, the link is not entered either.
     ASSERT_TRUE(MakeUnixLink(target, folder / "direct"));
     EXPECT_EQ(1, DeleteTree((folder / "direct").c_str()));
-    EXPECT_TRUE(Exists(target + "\\precious.txt"));
+    EXPECT_TRUE(FileExists(target + "\\precious.txt"));
     EXPECT_TRUE(IsFolder(target + "\\inside"));
 
     RemoveUnixLink(link);

@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "ErrorLog.h"
+#include "ScratchFolder.h"
 #include "TestFiles.h"
 
-using launcher_test::ReadBytes;
-using launcher_test::ScratchFolder;
-using launcher_test::WriteBytes;
+using namespace test_support;
 
 namespace {
 
@@ -81,7 +80,7 @@ protected:
     {
         path_ = LogPath();
         saved_ = ReadBytes(path_);
-        hadLog_ = launcher_test::Exists(path_);
+        hadLog_ = FileExists(path_);
         DeleteFileA(path_.c_str());
     }
     void TearDown() override
@@ -127,7 +126,7 @@ TEST(LogPath, RootOfTheWindowsDrive)
 
 TEST(LogEncoding, NewLogIsTextModeAndLaterRecordsBinary)
 {
-    ScratchFolder folder("log-encoding");
+    ScratchFolder folder;
     std::string path = folder / "log.txt";
     AppendLogRecord(path.c_str(), "first\r\n");
     AppendLogRecord(path.c_str(), "second\r\n");
@@ -136,7 +135,7 @@ TEST(LogEncoding, NewLogIsTextModeAndLaterRecordsBinary)
 
 TEST(LogEncoding, Utf16LogGetsWideRecords)
 {
-    ScratchFolder folder("log-utf16");
+    ScratchFolder folder;
     std::string path = folder / "log.txt";
     WriteBytes(path, std::string("\xFF\xFE", 2));
     AppendLogRecord(path.c_str(), "ab\r\n");
@@ -145,7 +144,7 @@ TEST(LogEncoding, Utf16LogGetsWideRecords)
 
 TEST(LogEncoding, ShortOrOtherMarkGetsAnsiRecords)
 {
-    ScratchFolder folder("log-ansi");
+    ScratchFolder folder;
     std::string oneByte = folder / "one.txt";
     WriteBytes(oneByte, "\xFF");
     AppendLogRecord(oneByte.c_str(), "x\r\n");
@@ -159,7 +158,7 @@ TEST(LogEncoding, ShortOrOtherMarkGetsAnsiRecords)
 
 TEST(LogEncoding, UnwritableLogIsSkippedSilently)
 {
-    ScratchFolder folder("log-locked");
+    ScratchFolder folder;
     std::string path = folder / "log.txt";
     WriteBytes(path, "old");
     HANDLE locked = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -203,7 +202,7 @@ TEST_F(InstallLogTest, OverlongMessageGoesNowhere)
 {
     DebugCapture capture;
     LogError("%s", std::string(kLogMessageLimit, 'z').c_str());
-    EXPECT_FALSE(launcher_test::Exists(path_));
+    EXPECT_FALSE(FileExists(path_));
     EXPECT_TRUE(capture.Lines().empty());
 }
 
