@@ -62,17 +62,20 @@ static_assert(kEntryLastWriteTimeOffset == kEntryLastAccessTimeOffset + sizeof(F
 static_assert(kEntryNameLengthOffset == kEntryLastWriteTimeOffset + sizeof(FileTime), "FILETIME");
 static_assert(kEntryNameOffset == kEntryNameLengthOffset + 2, "name length is a u16");
 
+// Every offset table holds u32 slots.
+constexpr uint32_t kTableSlotSize = 4;
+
 // Bytes a counted string of the given length occupies.
 constexpr uint32_t StoredNameSize(uint32_t length) { return length ? length : 1; }
 // 14 + 4 * max(G, 1); G is at most 65535.
 constexpr uint32_t HeaderSize(uint32_t groupCount)
 {
-    return kHeaderGroupTableOffset + 4 * (groupCount ? groupCount : 1);
+    return kHeaderGroupTableOffset + kTableSlotSize * (groupCount ? groupCount : 1);
 }
 // 6 + max(N, 1) + 4 * max(C, 1); N and C are at most 65535.
 constexpr uint32_t GroupRecordSize(uint32_t nameLength, uint32_t entryCount)
 {
-    return kGroupNameOffset + StoredNameSize(nameLength) + 2 + 4 * (entryCount ? entryCount : 1);
+    return kGroupNameOffset + StoredNameSize(nameLength) + 2 + kTableSlotSize * (entryCount ? entryCount : 1);
 }
 // Stored data length: the compressed size when not 0, else the uncompressed size.
 constexpr uint32_t StoredDataLength(uint32_t uncompressedSize, uint32_t compressedSize)

@@ -9,8 +9,9 @@
 namespace {
 
 constexpr uint32_t kNoSlot = UINT32_MAX;
-constexpr uint32_t kSlotSize = 4;
-static_assert(kHeaderGroupTableOffset + kSlotSize * kMaxCount <= UINT32_MAX, "a group table offset fits 32 bits");
+// Slot offsets computed below stay far from 32-bit wrap-around.
+static_assert(uint64_t{kHeaderGroupTableOffset} + uint64_t{kTableSlotSize} * kMaxCount <= UINT32_MAX,
+              "a group table slot's offset fits 32 bits");
 
 std::string Hex(uint64_t value)
 {
@@ -198,7 +199,7 @@ Status ContainerWalker::WalkInto(WalkedContainer* contents) const
         uint32_t offset = 0;
         uint16_t signature = 0;
         // ReadHeader checked the whole table, so this read stays inside it.
-        if (!image_.ReadU32(kHeaderGroupTableOffset + kSlotSize * g, &offset))
+        if (!image_.ReadU32(kHeaderGroupTableOffset + kTableSlotSize * g, &offset))
             return Place(image_, Place::kGroupTable, kHeaderGroupTableOffset)
                 .Damaged(PastTheEnd("slot " + std::to_string(g), size));
         Place place(image_, Place::kGroup, offset);
@@ -218,9 +219,9 @@ Status ContainerWalker::WalkInto(WalkedContainer* contents) const
             return status;
         slots += group.entryCount;
         if (slots > kMaxCount)
-            return place.Damaged(Counted(group.entryCount, "entry slot", "entry slots") + " bring the groups' total to " +
-                                 std::to_string(slots) + ", more than the " + std::to_string(kMaxCount) +
-                                 " a container can hold");
+            return place.Damaged(Counted(group.entryCount, "entry slot", "entry slots") +
+                                 " bring the groups' total to " + std::to_string(slots) + ", more than the " +
+                                 std::to_string(kMaxCount) + " a container can hold");
         WalkedGroup* walked = nullptr;
         if (contents) {
             contents->groups.emplace_back();
@@ -237,7 +238,7 @@ Status ContainerWalker::WalkInto(WalkedContainer* contents) const
             uint32_t relative = 0;
             uint16_t kind = 0;
             // ReadGroup checked the whole entry table.
-            if (!image_.ReadU32(group.tableOffset + kSlotSize * e, &relative))
+            if (!image_.ReadU32(group.tableOffset + kTableSlotSize * e, &relative))
                 return place.Damaged(PastTheEnd("entry table slot " + std::to_string(e), size));
             // The table holds offsets from the group record.
             const uint64_t entryOffset = uint64_t{group.offset} + relative;
@@ -283,10 +284,10 @@ Status ContainerWalker::ReadHeader(ContainerHeader* header) const
         return place.Damaged("the image (" + ByteCount(size) + ") ends inside the " +
                              std::to_string(kHeaderGroupTableOffset) + "-byte header");
     const uint32_t slots = h.groupCount ? h.groupCount : 1;
-    if (!image_.Contains(kHeaderGroupTableOffset, kSlotSize * slots))
+    if (!image_.Contains(kHeaderGroupTableOffset, kTableSlotSize * slots))
         return Place(image_, Place::kGroupTable, kHeaderGroupTableOffset)
             .Damaged(PastTheEnd("the table (" + Counted(slots, "slot", "slots") + ", " +
-                                    ByteCount(kSlotSize * slots) + ")",
+                                    ByteCount(kTableSlotSize * slots) + ")",
                                 size));
     if (check_ == ContainerCheck::kRead && h.version != kContainerVersion)
         return place.Fault(kErrorNotSupported,
@@ -308,7 +309,8 @@ Status ContainerWalker::ReadGroup(Place& place, uint32_t offset, GroupRecord* gr
     group->nameOffset = offset + kGroupNameOffset;
     const uint32_t storedName = StoredNameSize(group->nameLength);
     if (!image_.Contains(group->nameOffset, storedName))
-        return place.Damaged(PastTheEnd("name (" + ByteCount(storedName) + " at " + Hex(group->nameOffset) + ")", size));
+        return place.Damaged(
+            PastTheEnd("name (" + ByteCount(storedName) + " at " + Hex(group->nameOffset) + ")", size));
     place.Name(group);
     // Both sums stay inside the image: the name and then the count were found there.
     const uint32_t countOffset = group->nameOffset + storedName;
@@ -316,9 +318,9 @@ Status ContainerWalker::ReadGroup(Place& place, uint32_t offset, GroupRecord* gr
         return place.Damaged(PastTheEnd("entry count (at " + Hex(countOffset) + ")", size));
     group->tableOffset = countOffset + 2;
     const uint32_t slots = group->entryCount ? group->entryCount : 1;
-    if (!image_.Contains(group->tableOffset, kSlotSize * slots))
+    if (!image_.Contains(group->tableOffset, kTableSlotSize * slots))
         return place.Damaged(PastTheEnd("entry table (" + Counted(slots, "slot", "slots") + ", " +
-                                            ByteCount(kSlotSize * slots) + " at " + Hex(group->tableOffset) + ")",
+                                            ByteCount(kTableSlotSize * slots) + " at " + Hex(group->tableOffset) + ")",
                                         size));
     return Status::Ok();
 }
@@ -353,7 +355,8 @@ Status ContainerWalker::ReadEntryAt(const ByteView& bytes, uint32_t offset, Plac
     entry->nameOffset = offset + kEntryNameOffset;
     const uint32_t storedName = StoredNameSize(entry->nameLength);
     if (!bytes.Contains(entry->nameOffset, storedName))
-        return place.Damaged(PastTheEnd("name (" + ByteCount(storedName) + " at " + Hex(entry->nameOffset) + ")", size));
+        return place.Damaged(
+            PastTheEnd("name (" + ByteCount(storedName) + " at " + Hex(entry->nameOffset) + ")", size));
     place.Name(entry);
     entry->dataOffset = entry->nameOffset + storedName;
     entry->dataLength = StoredDataLength(entry->uncompressedSize, entry->compressedSize);

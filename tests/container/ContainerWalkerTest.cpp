@@ -14,7 +14,8 @@ namespace {
 // setup.exe at 210 (0xD2) with its name at 250 (0xFA), data at 259 (0x103).
 const std::string kSample = ContainerBytes(
     {{"Config", {StoredEntry("CONFIG.INI", "[x]")}},
-     {"Commonfiles", {StoredEntry("a.txt", "1"), EntryBytes("odd", "x", 1, 0, 0x1234), StoredEntry("setup.exe", "installer")}}});
+     {"Commonfiles",
+      {StoredEntry("a.txt", "1"), EntryBytes("odd", "x", 1, 0, 0x1234), StoredEntry("setup.exe", "installer")}}});
 
 void Put16(std::string& image, size_t at, uint16_t value)
 {
@@ -219,9 +220,10 @@ TEST(WalkDiagnosis, AnEntryOnItsOwnIsNamedWithoutGroup)
 
 TEST(ContainerLookup, FirstMatchIgnoringCaseWinsAndLaterEqualNamesAreUnreachable)
 {
-    const std::string image = ContainerBytes({{"Bin", {StoredEntry("a", "1"), StoredEntry("B", "2"), StoredEntry("A", "3")}},
-                                              {"bin", {StoredEntry("c", "4")}},
-                                              {"Other", {}}});
+    const std::string image = ContainerBytes(
+        {{"Bin", {StoredEntry("a", "1"), StoredEntry("B", "2"), StoredEntry("A", "3")}},
+         {"bin", {StoredEntry("c", "4")}},
+         {"Other", {}}});
     WalkedContainer contents;
     ASSERT_TRUE(Walk(image, ContainerCheck::kRead, &contents).IsOk());
     EXPECT_EQ(&contents.groups[0], FindWalkedGroup(contents, "BIN"));

@@ -105,7 +105,8 @@ TEST(ToolsHostImage, ListingAndVerificationSayWhatIsDamagedAndWhere)
     std::vector<uint8_t> image = SampleImage();
     PackageListing listing;
     std::string fault;
-    ASSERT_TRUE(ReadPackageListing(ByteView(image.data(), static_cast<uint32_t>(image.size())), true, &listing, &fault));
+    const ByteView good(image.data(), static_cast<uint32_t>(image.size()));
+    ASSERT_TRUE(ReadPackageListing(good, true, &listing, &fault));
     const ListedGroup* group = nullptr;
     for (const ListedGroup& g : listing.groups)
         if (g.name == "Commonfiles")

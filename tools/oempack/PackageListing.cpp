@@ -100,7 +100,8 @@ void VerifyPackageImage(const ByteView& image, VerifyReport* report,
         for (size_t j = 0; j < g.entries.size(); ++j) {
             const ListedEntry& e = g.entries[j];
             if (!reachable[j])
-                report->notes.push_back(DescribeEntry(g, e) + ": an earlier entry has the same name; readers find only the first");
+                report->notes.push_back(DescribeEntry(g, e) +
+                                        ": an earlier entry has the same name; readers find only the first");
             if (e.record.compressedSize != 0) {
                 if (CheckCompressedEntry(image, e.record))
                     ++report->decodedEntries;
