@@ -16,7 +16,7 @@
 // image). For example:
 //
 //   entry 3 "setup.exe" of group 1 "Commonfiles" at offset 0x1234: stored data
-//   (5000 bytes at 0x1263) reaches past the end of the image (4096 bytes)
+//   (5000 bytes at 0x1265) reaches past the end of the image (4096 bytes)
 //
 // Codes: kErrorBadFormat (11) when the image does not start with "BOEM",
 // kErrorNotSupported (50) for a version other than 0x0200 (kRead only), and
@@ -34,7 +34,9 @@
 //   of another kind are skipped); a record, name (at most 259 bytes) or
 //   stored data that does not fit; file entries whose lengths add up to more
 //   than the image (they must share bytes).
-// Neither the entry total nor the reserved field is checked.
+// The slot limit and the shared bytes refuse what no writer produces and what
+// would multiply the work and memory of whoever walks the container. Neither the entry total
+// nor the reserved field is checked.
 #pragma once
 
 #include <cstdint>

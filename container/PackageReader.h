@@ -1,4 +1,4 @@
-// Direct read-only access to a container file: listing, reading and extracting entries.
+// Direct read-only access to a container file or image: listing, reading and extracting entries.
 //
 // The container is a file mapped whole, read-only, or bytes the caller holds.
 // Open walks it once (ContainerWalker, kRead: magic, version exactly 0x0200,
