@@ -1,11 +1,12 @@
-// The package container format: record layouts, size rules, parsing and validation.
+// The package container format: record layouts, size rules and decoded records.
 //
 // A container is a header with a group offset table, group records with entry
 // offset tables, and entry records each followed by the entry's stored data.
 // All integers are little-endian; records are packed and may start anywhere.
 // A count-prefixed table occupies max(count, 1) slots and a counted string
-// max(length, 1) bytes. Every access goes through ByteView, so no offset,
-// count or length read from the bytes can reach outside the image.
+// max(length, 1) bytes. Images are read by ContainerWalker only, through
+// ByteView, so no offset, count or length read from the bytes can reach
+// outside the image.
 #pragma once
 
 #include <cstdint>
@@ -61,17 +62,20 @@ static_assert(kEntryLastWriteTimeOffset == kEntryLastAccessTimeOffset + sizeof(F
 static_assert(kEntryNameLengthOffset == kEntryLastWriteTimeOffset + sizeof(FileTime), "FILETIME");
 static_assert(kEntryNameOffset == kEntryNameLengthOffset + 2, "name length is a u16");
 
+// Every offset table holds u32 slots.
+constexpr uint32_t kTableSlotSize = 4;
+
 // Bytes a counted string of the given length occupies.
 constexpr uint32_t StoredNameSize(uint32_t length) { return length ? length : 1; }
 // 14 + 4 * max(G, 1); G is at most 65535.
 constexpr uint32_t HeaderSize(uint32_t groupCount)
 {
-    return kHeaderGroupTableOffset + 4 * (groupCount ? groupCount : 1);
+    return kHeaderGroupTableOffset + kTableSlotSize * (groupCount ? groupCount : 1);
 }
 // 6 + max(N, 1) + 4 * max(C, 1); N and C are at most 65535.
 constexpr uint32_t GroupRecordSize(uint32_t nameLength, uint32_t entryCount)
 {
-    return kGroupNameOffset + StoredNameSize(nameLength) + 2 + 4 * (entryCount ? entryCount : 1);
+    return kGroupNameOffset + StoredNameSize(nameLength) + 2 + kTableSlotSize * (entryCount ? entryCount : 1);
 }
 // Stored data length: the compressed size when not 0, else the uncompressed size.
 constexpr uint32_t StoredDataLength(uint32_t uncompressedSize, uint32_t compressedSize)
@@ -123,19 +127,6 @@ struct EntryRecord {
     uint32_t entryLength = 0;
 };
 
-// The fixed header and its whole group offset table must lie inside the image.
-bool ParseHeader(const ByteView& image, ContainerHeader* header);
-// Group offset table slot `index` (< group count); false when outside the image.
-bool GroupOffsetAt(const ByteView& image, uint32_t index, uint32_t* offset);
-// A group record at `offset`: signature not checked here; the record with its
-// name and whole entry table must lie inside the image and the name must not
-// exceed 259 bytes.
-bool ParseGroup(const ByteView& image, uint32_t offset, GroupRecord* group);
-// Entry table slot `index` of the group, as an offset from the image start.
-bool EntryOffsetAt(const ByteView& image, const GroupRecord& group, uint32_t index, uint32_t* offset);
-// An entry record at `offset`: kind not checked here; the record, its name
-// (at most 259 bytes) and its stored data must lie inside the image.
-bool ParseEntry(const ByteView& image, uint32_t offset, EntryRecord* entry);
 // Copies a counted name into a zero-terminated 260-byte buffer; false when the
 // name is longer than 259 bytes or lies outside the range.
 bool CopyName(const ByteView& bytes, uint32_t offset, uint32_t length, char (&name)[kMaxPath]);
@@ -149,18 +140,6 @@ enum class ContainerCheck {
     kRead,
 };
 
-// True when the image is a valid container for that consumer. Beyond the
-// format checks, everything that consumer would reach must lie inside the
-// image: header and tables, group and entry records, names of at most 259
-// bytes and the stored data. Also refused, since no writer can produce them
-// and they would multiply the work and memory of whoever walks the container:
-// more than 65535 entry slots over all examined groups, and file entries whose
-// total length exceeds the image (entries that share bytes).
+// True when ContainerWalker accepts the image for that consumer; the walker
+// (ContainerWalker.h) lists what it refuses and says why.
 bool ValidateContainer(const ByteView& image, ContainerCheck check);
-
-// First group, in table order, that carries the signature and whose name
-// equals `name` ignoring case (CompareNoCase). Meant for validated images.
-bool FindGroupRecord(const ByteView& image, const char* name, GroupRecord* group);
-// First file entry of the group, in table order, whose name equals `name`
-// ignoring case; children that are not file entries are skipped.
-bool FindEntryRecord(const ByteView& image, const GroupRecord& group, const char* name, EntryRecord* entry);

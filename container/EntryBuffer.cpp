@@ -1,13 +1,16 @@
-// Decoded, bounds-checked access to an entry held in a memory block.
+// An entry held in a memory block, decoded once and decoded again only when its record bytes change.
 #include "EntryBuffer.h"
+
+#include <cstring>
+
+#include "ContainerWalker.h"
 
 int EntryBuffer::CreateFromEntry(const uint8_t* entry, uint32_t length)
 {
     if (!IsClosed())
         return 0;
     EntryRecord record;
-    ByteView source(entry, length);
-    if (!ParseEntry(source, 0, &record) || record.entryLength != length) {
+    if (!ContainerWalker::ReadEntry(ByteView(entry, length), 0, &record) || record.entryLength != length) {
         SetLastErrorValue(kErrorInvalidData);
         return 0;
     }
@@ -17,64 +20,78 @@ int EntryBuffer::CreateFromEntry(const uint8_t* entry, uint32_t length)
     return 1;
 }
 
-bool EntryBuffer::GetRecord(EntryRecord* record) const
+const EntryRecord* EntryBuffer::Record() const
 {
-    return ParseEntry(Bytes(), 0, record);
+    const ByteView bytes = Bytes();
+    const uint8_t* fixed = nullptr;
+    // Closed, or too short for the fixed part of a record: never a whole entry.
+    if (!bytes.Bytes(0, kEntryNameOffset, &fixed))
+        return nullptr;
+    if (!decoded_.done || decoded_.capacity != bytes.Size() ||
+        std::memcmp(decoded_.fixed, fixed, kEntryNameOffset) != 0) {
+        decoded_.done = true;
+        decoded_.capacity = bytes.Size();
+        std::memcpy(decoded_.fixed, fixed, kEntryNameOffset);
+        decoded_.valid = ContainerWalker::ReadEntry(bytes, 0, &decoded_.record).IsOk();
+    }
+    return decoded_.valid ? &decoded_.record : nullptr;
 }
 
-bool EntryBuffer::IsValidEntry() const
+bool EntryBuffer::GetRecord(EntryRecord* record) const
 {
-    EntryRecord record;
-    return GetRecord(&record);
+    const EntryRecord* decoded = Record();
+    if (decoded)
+        *record = *decoded;
+    return decoded != nullptr;
 }
 
 uint16_t EntryBuffer::GetKind() const
 {
-    EntryRecord record;
-    return GetRecord(&record) ? record.kind : 0;
+    const EntryRecord* record = Record();
+    return record ? record->kind : 0;
 }
 
 uint32_t EntryBuffer::GetAttributes() const
 {
-    EntryRecord record;
-    return GetRecord(&record) ? record.attributes : 0;
+    const EntryRecord* record = Record();
+    return record ? record->attributes : 0;
 }
 
 uint32_t EntryBuffer::GetUncompressedSize() const
 {
-    EntryRecord record;
-    return GetRecord(&record) ? record.uncompressedSize : 0;
+    const EntryRecord* record = Record();
+    return record ? record->uncompressedSize : 0;
 }
 
 uint32_t EntryBuffer::GetCompressedSize() const
 {
-    EntryRecord record;
-    return GetRecord(&record) ? record.compressedSize : 0;
+    const EntryRecord* record = Record();
+    return record ? record->compressedSize : 0;
 }
 
 FileTime EntryBuffer::GetCreationTime() const
 {
-    EntryRecord record;
-    return GetRecord(&record) ? record.creationTime : FileTime{0, 0};
+    const EntryRecord* record = Record();
+    return record ? record->creationTime : FileTime{0, 0};
 }
 
 FileTime EntryBuffer::GetLastAccessTime() const
 {
-    EntryRecord record;
-    return GetRecord(&record) ? record.lastAccessTime : FileTime{0, 0};
+    const EntryRecord* record = Record();
+    return record ? record->lastAccessTime : FileTime{0, 0};
 }
 
 FileTime EntryBuffer::GetLastWriteTime() const
 {
-    EntryRecord record;
-    return GetRecord(&record) ? record.lastWriteTime : FileTime{0, 0};
+    const EntryRecord* record = Record();
+    return record ? record->lastWriteTime : FileTime{0, 0};
 }
 
 bool EntryBuffer::GetName(char (&name)[kMaxPath]) const
 {
     name[0] = '\0';
-    EntryRecord record;
-    return GetRecord(&record) && CopyName(Bytes(), record.nameOffset, record.nameLength, name);
+    const EntryRecord* record = Record();
+    return record && CopyName(Bytes(), record->nameOffset, record->nameLength, name);
 }
 
 CString EntryBuffer::GetName() const
@@ -86,23 +103,23 @@ CString EntryBuffer::GetName() const
 
 const uint8_t* EntryBuffer::GetStoredData() const
 {
-    EntryRecord record;
+    const EntryRecord* record = Record();
     const uint8_t* data = nullptr;
-    if (!GetRecord(&record) || !Bytes().Bytes(record.dataOffset, record.dataLength, &data))
+    if (!record || !Bytes().Bytes(record->dataOffset, record->dataLength, &data))
         return nullptr;
     return data;
 }
 
 uint32_t EntryBuffer::GetStoredLength() const
 {
-    EntryRecord record;
-    return GetRecord(&record) ? record.dataLength : 0;
+    const EntryRecord* record = Record();
+    return record ? record->dataLength : 0;
 }
 
 uint32_t EntryBuffer::GetEntryLength() const
 {
-    EntryRecord record;
-    return GetRecord(&record) ? record.entryLength : 0;
+    const EntryRecord* record = Record();
+    return record ? record->entryLength : 0;
 }
 
 int EntryBuffer::SetAttributes(uint32_t attributes)

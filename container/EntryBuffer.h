@@ -2,10 +2,18 @@
 //
 // From offset 0 the block holds exactly one entry: the 40-byte record, the name
 // (max(M, 1) bytes) and the stored data. The entry's length always comes from
-// the record (40 + max(M, 1) + S), never from the block's capacity. Every
-// accessor decodes through the bounds-checked format code and treats a block
-// that does not hold one whole entry (closed, or with a record that reaches
-// past the block or a name above 259 bytes) as invalid.
+// the record (40 + max(M, 1) + S), never from the block's capacity. A block
+// that does not hold one whole entry (closed, shorter than a record, or with a
+// record that reaches past the block or a name above 259 bytes) is invalid,
+// and every accessor answers for it as documented below.
+//
+// The record is decoded once (ContainerWalker::ReadEntry) and kept. The bytes
+// can change behind this class's back: through GetData(), MappedFile::Write,
+// or Close and CreateMemory on the base class, as well as through the Set
+// methods. Since the decoded record depends only on the block's capacity and
+// its first 40 bytes, the kept record is used only while both are unchanged;
+// otherwise the block is decoded again, so a getter always answers for the
+// bytes as they are.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +33,7 @@ public:
 
     // The decoded record; false when the block does not hold a whole entry.
     bool GetRecord(EntryRecord* record) const;
-    bool IsValidEntry() const;
+    bool IsValidEntry() const { return Record() != nullptr; }
 
     // Field values; 0 (or zero times) when the block does not hold a whole entry.
     uint16_t GetKind() const;
@@ -39,7 +47,8 @@ public:
     // emptied) when the block does not hold a whole entry.
     bool GetName(char (&name)[kMaxPath]) const;
     CString GetName() const;
-    // The stored bytes (compressed stream or file content) and their count.
+    // The stored bytes (compressed stream or file content) and their count;
+    // null and 0 when the block does not hold a whole entry.
     const uint8_t* GetStoredData() const;
     uint32_t GetStoredLength() const;
     // 40 + max(M, 1) + S, or 0 when the block does not hold a whole entry.
@@ -52,4 +61,18 @@ public:
 
     // The entry's bytes as a read-only range bounded by the block's capacity.
     ByteView Bytes() const { return ByteView(GetData(), IsClosed() ? 0 : GetCapacity()); }
+
+private:
+    // The record of the block as it is now, or null when it holds no whole entry.
+    const EntryRecord* Record() const;
+
+    // The last decode and what it was decoded from.
+    struct Decoded {
+        bool done = false;
+        uint32_t capacity = 0;
+        uint8_t fixed[kEntryNameOffset] = {};
+        bool valid = false;
+        EntryRecord record;
+    };
+    mutable Decoded decoded_;
 };

@@ -6,6 +6,7 @@
 #include "ByteView.h"
 #include "CFile.h"
 #include "ContainerFormat.h"
+#include "ContainerWalker.h"
 #include "Status.h"
 #include "SystemApi.h"
 
@@ -46,26 +47,19 @@ PackageGroup* PackageDirectory::FindGroup(const char* group) const
 int PackageDirectory::LoadImage(const uint8_t* image, uint32_t size)
 {
     const ByteView view(image, size);
-    if (!ValidateContainer(view, ContainerCheck::kLoad))
+    WalkedContainer contents;
+    if (!ContainerWalker(view, ContainerCheck::kLoad).Walk(&contents))
         return 0;
 
-    // The image is valid, so every parse below succeeds; the checks stay as a guard.
-    ContainerHeader header;
-    ParseHeader(view, &header);
     // Groups are taken in reverse table order. The map iterates the keys of one
     // bucket newest first, so this keeps the table's order for the next write:
     // loading an image and writing it again reproduces it. The last group of a
     // name is the one kept, so earlier ones of that name are passed over.
     StringKeyMap loaded(10);
-    for (uint32_t i = header.groupCount; i-- > 0;) {
-        uint32_t groupOffset = 0;
-        uint16_t signature = 0;
-        GroupRecord record;
-        char name[kMaxPath];
+    for (auto walked = contents.groups.rbegin(); walked != contents.groups.rend(); ++walked) {
+        const char* name = walked->name.c_str();
         void* seen = nullptr;
-        if (!GroupOffsetAt(view, i, &groupOffset) || !view.ReadU16(groupOffset, &signature) ||
-            signature != kGroupSignature || !ParseGroup(view, groupOffset, &record) ||
-            !CopyName(view, record.nameOffset, record.nameLength, name) || loaded.Lookup(name, seen))
+        if (loaded.Lookup(name, seen))
             continue;
         loaded.SetAt(name, nullptr);
 
@@ -75,17 +69,13 @@ int PackageDirectory::LoadImage(const uint8_t* image, uint32_t size)
         groups_.SetAt(name, group);
         delete replaced;
 
-        for (uint32_t j = 0; j < record.entryCount; ++j) {
-            uint32_t entryOffset = 0;
-            uint16_t kind = 0;
-            EntryRecord entry;
+        for (const WalkedEntry& entry : walked->entries) {
+            // The walk found the whole entry inside the image.
             const uint8_t* bytes = nullptr;
-            if (!EntryOffsetAt(view, record, j, &entryOffset) || !view.ReadU16(entryOffset, &kind) ||
-                kind != kFileEntryKind || !ParseEntry(view, entryOffset, &entry) ||
-                !view.Bytes(entryOffset, entry.entryLength, &bytes))
+            if (!view.Bytes(entry.record.offset, entry.record.entryLength, &bytes))
                 continue;
             EntryBuffer* buffer = new EntryBuffer;
-            if (!buffer->CreateFromEntry(bytes, entry.entryLength)) {
+            if (!buffer->CreateFromEntry(bytes, entry.record.entryLength)) {
                 delete buffer;
                 continue;
             }

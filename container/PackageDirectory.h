@@ -25,8 +25,8 @@ public:
     PackageDirectory& operator=(const PackageDirectory&) = delete;
 
     // Loads every group and file entry of a container image of `size` bytes,
-    // adding to what the directory holds. The whole image is validated first
-    // (ValidateContainer, kLoad): an image that is not a valid container loads
+    // adding to what the directory holds. The whole image is walked first
+    // (ContainerWalker, kLoad): an image that is not a valid container loads
     // nothing and gives 0. Groups without the signature and children that are
     // not file entries are skipped; of groups with the same exact name the
     // last in table order is loaded, and it replaces (deletes) a group the

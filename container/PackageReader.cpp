@@ -1,37 +1,13 @@
-// Direct reader of container files through a read-only whole-file mapping.
+// Direct reader of container images, from a read-only whole-file mapping or the caller's bytes.
 #include "PackageReader.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstring>
-#include <numeric>
-#include <string>
 
 #include "LzwCodec.h"
 #include "SystemApi.h"
 
 namespace {
-
-// For each name, whether no earlier name equals it ignoring case. Sorting
-// keeps this O(n log n): containers may hold tens of thousands of names.
-std::vector<bool> FirstOfEachName(const std::vector<std::string>& names)
-{
-    std::vector<size_t> order(names.size());
-    std::iota(order.begin(), order.end(), size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&names](size_t a, size_t b) {
-        return CompareNoCase(names[a].c_str(), names[b].c_str()) < 0;
-    });
-    std::vector<bool> first(names.size(), false);
-    for (size_t k = 0; k < order.size();) {
-        // The sort is stable, so the earliest of equal names leads its run.
-        first[order[k]] = true;
-        size_t m = k + 1;
-        while (m < order.size() && CompareNoCase(names[order[m]].c_str(), names[order[k]].c_str()) == 0)
-            ++m;
-        k = m;
-    }
-    return first;
-}
 
 EntryInfo InfoOf(const EntryRecord& entry)
 {
@@ -45,146 +21,92 @@ EntryInfo InfoOf(const EntryRecord& entry)
 
 }  // namespace
 
-ByteView PackageReader::Image() const
-{
-    return ByteView(container_.GetData(), container_.IsClosed() ? 0 : container_.GetLength());
-}
-
 int PackageReader::Open(const char* path, ExtractFailureCallback callback, void* userValue)
 {
-    if (!container_.IsClosed() || !path)
+    if (open_ || !path)
         return 0;
     if (!container_.OpenFile(path, 1, kOpenExisting, 0))
         return 0;
-    if (!ValidateContainer(Image(), ContainerCheck::kRead)) {
+    if (!OpenImage(ByteView(container_.GetData(), container_.GetLength()), callback, userValue)) {
         LastErrorGuard keep;
         container_.Close();
         return 0;
     }
+    path_ = path;
+    return 1;
+}
+
+int PackageReader::Open(const uint8_t* image, uint32_t size, ExtractFailureCallback callback, void* userValue)
+{
+    if (open_)
+        return 0;
+    return OpenImage(ByteView(image, size), callback, userValue);
+}
+
+int PackageReader::OpenImage(const ByteView& image, ExtractFailureCallback callback, void* userValue)
+{
+    openStatus_ = ContainerWalker(image, ContainerCheck::kRead).Walk(&contents_);
+    if (!openStatus_)
+        return 0;
+    image_ = image;
+    reachableGroups_ = ReachableGroups(contents_);
     callback_ = callback;
     userValue_ = userValue;
-    path_ = path;
+    open_ = true;
     return 1;
 }
 
 int PackageReader::GetEntryTotal() const
 {
-    ContainerHeader header;
-    if (container_.IsClosed() || !ParseHeader(Image(), &header))
-        return -1;
-    return header.entryTotal;
+    return open_ ? contents_.header.entryTotal : -1;
 }
 
 int PackageReader::ListGroups(CStringArray& names) const
 {
-    ContainerHeader header;
-    if (container_.IsClosed() || !ParseHeader(Image(), &header))
+    if (!open_)
         return 0;
-    for (uint32_t i = 0; i < header.groupCount; ++i) {
-        uint32_t offset = 0;
-        GroupRecord group;
-        char name[kMaxPath];
-        if (GroupOffsetAt(Image(), i, &offset) && ParseGroup(Image(), offset, &group) &&
-            CopyName(Image(), group.nameOffset, group.nameLength, name))
-            names.Add(CString(name));
-    }
+    for (const WalkedGroup& group : contents_.groups)
+        names.Add(CString(group.name.c_str()));
     return 1;
 }
 
 int PackageReader::ListEntries(const char* group, CStringArray& names) const
 {
-    GroupRecord record;
-    if (container_.IsClosed() || !FindGroupRecord(Image(), group ? group : "", &record))
+    const WalkedGroup* found = open_ ? FindWalkedGroup(contents_, group ? group : "") : nullptr;
+    if (!found)
         return 0;
-    for (uint32_t j = 0; j < record.entryCount; ++j) {
-        uint32_t offset = 0;
-        uint16_t kind = 0;
-        EntryRecord entry;
-        char name[kMaxPath];
-        if (EntryOffsetAt(Image(), record, j, &offset) && Image().ReadU16(offset, &kind) &&
-            kind == kFileEntryKind && ParseEntry(Image(), offset, &entry) &&
-            CopyName(Image(), entry.nameOffset, entry.nameLength, name))
-            names.Add(CString(name));
-    }
+    for (const WalkedEntry& entry : found->entries)
+        names.Add(CString(entry.name.c_str()));
     return 1;
 }
 
-std::vector<GroupRecord> PackageReader::ReachableGroups() const
+const WalkedEntry* PackageReader::FindEntry(const char* entryName, const char* group) const
 {
-    std::vector<GroupRecord> groups;
-    std::vector<std::string> names;
-    ContainerHeader header;
-    if (!ParseHeader(Image(), &header))
-        return groups;
-    for (uint32_t i = 0; i < header.groupCount; ++i) {
-        uint32_t offset = 0;
-        GroupRecord group;
-        char name[kMaxPath];
-        if (GroupOffsetAt(Image(), i, &offset) && ParseGroup(Image(), offset, &group) &&
-            CopyName(Image(), group.nameOffset, group.nameLength, name)) {
-            groups.push_back(group);
-            names.emplace_back(name);
-        }
-    }
-    const std::vector<bool> first = FirstOfEachName(names);
-    std::vector<GroupRecord> reachable;
-    for (size_t i = 0; i < groups.size(); ++i) {
-        if (first[i])
-            reachable.push_back(groups[i]);
-    }
-    return reachable;
-}
-
-std::vector<EntryRecord> PackageReader::ReachableEntries(const GroupRecord& group) const
-{
-    std::vector<EntryRecord> entries;
-    std::vector<std::string> names;
-    for (uint32_t j = 0; j < group.entryCount; ++j) {
-        uint32_t offset = 0;
-        uint16_t kind = 0;
-        EntryRecord entry;
-        char name[kMaxPath];
-        if (EntryOffsetAt(Image(), group, j, &offset) && Image().ReadU16(offset, &kind) &&
-            kind == kFileEntryKind && ParseEntry(Image(), offset, &entry) &&
-            CopyName(Image(), entry.nameOffset, entry.nameLength, name)) {
-            entries.push_back(entry);
-            names.emplace_back(name);
-        }
-    }
-    const std::vector<bool> first = FirstOfEachName(names);
-    std::vector<EntryRecord> reachable;
-    for (size_t j = 0; j < entries.size(); ++j) {
-        if (first[j])
-            reachable.push_back(entries[j]);
-    }
-    return reachable;
-}
-
-bool PackageReader::FindEntry(const char* entryName, const char* group, EntryRecord* entry) const
-{
-    if (container_.IsClosed() || !entryName)
-        return false;
+    if (!open_ || !entryName)
+        return nullptr;
     if (group) {
-        GroupRecord record;
-        return FindGroupRecord(Image(), group, &record) && FindEntryRecord(Image(), record, entryName, entry);
+        const WalkedGroup* found = FindWalkedGroup(contents_, group);
+        return found ? FindWalkedEntry(*found, entryName) : nullptr;
     }
-    for (const GroupRecord& record : ReachableGroups()) {
-        if (FindEntryRecord(Image(), record, entryName, entry))
-            return true;
+    // Every group is looked up by its name, so only the reachable ones count.
+    for (size_t i = 0; i < contents_.groups.size(); ++i) {
+        const WalkedEntry* entry = reachableGroups_[i] ? FindWalkedEntry(contents_.groups[i], entryName) : nullptr;
+        if (entry)
+            return entry;
     }
-    return false;
+    return nullptr;
 }
 
 uint32_t PackageReader::GetEntrySize(const char* entryName, const char* group) const
 {
-    EntryRecord entry;
-    return FindEntry(entryName, group, &entry) ? entry.uncompressedSize : 0;
+    const WalkedEntry* entry = FindEntry(entryName, group);
+    return entry ? entry->record.uncompressedSize : 0;
 }
 
 int PackageReader::ReadRecord(const EntryRecord& entry, MappedFile& output) const
 {
     const uint8_t* stored = nullptr;
-    if (!Image().Bytes(entry.dataOffset, entry.dataLength, &stored))
+    if (!image_.Bytes(entry.dataOffset, entry.dataLength, &stored))
         return 0;
     // Every code takes at least 9 bits and stands for fewer than 4096 bytes, so
     // a stream claiming more cannot be whole; refuse it before reserving memory.
@@ -211,10 +133,10 @@ int PackageReader::ReadRecord(const EntryRecord& entry, MappedFile& output) cons
 
 int PackageReader::ReadEntry(const char* entryName, const char* group, MappedFile& output) const
 {
-    EntryRecord entry;
-    if (!output.IsClosed() || !FindEntry(entryName, group, &entry))
+    if (!output.IsClosed())
         return 0;
-    return ReadRecord(entry, output);
+    const WalkedEntry* entry = FindEntry(entryName, group);
+    return entry ? ReadRecord(entry->record, output) : 0;
 }
 
 int PackageReader::ReadEntryToBuffer(const char* entryName, const char* group, void* destination,
@@ -244,36 +166,41 @@ int PackageReader::ExtractRecord(const EntryRecord& entry, const char* fileName,
 int PackageReader::Extract(const char* entryName, const char* group, const char* destinationFolder,
                            const char* destinationName, int mode)
 {
-    EntryRecord entry;
-    if (!FindEntry(entryName, group, &entry))
+    const WalkedEntry* entry = FindEntry(entryName, group);
+    if (!entry)
         return 0;
-    return ExtractRecord(entry, destinationName ? destinationName : entryName, destinationFolder, mode);
+    return ExtractRecord(entry->record, destinationName ? destinationName : entryName, destinationFolder, mode);
+}
+
+void PackageReader::ExtractEntries(const WalkedGroup& group, const char* destinationFolder, int mode)
+{
+    // Each name once: a later entry of an equal name is never reached by name.
+    const std::vector<bool> reachable = ReachableEntries(group);
+    for (size_t j = 0; j < group.entries.size(); ++j) {
+        if (reachable[j])
+            ExtractRecord(group.entries[j].record, group.entries[j].name.c_str(), destinationFolder, mode);
+    }
 }
 
 int PackageReader::ExtractGroup(const char* group, const char* destinationFolder, int mode)
 {
-    GroupRecord record;
-    if (container_.IsClosed())
+    if (!open_)
         return 0;
-    if (!FindGroupRecord(Image(), group ? group : "", &record))
-        return 1;
-    // Each name once: a later entry of an equal name is never reached by name.
-    for (const EntryRecord& entry : ReachableEntries(record)) {
-        char name[kMaxPath];
-        if (CopyName(Image(), entry.nameOffset, entry.nameLength, name))
-            ExtractRecord(entry, name, destinationFolder, mode);
-    }
+    const WalkedGroup* found = FindWalkedGroup(contents_, group ? group : "");
+    if (found)
+        ExtractEntries(*found, destinationFolder, mode);
     return 1;
 }
 
 int PackageReader::ExtractAll(const char* destinationFolder)
 {
-    if (container_.IsClosed())
+    if (!open_)
         return 0;
-    for (const GroupRecord& group : ReachableGroups()) {
-        char name[kMaxPath];
-        if (CopyName(Image(), group.nameOffset, group.nameLength, name))
-            ExtractGroup(name, destinationFolder, kOverwriteAlways);
+    // A reachable group is the first of its name, so looking it up by name
+    // would find itself: its entries are extracted directly.
+    for (size_t i = 0; i < contents_.groups.size(); ++i) {
+        if (reachableGroups_[i])
+            ExtractEntries(contents_.groups[i], destinationFolder, kOverwriteAlways);
     }
     return 1;
 }

@@ -1,10 +1,12 @@
-// Direct read-only access to a container file: listing, reading and extracting entries.
+// Direct read-only access to a container file or image: listing, reading and extracting entries.
 //
-// The container is mapped whole, read-only, and validated at open: magic,
-// version exactly 0x0200, the signature of every group, and every range
-// (ValidateContainer, kRead). Group and entry names are looked up ignoring case
-// (CompareNoCase); the first match in table order wins, and a group whose name
-// equals an earlier group's ignoring case is never reached by name.
+// The container is a file mapped whole, read-only, or bytes the caller holds.
+// Open walks it once (ContainerWalker, kRead: magic, version exactly 0x0200,
+// the signature of every group, and every range) and keeps what the walk
+// found, so no later operation parses the image again. Group and entry names
+// are looked up ignoring case (CompareNoCase); the first match in table order
+// wins, and a group whose name equals an earlier group's ignoring case is
+// never reached by name.
 // Every operation but construction, Open and destruction answers with its
 // failure value when the reader is closed. Extraction shares its rules with
 // the package interface (WriteEntryFile): overwrite modes, failure callback,
@@ -16,9 +18,10 @@
 
 #include "CString.h"
 #include "CStringArray.h"
-#include "ContainerFormat.h"
+#include "ContainerWalker.h"
 #include "EntryExtraction.h"
 #include "MappedFile.h"
+#include "Status.h"
 
 class PackageReader {
 public:
@@ -32,8 +35,19 @@ public:
     // container), the file cannot be mapped (last-error from the mapping) or
     // it is not a valid container (mapping released; last-error untouched).
     int Open(const char* path, ExtractFailureCallback callback = nullptr, void* userValue = nullptr);
-    int IsOpen() const { return !container_.IsClosed(); }
+    // As Open(path) over size bytes at image that the caller holds. They are
+    // neither copied nor owned: they must stay alive and unchanged for as long
+    // as the reader lives (there is no way to close it earlier). 1 when open;
+    // 0 when the reader is already open or the bytes are not a valid container
+    // (last-error untouched). GetPath() stays empty.
+    int Open(const uint8_t* image, uint32_t size, ExtractFailureCallback callback = nullptr,
+             void* userValue = nullptr);
+    int IsOpen() const { return open_; }
     const CString& GetPath() const { return path_; }
+    // The walker's verdict on the container the last Open walked: Ok when it
+    // was accepted (or no container was walked yet), else the diagnosis of
+    // why it was refused.
+    const Status& GetOpenStatus() const { return openStatus_; }
 
     // The header's entry total, or -1 when closed.
     int GetEntryTotal() const;
@@ -73,18 +87,23 @@ public:
     int ExtractAll(const char* destinationFolder);
 
 private:
-    ByteView Image() const;
-    // The groups that a lookup by name can reach, in table order: each group
-    // whose name does not equal an earlier group's name ignoring case.
-    std::vector<GroupRecord> ReachableGroups() const;
-    // The file entries of the group that a lookup by name can reach, in order.
-    std::vector<EntryRecord> ReachableEntries(const GroupRecord& group) const;
-    bool FindEntry(const char* entryName, const char* group, EntryRecord* entry) const;
+    // Walks image; on success the reader is open on it.
+    int OpenImage(const ByteView& image, ExtractFailureCallback callback, void* userValue);
+    const WalkedEntry* FindEntry(const char* entryName, const char* group) const;
     int ReadRecord(const EntryRecord& entry, MappedFile& output) const;
     int ExtractRecord(const EntryRecord& entry, const char* fileName, const char* destinationFolder, int mode);
+    // Extracts the entries of the group that a lookup by name can reach.
+    void ExtractEntries(const WalkedGroup& group, const char* destinationFolder, int mode);
 
     CString path_;
+    // The file of Open(path); closed for Open(image, size).
     MappedFile container_;
+    ByteView image_;
+    WalkedContainer contents_;
+    // ReachableGroups(contents_), kept from Open.
+    std::vector<bool> reachableGroups_;
+    bool open_ = false;
+    Status openStatus_;
     ExtractFailureCallback callback_ = nullptr;
     void* userValue_ = nullptr;
 };

@@ -1,13 +1,15 @@
 // Fuzz target: arbitrary bytes loaded as a container image, written back and reloaded.
 //
-// Checks: an image the validator refuses loads nothing; a loaded directory
-// always writes a valid image; loading that image gives the same groups and
-// entries, and writing it again gives the same bytes.
+// Checks: an image the walker refuses loads nothing, and the refusal names
+// an offset; a loaded directory always writes an image the reader accepts;
+// loading that image gives the same groups and entries, and writing it again
+// gives the same bytes.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
-#include "ContainerFormat.h"
+#include "ContainerWalker.h"
 #include "MappedFile.h"
 #include "PackageDirectory.h"
 
@@ -49,8 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t length = static_cast<uint32_t>(size);
     PackageDirectory first;
     const int groups = first.LoadImage(data, length);
-    if (!ValidateContainer(ByteView(data, length), ContainerCheck::kLoad)) {
+    const Status walked = ContainerWalker(ByteView(data, length), ContainerCheck::kLoad).Walk();
+    if (!walked) {
         Require(groups == 0 && first.GetGroupCount() == 0);
+        Require(walked.Message().find(" at offset 0x") != std::string::npos);
         return 0;
     }
     Require(groups == first.GetGroupCount());
@@ -58,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     MappedFile image;
     Require(BuildContainerImage(first, image) == 1);
     Require(image.GetLength() == first.GetImageSize());
-    Require(ValidateContainer(ByteView(image.GetData(), image.GetLength()), ContainerCheck::kRead));
+    Require(ContainerWalker(ByteView(image.GetData(), image.GetLength()), ContainerCheck::kRead).Walk().IsOk());
 
     PackageDirectory second;
     second.LoadImage(image.GetData(), image.GetLength());

@@ -1,16 +1,15 @@
-// Fuzz target: arbitrary bytes opened as a container file and walked group by group, entry by entry.
+// Fuzz target: arbitrary bytes opened as a container image and walked group by group, entry by entry.
 //
-// Checks: the reader opens exactly what the validator accepts for reading,
-// and every entry it lists can be sized and read consistently.
-#include <unistd.h>
-
+// Checks: the reader opens the bytes in place exactly when the walk for
+// reading accepts them, and then so does the walk for loading; a refusal
+// carries a diagnosis that names an offset; every entry the reader lists can
+// be sized and read consistently.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "ContainerFormat.h"
+#include "ContainerWalker.h"
 #include "PackageReader.h"
 
 namespace {
@@ -21,35 +20,22 @@ void Require(bool condition)
         std::abort();
 }
 
-const std::string& ScratchPath()
-{
-    static const std::string path = "/tmp/container_reader_fuzzer_" + std::to_string(getpid()) + ".oem";
-    static const bool cleanup = std::atexit([] { std::remove(ScratchPath().c_str()); }) == 0;
-    (void)cleanup;
-    return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > UINT32_MAX)
         return 0;
-    FILE* file = std::fopen(ScratchPath().c_str(), "wb");
-    if (!file)
-        return 0;
-    const bool written = std::fwrite(data, 1, size, file) == size;
-    std::fclose(file);
-    if (!written)
-        return 0;
-
-    const bool valid = ValidateContainer(ByteView(data, static_cast<uint32_t>(size)), ContainerCheck::kRead);
+    const ByteView image(data, static_cast<uint32_t>(size));
+    const Status walked = ContainerWalker(image, ContainerCheck::kRead).Walk();
     PackageReader reader;
-    // A file of 0 bytes cannot be mapped, so only non-empty input must open.
-    Require(reader.Open(ScratchPath().c_str()) == (valid && size > 0 ? 1 : 0));
-    if (!reader.IsOpen())
+    Require(reader.Open(data, static_cast<uint32_t>(size)) == (walked ? 1 : 0));
+    Require(reader.GetOpenStatus().Code() == walked.Code() && reader.GetOpenStatus().Message() == walked.Message());
+    if (!reader.IsOpen()) {
+        Require(walked.Message().find(" at offset 0x") != std::string::npos);
         return 0;
-    Require(ValidateContainer(ByteView(data, static_cast<uint32_t>(size)), ContainerCheck::kLoad));
+    }
+    Require(ContainerWalker(image, ContainerCheck::kLoad).Walk().IsOk());
     Require(reader.GetEntryTotal() >= 0);
 
     CStringArray groups;

@@ -220,3 +220,59 @@ TEST_F(Reader, DestinationThatCannotBeCreatedGoesToTheCallback)
         EXPECT_EQ(0x20u, log.info.attributes);
     }
 }
+
+TEST(ReaderOverBytes, OpensTheCallersBytesInPlaceAndReadsThemAsAFile)
+{
+    const std::string image = ContainerBytes(kSample);
+    PackageReader reader;
+    SetLastErrorValue(0xdeadbeef);
+    ASSERT_EQ(1, reader.Open(Data(image), Size(image)));
+    EXPECT_EQ(0xdeadbeefu, GetLastErrorValue());
+    EXPECT_TRUE(reader.GetOpenStatus().IsOk());
+    EXPECT_STREQ("", reader.GetPath());
+    EXPECT_EQ(5, reader.GetEntryTotal());
+    EXPECT_EQ(0u, reader.GetEntrySize("hidden.txt", nullptr));  // behind the earlier group "Bin"
+    MappedFile block;
+    ASSERT_EQ(1, reader.ReadEntry("BIG.DLL", nullptr, block));
+    EXPECT_EQ(std::string(3000, 'b') + "end", std::string(reinterpret_cast<char*>(block.GetData()), block.GetLength()));
+    EXPECT_EQ(0, reader.Open(Data(image), Size(image)));  // already open
+}
+
+TEST(ReaderOverBytes, RefusesDamageWithTheWalkersDiagnosisAndLeavesTheLastErrorAlone)
+{
+    std::string image = ContainerBytes({{"G", {StoredEntry("a.txt", "hello")}}});
+    image[35] = 9;  // entry at 29: uncompressed size 9 of "hello"
+    PackageReader reader;
+    SetLastErrorValue(0xdeadbeef);
+    EXPECT_EQ(0, reader.Open(Data(image), Size(image)));
+    EXPECT_EQ(0xdeadbeefu, GetLastErrorValue());
+    EXPECT_FALSE(reader.IsOpen());
+    EXPECT_EQ(kErrorInvalidData, reader.GetOpenStatus().Code());
+    EXPECT_EQ("entry 0 \"a.txt\" of group 0 \"G\" at offset 0x1D: stored data (9 bytes at 0x4A) reaches past the end "
+              "of the image (79 bytes)",
+              reader.GetOpenStatus().Message());
+    CStringArray names;
+    EXPECT_EQ(0, reader.ListGroups(names));
+    EXPECT_EQ(-1, reader.GetEntryTotal());
+
+    image[35] = 5;
+    image[4] = 1;  // version 0x0201
+    EXPECT_EQ(0, reader.Open(Data(image), Size(image)));
+    EXPECT_EQ(kErrorNotSupported, reader.GetOpenStatus().Code());
+    image[4] = 0;
+    ASSERT_EQ(1, reader.Open(Data(image), Size(image)));
+    EXPECT_TRUE(reader.GetOpenStatus().IsOk());
+    const std::string damaged = image.substr(0, 20);
+    EXPECT_EQ(0, reader.Open(Data(damaged), Size(damaged)));  // already open: the verdict stays
+    EXPECT_TRUE(reader.GetOpenStatus().IsOk());
+}
+
+TEST_F(Reader, ExtractAllTakesTheFirstGroupOfEachNameAndTheFirstEntryOfEachName)
+{
+    ASSERT_EQ(1, Open({{"G", {StoredEntry("one.txt", "first"), StoredEntry("ONE.TXT", "second")}},
+                       {"g", {StoredEntry("two.txt", "never")}},
+                       {"H", {StoredEntry("two.txt", "h")}}}));
+    EXPECT_EQ(1, reader_.ExtractAll(out_.c_str()));
+    EXPECT_EQ("first", ReadBytes(Out("one.txt")));
+    EXPECT_EQ("h", ReadBytes(Out("two.txt")));
+}

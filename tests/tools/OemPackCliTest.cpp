@@ -315,6 +315,30 @@ TEST(ToolsCli, DamagedPackagesAreReportedByEveryCommand)
     EXPECT_NE(r.err.find("does not start with \"BOEM\""), std::string::npos) << r.err;
 }
 
+TEST(ToolsCli, ListAndVerifySayWhatIsDamagedAndWhere)
+{
+    ScratchFolder dir;
+    ASSERT_TRUE(WriteBytes(dir / "a.txt", "alpha"));
+    std::string pkg = dir / "p.oem";
+    ASSERT_EQ(OemPack({"create", pkg, dir / "a.txt"}).exitCode, 0u);
+    // Header 18 bytes, group "Commonfiles" at 18 (21 bytes), a.txt at 39
+    // (0x27) with its uncompressed size at 45 and its data at 84 (0x54).
+    std::string bytes = Read(pkg);
+    ASSERT_EQ(bytes.size(), 89u);
+    ASSERT_EQ(bytes.substr(79, 10), "a.txtalpha");
+    bytes[45] = 9;
+    ASSERT_TRUE(WriteBytes(pkg, bytes));
+    const std::string diagnosis = pkg + ": damaged: entry 0 \"a.txt\" of group 0 \"Commonfiles\" at offset 0x27: "
+                                        "stored data (9 bytes at 0x54) reaches past the end of the image (89 bytes)";
+    ProcessResult r = OemPack({"verify", pkg});
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_NE(r.err.find(diagnosis), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("verification failed (1 fault)"), std::string::npos) << r.err;
+    r = OemPack({"list", pkg});
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_NE(r.err.find(diagnosis), std::string::npos) << r.err;
+}
+
 TEST(ToolsCli, StampRefusesWhatTheLauncherCannotUse)
 {
     ScratchFolder dir;

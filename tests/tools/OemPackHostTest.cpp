@@ -1,7 +1,9 @@
 // The packaging tool's container walk on damaged images, run natively under the sanitizers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -79,4 +81,94 @@ TEST(ToolsHostImage, EveryByteMayBeDamagedWithoutHarm)
     // Names, times, attributes and stored bytes of plain entries carry no
     // check; the structure and the compressed stream do.
     EXPECT_GT(faults, image.size() / 10);
+}
+
+namespace {
+
+void Put32(std::vector<uint8_t>& image, size_t at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        image[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+std::string HexOffset(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", value);
+    return text;
+}
+
+}  // namespace
+
+TEST(ToolsHostImage, ListingAndVerificationSayWhatIsDamagedAndWhere)
+{
+    std::vector<uint8_t> image = SampleImage();
+    PackageListing listing;
+    std::string fault;
+    const ByteView good(image.data(), static_cast<uint32_t>(image.size()));
+    ASSERT_TRUE(ReadPackageListing(good, true, &listing, &fault));
+    const ListedGroup* group = nullptr;
+    for (const ListedGroup& g : listing.groups)
+        if (g.name == "Commonfiles")
+            group = &g;
+    ASSERT_NE(group, nullptr);
+    ASSERT_EQ(group->entries.size(), 2u);
+    const ListedEntry empty = group->entries[1];
+    ASSERT_EQ(empty.name, "empty");
+    const std::string place = "entry 1 \"empty\" of group " + std::to_string(group->slot) +
+                              " \"Commonfiles\" at offset " + HexOffset(empty.record.offset) + ": ";
+
+    Put32(image, empty.record.offset + 6, 0x7FFFFFFF);  // its uncompressed size
+    const ByteView damaged(image.data(), static_cast<uint32_t>(image.size()));
+    const std::string expected = "damaged: " + place + "stored data (2147483647 bytes at " +
+                                 HexOffset(empty.record.dataOffset) + ") reaches past the end of the image (" +
+                                 std::to_string(image.size()) + " bytes)";
+    EXPECT_FALSE(ReadPackageListing(damaged, false, &listing, &fault));
+    EXPECT_EQ(fault, expected);
+    VerifyReport report;
+    VerifyPackageImage(damaged, &report);
+    EXPECT_EQ(report.faults, std::vector<std::string>{expected});
+
+    image[0] = 'X';
+    EXPECT_FALSE(ReadPackageListing(damaged, false, &listing, &fault));
+    EXPECT_EQ(fault, "not a package: header at offset 0x0: the image does not start with \"BOEM\"");
+}
+
+TEST(ToolsHostImage, VerificationNotesEntriesThatReadersNeverReach)
+{
+    // One group "G" holding a.txt, A.TXT and b, stored; entries follow the
+    // 19-byte group record at 18.
+    std::vector<uint8_t> image = {'B', 'O', 'E', 'M', 0, 2, 3, 0, 0, 0, 0, 0, 1, 0, 18, 0, 0, 0};
+    auto u16 = [&image](uint32_t v) { image.push_back(uint8_t(v)); image.push_back(uint8_t(v >> 8)); };
+    auto u32 = [&u16](uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); };
+    u16(0xFCEC);
+    u16(1);
+    image.push_back('G');
+    u16(3);
+    const std::vector<std::string> names = {"a.txt", "A.TXT", "b"};
+    uint32_t relative = 19;
+    for (const std::string& name : names) {
+        u32(relative);
+        relative += 40 + static_cast<uint32_t>(name.size()) + 1;
+    }
+    for (const std::string& name : names) {
+        u16(0xFFFF);
+        u32(0x20);
+        u32(1);
+        u32(0);
+        for (int t = 0; t < 6; ++t)
+            u32(0);
+        u16(static_cast<uint32_t>(name.size()));
+        image.insert(image.end(), name.begin(), name.end());
+        image.push_back('x');
+    }
+    VerifyReport report;
+    VerifyPackageImage(ByteView(image.data(), static_cast<uint32_t>(image.size())), &report);
+    EXPECT_TRUE(report.faults.empty());
+    // 18 + 19 + (40 + 5 + 1) = 83 = 0x53.
+    EXPECT_NE(std::find(report.notes.begin(), report.notes.end(),
+                        "entry 1 \"A.TXT\" of group 0 \"G\" at offset 0x53: an earlier entry has the same name; "
+                        "readers find only the first"),
+              report.notes.end());
+    EXPECT_EQ(report.notes.size(), 2u);  // and the package is under 1024 bytes
 }

@@ -1,4 +1,4 @@
-// Walks a container image with the container library's parsers and checks every compressed stream.
+// Lists a container image through the container walk and checks every compressed stream.
 #include "PackageListing.h"
 
 #include <cstdio>
@@ -15,88 +15,28 @@ std::string Hex(uint32_t value, int digits)
     return text;
 }
 
-std::string GroupLabel(uint32_t index, const std::string& name)
-{
-    return "group " + std::to_string(index + 1) + (name.empty() ? std::string(" (no name)") : " '" + name + "'");
-}
-
 }  // namespace
 
 bool ReadPackageListing(const ByteView& image, bool strict, PackageListing* listing, std::string* fault)
 {
-    *listing = PackageListing();
-    listing->imageSize = image.Size();
-    ContainerHeader& header = listing->header;
-    uint32_t magic = 0;
-    if (!image.ReadU32(kHeaderMagicOffset, &magic) || magic != kContainerMagic) {
-        *fault = "not a package: it does not start with \"BOEM\"";
-        return false;
-    }
-    if (!ParseHeader(image, &header)) {
-        *fault = "damaged: the header or its group table reaches past the end of the file";
-        return false;
-    }
-    if (strict && header.version != kContainerVersion) {
-        *fault = "unsupported version " + Hex(header.version, 4) + " (expected " + Hex(kContainerVersion, 4) + ")";
-        return false;
-    }
-    for (uint32_t i = 0; i < header.groupCount; ++i) {
-        uint32_t offset = 0;
-        uint16_t signature = 0;
-        if (!GroupOffsetAt(image, i, &offset) || !image.ReadU16(offset, &signature)) {
-            *fault = "damaged: group " + std::to_string(i + 1) + " lies outside the file";
-            return false;
-        }
-        if (signature != kGroupSignature) {
-            if (strict) {
-                *fault = "damaged: group " + std::to_string(i + 1) + " at offset " + std::to_string(offset) +
-                         " has no group signature";
-                return false;
-            }
-            ++listing->skippedGroups;
-            continue;
-        }
-        GroupRecord record;
-        char name[kMaxPath];
-        if (!ParseGroup(image, offset, &record) || !CopyName(image, record.nameOffset, record.nameLength, name)) {
-            *fault = "damaged: group " + std::to_string(i + 1) +
-                     " has a record, name or entry table outside the file, or a name over 259 bytes";
-            return false;
-        }
-        ListedGroup group;
-        group.name = name;
-        group.offset = offset;
-        for (uint32_t j = 0; j < record.entryCount; ++j) {
-            uint32_t entryOffset = 0;
-            uint16_t kind = 0;
-            if (!EntryOffsetAt(image, record, j, &entryOffset) || !image.ReadU16(entryOffset, &kind)) {
-                *fault = "damaged: " + GroupLabel(i, group.name) + ", entry " + std::to_string(j + 1) +
-                         " lies outside the file";
-                return false;
-            }
-            if (kind != kFileEntryKind) {
-                ++group.skippedChildren;
-                continue;
-            }
-            ListedEntry entry;
-            char entryName[kMaxPath];
-            if (!ParseEntry(image, entryOffset, &entry.record) ||
-                !CopyName(image, entry.record.nameOffset, entry.record.nameLength, entryName)) {
-                *fault = "damaged: " + GroupLabel(i, group.name) + ", entry " + std::to_string(j + 1) +
-                         " has a record, name or data outside the file, or a name over 259 bytes";
-                return false;
-            }
-            entry.name = entryName;
-            group.entries.push_back(entry);
-            ++listing->fileEntries;
-        }
-        listing->groups.push_back(std::move(group));
-    }
-    if (!ValidateContainer(image, strict ? ContainerCheck::kRead : ContainerCheck::kLoad)) {
-        *fault = "damaged: entries overlap or the tables hold more entries than a package can";
+    const Status walked = ContainerWalker(image, strict ? ContainerCheck::kRead : ContainerCheck::kLoad).Walk(listing);
+    if (!walked) {
+        *fault = PackageFaultText(walked);
         return false;
     }
     return true;
+}
+
+std::string PackageFaultText(const Status& refusal)
+{
+    switch (refusal.Code()) {
+    case kErrorBadFormat:
+        return "not a package: " + refusal.Message();
+    case kErrorInvalidData:
+        return "damaged: " + refusal.Message();
+    default:
+        return refusal.Message();
+    }
 }
 
 bool DecodeEntry(const ByteView& image, const EntryRecord& record, std::vector<uint8_t>* out)
@@ -153,27 +93,21 @@ void VerifyPackageImage(const ByteView& image, VerifyReport* report,
         for (const ListedEntry& e : g.entries)
             total += e.record.dataLength;
     uint64_t done = 0;
-    for (size_t i = 0; i < listing.groups.size(); ++i) {
-        const ListedGroup& g = listing.groups[i];
-        const std::string label = GroupLabel(static_cast<uint32_t>(i), g.name);
+    for (const ListedGroup& g : listing.groups) {
         if (g.skippedChildren)
-            report->notes.push_back(label + ": " + std::to_string(g.skippedChildren) +
+            report->notes.push_back(DescribeGroup(g) + ": " + std::to_string(g.skippedChildren) +
                                     " children are not file entries; readers skip them");
+        const std::vector<bool> reachable = ReachableEntries(g);
         for (size_t j = 0; j < g.entries.size(); ++j) {
             const ListedEntry& e = g.entries[j];
-            for (size_t k = 0; k < j; ++k) {
-                if (CompareNoCase(g.entries[k].name.c_str(), e.name.c_str()) == 0) {
-                    report->notes.push_back(label + ": entry '" + e.name +
-                                            "' appears again; readers find only the first");
-                    break;
-                }
-            }
+            if (!reachable[j])
+                report->notes.push_back(DescribeEntry(g, e) +
+                                        ": an earlier entry has the same name; readers find only the first");
             if (e.record.compressedSize != 0) {
                 if (CheckCompressedEntry(image, e.record))
                     ++report->decodedEntries;
                 else
-                    report->faults.push_back(label + ", entry '" + e.name +
-                                             "': the compressed data does not decode to its " +
+                    report->faults.push_back(DescribeEntry(g, e) + ": the compressed data does not decode to its " +
                                              std::to_string(e.record.uncompressedSize) + " bytes");
             }
             done += e.record.dataLength;

@@ -1,4 +1,4 @@
-// Reads a container image into a listing, and verifies it entry by entry.
+// A container image as the packaging tool lists it, and its verification entry by entry.
 #pragma once
 
 #include <cstdint>
@@ -7,35 +7,26 @@
 #include <vector>
 
 #include "ByteView.h"
-#include "ContainerFormat.h"
+#include "ContainerWalker.h"
+#include "Status.h"
 
-struct ListedEntry {
-    std::string name;
-    EntryRecord record;
-};
+// The listing is what the container walk found: groups with the signature in
+// table order, each with its file entries in table order.
+using ListedEntry = WalkedEntry;
+using ListedGroup = WalkedGroup;
+using PackageListing = WalkedContainer;
 
-struct ListedGroup {
-    std::string name;
-    uint32_t offset = 0;
-    std::vector<ListedEntry> entries;
-    uint32_t skippedChildren = 0;  // table slots whose kind is not a file entry
-};
-
-struct PackageListing {
-    uint32_t imageSize = 0;
-    ContainerHeader header;
-    std::vector<ListedGroup> groups;  // in table order
-    uint32_t skippedGroups = 0;       // slots without the group signature
-    uint32_t fileEntries = 0;
-};
-
-// Walks the whole image: header, every group and every entry, each checked to
-// lie inside the image. strict demands what the direct reader demands
-// (version 0x0200, every slot a signed group record); otherwise unsigned
-// groups and other children are skipped as the directory loader skips them.
-// Beyond the walk, the image must pass the container library's validation.
-// true with the listing; false with the first fault found, in words.
+// Walks the whole image (ContainerWalker). strict demands what the direct
+// reader demands (version 0x0200, every slot a signed group record);
+// otherwise unsigned groups and other children are skipped as the directory
+// loader skips them. true with the listing; false with the walker's diagnosis
+// in words (PackageFaultText).
 bool ReadPackageListing(const ByteView& image, bool strict, PackageListing* listing, std::string* fault);
+
+// A refusal of the walker as the tool reports it: "not a package: ..." when
+// the image lacks the magic, "damaged: ..." for damage, the diagnosis alone
+// for an unsupported version.
+std::string PackageFaultText(const Status& refusal);
 
 struct VerifyReport {
     std::vector<std::string> faults;  // any fault makes the package invalid
