@@ -231,39 +231,52 @@ Status ContainerWalker::WalkInto(WalkedContainer* contents) const
             walked->record = group;
         }
 
-        for (uint32_t e = 0; e < group.entryCount; ++e) {
-            Place entryPlace(image_, Place::kEntry, 0);
-            entryPlace.SetGroup(g, &group);
-            entryPlace.SetEntry(e);
-            uint32_t relative = 0;
-            uint16_t kind = 0;
-            // ReadGroup checked the whole entry table.
-            if (!image_.ReadU32(group.tableOffset + kTableSlotSize * e, &relative))
-                return place.Damaged(PastTheEnd("entry table slot " + std::to_string(e), size));
-            // The table holds offsets from the group record.
-            const uint64_t entryOffset = uint64_t{group.offset} + relative;
-            entryPlace.SetOffset(entryOffset);
-            if (entryOffset > size || !image_.ReadU16(static_cast<uint32_t>(entryOffset) + kEntryKindOffset, &kind))
-                return entryPlace.Damaged(PastTheEnd("the record", size));
-            if (kind != kFileEntryKind) {
-                if (walked)
-                    ++walked->skippedChildren;
-                continue;
-            }
-            EntryRecord entry;
-            status = ReadEntryAt(image_, static_cast<uint32_t>(entryOffset), entryPlace, &entry);
-            if (!status)
-                return status;
-            fileBytes += entry.entryLength;
-            if (fileBytes > size)
-                return entryPlace.Damaged("file entries take " + ByteCount(fileBytes) +
-                                          " up to this one, more than the whole image (" + ByteCount(size) +
-                                          "), so entries share bytes");
-            if (walked) {
-                walked->entries.push_back(WalkedEntry{e, NameOf(image_, entry.nameOffset, entry.nameLength), entry});
-                ++contents->fileEntries;
-            }
+        status = WalkEntries(g, group, walked, &fileBytes);
+        if (!status)
+            return status;
+        if (walked)
+            contents->fileEntries += static_cast<uint32_t>(walked->entries.size());
+    }
+    return Status::Ok();
+}
+
+Status ContainerWalker::WalkEntries(uint32_t g, const GroupRecord& group, WalkedGroup* walked,
+                                    uint64_t* fileBytes) const
+{
+    const uint32_t size = image_.Size();
+    for (uint32_t e = 0; e < group.entryCount; ++e) {
+        Place entryPlace(image_, Place::kEntry, 0);
+        entryPlace.SetGroup(g, &group);
+        entryPlace.SetEntry(e);
+        uint32_t relative = 0;
+        uint16_t kind = 0;
+        // ReadGroup checked the whole entry table.
+        if (!image_.ReadU32(group.tableOffset + kTableSlotSize * e, &relative)) {
+            Place groupPlace(image_, Place::kGroup, group.offset);
+            groupPlace.SetGroup(g, &group);
+            return groupPlace.Damaged(PastTheEnd("entry table slot " + std::to_string(e), size));
         }
+        // The table holds offsets from the group record.
+        const uint64_t entryOffset = uint64_t{group.offset} + relative;
+        entryPlace.SetOffset(entryOffset);
+        if (entryOffset > size || !image_.ReadU16(static_cast<uint32_t>(entryOffset) + kEntryKindOffset, &kind))
+            return entryPlace.Damaged(PastTheEnd("the record", size));
+        if (kind != kFileEntryKind) {
+            if (walked)
+                ++walked->skippedChildren;
+            continue;
+        }
+        EntryRecord entry;
+        const Status status = ReadEntryAt(image_, static_cast<uint32_t>(entryOffset), entryPlace, &entry);
+        if (!status)
+            return status;
+        *fileBytes += entry.entryLength;
+        if (*fileBytes > size)
+            return entryPlace.Damaged("file entries take " + ByteCount(*fileBytes) +
+                                      " up to this one, more than the whole image (" + ByteCount(size) +
+                                      "), so entries share bytes");
+        if (walked)
+            walked->entries.push_back(WalkedEntry{e, NameOf(image_, entry.nameOffset, entry.nameLength), entry});
     }
     return Status::Ok();
 }

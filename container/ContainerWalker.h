@@ -97,6 +97,9 @@ private:
     class Place;
 
     Status WalkInto(WalkedContainer* contents) const;
+    // The entry slots of group g; file entries are added to walked (when
+    // given) and their lengths to *fileBytes.
+    Status WalkEntries(uint32_t g, const GroupRecord& group, WalkedGroup* walked, uint64_t* fileBytes) const;
     Status ReadHeader(ContainerHeader* header) const;
     Status ReadGroup(Place& place, uint32_t offset, GroupRecord* group) const;
     static Status ReadEntryAt(const ByteView& bytes, uint32_t offset, Place& place, EntryRecord* entry);
