@@ -392,3 +392,24 @@ TEST(PeChecksum, GivesTheSameValueWhateverThePieces)
         EXPECT_EQ(sum.Value(), expected) << first;
     }
 }
+
+TEST(PeResourceWriter, KeepsATypeWithoutNames)
+{
+    // Depth first: root +0x0, #5 +0x28, OEMDATA +0x68, EMPTY_TYPE +0xA8 with its one name counted away.
+    const std::vector<Resource> resources = {
+        {ResourceId::Number(5), ResourceId::Number(101), 0x804, "dialog"},
+        {ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("DEFAULT"), 0, "package"},
+        {ResourceId::AsciiName("EMPTY_TYPE"), ResourceId::AsciiName("X"), 0, "gone"},
+    };
+    Image in = BuildImage(LauncherLike(resources, true));
+    PutU16(&in.bytes, in.sectionFileOffsets[1] + 0xA8 + 12, 0);
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(Stamp(in.bytes, "new", &out));
+    EXPECT_EQ(Resources(out), Expected({resources[0]}, "new", kIni));
+    PeImage image;
+    ResourceTree tree;
+    ASSERT_TRUE(PeImage::Parse(out, &image));
+    ASSERT_TRUE(ResourceTree::Read(image, &tree));
+    ASSERT_EQ(tree.Types().count(ResourceId::AsciiName("EMPTY_TYPE")), 1u);
+    EXPECT_TRUE(tree.Types().at(ResourceId::AsciiName("EMPTY_TYPE")).names.empty());
+}

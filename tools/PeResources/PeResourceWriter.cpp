@@ -26,9 +26,12 @@ Status Bad(std::string message) { return Status::Error(pe::kErrorBadExeFormat, s
 
 uint64_t AlignUp(uint64_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
+// Whether [start, start + length) and [otherStart, otherStart + otherLength)
+// share a byte. A start of 0 is how directories and debug entries say "none".
 bool Overlaps(uint64_t start, uint64_t length, uint64_t otherStart, uint64_t otherLength)
 {
-    return length != 0 && otherLength != 0 && start < otherStart + otherLength && otherStart < start + length;
+    return start != 0 && length != 0 && otherLength != 0 && start < otherStart + otherLength &&
+           otherStart < start + length;
 }
 
 // Where the bytes after the sections' data (the overlay) go: right after the

@@ -92,17 +92,20 @@ Status ResourceLayout::Build(const ResourceTree& tree, uint32_t sectionRva, Reso
     end += uint64_t(tree.Count()) * pe::kResourceDataEntrySize;
     // Names, each distinct one once.
     std::map<std::u16string, uint64_t> names;
+    std::vector<const ResourceId*> named;  // every type (even one without names) and every name
     for (const auto& type : types) {
-        for (const auto& name : type.second.names) {
-            for (const ResourceId* id : {&type.first, &name.first}) {
-                if (id->IsName() && id->Name().size() > 0xFFFF)
-                    return Status::Error(kErrorInvalidParameter, "a resource name of " +
-                                                                     std::to_string(id->Name().size()) +
-                                                                     " UTF-16 units; at most 65535 fit");
-                if (id->IsName() && names.emplace(id->Name(), end).second)
-                    end += NameSize(id->Name());
-            }
-        }
+        named.push_back(&type.first);
+        for (const auto& name : type.second.names)
+            named.push_back(&name.first);
+    }
+    for (const ResourceId* id : named) {
+        if (!id->IsName())
+            continue;
+        if (id->Name().size() > 0xFFFF)
+            return Status::Error(kErrorInvalidParameter, "a resource name of " + std::to_string(id->Name().size()) +
+                                                             " UTF-16 units; at most 65535 fit");
+        if (names.emplace(id->Name(), end).second)
+            end += NameSize(id->Name());
     }
     end = AlignUp(end, pe::kResourceDataAlignment);
     if (end > 0xFFFFFFFFu)
@@ -134,7 +137,7 @@ Status ResourceLayout::Build(const ResourceTree& tree, uint32_t sectionRva, Reso
     uint32_t entry = w.Table(0, tree.RootInfo(), types);
     for (const auto& type : types) {
         const uint32_t nameField = type.first.IsName()
-                                       ? pe::kResourceHighBit | static_cast<uint32_t>(names[type.first.Name()])
+                                       ? pe::kResourceHighBit | static_cast<uint32_t>(names.at(type.first.Name()))
                                        : type.first.Number();
         w.U32(entry + pe::kResourceEntryName, nameField);
         w.U32(entry + pe::kResourceEntryOffset, pe::kResourceHighBit | static_cast<uint32_t>(typeTables[type.first]));
@@ -147,7 +150,7 @@ Status ResourceLayout::Build(const ResourceTree& tree, uint32_t sectionRva, Reso
         for (const auto& name : type.second.names) {
             const uint32_t nameTable = static_cast<uint32_t>(nameTables[nameIndex++]);
             const uint32_t nameField = name.first.IsName()
-                                           ? pe::kResourceHighBit | static_cast<uint32_t>(names[name.first.Name()])
+                                           ? pe::kResourceHighBit | static_cast<uint32_t>(names.at(name.first.Name()))
                                            : name.first.Number();
             w.U32(entry + pe::kResourceEntryName, nameField);
             w.U32(entry + pe::kResourceEntryOffset, pe::kResourceHighBit | nameTable);
