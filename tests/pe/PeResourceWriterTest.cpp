@@ -1,8 +1,11 @@
 // PeResourceWriter: stamped images keep every resource and byte, grow in place or move, stream, and refuse what won't fit.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 
+#include "FileRangeSource.h"
+#include "FileSink.h"
 #include "PeChecksum.h"
 #include "PeFormat.h"
 #include "PeImage.h"
@@ -412,4 +415,46 @@ TEST(PeResourceWriter, KeepsATypeWithoutNames)
     ASSERT_TRUE(ResourceTree::Read(image, &tree));
     ASSERT_EQ(tree.Types().count(ResourceId::AsciiName("EMPTY_TYPE")), 1u);
     EXPECT_TRUE(tree.Types().at(ResourceId::AsciiName("EMPTY_TYPE")).names.empty());
+}
+
+TEST(PeResourceWriter, StampsFromARangeOfOneFileIntoAnother)
+{
+    const std::string package = Pattern(150000, 4);
+    const char* inputPath = "pe_writer_test_input.bin";
+    const char* outputPath = "pe_writer_test_output.exe";
+    {
+        FileSink input;
+        ASSERT_TRUE(input.Create(inputPath));
+        ASSERT_TRUE(input.Write(reinterpret_cast<const uint8_t*>("head"), 4));
+        ASSERT_TRUE(input.Write(reinterpret_cast<const uint8_t*>(package.data()), static_cast<uint32_t>(package.size())));
+        ASSERT_TRUE(input.Write(reinterpret_cast<const uint8_t*>("tail"), 4));
+        ASSERT_TRUE(input.Close());
+    }
+    FileRangeSource range, tooLong;
+    ASSERT_TRUE(range.Open(inputPath, 4, package.size()));
+    Status s = tooLong.Open(inputPath, 9, package.size());
+    EXPECT_NE(s.Message().find("150000 bytes at 0x9 pass the end of the file (150008 bytes)"), std::string::npos)
+        << s.Message();
+
+    PeImage image;
+    ResourceTree tree;
+    ASSERT_TRUE(PeImage::Parse(BuildImage(LauncherLike(LauncherResources(), true)).bytes, &image));
+    ASSERT_TRUE(ResourceTree::Read(image, &tree));
+    tree.Replace(ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("DEFAULT"), 0, &range);
+    PeResourceWriter writer;
+    ASSERT_TRUE(PeResourceWriter::Prepare(image, tree, &writer));
+    FileSink output;
+    ASSERT_TRUE(output.Create(outputPath));
+    s = writer.Write(output);
+    ASSERT_TRUE(s) << s.Message();
+    ASSERT_TRUE(output.Close());
+
+    PeImage written;
+    s = PeImage::Load(outputPath, &written);
+    ASSERT_TRUE(s) << s.Message();
+    const std::vector<uint8_t> bytes(written.Bytes().Data(), written.Bytes().Data() + written.Size());
+    EXPECT_EQ(Resources(bytes)["OEMDATA/DEFAULT/0 (0)"], package);
+    EXPECT_EQ(GetU32(bytes, written.OptionalHeaderOffset() + 64), ReferenceChecksum(bytes, written.OptionalHeaderOffset() + 64));
+    std::remove(inputPath);
+    std::remove(outputPath);
 }

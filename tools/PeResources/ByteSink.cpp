@@ -1,19 +1,9 @@
-// The in-memory source and sink.
+// The output collected in memory.
+#include "ByteSink.h"
+
 #include <cstring>
 
-#include "ByteSink.h"
-#include "ResourceSource.h"
 #include "SystemApi.h"
-
-Status MemorySource::Read(uint64_t offset, uint8_t* buffer, uint32_t length)
-{
-    const uint8_t* bytes = nullptr;
-    if (offset > bytes_.Size() || !bytes_.Bytes(static_cast<uint32_t>(offset), length, &bytes))
-        return Status::Error(kErrorInvalidParameter, "read past the end of a memory source");
-    if (length != 0)
-        std::memcpy(buffer, bytes, length);
-    return Status::Ok();
-}
 
 Status VectorSink::Write(const uint8_t* bytes, uint32_t length)
 {
