@@ -152,7 +152,7 @@ Status PeResourceWriter::Prepare(const PeImage& image, const ResourceTree& tree,
     } else {
         if (sections.size() >= pe::kMaxSections)
             return Bad("no room for another section: the file has " + std::to_string(sections.size()) +
-                       ", the most the loader accepts");
+                       " sections, the most the loader accepts");
         sectionHeader = image.SectionTableEnd();
         const uint8_t* room = nullptr;
         if (uint64_t(sectionHeader) + pe::kSectionHeaderSize > image.SizeOfHeaders() ||
