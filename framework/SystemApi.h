@@ -35,6 +35,7 @@ constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorInvalidName = 123;
 constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorBadExeFormat = 193;
+constexpr uint32_t kErrorFileTooLarge = 223;
 constexpr uint32_t kErrorFilenameExcedRange = 206;
 constexpr uint32_t kErrorFileInvalid = 1006;
 

@@ -1,0 +1,101 @@
+// PeImage: damaged headers are refused with a message that names the field and where it points.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "PeFormat.h"
+#include "PeImage.h"
+#include "PeTestImage.h"
+
+using namespace petest;
+
+namespace {
+
+Status Parse(std::vector<uint8_t> bytes, PeImage* image = nullptr)
+{
+    PeImage local;
+    return PeImage::Parse(std::move(bytes), image ? image : &local);
+}
+
+}  // namespace
+
+TEST(PeImage, ReadsHeadersSectionsAndDirectories)
+{
+    for (bool plus : {false, true}) {
+        ImageSpec spec = LauncherLike(LauncherResources(), true);
+        spec.pe32Plus = plus;
+        spec.overlay = "SYMBOLS";
+        spec.symbolsAt = 0;
+        Image built = BuildImage(spec);
+        PeImage image;
+        ASSERT_TRUE(Parse(built.bytes, &image)) << Parse(built.bytes).Message();
+        EXPECT_EQ(image.IsPe32Plus(), plus);
+        ASSERT_EQ(image.Sections().size(), 3u);
+        EXPECT_EQ(image.Sections()[1].name, ".rsrc");
+        EXPECT_EQ(image.Sections()[1].pointerToRawData, built.sectionFileOffsets[1]);
+        EXPECT_EQ(image.Directory(pe::kResourceDirectoryIndex).address, 0x2000u);
+        EXPECT_EQ(image.Directory(40).address, 0u);
+        EXPECT_EQ(image.SectionDataEnd(), built.bytes.size() - 7);
+        EXPECT_EQ(image.SymbolTableOffset(), image.SectionDataEnd());
+        uint32_t offset = 0;
+        EXPECT_TRUE(image.RvaToFileOffset(0x2010, 4, &offset));
+        EXPECT_EQ(offset, built.sectionFileOffsets[1] + 0x10);
+        // Past the file-backed part of .text (0x180 bytes mapped) and between sections.
+        EXPECT_FALSE(image.RvaToFileOffset(0x1170, 0x20, &offset));
+        EXPECT_FALSE(image.RvaToFileOffset(0x1800, 1, &offset));
+    }
+}
+
+TEST(PeImage, RefusesDamagedHeadersSayingWhatAndWhere)
+{
+    const Image good = BuildImage(LauncherLike(LauncherResources(), false));
+    const uint32_t opt = good.optionalHeader;
+    const uint32_t rsrcHeader = good.sectionTable + 40;
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<uint8_t>*)> damage;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"truncated to 40 bytes", [](std::vector<uint8_t>* b) { b->resize(40); },
+         "not a Windows program: the file is 40 bytes, too short for an MZ header"},
+        {"not MZ", [](std::vector<uint8_t>* b) { (*b)[0] = 'Z'; }, "no MZ signature"},
+        {"e_lfanew outside", [](std::vector<uint8_t>* b) { PutU32(b, 0x3C, 0x7FFFFFF0); },
+         "the PE header at 0x7FFFFFF0 (e_lfanew) lies outside the file"},
+        {"no PE signature", [](std::vector<uint8_t>* b) { (*b)[0x81] = 'X'; }, "no PE signature at 0x80"},
+        {"optional header cut off", [](std::vector<uint8_t>* b) { b->resize(0x100); },
+         "the optional header (224 bytes at 0x98) reaches past the end of the file (256 bytes)"},
+        {"unknown magic", [opt](std::vector<uint8_t>* b) { PutU16(b, opt, 0x107); }, "has magic 0x107"},
+        {"too many directories", [opt](std::vector<uint8_t>* b) { PutU32(b, opt + 92, 0x40000000); },
+         "too short for its 1073741824 data directories"},
+        {"odd FileAlignment", [opt](std::vector<uint8_t>* b) { PutU32(b, opt + 36, 0x300); },
+         "FileAlignment 0x300 is not a power of two"},
+        {"SizeOfHeaders past the end", [opt](std::vector<uint8_t>* b) { PutU32(b, opt + 60, 0x100000); },
+         "SizeOfHeaders 0x100000 reaches past the end of the file"},
+        {"section table past SizeOfHeaders", [](std::vector<uint8_t>* b) { PutU16(b, 0x86, 40); },
+         "the section table (40 sections at 0x178) ends at 0x7B8, past SizeOfHeaders (0x400)"},
+        {"raw data past the end", [rsrcHeader](std::vector<uint8_t>* b) { PutU32(b, rsrcHeader + 20, 0x10000); },
+         "section 2 (.rsrc): raw data at 0x10000 (1024 bytes) reaches past the end of the file"},
+        {"truncated inside .rsrc", [](std::vector<uint8_t>* b) { b->resize(0x700); },
+         "section 2 (.rsrc): raw data at 0x600 (1024 bytes) reaches past the end of the file (1792 bytes)"},
+        {"raw data inside the headers", [rsrcHeader](std::vector<uint8_t>* b) { PutU32(b, rsrcHeader + 20, 0x200); },
+         "section 2 (.rsrc): raw data at 0x200 overlaps the headers"},
+        {"overlapping sections", [rsrcHeader](std::vector<uint8_t>* b) { PutU32(b, rsrcHeader + 12, 0x1100); },
+         "section 2 (.rsrc) at RVA 0x1100 overlaps section 1 (.text)"},
+        {"section passing 4 GiB", [rsrcHeader](std::vector<uint8_t>* b) { PutU32(b, rsrcHeader + 12, 0xFFFFFF00); },
+         "section 2 (.rsrc): RVA 0xFFFFFF00 plus size 0x3D7 passes 4 GiB"},
+        {"symbol table past the end", [](std::vector<uint8_t>* b) { PutU32(b, 0x8C, 0x50000); },
+         "the COFF symbol table offset 0x50000 lies past the end of the file"},
+        {"certificate past the end", [opt](std::vector<uint8_t>* b) { PutU32(b, opt + 96 + 32, 0x700); PutU32(b, opt + 100 + 32, 0x1000); },
+         "the certificate table at 0x700 (4096 bytes) reaches past the end of the file"},
+        {"certificate over section data", [opt](std::vector<uint8_t>* b) { PutU32(b, opt + 96 + 32, 0x600); PutU32(b, opt + 100 + 32, 0x10); },
+         "the certificate table at 0x600 overlaps the sections' data, which ends at 0xA00"},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes = good.bytes;
+        c.damage(&bytes);
+        Status s = Parse(bytes);
+        EXPECT_EQ(s.Code(), kErrorBadExeFormat) << c.what;
+        EXPECT_NE(s.Message().find(c.message), std::string::npos) << c.what << ": " << s.Message();
+    }
+}
