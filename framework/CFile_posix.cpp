@@ -15,15 +15,6 @@ int ToFd(NativeHandle h) { return static_cast<int>(h) - 1; }
 
 }  // namespace
 
-CFile::CFile(const char* path, unsigned openFlags)
-{
-    CFileException error;
-    if (!Open(path, openFlags, &error))
-        throw error;
-}
-
-CFile::~CFile() { Abort(); }
-
 int CFile::Open(const char* path, unsigned openFlags, CFileException* error)
 {
     Abort();

@@ -9,15 +9,6 @@ HANDLE ToHandle(NativeHandle h) { return reinterpret_cast<HANDLE>(h); }
 
 }  // namespace
 
-CFile::CFile(const char* path, unsigned openFlags)
-{
-    CFileException error;
-    if (!Open(path, openFlags, &error))
-        throw error;
-}
-
-CFile::~CFile() { Abort(); }
-
 int CFile::Open(const char* path, unsigned openFlags, CFileException* error)
 {
     Abort();

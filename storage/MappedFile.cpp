@@ -55,13 +55,19 @@ void MappedFile::Close(int flush)
     readOnly_ = false;
 }
 
+uint32_t MappedFile::Transferable(uint32_t count) const
+{
+    if (position_ >= capacity_)
+        return 0;
+    const uint32_t left = capacity_ - position_;
+    return count < left ? count : left;
+}
+
 uint32_t MappedFile::Read(void* destination, uint32_t count)
 {
-    if (view_ == nullptr || position_ >= capacity_)
+    if (view_ == nullptr)
         return 0;
-    uint32_t n = capacity_ - position_;
-    if (count < n)
-        n = count;
+    const uint32_t n = Transferable(count);
     if (n == 0)
         return 0;
     std::memcpy(destination, view_ + position_, n);
@@ -71,11 +77,9 @@ uint32_t MappedFile::Read(void* destination, uint32_t count)
 
 uint32_t MappedFile::Write(const void* source, uint32_t count)
 {
-    if (view_ == nullptr || readOnly_ || position_ >= capacity_)
+    if (view_ == nullptr || readOnly_)
         return 0;
-    uint32_t n = capacity_ - position_;
-    if (count < n)
-        n = count;
+    const uint32_t n = Transferable(count);
     if (n == 0)
         return 0;
     // The LZW decoder writes its output one byte per call.

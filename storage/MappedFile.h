@@ -90,6 +90,8 @@ private:
     int PlatformCreateMemory(const char* name, uint32_t capacity);
     int PlatformOpenFile(const char* path, bool readOnly, uint32_t creationDisposition, uint32_t extraSize);
     void PlatformClose(int flush);
+    // How many of count bytes a transfer at the cursor may move: clamped to the view.
+    uint32_t Transferable(uint32_t count) const;
 
     NativeHandle mapping_ = 0;
     int alreadyExisted_ = 0;
