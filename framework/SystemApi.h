@@ -118,6 +118,15 @@ bool SetPathAttributes(const char* path, uint32_t attributes);
 bool CreateFolder(const char* path);
 // DeleteFileA: 2 when missing, 5 for a folder or a read-only file.
 bool DeletePath(const char* path);
+// GetTempFileNameA(folder, prefix, 0, path): creates a new empty file named
+// "<prefix>XXXX.tmp" in folder and stores its path in path (kMaxPath bytes).
+// POSIX: the name is found by trying, the file is created exclusively (mode
+// 0666 less the umask).
+bool CreateUniqueFile(const char* folder, const char* prefix, char* path);
+// MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
+// MOVEFILE_WRITE_THROUGH): to is replaced by from. POSIX: rename, atomic
+// within one file system.
+bool ReplacePath(const char* from, const char* to);
 // IsDBCSLeadByte: the byte starts a two-byte character in the ANSI code page
 // (POSIX: never; UTF-8 has no trail bytes below 0x80).
 bool IsLeadByte(uint8_t byte);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -204,6 +205,53 @@ bool DeletePath(const char* path)
     }
     if (::unlink(path) != 0) {
         SetLastErrorValue(Win32ErrorFromErrno(errno));
+        return false;
+    }
+    return true;
+}
+
+bool CreateUniqueFile(const char* folder, const char* prefix, char* path)
+{
+    // Like GetTempFileNameA: four hex digits from a counter that starts at a
+    // value of its own, tried until one is free.
+    static unsigned next = static_cast<unsigned>(::getpid()) * 7919u;
+    std::string base(folder);
+    if (base.empty() || base.back() != '/')
+        base += '/';
+    base += prefix;
+    for (unsigned tries = 0; tries < 0x10000; ++tries) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%04X", (next++ & 0xFFFFu));
+        const std::string candidate = base + digits + ".tmp";
+        if (candidate.size() >= static_cast<size_t>(kMaxPath)) {
+            SetLastErrorValue(kErrorFilenameExcedRange);
+            return false;
+        }
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            std::memcpy(path, candidate.c_str(), candidate.size() + 1);
+            return true;
+        }
+        if (errno != EEXIST) {
+            SetLastErrorValue(Win32ErrorForPath(errno, candidate.c_str()));
+            return false;
+        }
+    }
+    SetLastErrorValue(kErrorFileExists);
+    return false;
+}
+
+bool ReplacePath(const char* from, const char* to)
+{
+    struct stat st;
+    // MoveFileExA does not replace a folder.
+    if (::stat(to, &st) == 0 && S_ISDIR(st.st_mode)) {
+        SetLastErrorValue(kErrorAccessDenied);
+        return false;
+    }
+    if (::rename(from, to) != 0) {
+        SetLastErrorValue(Win32ErrorForPath(errno, to));
         return false;
     }
     return true;

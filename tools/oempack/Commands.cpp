@@ -107,12 +107,19 @@ std::string VerifyFaultText(const VerifyReport& report)
 Status Stamp(const std::string& launcher, const std::string& output, const void* package, uint32_t packageSize,
              const std::string& languageIni)
 {
-    if (StampLauncher(launcher.c_str(), output.c_str(), package, packageSize, languageIni.data(),
-                      static_cast<uint32_t>(languageIni.size())))
+    StampReport report;
+    const Status stamped = StampLauncherFile(launcher.c_str(), output.c_str(), package, packageSize,
+                                             languageIni.data(), static_cast<uint32_t>(languageIni.size()), &report);
+    if (stamped) {
+        if (report.droppedCertificateSize != 0)
+            PrintNote(launcher + " is signed: its signature (" + std::to_string(report.droppedCertificateSize) +
+                      " bytes) was left out of " + output + "; sign the stamped program");
         return Status::Ok();
-    const uint32_t code = GetLastErrorValue();
+    }
+    const uint32_t code = stamped.Code();
     if (code == kErrorBadExeFormat)
-        return Status::Error(code, launcher + ": not a Windows program; the launcher must be the built Setup.exe");
+        return Status::Error(code, launcher + ": not a Windows program; the launcher must be the built Setup.exe (" +
+                                       stamped.Message() + ")");
     return SystemFailure(code, "cannot write " + output + " from " + launcher);
 }
 

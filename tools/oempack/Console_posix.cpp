@@ -17,6 +17,12 @@ void PrintWarning(const std::string& message)
     std::fprintf(stderr, "oempack: warning: %s\n", message.c_str());
 }
 
+void PrintNote(const std::string& message)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "oempack: note: %s\n", message.c_str());
+}
+
 void PrintOut(const std::string& text)
 {
     std::fwrite(text.data(), 1, text.size(), stdout);
