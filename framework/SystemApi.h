@@ -37,7 +37,9 @@ constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorBadExeFormat = 193;
 constexpr uint32_t kErrorFileTooLarge = 223;
 constexpr uint32_t kErrorFilenameExcedRange = 206;
+constexpr uint32_t kErrorDirectory = 267;
 constexpr uint32_t kErrorFileInvalid = 1006;
+constexpr uint32_t kErrorResourceDataNotFound = 1812;
 
 // Windows file attribute bits and the "no attributes" value.
 constexpr uint32_t kFileAttributeReadOnly = 0x01;

@@ -117,9 +117,15 @@ Status Stamp(const std::string& launcher, const std::string& output, const void*
         return Status::Ok();
     }
     const uint32_t code = stamped.Code();
-    if (code == kErrorBadExeFormat)
-        return Status::Error(code, launcher + ": not a Windows program; the launcher must be the built Setup.exe (" +
-                                       stamped.Message() + ")");
+    if (code == kErrorBadExeFormat) {
+        // The reader's detail, without the path and the verdict said here already.
+        std::string detail = stamped.Message();
+        for (const std::string& said : {launcher + ": ", std::string("not a Windows program: ")})
+            if (detail.compare(0, said.size(), said) == 0)
+                detail.erase(0, said.size());
+        return Status::Error(code, launcher + ": not a Windows program" + (detail.empty() ? "" : " (" + detail + ")") +
+                                       "; the launcher must be the built Setup.exe");
+    }
     return SystemFailure(code, "cannot write " + output + " from " + launcher);
 }
 
@@ -316,7 +322,8 @@ int RunMake(const Options& options)
     if (!status)
         return Fail(status);
     PrintWarnings(warnings);
-    const std::string launcher = options.launcher.empty() ? ProgramFolder() + "\\Setup.exe" : options.launcher;
+    const std::string launcher =
+        options.launcher.empty() ? JoinPath(ProgramFolder(), "Setup.exe") : options.launcher;
 
     MappedFile image;
     WriteStats stats;

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# The native oempack through its command line: create, list, verify, extract; stamp and make
+# onto small program images (the PE seed images), restamp, signed and malformed launchers.
+# Usage: oempack_native_cli.sh OEMPACK SEED_FOLDER SCRATCH_FOLDER
+set -u
+OEMPACK="$1"
+SEEDS="$2"
+WORK="$3"
+rm -rf "$WORK"
+mkdir -p "$WORK"
+cd "$WORK" || exit 1
+
+passed=0
+failed=0
+check() {  # check NAME COMMAND...: passes when the command succeeds
+  local name="$1"
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $name" >&2
+  fi
+}
+# run CMD...: the tool's exit status in $rc, its streams in out.txt and err.txt
+run() {
+  "$OEMPACK" "$@" >out.txt 2>err.txt
+  rc=$?
+}
+contains() { grep -qF -- "$2" "$1"; }
+# Nothing but the expected files in the folder: no temporary file left behind.
+only() { [ "$(ls -A "$1" | tr '\n' ' ')" = "$2" ]; }
+
+mkdir -p in/Commonfiles in/Docs
+printf 'hello\r\n' >in/Commonfiles/a.txt
+head -c 70000 /dev/urandom >in/Docs/b.bin
+for i in $(seq 1 400); do echo "line $i of a compressible file"; done >in/Docs/c.txt
+
+# create -> list -> verify -> extract
+run create pkg.oem --compress --from-dir in
+check "create succeeds" [ "$rc" = 0 ]
+check "create reports" contains out.txt "created pkg.oem:"
+run list pkg.oem
+check "list succeeds" [ "$rc" = 0 ]
+check "list names an entry" contains out.txt "c.txt"
+run list --json pkg.oem
+check "list --json" contains out.txt '"b.bin"'
+run verify pkg.oem
+check "verify succeeds" [ "$rc" = 0 ]
+check "verify decodes the compressed entry" contains out.txt "OK, 2 groups, 3 entries, 1 compressed entry decoded"
+run extract pkg.oem -C out
+check "extract succeeds" [ "$rc" = 0 ]
+for f in Commonfiles/a.txt Docs/b.bin Docs/c.txt; do
+  check "extracted $f" cmp -s "in/$f" "out/$f"
+done
+
+# Failures: exit 1 (2 for usage), a message, no output.
+run list missing.oem
+check "a missing package fails with 1" [ "$rc" = 1 ]
+check "a missing package is named" contains err.txt "oempack: missing.oem"
+head -c 3000 pkg.oem >cut.oem
+run verify cut.oem
+check "a truncated package fails verification" [ "$rc" = 1 ]
+run create
+check "usage errors exit with 2" [ "$rc" = 2 ]
+
+# stamp onto a program without OEMDATA, read the package back, restamp the result.
+mkdir st
+cp "$SEEDS/rsrc_last.exe" st/launcher.exe
+run stamp --launcher st/launcher.exe --package pkg.oem -o st/Setup.exe
+check "stamp succeeds" [ "$rc" = 0 ]
+check "stamp reports" contains out.txt "stamped st/Setup.exe: package of $(stat -c %s pkg.oem) bytes, 52 bytes"
+run verify st/Setup.exe
+check "the stamped program's package verifies" [ "$rc" = 0 ]
+run extract st/Setup.exe -C out2
+check "extract from the stamped program" cmp -s in/Docs/b.bin out2/Docs/b.bin
+printf '[LANGUAGE]\r\nUseDefault =0\r\nSelectLanguage = 0x0409\r\n' >lang.ini
+run stamp --launcher st/Setup.exe --package pkg.oem --language-ini lang.ini -o st/Setup2.exe
+check "restamp succeeds" [ "$rc" = 0 ]
+check "restamp keeps the size plus the new language text" contains out.txt "$(stat -c %s lang.ini) bytes of language settings"
+run stamp --launcher st/Setup2.exe --package pkg.oem -o st/Setup3.exe
+check "stamping back to the shipped settings gives the first output" cmp -s st/Setup.exe st/Setup3.exe
+# An old OEMDATA/DEFAULT (another language) is replaced.
+run stamp --launcher "$SEEDS/rsrc_before_reloc.exe" --package pkg.oem -o st/Old.exe
+check "stamp over an old package succeeds" [ "$rc" = 0 ]
+run extract st/Old.exe -C out3
+check "the new package is read back" cmp -s in/Docs/c.txt out3/Docs/c.txt
+check "no temporary file" only st "Old.exe Setup.exe Setup2.exe Setup3.exe launcher.exe "
+
+# A signed launcher: stamped, its signature left out, and said so.
+run stamp --launcher "$SEEDS/signed.exe" --package pkg.oem -o st/Signed.exe
+check "a signed launcher is stamped" [ "$rc" = 0 ]
+check "the dropped signature is noted" contains err.txt "oempack: note: $SEEDS/signed.exe is signed"
+
+# Malformed launchers: exit 1, "oempack: ..." and no file, nothing half-written.
+mkdir bad
+printf 'MZ but not a program at all' >bad/text.exe
+head -c 700 "$SEEDS/rsrc_last.exe" >bad/cut.exe
+head -c 40 "$SEEDS/rsrc_last.exe" >bad/tiny.exe
+: >bad/empty.exe
+for launcher in text cut tiny empty; do
+  run stamp --launcher "bad/$launcher.exe" --package pkg.oem -o bad/out.exe
+  check "$launcher launcher fails with 1" [ "$rc" = 1 ]
+  check "$launcher launcher is refused with a message" contains err.txt "oempack: bad/$launcher.exe: not a Windows program"
+done
+run stamp --launcher bad/missing.exe --package pkg.oem -o bad/out.exe
+check "a missing launcher fails with 1" [ "$rc" = 1 ]
+check "a missing launcher is named" contains err.txt "oempack: cannot write bad/out.exe from bad/missing.exe"
+run stamp --launcher st/launcher.exe --package pkg.oem -o nofolder/out.exe
+check "a missing output folder fails with 1" [ "$rc" = 1 ]
+check "no output, no temporary file" only bad "cut.exe empty.exe text.exe tiny.exe "
+
+# make: CONFIG.INI, the installer and the payload, stamped into the launcher.
+mkdir mk mk/payload mk/payload/Extra
+printf 'MZ installer stand-in' >mk/setup.exe
+head -c 3000 /dev/urandom >mk/payload/loose.bin
+printf 'extra' >mk/payload/Extra/e.txt
+run make --installer mk/setup.exe --payload mk/payload --launcher st/launcher.exe -o mk/Setup.exe
+check "make succeeds" [ "$rc" = 0 ]
+run extract mk/Setup.exe -C mkout
+check "make carries CONFIG.INI" contains mkout/Config/CONFIG.INI "=setup.exe"
+check "make carries the payload" cmp -s mk/payload/loose.bin mkout/Commonfiles/loose.bin
+check "make carries a group folder" cmp -s mk/payload/Extra/e.txt mkout/Extra/e.txt
+
+echo "oempack native CLI: $passed passed, $failed failed"
+[ "$failed" = 0 ]
