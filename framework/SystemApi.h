@@ -64,6 +64,9 @@ struct FileTime {
 };
 static_assert(sizeof(FileTime) == 8, "FileTime is two 32-bit words");
 
+// FileTime ticks of 1970-01-01 UTC, the POSIX epoch.
+constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;
+
 inline bool operator==(const FileTime& a, const FileTime& b)
 {
     return a.lowDateTime == b.lowDateTime && a.highDateTime == b.highDateTime;

@@ -17,12 +17,10 @@ namespace {
 
 thread_local uint32_t lastError = 0;
 
-// 100-ns intervals between 1601-01-01 and 1970-01-01.
-constexpr uint64_t kEpochDifference = 116444736000000000ull;
 
 FileTime FromTimespec(const struct timespec& ts)
 {
-    uint64_t ticks = kEpochDifference + static_cast<uint64_t>(ts.tv_sec) * 10000000ull +
+    uint64_t ticks = kUnixEpochTicks + static_cast<uint64_t>(ts.tv_sec) * 10000000ull +
                      static_cast<uint64_t>(ts.tv_nsec) / 100u;
     return {static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
 }
@@ -31,8 +29,8 @@ struct timespec ToTimespec(const FileTime& t)
 {
     uint64_t ticks = (static_cast<uint64_t>(t.highDateTime) << 32) | t.lowDateTime;
     struct timespec ts = {};
-    if (ticks >= kEpochDifference) {
-        ticks -= kEpochDifference;
+    if (ticks >= kUnixEpochTicks) {
+        ticks -= kUnixEpochTicks;
         ts.tv_sec = static_cast<time_t>(ticks / 10000000ull);
         ts.tv_nsec = static_cast<long>((ticks % 10000000ull) * 100u);
     }

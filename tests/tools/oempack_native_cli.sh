@@ -122,5 +122,35 @@ check "make carries CONFIG.INI" contains mkout/Config/CONFIG.INI "=setup.exe"
 check "make carries the payload" cmp -s mk/payload/loose.bin mkout/Commonfiles/loose.bin
 check "make carries a group folder" cmp -s mk/payload/Extra/e.txt mkout/Extra/e.txt
 
+# Reproducible output: the same SOURCE_DATE_EPOCH, other folders, other file times, other clocks.
+export SOURCE_DATE_EPOCH=1700000000
+mkdir -p r1 r2
+cp -r in mk r1/
+sleep 1
+cp -r in mk r2/
+touch -d '2031-05-06 07:08:09' r2/in/Docs/b.bin
+touch -d '2001-02-03 04:05:06' r1/in/Docs/c.txt r2/in/Docs/c.txt
+for r in r1 r2; do
+  (cd "$r" && "$OEMPACK" create pkg.oem --compress --from-dir in >/dev/null &&
+    "$OEMPACK" make --installer mk/setup.exe --payload mk/payload --launcher "$SEEDS/rsrc_last.exe" \
+      -o Setup.exe >/dev/null)
+done
+check "create is reproducible" cmp -s r1/pkg.oem r2/pkg.oem
+check "make is reproducible" cmp -s r1/Setup.exe r2/Setup.exe
+run list r1/pkg.oem
+check "later times are clamped" contains out.txt "2023-11-14 22:13:20  b.bin"
+check "earlier times are kept" contains out.txt "2001-02-03 04:05:06  c.txt"
+run list r1/Setup.exe
+check "CONFIG.INI takes the time" contains out.txt "2023-11-14 22:13:20  CONFIG.INI"
+SOURCE_DATE_EPOCH=soon run create bad.oem --from-dir in
+check "a SOURCE_DATE_EPOCH that is not a number fails with 1" [ "$rc" = 1 ]
+check "the bad SOURCE_DATE_EPOCH is named" contains err.txt "oempack: SOURCE_DATE_EPOCH: not a number"
+check "and nothing is written" [ ! -e bad.oem ]
+unset SOURCE_DATE_EPOCH
+run make --installer mk/setup.exe --payload mk/payload --launcher st/launcher.exe -o mk/Setup2.exe
+check "without SOURCE_DATE_EPOCH make stays as it was" [ "$rc" = 0 ]
+run list mk/Setup2.exe
+check "without SOURCE_DATE_EPOCH CONFIG.INI takes the current time" contains out.txt "$(date -u +%Y-%m-%d)"
+
 echo "oempack native CLI: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -1,6 +1,8 @@
 // The create, list, verify, extract, stamp and make commands.
 #include "Commands.h"
 
+#include <cstdlib>
+
 #include "Console.h"
 #include "LauncherStamp.h"
 #include "ListingFormat.h"
@@ -129,12 +131,39 @@ Status Stamp(const std::string& launcher, const std::string& output, const void*
     return SystemFailure(code, "cannot write " + output + " from " + launcher);
 }
 
+// The time limit of reproducible builds: SOURCE_DATE_EPOCH, whole seconds
+// since 1970 in decimal, when set and not empty.
+Status ApplySourceDateEpoch(PackagePlan& plan)
+{
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (text == nullptr || *text == '\0')
+        return Status::Ok();
+    // 10^11 seconds (the year 5138) keeps the ticks far inside 64 bits.
+    constexpr uint64_t kMaxSeconds = 100000000000ull;
+    uint64_t seconds = 0;
+    for (const char* p = text; *p != '\0' && seconds <= kMaxSeconds; ++p) {
+        if (*p < '0' || *p > '9') {
+            seconds = kMaxSeconds + 1;
+            break;
+        }
+        seconds = seconds * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    if (seconds > kMaxSeconds)
+        return Status::Error(kErrorInvalidParameter,
+                             std::string("SOURCE_DATE_EPOCH: not a number of seconds since 1970: ") + text);
+    const uint64_t ticks = kUnixEpochTicks + seconds * 10000000ull;
+    plan.SetTimeLimit(FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)});
+    return Status::Ok();
+}
+
 // make's plan: Config\CONFIG.INI naming the installer, the installer in
 // Commonfiles and the payload folder's groups.
 Status PlanMake(const Options& options, const std::string& installerName, PackagePlan& plan,
                 std::vector<std::string>* warnings)
 {
-    Status status = plan.AddContent(kConfigGroup, kConfigEntry, ConfigIniText(installerName));
+    Status status = ApplySourceDateEpoch(plan);
+    if (status)
+        status = plan.AddContent(kConfigGroup, kConfigEntry, ConfigIniText(installerName));
     if (status)
         status = CollectFileArguments({FileArgument{kCommonFilesGroup, options.installer}}, plan);
     if (status && !options.payload.empty())
@@ -182,7 +211,9 @@ int RunCreate(const Options& options)
 {
     PackagePlan plan;
     std::vector<std::string> warnings;
-    Status status = CollectFileArguments(options.files, plan);
+    Status status = ApplySourceDateEpoch(plan);
+    if (status)
+        status = CollectFileArguments(options.files, plan);
     for (size_t i = 0; status && i < options.fromDirectories.size(); ++i)
         status = CollectFolderGroups(options.fromDirectories[i], kCommonFilesGroup, plan, &warnings);
     if (!status)
