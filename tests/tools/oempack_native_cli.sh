@@ -57,7 +57,7 @@ done
 # Failures: exit 1 (2 for usage), a message, no output.
 run list missing.oem
 check "a missing package fails with 1" [ "$rc" = 1 ]
-check "a missing package is named" contains err.txt "oempack: missing.oem"
+check "a missing package is named, with the text the Windows build gives" contains err.txt "oempack: missing.oem: File not found (error 2)"
 head -c 3000 pkg.oem >cut.oem
 run verify cut.oem
 check "a truncated package fails verification" [ "$rc" = 1 ]
