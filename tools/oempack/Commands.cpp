@@ -354,7 +354,7 @@ int RunMake(const Options& options)
         return Fail(status);
     PrintWarnings(warnings);
     const std::string launcher =
-        options.launcher.empty() ? JoinPath(ProgramFolder(), "Setup.exe") : options.launcher;
+        options.launcher.empty() ? ProgramFolder() + kPathSeparator + "Setup.exe" : options.launcher;
 
     MappedFile image;
     WriteStats stats;
