@@ -37,7 +37,9 @@ constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorBadExeFormat = 193;
 constexpr uint32_t kErrorFileTooLarge = 223;
 constexpr uint32_t kErrorFilenameExcedRange = 206;
+constexpr uint32_t kErrorDirectory = 267;
 constexpr uint32_t kErrorFileInvalid = 1006;
+constexpr uint32_t kErrorResourceDataNotFound = 1812;
 
 // Windows file attribute bits and the "no attributes" value.
 constexpr uint32_t kFileAttributeReadOnly = 0x01;
@@ -61,6 +63,9 @@ struct FileTime {
     uint32_t highDateTime;
 };
 static_assert(sizeof(FileTime) == 8, "FileTime is two 32-bit words");
+
+// FileTime ticks of 1970-01-01 UTC, the POSIX epoch.
+constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;
 
 inline bool operator==(const FileTime& a, const FileTime& b)
 {
@@ -118,6 +123,15 @@ bool SetPathAttributes(const char* path, uint32_t attributes);
 bool CreateFolder(const char* path);
 // DeleteFileA: 2 when missing, 5 for a folder or a read-only file.
 bool DeletePath(const char* path);
+// GetTempFileNameA(folder, prefix, 0, path): creates a new empty file named
+// "<prefix>XXXX.tmp" in folder and stores its path in path (kMaxPath bytes).
+// POSIX: the name is found by trying, the file is created exclusively (mode
+// 0666 less the umask).
+bool CreateUniqueFile(const char* folder, const char* prefix, char* path);
+// MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
+// MOVEFILE_WRITE_THROUGH): to is replaced by from. POSIX: rename, atomic
+// within one file system.
+bool ReplacePath(const char* from, const char* to);
 // IsDBCSLeadByte: the byte starts a two-byte character in the ANSI code page
 // (POSIX: never; UTF-8 has no trail bytes below 0x80).
 bool IsLeadByte(uint8_t byte);

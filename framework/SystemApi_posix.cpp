@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -16,12 +17,10 @@ namespace {
 
 thread_local uint32_t lastError = 0;
 
-// 100-ns intervals between 1601-01-01 and 1970-01-01.
-constexpr uint64_t kEpochDifference = 116444736000000000ull;
 
 FileTime FromTimespec(const struct timespec& ts)
 {
-    uint64_t ticks = kEpochDifference + static_cast<uint64_t>(ts.tv_sec) * 10000000ull +
+    uint64_t ticks = kUnixEpochTicks + static_cast<uint64_t>(ts.tv_sec) * 10000000ull +
                      static_cast<uint64_t>(ts.tv_nsec) / 100u;
     return {static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
 }
@@ -30,8 +29,8 @@ struct timespec ToTimespec(const FileTime& t)
 {
     uint64_t ticks = (static_cast<uint64_t>(t.highDateTime) << 32) | t.lowDateTime;
     struct timespec ts = {};
-    if (ticks >= kEpochDifference) {
-        ticks -= kEpochDifference;
+    if (ticks >= kUnixEpochTicks) {
+        ticks -= kUnixEpochTicks;
         ts.tv_sec = static_cast<time_t>(ticks / 10000000ull);
         ts.tv_nsec = static_cast<long>((ticks % 10000000ull) * 100u);
     }
@@ -204,6 +203,53 @@ bool DeletePath(const char* path)
     }
     if (::unlink(path) != 0) {
         SetLastErrorValue(Win32ErrorFromErrno(errno));
+        return false;
+    }
+    return true;
+}
+
+bool CreateUniqueFile(const char* folder, const char* prefix, char* path)
+{
+    // Like GetTempFileNameA: four hex digits from a counter that starts at a
+    // value of its own, tried until one is free.
+    static unsigned next = static_cast<unsigned>(::getpid()) * 7919u;
+    std::string base(folder);
+    if (base.empty() || base.back() != '/')
+        base += '/';
+    base += prefix;
+    for (unsigned tries = 0; tries < 0x10000; ++tries) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%04X", (next++ & 0xFFFFu));
+        const std::string candidate = base + digits + ".tmp";
+        if (candidate.size() >= static_cast<size_t>(kMaxPath)) {
+            SetLastErrorValue(kErrorFilenameExcedRange);
+            return false;
+        }
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            std::memcpy(path, candidate.c_str(), candidate.size() + 1);
+            return true;
+        }
+        if (errno != EEXIST) {
+            SetLastErrorValue(Win32ErrorForPath(errno, candidate.c_str()));
+            return false;
+        }
+    }
+    SetLastErrorValue(kErrorFileExists);
+    return false;
+}
+
+bool ReplacePath(const char* from, const char* to)
+{
+    struct stat st;
+    // MoveFileExA does not replace a folder.
+    if (::stat(to, &st) == 0 && S_ISDIR(st.st_mode)) {
+        SetLastErrorValue(kErrorAccessDenied);
+        return false;
+    }
+    if (::rename(from, to) != 0) {
+        SetLastErrorValue(Win32ErrorForPath(errno, to));
         return false;
     }
     return true;

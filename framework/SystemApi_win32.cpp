@@ -68,4 +68,14 @@ bool CreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) != 
 
 bool DeletePath(const char* path) { return DeleteFileA(path) != 0; }
 
+bool CreateUniqueFile(const char* folder, const char* prefix, char* path)
+{
+    return GetTempFileNameA(folder, prefix, 0, path) != 0;
+}
+
+bool ReplacePath(const char* from, const char* to)
+{
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte) != 0; }

@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
-# Builds the Windows programs, makes a demo Setup.exe from the sample installer with oempack, runs it under Wine.
+# Builds the Windows programs and the native oempack, makes a demo Setup.exe from the sample installer with it,
+# runs it under Wine.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 BUILD="${OEM_DEMO_BUILD:-$ROOT/build/win}"
+HOST_BUILD="${OEM_DEMO_HOST_BUILD:-$ROOT/build/host}"
 
 bash scripts/bootstrap.sh
 
 # The same configuration as the Windows tests (scripts/test.sh): one build serves both.
 bash scripts/win-build.sh "$BUILD" || { echo "demo: the build failed"; exit 1; }
 
-OEMPACK="$BUILD/tools/oempack/oempack.exe"
+# oempack itself runs natively: only its target of the host build, configured as
+# scripts/test.sh configures it, so that the host step there reuses it.
+mkdir -p "$(dirname "$HOST_BUILD")"
+echo "== native oempack (host build) in $HOST_BUILD"
+if ! cmake -S "$ROOT" -B "$HOST_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOEM_SANITIZE=ON \
+     >"$HOST_BUILD.configure.log" 2>&1; then
+  cat "$HOST_BUILD.configure.log"
+  echo "demo: the host configure failed"; exit 1
+fi
+cmake --build "$HOST_BUILD" -j"${JOBS:-$(nproc)}" --target oempack \
+  || { echo "demo: the native oempack build failed"; exit 1; }
+
+OEMPACK="$HOST_BUILD/tools/oempack/oempack"
+LAUNCHER="$BUILD/tools/oempack/Setup.exe"
 INSTALLER="$BUILD/tools/SampleInstaller/SampleInstaller.exe"
-for f in "$OEMPACK" "$BUILD/tools/oempack/Setup.exe" "$INSTALLER"; do
+for f in "$OEMPACK" "$LAUNCHER" "$INSTALLER"; do
   [ -f "$f" ] || { echo "demo: $f was not built"; exit 1; }
 done
 
@@ -33,12 +48,11 @@ wine_env_start
 winpath() {  # a POSIX path as Wine's drive Z: shows it
   printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"
 }
-oempack() { bash scripts/wine-run.sh "$OEMPACK" "$@"; }
 
 echo
-echo "== oempack make"
-oempack make --installer "$(winpath "$INSTALLER")" --payload "$(winpath "$DEMO/payload")" \
-  -o "$(winpath "$DEMO/Setup.exe")" || { echo "demo: oempack make failed"; exit 1; }
+echo "== oempack make (native)"
+"$OEMPACK" make --installer "$INSTALLER" --payload "$DEMO/payload" --launcher "$LAUNCHER" \
+  -o "$DEMO/Setup.exe" || { echo "demo: oempack make failed"; exit 1; }
 
 LOG="$WINEPREFIX/drive_c/Vizoror.log"
 log_before=0

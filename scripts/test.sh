@@ -25,8 +25,8 @@ count() {  # count <ctest log>: its tests into the totals, or one failure when c
 bash scripts/bootstrap.sh
 
 # First, before anything here makes build/: the demo must work from a fresh clone.
-# It also builds build/win exactly as the Windows step below does, which then finds
-# nothing left to build.
+# It also builds build/win exactly as the Windows step below does, and the native
+# oempack in build/host as the host step does: both then find that part built.
 echo "== demo (scripts/demo.sh)"
 if bash scripts/demo.sh; then passed=$((passed + 1)); else echo "demo failed"; failed=$((failed + 1)); fi
 
@@ -53,6 +53,12 @@ if bash scripts/win-build.sh build/win; then
   wine_env_start
   (cd build/win && ctest --output-on-failure -j"$JOBS") 2>&1 | tee build/win-ctest.log || true
   count build/win-ctest.log
+  echo "== native and Windows oempack: the same bytes"
+  if bash scripts/compare-builds.sh build/host build/win; then
+    passed=$((passed + 1))
+  else
+    echo "native and Windows outputs differ"; failed=$((failed + 1))
+  fi
   wine_env_stop
 else
   echo "Windows build failed"; failed=$((failed + 1))

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "PackageResources.h"
+#include "Status.h"
 
 // The LANGUAGE_INI text shipped with the launcher (52 bytes, no terminator counted).
 extern const char kDefaultLanguageIni[];
@@ -14,13 +15,31 @@ constexpr uint32_t kDefaultLanguageIniSize = 52;
 // null and languageSize not 0, OEMDATA/LANGUAGE_INI (languageSize bytes),
 // both language neutral. The launcher's other resources are kept; versions
 // of those two already in it (under any language) are dropped, so a null
-// languageIni leaves the copy without LANGUAGE_INI.
+// languageIni leaves the copy without LANGUAGE_INI. A signed launcher's
+// certificate table is left out of the copy (see StampReport).
 // Result: 1 on success; 0 on failure with the last-error value set:
 //   ERROR_INVALID_PARAMETER  a null path, a null package, or packageSize 0
 //   ERROR_BAD_EXE_FORMAT     the launcher is not a Windows executable
-//   otherwise the error of the failed system call (open, copy, update, move).
+//   ERROR_FILENAME_EXCED_RANGE  outputPath, or its folder with room for a
+//                            temporary name, does not fit MAX_PATH
+//   ERROR_PATH_NOT_FOUND     the folder of outputPath does not exist
+//   otherwise the error of the failed system call (open, read, write, move).
 // The copy is built under a temporary name beside outputPath and moved into
 // place only when complete: a failure leaves no file at outputPath (an
 // existing file there is left unchanged) and no temporary file behind.
 int StampLauncher(const char* launcherPath, const char* outputPath, const void* package,
                   uint32_t packageSize, const void* languageIni, uint32_t languageSize);
+
+// What a stamp changed besides the two resources.
+struct StampReport {
+    // The launcher was signed: its certificate table (this many bytes) was
+    // left out, since the signature no longer matches. Sign after stamping.
+    uint32_t droppedCertificateSize = 0;
+};
+
+// StampLauncher with its failure as a Status (the same code, and a message
+// naming what was refused) and, on success, what else changed. The last-error
+// value is not set.
+Status StampLauncherFile(const char* launcherPath, const char* outputPath, const void* package,
+                         uint32_t packageSize, const void* languageIni, uint32_t languageSize,
+                         StampReport* report);

@@ -1,6 +1,8 @@
 // The create, list, verify, extract, stamp and make commands.
 #include "Commands.h"
 
+#include <cstdlib>
+
 #include "Console.h"
 #include "LauncherStamp.h"
 #include "ListingFormat.h"
@@ -107,13 +109,51 @@ std::string VerifyFaultText(const VerifyReport& report)
 Status Stamp(const std::string& launcher, const std::string& output, const void* package, uint32_t packageSize,
              const std::string& languageIni)
 {
-    if (StampLauncher(launcher.c_str(), output.c_str(), package, packageSize, languageIni.data(),
-                      static_cast<uint32_t>(languageIni.size())))
+    StampReport report;
+    const Status stamped = StampLauncherFile(launcher.c_str(), output.c_str(), package, packageSize,
+                                             languageIni.data(), static_cast<uint32_t>(languageIni.size()), &report);
+    if (stamped) {
+        if (report.droppedCertificateSize != 0)
+            PrintNote(launcher + " is signed: its signature (" + std::to_string(report.droppedCertificateSize) +
+                      " bytes) was left out of " + output + "; sign the stamped program");
         return Status::Ok();
-    const uint32_t code = GetLastErrorValue();
-    if (code == kErrorBadExeFormat)
-        return Status::Error(code, launcher + ": not a Windows program; the launcher must be the built Setup.exe");
+    }
+    const uint32_t code = stamped.Code();
+    if (code == kErrorBadExeFormat) {
+        // The reader's detail, without the path and the verdict said here already.
+        std::string detail = stamped.Message();
+        for (const std::string& said : {launcher + ": ", std::string("not a Windows program: ")})
+            if (detail.compare(0, said.size(), said) == 0)
+                detail.erase(0, said.size());
+        return Status::Error(code, launcher + ": not a Windows program" + (detail.empty() ? "" : " (" + detail + ")") +
+                                       "; the launcher must be the built Setup.exe");
+    }
     return SystemFailure(code, "cannot write " + output + " from " + launcher);
+}
+
+// The time limit of reproducible builds: SOURCE_DATE_EPOCH, whole seconds
+// since 1970 in decimal, when set and not empty.
+Status ApplySourceDateEpoch(PackagePlan& plan)
+{
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (text == nullptr || *text == '\0')
+        return Status::Ok();
+    // 10^11 seconds (the year 5138) keeps the ticks far inside 64 bits.
+    constexpr uint64_t kMaxSeconds = 100000000000ull;
+    uint64_t seconds = 0;
+    for (const char* p = text; *p != '\0' && seconds <= kMaxSeconds; ++p) {
+        if (*p < '0' || *p > '9') {
+            seconds = kMaxSeconds + 1;
+            break;
+        }
+        seconds = seconds * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    if (seconds > kMaxSeconds)
+        return Status::Error(kErrorInvalidParameter,
+                             std::string("SOURCE_DATE_EPOCH: not a number of seconds since 1970: ") + text);
+    const uint64_t ticks = kUnixEpochTicks + seconds * 10000000ull;
+    plan.SetTimeLimit(FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)});
+    return Status::Ok();
 }
 
 // make's plan: Config\CONFIG.INI naming the installer, the installer in
@@ -121,7 +161,9 @@ Status Stamp(const std::string& launcher, const std::string& output, const void*
 Status PlanMake(const Options& options, const std::string& installerName, PackagePlan& plan,
                 std::vector<std::string>* warnings)
 {
-    Status status = plan.AddContent(kConfigGroup, kConfigEntry, ConfigIniText(installerName));
+    Status status = ApplySourceDateEpoch(plan);
+    if (status)
+        status = plan.AddContent(kConfigGroup, kConfigEntry, ConfigIniText(installerName));
     if (status)
         status = CollectFileArguments({FileArgument{kCommonFilesGroup, options.installer}}, plan);
     if (status && !options.payload.empty())
@@ -169,7 +211,9 @@ int RunCreate(const Options& options)
 {
     PackagePlan plan;
     std::vector<std::string> warnings;
-    Status status = CollectFileArguments(options.files, plan);
+    Status status = ApplySourceDateEpoch(plan);
+    if (status)
+        status = CollectFileArguments(options.files, plan);
     for (size_t i = 0; status && i < options.fromDirectories.size(); ++i)
         status = CollectFolderGroups(options.fromDirectories[i], kCommonFilesGroup, plan, &warnings);
     if (!status)
@@ -309,7 +353,8 @@ int RunMake(const Options& options)
     if (!status)
         return Fail(status);
     PrintWarnings(warnings);
-    const std::string launcher = options.launcher.empty() ? ProgramFolder() + "\\Setup.exe" : options.launcher;
+    const std::string launcher =
+        options.launcher.empty() ? ProgramFolder() + kPathSeparator + "Setup.exe" : options.launcher;
 
     MappedFile image;
     WriteStats stats;

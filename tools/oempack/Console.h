@@ -10,6 +10,8 @@
 void PrintError(const std::string& message);
 // "oempack: warning: <message>" on standard error.
 void PrintWarning(const std::string& message);
+// "oempack: note: <message>" on standard error.
+void PrintNote(const std::string& message);
 // Text on standard output, as is.
 void PrintOut(const std::string& text);
 

@@ -19,6 +19,13 @@ void PrintWarning(const std::string& message)
     std::fflush(stderr);
 }
 
+void PrintNote(const std::string& message)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "oempack: note: %s\n", message.c_str());
+    std::fflush(stderr);
+}
+
 void PrintOut(const std::string& text)
 {
     std::fwrite(text.data(), 1, text.size(), stdout);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Status.h"
+#include "SystemApi.h"
 
 // One entry to be written: a file on disk, or bytes held in memory.
 struct PlannedEntry {
@@ -45,6 +46,17 @@ public:
     // only ever makes an entry smaller, so this bounds the real size.
     uint64_t UncompressedImageSize() const;
 
+    // Reproducible output: with a limit set, file times later than it are
+    // written as the limit and entries held in memory take the limit as all
+    // three times (without one, they take the current time).
+    void SetTimeLimit(const FileTime& limit)
+    {
+        timeLimit_ = limit;
+        hasTimeLimit_ = true;
+    }
+    bool HasTimeLimit() const { return hasTimeLimit_; }
+    const FileTime& TimeLimit() const { return timeLimit_; }
+
 private:
     Status Add(const std::string& group, PlannedEntry entry);
 
@@ -55,6 +67,8 @@ private:
     std::vector<std::unordered_multimap<std::string, size_t>> entryIndex_;
     uint32_t entryCount_ = 0;
     uint64_t totalBytes_ = 0;
+    FileTime timeLimit_ = {0, 0};
+    bool hasTimeLimit_ = false;
 };
 
 // Largest container the format can describe: every offset and size is 32 bits.

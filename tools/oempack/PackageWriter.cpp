@@ -195,6 +195,29 @@ bool CompressEntry(const PlannedEntry& entry, std::unique_ptr<EntryBuffer>& plai
     return true;
 }
 
+uint64_t Ticks(const FileTime& t)
+{
+    return uint64_t{t.highDateTime} << 32 | t.lowDateTime;
+}
+
+// Bounds the entry's times by the plan's limit; an entry held in memory takes it.
+Status ApplyTimeLimit(const PackagePlan& plan, const PlannedEntry& entry, EntryBuffer& buffer)
+{
+    if (!plan.HasTimeLimit())
+        return Status::Ok();
+    const FileTime limit = plan.TimeLimit();
+    EntryRecord record;
+    if (!buffer.GetRecord(&record))
+        return Failure(entry, "cannot build its entry", kErrorInvalidData);
+    FileTime times[3] = {record.creationTime, record.lastAccessTime, record.lastWriteTime};
+    for (FileTime& t : times)
+        if (entry.inMemory || Ticks(t) > Ticks(limit))
+            t = limit;
+    if (!buffer.SetTimes(times[0], times[1], times[2]))
+        return Failure(entry, "cannot build its entry", kErrorInvalidData);
+    return Status::Ok();
+}
+
 }  // namespace
 
 Status BuildDirectory(const PackagePlan& plan, bool compress, PackageDirectory& directory,
@@ -209,6 +232,9 @@ Status BuildDirectory(const PackagePlan& plan, bool compress, PackageDirectory& 
                 return built;
             if (compress && CompressEntry(entry, buffer, progress, done, stats))
                 ++stats->compressedEntries;
+            const Status limited = ApplyTimeLimit(plan, entry, *buffer);
+            if (!limited)
+                return limited;
             stats->sourceBytes += buffer->GetUncompressedSize();
             stats->storedBytes += buffer->GetStoredLength();
             if (!directory.AddEntry(buffer.get(), group.name.c_str(), entry.name.c_str(), 1))

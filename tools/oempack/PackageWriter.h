@@ -26,7 +26,7 @@ struct WriteStats {
 // Builds every entry of the plan and adds it (owned) to directory. File
 // entries take their content and times from the file and their attributes
 // from its path; entries held in memory get the archive attribute and the
-// current time. With compress, an entry is stored as an LZW stream when that
+// current time. The plan's time limit, when set, bounds every time. With compress, an entry is stored as an LZW stream when that
 // stream is shorter than the content and decodes back to it.
 // A failure names the input that failed.
 Status BuildDirectory(const PackagePlan& plan, bool compress, PackageDirectory& directory,

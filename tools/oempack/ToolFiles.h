@@ -9,6 +9,23 @@
 #include "PackagePlan.h"
 #include "Status.h"
 
+// One item of a folder listing.
+struct FolderItem {
+    std::string name;
+    bool isFolder;
+    uint64_t size;
+};
+
+// The items of folder except "." and "..", in byte order of their names. A
+// path that is not a folder is refused (ERROR_DIRECTORY).
+Status ListFolder(const std::string& folder, std::vector<FolderItem>* items);
+
+// Whether path is a folder and, for a file, its size; the path's own failure otherwise.
+Status QueryPath(const std::string& path, bool* isFolder, uint64_t* size);
+
+// folder and name joined with the platform's separator (none added after one).
+std::string JoinPath(const std::string& folder, const std::string& name);
+
 // Adds every file argument to the plan under its group, named after its
 // file-name part. A folder, a missing or unreadable path is refused.
 Status CollectFileArguments(const std::vector<FileArgument>& files, PackagePlan& plan);
@@ -29,11 +46,12 @@ Status ReadWholeFile(const std::string& path, std::string* bytes);
 // package or cannot be read.
 Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes);
 
-// True when both paths name the same file (full paths compared ignoring case).
+// True when both paths name the same file (Windows: full paths compared
+// ignoring case; POSIX: the same device and inode).
 bool SameFile(const std::string& a, const std::string& b);
 
-// Folder of the running program, without a trailing separator.
+// Folder of the running program, without a trailing separator ("." when unknown).
 std::string ProgramFolder();
 
-// Converts text in the ANSI code page to UTF-8 (for JSON output).
+// Converts text in the ANSI code page to UTF-8 (for JSON output; POSIX: the text is UTF-8 already).
 std::string AnsiToUtf8(const std::string& text);

@@ -1,28 +1,12 @@
-// Win32 file-system helpers of the packaging tool.
+// Win32 file-system helpers of the packaging tool: folder listing, stamped programs, paths.
 #include "ToolFiles.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-#include "CFile.h"
 #include "Console.h"
 #include "PackageResources.h"
-
-namespace {
-
-std::string Join(const std::string& folder, const std::string& name)
-{
-    if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/' || folder.back() == ':'))
-        return folder + name;
-    return folder + "\\" + name;
-}
-
-struct FolderItem {
-    std::string name;
-    bool isFolder;
-    uint64_t size;
-};
 
 Status ListFolder(const std::string& folder, std::vector<FolderItem>* items)
 {
@@ -35,7 +19,7 @@ Status ListFolder(const std::string& folder, std::vector<FolderItem>* items)
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return Status::Error(ERROR_DIRECTORY, folder + ": not a folder");
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(Join(folder, "*").c_str(), &data);
+    HANDLE find = FindFirstFileA(JoinPath(folder, "*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {
         DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES)
@@ -58,89 +42,13 @@ Status ListFolder(const std::string& folder, std::vector<FolderItem>* items)
     return Status::Ok();
 }
 
-// Adds the files of one group folder to the plan under group.
-Status CollectGroupFolder(const std::string& path, const std::string& group, PackagePlan& plan,
-                          std::vector<std::string>* warnings)
+Status QueryPath(const std::string& path, bool* isFolder, uint64_t* size)
 {
-    std::vector<FolderItem> inner;
-    Status status = ListFolder(path, &inner);
-    if (!status)
-        return status;
-    if (inner.empty()) {
-        warnings->push_back(path + ": empty folder left out (a group needs files)");
-        return Status::Ok();
-    }
-    for (const FolderItem& file : inner) {
-        std::string filePath = Join(path, file.name);
-        if (file.isFolder)
-            return Status::Error(ERROR_INVALID_PARAMETER,
-                                 filePath +
-                                     ": folders inside a group folder cannot be packed (entries are plain file names)");
-        status = plan.AddFile(group, file.name, filePath, file.size);
-        if (!status)
-            return status;
-    }
-    return Status::Ok();
-}
-
-}  // namespace
-
-Status CollectFileArguments(const std::vector<FileArgument>& files, PackagePlan& plan)
-{
-    for (const FileArgument& file : files) {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExA(file.path.c_str(), GetFileExInfoStandard, &data))
-            return SystemFailure(GetLastError(), file.path);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            return Status::Error(ERROR_INVALID_PARAMETER,
-                                 file.path + ": is a folder (use --from-dir to pack folders)");
-        uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-        const Status added = plan.AddFile(file.group, FileNameOf(file.path), file.path, size);
-        if (!added)
-            return added;
-    }
-    return Status::Ok();
-}
-
-Status CollectFolderGroups(const std::string& folder, const std::string& looseGroup, PackagePlan& plan,
-                           std::vector<std::string>* warnings)
-{
-    std::vector<FolderItem> items;
-    Status status = ListFolder(folder, &items);
-    if (!status)
-        return status;
-    for (const FolderItem& item : items) {
-        std::string path = Join(folder, item.name);
-        status = item.isFolder ? CollectGroupFolder(path, item.name, plan, warnings)
-                               : plan.AddFile(looseGroup, item.name, path, item.size);
-        if (!status)
-            return status;
-    }
-    return Status::Ok();
-}
-
-Status ReadWholeFile(const std::string& path, std::string* bytes)
-{
-    CFile file;
-    CFileException cause;
-    if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite, &cause))
-        return SystemFailure(static_cast<uint32_t>(cause.m_lOsError), path);
-    try {
-        uint64_t length = file.GetLength();
-        if (length > 0x7FFFFFFF)
-            return Status::Error(ERROR_FILE_TOO_LARGE, path + ": too large");
-        bytes->assign(static_cast<size_t>(length), '\0');
-        uint32_t got = 0;
-        while (got < length) {
-            unsigned n = file.Read(&(*bytes)[got], static_cast<unsigned>(length - got));
-            if (n == 0)
-                break;
-            got += n;
-        }
-        bytes->resize(got);
-    } catch (const CFileException& e) {
-        return SystemFailure(static_cast<uint32_t>(e.m_lOsError), path);
-    }
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return SystemFailure(GetLastError(), path);
+    *isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    *size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
     return Status::Ok();
 }
 

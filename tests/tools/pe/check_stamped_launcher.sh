@@ -2,12 +2,14 @@
 # Stamps the launcher with pe_stamp_tool under Wine, then has objdump, windres and
 # osslsigncode read the result; a signed launcher restamped loses its signature.
 #
-#   check_stamped_launcher.sh WINE_RUN STAMP_TOOL LAUNCHER WORK_DIR OBJDUMP WINDRES
+#   check_stamped_launcher.sh WINE_RUN STAMP_TOOL LAUNCHER WORK_DIR OBJDUMP WINDRES [OEMPACK]
+#
+# With OEMPACK (oempack.exe), oempack stamp is also run on the signed launcher.
 #
 # Exit 0 when everything holds, 1 with the failed check named (also when
 # osslsigncode or openssl is missing: scripts/bootstrap.sh installs them).
 set -euo pipefail
-run="$1" tool="$2" launcher="$3" work="$4" objdump="$5" windres="$6"
+run="$1" tool="$2" launcher="$3" work="$4" objdump="$5" windres="$6" oempack="${7:-}"
 fail() { echo "FAIL: $*"; exit 1; }
 
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || fail "cannot make $work"
@@ -52,3 +54,14 @@ osslsigncode sign -certs cert.pem -key key.pem -in Restamped.exe -out Resigned.e
 osslsigncode verify -CAfile cert.pem -in Resigned.exe >reverify2.txt 2>&1 || fail "verify again: $(tail -5 reverify2.txt)"
 grep -q 'Signature verification: ok' reverify2.txt || fail "the re-signed launcher does not verify"
 echo "a signed launcher restamped loses its signature and can be signed again"
+
+if [ -n "$oempack" ]; then
+  "$run" "$oempack" create real.oem package.oem </dev/null >create.log 2>&1 || fail "oempack create: $(cat create.log)"
+  "$run" "$oempack" stamp --launcher Signed.exe --package real.oem -o OemSigned.exe </dev/null >oemstamp.out 2>oemstamp.err ||
+    fail "oempack stamp of the signed launcher: $(cat oemstamp.err)"
+  grep -q '^oempack: note: Signed.exe is signed: its signature ([0-9]* bytes) was left out of OemSigned.exe; sign the stamped program' \
+    oemstamp.err || fail "oempack does not note the dropped signature: $(cat oemstamp.err)"
+  osslsigncode verify -CAfile cert.pem -in OemSigned.exe >oemverify.txt 2>&1 && fail "oempack's stamped copy still verifies"
+  grep -q 'No signature found' oemverify.txt || fail "unexpected verify output: $(tail -3 oemverify.txt)"
+  echo "oempack stamps a signed launcher, leaves the signature out and notes it"
+fi

@@ -1,15 +1,26 @@
 // The progress bar: drawn on standard error only when that is a console.
 #include "ProgressBar.h"
 
-#include <windows.h>
-
+#include <chrono>
 #include <cstdio>
 
 #include "Console.h"
 
+namespace {
+
+// Milliseconds of a steady clock (GetTickCount: wraps, only differences count).
+uint32_t TickCount()
+{
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+}  // namespace
+
 ProgressBar::ProgressBar(const std::string& label, uint64_t total, bool enabled)
     : label_(label), total_(total), active_(enabled && total > 0 && StandardErrorIsConsole()),
-      started_(GetTickCount())
+      started_(TickCount())
 {
 }
 
@@ -22,7 +33,7 @@ void ProgressBar::Update(uint64_t done)
 {
     if (!active_)
         return;
-    uint32_t now = GetTickCount();
+    uint32_t now = TickCount();
     if (!shown_ && now - started_ < 500)
         return;
     if (shown_ && now - lastDraw_ < 100 && done < total_)

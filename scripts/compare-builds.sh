@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The native and the Windows oempack make the same bytes: create and make with the same
+# inputs and SOURCE_DATE_EPOCH through both, then cmp. Needs both builds and, for the
+# Windows program, a running Wine environment (scripts/wine-env.sh).
+# Usage: compare-builds.sh HOST_BUILD WIN_BUILD
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+HOST="$1"
+WIN="$2"
+NATIVE="$HOST/tools/oempack/oempack"
+WINDOWS="$WIN/tools/oempack/oempack.exe"
+LAUNCHER="$WIN/tools/oempack/Setup.exe"
+INSTALLER="$WIN/tools/SampleInstaller/SampleInstaller.exe"
+for f in "$NATIVE" "$WINDOWS" "$LAUNCHER" "$INSTALLER"; do
+  [ -f "$f" ] || { echo "compare-builds: $f was not built"; exit 1; }
+done
+
+WORK="$WIN/compare-builds"
+rm -rf "$WORK"
+mkdir -p "$WORK/payload/Docs" "$WORK/payload/Extra" "$WORK/native" "$WORK/windows"
+printf 'read me\r\n' >"$WORK/payload/Docs/readme.txt"
+for i in $(seq 1 2000); do echo "line $i of a text that compresses well"; done >"$WORK/payload/Docs/long.txt"
+head -c 50000 /dev/urandom >"$WORK/payload/Extra/random.bin"
+printf 'loose file\r\n' >"$WORK/payload/loose.txt"
+# Every time of the inputs is later than the epoch: clamped alike, whatever each
+# platform reports as creation and access times.
+export SOURCE_DATE_EPOCH=1600000000
+
+winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
+wine_oempack() { bash "$ROOT/scripts/wine-run.sh" "$WINDOWS" "$@"; }
+
+"$NATIVE" create "$WORK/native/pkg.oem" --compress --from-dir "$WORK/payload" >/dev/null
+"$NATIVE" make --installer "$INSTALLER" --payload "$WORK/payload" --compress --launcher "$LAUNCHER" \
+  -o "$WORK/native/Setup.exe" >/dev/null
+wine_oempack create "$(winpath "$WORK/windows/pkg.oem")" --compress --from-dir "$(winpath "$WORK/payload")" >/dev/null
+wine_oempack make --installer "$(winpath "$INSTALLER")" --payload "$(winpath "$WORK/payload")" --compress \
+  --launcher "$(winpath "$LAUNCHER")" -o "$(winpath "$WORK/windows/Setup.exe")" >/dev/null
+
+same=0
+for f in pkg.oem Setup.exe; do
+  if cmp "$WORK/native/$f" "$WORK/windows/$f"; then
+    echo "compare-builds: $f identical ($(stat -c %s "$WORK/native/$f") bytes)"
+  else
+    same=1
+  fi
+done
+exit "$same"

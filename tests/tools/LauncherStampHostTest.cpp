@@ -1,0 +1,147 @@
+// The launcher stamping on program images built from bytes, natively under the sanitizers: every resource read back, restamps, refusals.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "LauncherStamp.h"
+#include "PeImage.h"
+#include "PeTestImage.h"
+#include "ResourceTree.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
+
+using namespace test_support;
+
+namespace {
+
+using Key = std::tuple<std::string, std::string, uint16_t>;
+
+// Every resource of the program at path with its bytes, read with the checked reader.
+std::map<Key, std::string> ResourcesOf(const std::string& path)
+{
+    std::map<Key, std::string> all;
+    PeImage image;
+    ResourceTree tree;
+    Status s = PeImage::Load(path.c_str(), &image);
+    if (s)
+        s = ResourceTree::Read(image, &tree);
+    EXPECT_TRUE(s) << s.Message();
+    if (!s)
+        return all;
+    for (const auto& type : tree.Types())
+        for (const auto& name : type.second.names)
+            for (const auto& language : name.second.languages) {
+                const uint8_t* bytes = nullptr;
+                const uint32_t size = static_cast<uint32_t>(language.second.size);
+                EXPECT_TRUE(image.Bytes().Bytes(language.second.imageOffset, size, &bytes));
+                all[Key{type.first.Describe(), name.first.Describe(), language.first}] =
+                    bytes ? std::string(reinterpret_cast<const char*>(bytes), size) : "<outside>";
+            }
+    return all;
+}
+
+std::string SaveImage(const ScratchFolder& dir, const std::string& leaf, const petest::ImageSpec& spec)
+{
+    const petest::Image image = petest::BuildImage(spec);
+    const std::string path = dir / leaf;
+    EXPECT_TRUE(WriteBytes(path, std::string(image.bytes.begin(), image.bytes.end())));
+    return path;
+}
+
+int Stamp(const std::string& launcher, const std::string& output, const std::string& package,
+          const std::string* ini)
+{
+    return StampLauncher(launcher.c_str(), output.c_str(), package.data(), static_cast<uint32_t>(package.size()),
+                         ini ? ini->data() : nullptr, ini ? static_cast<uint32_t>(ini->size()) : 0);
+}
+
+}  // namespace
+
+TEST(LauncherStampHost, KeepsEveryResourceReplacesOldVersionsAndRestampsToTheSameBytes)
+{
+    ScratchFolder dir;
+    // The launcher's own resources and an old package under another language,
+    // with a section after the resources (so they move to a new section).
+    std::vector<petest::Resource> resources = petest::LauncherResources();
+    resources.push_back({ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("DEFAULT"), 1033, "old package"});
+    resources.push_back({ResourceId::AsciiName("oemdata"), ResourceId::AsciiName("language_ini"), 2052, "old ini"});
+    const std::string launcher = SaveImage(dir, "launcher.exe", petest::LauncherLike(resources, true));
+    const std::map<Key, std::string> before = ResourcesOf(launcher);
+
+    const std::string package = PatternBytes(150001, 3);
+    const std::string ini(kDefaultLanguageIni, kDefaultLanguageIniSize);
+    SetLastErrorValue(0xdeadbeef);
+    ASSERT_EQ(Stamp(launcher, dir / "Setup.exe", package, &ini), 1);
+    EXPECT_EQ(GetLastErrorValue(), 0u);
+
+    std::map<Key, std::string> expected;
+    for (const auto& r : before)
+        if (std::get<0>(r.first) != "OEMDATA" && std::get<0>(r.first) != "oemdata")
+            expected.insert(r);
+    ASSERT_EQ(expected.size(), before.size() - 2);
+    expected[Key{"OEMDATA", "DEFAULT", 0}] = package;
+    expected[Key{"OEMDATA", "LANGUAGE_INI", 0}] = ini;
+    EXPECT_EQ(ResourcesOf(dir / "Setup.exe"), expected);
+
+    // Restamping the stamped copy with the same bytes changes nothing; without
+    // language settings it drops them.
+    ASSERT_EQ(Stamp(dir / "Setup.exe", dir / "Again.exe", package, &ini), 1);
+    EXPECT_EQ(ReadBytes(dir / "Again.exe"), ReadBytes(dir / "Setup.exe"));
+    ASSERT_EQ(Stamp(dir / "Setup.exe", dir / "NoIni.exe", package, nullptr), 1);
+    expected.erase(Key{"OEMDATA", "LANGUAGE_INI", 0});
+    EXPECT_EQ(ResourcesOf(dir / "NoIni.exe"), expected);
+    EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"Again.exe", "NoIni.exe", "Setup.exe", "launcher.exe"}));
+}
+
+TEST(LauncherStampHost, ALauncherWithoutPackageGainsOneAndASignedOneLosesItsSignature)
+{
+    ScratchFolder dir;
+    petest::ImageSpec spec = petest::LauncherLike(petest::LauncherResources(), false);
+    spec.certificate = std::string("\x10\0\0\0\0\x02\x02\0", 8) + "signature";
+    const std::string launcher = SaveImage(dir, "signed.exe", spec);
+    const std::string package = PatternBytes(4096, 8);
+    StampReport report;
+    const Status s = StampLauncherFile(launcher.c_str(), (dir / "Setup.exe").c_str(), package.data(),
+                                       static_cast<uint32_t>(package.size()), nullptr, 0, &report);
+    ASSERT_TRUE(s) << s.Message();
+    EXPECT_EQ(report.droppedCertificateSize, 8u + 9u);  // WIN_CERTIFICATE header and the signature
+    PeImage stamped;
+    ASSERT_TRUE(PeImage::Load((dir / "Setup.exe").c_str(), &stamped));
+    EXPECT_EQ(stamped.Directory(4).size, 0u);
+    EXPECT_EQ(ResourcesOf(dir / "Setup.exe")[(Key{"OEMDATA", "DEFAULT", 0})], package);
+}
+
+TEST(LauncherStampHost, RefusalsSetTheirCodeAndLeaveNothingBehind)
+{
+    ScratchFolder dir;
+    const std::string launcher = SaveImage(dir, "launcher.exe", petest::LauncherLike(petest::LauncherResources(), true));
+    const std::string full = ReadBytes(launcher);
+    ASSERT_TRUE(WriteBytes(dir / "text.exe", "MZ but not a program at all" + std::string(100, 'x')));
+    ASSERT_TRUE(WriteBytes(dir / "cut.exe", full.substr(0, full.size() / 2)));
+    ASSERT_TRUE(WriteBytes(dir / "Setup.exe", "old"));
+    const std::string package = PatternBytes(2048, 4);
+    const std::string out = dir / "Setup.exe";
+
+    struct Case {
+        std::string launcher, output;
+        uint32_t code;
+    };
+    for (const Case& c : {Case{dir / "text.exe", out, kErrorBadExeFormat}, Case{dir / "cut.exe", out, kErrorBadExeFormat},
+                          Case{dir / "missing.exe", out, kErrorFileNotFound},
+                          Case{launcher, dir / "absent/Setup.exe", kErrorPathNotFound},
+                          Case{launcher, dir / std::string(kMaxPath, 'p'), kErrorFilenameExcedRange},
+                          Case{launcher, "", kErrorInvalidParameter}}) {
+        SetLastErrorValue(0xdeadbeef);
+        EXPECT_EQ(Stamp(c.launcher, c.output, package, nullptr), 0) << c.launcher;
+        EXPECT_EQ(GetLastErrorValue(), c.code) << c.launcher << " -> " << c.output;
+    }
+    SetLastErrorValue(0xdeadbeef);
+    EXPECT_EQ(StampLauncher(launcher.c_str(), out.c_str(), nullptr, 10, nullptr, 0), 0);
+    EXPECT_EQ(GetLastErrorValue(), kErrorInvalidParameter);
+    // The old output untouched, no temporary file.
+    EXPECT_EQ(ReadBytes(out), "old");
+    EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"Setup.exe", "cut.exe", "launcher.exe", "text.exe"}));
+}

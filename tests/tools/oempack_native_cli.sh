@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# The native oempack through its command line: create, list, verify, extract; stamp and make
+# onto small program images (the PE seed images), restamp, signed and malformed launchers.
+# Usage: oempack_native_cli.sh OEMPACK SEED_FOLDER SCRATCH_FOLDER
+set -u
+OEMPACK="$1"
+SEEDS="$2"
+WORK="$3"
+rm -rf "$WORK"
+mkdir -p "$WORK"
+cd "$WORK" || exit 1
+
+passed=0
+failed=0
+check() {  # check NAME COMMAND...: passes when the command succeeds
+  local name="$1"
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $name" >&2
+  fi
+}
+# run CMD...: the tool's exit status in $rc, its streams in out.txt and err.txt
+run() {
+  "$OEMPACK" "$@" >out.txt 2>err.txt
+  rc=$?
+}
+contains() { grep -qF -- "$2" "$1"; }
+# Nothing but the expected files in the folder: no temporary file left behind.
+only() { [ "$(ls -A "$1" | tr '\n' ' ')" = "$2" ]; }
+
+mkdir -p in/Commonfiles in/Docs
+printf 'hello\r\n' >in/Commonfiles/a.txt
+head -c 70000 /dev/urandom >in/Docs/b.bin
+for i in $(seq 1 400); do echo "line $i of a compressible file"; done >in/Docs/c.txt
+
+# create -> list -> verify -> extract
+run create pkg.oem --compress --from-dir in
+check "create succeeds" [ "$rc" = 0 ]
+check "create reports" contains out.txt "created pkg.oem:"
+run list pkg.oem
+check "list succeeds" [ "$rc" = 0 ]
+check "list names an entry" contains out.txt "c.txt"
+run list --json pkg.oem
+check "list --json" contains out.txt '"b.bin"'
+run verify pkg.oem
+check "verify succeeds" [ "$rc" = 0 ]
+check "verify decodes the compressed entry" contains out.txt "OK, 2 groups, 3 entries, 1 compressed entry decoded"
+run extract pkg.oem -C out
+check "extract succeeds" [ "$rc" = 0 ]
+for f in Commonfiles/a.txt Docs/b.bin Docs/c.txt; do
+  check "extracted $f" cmp -s "in/$f" "out/$f"
+done
+
+# Failures: exit 1 (2 for usage), a message, no output.
+run list missing.oem
+check "a missing package fails with 1" [ "$rc" = 1 ]
+check "a missing package is named, with the text the Windows build gives" contains err.txt "oempack: missing.oem: File not found (error 2)"
+head -c 3000 pkg.oem >cut.oem
+run verify cut.oem
+check "a truncated package fails verification" [ "$rc" = 1 ]
+run create
+check "usage errors exit with 2" [ "$rc" = 2 ]
+
+# stamp onto a program without OEMDATA, read the package back, restamp the result.
+mkdir st
+cp "$SEEDS/rsrc_last.exe" st/launcher.exe
+run stamp --launcher st/launcher.exe --package pkg.oem -o st/Setup.exe
+check "stamp succeeds" [ "$rc" = 0 ]
+check "stamp reports" contains out.txt "stamped st/Setup.exe: package of $(stat -c %s pkg.oem) bytes, 52 bytes"
+run verify st/Setup.exe
+check "the stamped program's package verifies" [ "$rc" = 0 ]
+run extract st/Setup.exe -C out2
+check "extract from the stamped program" cmp -s in/Docs/b.bin out2/Docs/b.bin
+printf '[LANGUAGE]\r\nUseDefault =0\r\nSelectLanguage = 0x0409\r\n' >lang.ini
+run stamp --launcher st/Setup.exe --package pkg.oem --language-ini lang.ini -o st/Setup2.exe
+check "restamp succeeds" [ "$rc" = 0 ]
+check "restamp keeps the size plus the new language text" contains out.txt "$(stat -c %s lang.ini) bytes of language settings"
+run stamp --launcher st/Setup2.exe --package pkg.oem -o st/Setup3.exe
+check "stamping back to the shipped settings gives the first output" cmp -s st/Setup.exe st/Setup3.exe
+# An old OEMDATA/DEFAULT (another language) is replaced.
+run stamp --launcher "$SEEDS/rsrc_before_reloc.exe" --package pkg.oem -o st/Old.exe
+check "stamp over an old package succeeds" [ "$rc" = 0 ]
+run extract st/Old.exe -C out3
+check "the new package is read back" cmp -s in/Docs/c.txt out3/Docs/c.txt
+check "no temporary file" only st "Old.exe Setup.exe Setup2.exe Setup3.exe launcher.exe "
+
+# A signed launcher: stamped, its signature left out, and said so.
+run stamp --launcher "$SEEDS/signed.exe" --package pkg.oem -o st/Signed.exe
+check "a signed launcher is stamped" [ "$rc" = 0 ]
+check "the dropped signature is noted" contains err.txt "oempack: note: $SEEDS/signed.exe is signed"
+
+# Malformed launchers: exit 1, "oempack: ..." and no file, nothing half-written.
+mkdir bad
+printf 'MZ but not a program at all' >bad/text.exe
+head -c 700 "$SEEDS/rsrc_last.exe" >bad/cut.exe
+head -c 40 "$SEEDS/rsrc_last.exe" >bad/tiny.exe
+: >bad/empty.exe
+for launcher in text cut tiny empty; do
+  run stamp --launcher "bad/$launcher.exe" --package pkg.oem -o bad/out.exe
+  check "$launcher launcher fails with 1" [ "$rc" = 1 ]
+  check "$launcher launcher is refused with a message" contains err.txt "oempack: bad/$launcher.exe: not a Windows program"
+done
+run stamp --launcher bad/missing.exe --package pkg.oem -o bad/out.exe
+check "a missing launcher fails with 1" [ "$rc" = 1 ]
+check "a missing launcher is named" contains err.txt "oempack: cannot write bad/out.exe from bad/missing.exe"
+run stamp --launcher st/launcher.exe --package pkg.oem -o nofolder/out.exe
+check "a missing output folder fails with 1" [ "$rc" = 1 ]
+check "no output, no temporary file" only bad "cut.exe empty.exe text.exe tiny.exe "
+
+# make: CONFIG.INI, the installer and the payload, stamped into the launcher.
+mkdir mk mk/payload mk/payload/Extra
+printf 'MZ installer stand-in' >mk/setup.exe
+head -c 3000 /dev/urandom >mk/payload/loose.bin
+printf 'extra' >mk/payload/Extra/e.txt
+run make --installer mk/setup.exe --payload mk/payload --launcher st/launcher.exe -o mk/Setup.exe
+check "make succeeds" [ "$rc" = 0 ]
+run extract mk/Setup.exe -C mkout
+check "make carries CONFIG.INI" contains mkout/Config/CONFIG.INI "=setup.exe"
+check "make carries the payload" cmp -s mk/payload/loose.bin mkout/Commonfiles/loose.bin
+check "make carries a group folder" cmp -s mk/payload/Extra/e.txt mkout/Extra/e.txt
+
+# Reproducible output: the same SOURCE_DATE_EPOCH, other folders, other file times, other clocks.
+export SOURCE_DATE_EPOCH=1700000000
+mkdir -p r1 r2
+cp -r in mk r1/
+sleep 1
+cp -r in mk r2/
+touch -d '2031-05-06 07:08:09' r2/in/Docs/b.bin
+touch -d '2001-02-03 04:05:06' r1/in/Docs/c.txt r2/in/Docs/c.txt
+for r in r1 r2; do
+  (cd "$r" && "$OEMPACK" create pkg.oem --compress --from-dir in >/dev/null &&
+    "$OEMPACK" make --installer mk/setup.exe --payload mk/payload --launcher "$SEEDS/rsrc_last.exe" \
+      -o Setup.exe >/dev/null)
+done
+check "create is reproducible" cmp -s r1/pkg.oem r2/pkg.oem
+check "make is reproducible" cmp -s r1/Setup.exe r2/Setup.exe
+run list r1/pkg.oem
+check "later times are clamped" contains out.txt "2023-11-14 22:13:20  b.bin"
+check "earlier times are kept" contains out.txt "2001-02-03 04:05:06  c.txt"
+run list r1/Setup.exe
+check "CONFIG.INI takes the time" contains out.txt "2023-11-14 22:13:20  CONFIG.INI"
+SOURCE_DATE_EPOCH=soon run create bad.oem --from-dir in
+check "a SOURCE_DATE_EPOCH that is not a number fails with 1" [ "$rc" = 1 ]
+check "the bad SOURCE_DATE_EPOCH is named" contains err.txt "oempack: SOURCE_DATE_EPOCH: not a number"
+check "and nothing is written" [ ! -e bad.oem ]
+unset SOURCE_DATE_EPOCH
+run make --installer mk/setup.exe --payload mk/payload --launcher st/launcher.exe -o mk/Setup2.exe
+check "without SOURCE_DATE_EPOCH make stays as it was" [ "$rc" = 0 ]
+run list mk/Setup2.exe
+check "without SOURCE_DATE_EPOCH CONFIG.INI takes the current time" contains out.txt "$(date -u +%Y-%m-%d)"
+
+echo "oempack native CLI: $passed passed, $failed failed"
+[ "$failed" = 0 ]
