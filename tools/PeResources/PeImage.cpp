@@ -77,7 +77,7 @@ bool PeImage::RvaToFileOffset(uint32_t rva, uint32_t length, uint32_t* offset) c
 
 Status PeImage::Parse(std::vector<uint8_t> bytes, PeImage* out)
 {
-    if (bytes.size() > kMaxImageSize)
+    if (uint64_t{bytes.size()} > kMaxImageSize)
         return Status::Error(kErrorFileTooLarge, "the program is " + SizeText(bytes.size()) + "; at most " +
                                                          SizeText(kMaxImageSize) + " are read");
     PeImage image;

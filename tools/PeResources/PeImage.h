@@ -33,8 +33,10 @@ struct PeDirectory {
 
 class PeImage {
 public:
-    // Files larger than this are not read: a launcher is a few hundred KiB.
-    static constexpr uint32_t kMaxImageSize = 64u << 20;
+    // Files larger than this are not read: PE offsets are 32-bit. A launcher
+    // is a few hundred KiB, but a stamped one carries its package, and
+    // restamping or reading such a program reads it whole.
+    static constexpr uint32_t kMaxImageSize = 0xFFFFFFFFu;
 
     // Takes the file's bytes and checks what the resource writer relies on: the
     // MZ and PE headers, the optional header with its alignments and data
