@@ -4,21 +4,26 @@
 #include <commctrl.h>
 
 #include "CWinApp.h"
+#include "SystemLibrary.h"
 
 namespace {
 
-// The progress bar class lives in the common controls library: register it once.
+// The progress bar class lives in the common controls library, loaded from the
+// system folder on first use: register it once.
 void RegisterCommonControls()
 {
     static bool registered = false;
     if (registered)
         return;
+    static const SystemLibrary commonControls("comctl32.dll");
     INITCOMMONCONTROLSEX classes = {};
     classes.dwSize = sizeof(classes);
     classes.dwICC = ICC_PROGRESS_CLASS;
-    registered = InitCommonControlsEx(&classes) != FALSE;
+    auto initEx = commonControls.Function<decltype(&InitCommonControlsEx)>("InitCommonControlsEx");
+    registered = initEx && initEx(&classes) != FALSE;
     if (!registered) {
-        InitCommonControls();
+        if (auto init = commonControls.Function<decltype(&InitCommonControls)>("InitCommonControls"))
+            init();
         registered = true;
     }
 }

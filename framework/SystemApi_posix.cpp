@@ -210,3 +210,5 @@ bool DeletePath(const char* path)
 }
 
 bool IsLeadByte(uint8_t) { return false; }
+
+void RestrictDllSearchToSystemFolder() {}
