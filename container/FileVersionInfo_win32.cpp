@@ -12,11 +12,13 @@ namespace {
 struct VersionApi {
     VersionApi()
     {
+        const DWORD callersError = GetLastError();
         getSize = library.Function<decltype(&GetFileVersionInfoSizeA)>("GetFileVersionInfoSizeA");
         getInfo = getSize ? library.Function<decltype(&GetFileVersionInfoA)>("GetFileVersionInfoA") : nullptr;
         queryValue = getInfo ? library.Function<decltype(&VerQueryValueA)>("VerQueryValueA") : nullptr;
         if (!queryValue)
             loadError = GetLastError();
+        SetLastError(callersError);
     }
 
     SystemLibrary library{"version.dll"};

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "CWinApp.h"
+#include "SystemApi.h"
 #include "SystemLibrary.h"
 
 namespace {
@@ -19,10 +20,16 @@ void RegisterCommonControls()
     INITCOMMONCONTROLSEX classes = {};
     classes.dwSize = sizeof(classes);
     classes.dwICC = ICC_PROGRESS_CLASS;
-    auto initEx = commonControls.Function<decltype(&InitCommonControlsEx)>("InitCommonControlsEx");
+    decltype(&InitCommonControlsEx) initEx = nullptr;
+    decltype(&InitCommonControls) init = nullptr;
+    {
+        LastErrorGuard keep;
+        initEx = commonControls.Function<decltype(&InitCommonControlsEx)>("InitCommonControlsEx");
+        init = commonControls.Function<decltype(&InitCommonControls)>("InitCommonControls");
+    }
     registered = initEx && initEx(&classes) != FALSE;
     if (!registered) {
-        if (auto init = commonControls.Function<decltype(&InitCommonControls)>("InitCommonControls"))
+        if (init)
             init();
         registered = true;
     }

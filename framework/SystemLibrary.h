@@ -12,8 +12,9 @@ class SystemLibrary {
 public:
     // Loads fileName (a bare name such as "version.dll") from the system folder.
     // Where the system does not know LOAD_LIBRARY_SEARCH_SYSTEM32 (before
-    // KB2533623), the full path in the system folder is loaded instead. A
-    // failed load is kept and reported by Find.
+    // KB2533623), the full path in the system folder is loaded instead. The
+    // thread's last error stays as it was; a failed load is kept and reported
+    // by Find.
     explicit SystemLibrary(const char* fileName);
     // Frees the library.
     ~SystemLibrary();

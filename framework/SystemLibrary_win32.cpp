@@ -3,8 +3,12 @@
 
 #include <cstring>
 
+#include "SystemApi.h"
+
 SystemLibrary::SystemLibrary(const char* fileName)
 {
+    // Loading on first use must not disturb the error of the caller's own calls.
+    LastErrorGuard keep;
     module_ = LoadLibraryExA(fileName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     // A loader without the search flags refuses them as an invalid parameter;
     // a full path then keeps the load inside the system folder all the same.
