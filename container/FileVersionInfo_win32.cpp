@@ -67,16 +67,12 @@ int FileVersionInfo::Load(const char* path)
 
 bool FileVersionInfo::QueryValue(const char* subBlock, const void** value, uint32_t* length) const
 {
+    // A block is loaded only once Load has found the whole API.
     if (!versionData)
         return false;
-    const VersionApi& api = Api();
-    if (api.loadError != ERROR_SUCCESS) {
-        SetLastError(api.loadError);
-        return false;
-    }
     LPVOID found = nullptr;
     UINT size = 0;
-    if (!api.queryValue(versionData.get(), subBlock, &found, &size))
+    if (!Api().queryValue(versionData.get(), subBlock, &found, &size))
         return false;
     *value = found;
     *length = size;
