@@ -1,4 +1,9 @@
 // Program entry point for programs built on CWinApp.
 #include "CWinApp.h"
+#include "SystemApi.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return AfxWinMain(instance); }
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    RestrictDllSearchToSystemFolder();
+    return AfxWinMain(instance);
+}

@@ -4,21 +4,33 @@
 #include <commctrl.h>
 
 #include "CWinApp.h"
+#include "SystemApi.h"
+#include "SystemLibrary.h"
 
 namespace {
 
-// The progress bar class lives in the common controls library: register it once.
+// The progress bar class lives in the common controls library, loaded from the
+// system folder on first use: register it once.
 void RegisterCommonControls()
 {
     static bool registered = false;
     if (registered)
         return;
+    static const SystemLibrary commonControls("comctl32.dll");
     INITCOMMONCONTROLSEX classes = {};
     classes.dwSize = sizeof(classes);
     classes.dwICC = ICC_PROGRESS_CLASS;
-    registered = InitCommonControlsEx(&classes) != FALSE;
+    decltype(&InitCommonControlsEx) initEx = nullptr;
+    decltype(&InitCommonControls) init = nullptr;
+    {
+        LastErrorGuard keep;
+        initEx = commonControls.Function<decltype(&InitCommonControlsEx)>("InitCommonControlsEx");
+        init = commonControls.Function<decltype(&InitCommonControls)>("InitCommonControls");
+    }
+    registered = initEx && initEx(&classes) != FALSE;
     if (!registered) {
-        InitCommonControls();
+        if (init)
+            init();
         registered = true;
     }
 }

@@ -94,6 +94,17 @@ private:
     uint32_t saved_;
 };
 
+// Called first thing in a program's entry point. Windows: from then on DLLs
+// load from the system folder only (SetDefaultDllDirectories with
+// LOAD_LIBRARY_SEARCH_SYSTEM32 where the system has it, Windows 7 with
+// KB2533623 and later), and the current folder leaves the search order
+// (SetDllDirectoryA("")); a system without either function runs on with its
+// own search order. Windows hands the dropped current folder on to the
+// processes the program starts; an installer started in its own folder still
+// finds its DLLs there first. The thread's last error is kept. POSIX: nothing
+// to do, the loader never looks beside the program.
+void RestrictDllSearchToSystemFolder();
+
 // lstrcmpiA: locale-aware comparison ignoring case (POSIX: ASCII letters fold).
 int CompareNoCase(const char* a, const char* b);
 // _mbscmp: exact multibyte comparison.

@@ -256,3 +256,5 @@ bool ReplacePath(const char* from, const char* to)
 }
 
 bool IsLeadByte(uint8_t) { return false; }
+
+void RestrictDllSearchToSystemFolder() {}

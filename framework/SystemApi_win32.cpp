@@ -79,3 +79,24 @@ bool ReplacePath(const char* from, const char* to)
 }
 
 bool IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte) != 0; }
+
+void RestrictDllSearchToSystemFolder()
+{
+    // Looked up rather than imported: Windows XP and an unpatched Windows 7 lack
+    // SetDefaultDllDirectories, and the program must still start there.
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (!kernel)
+        return;
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
+    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    auto setDirectory = reinterpret_cast<SetDllDirectoryFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDllDirectoryA")));
+    // Only the start-up state changes: the thread's last error stays as it was.
+    LastErrorGuard keep;
+    if (setDefault)
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (setDirectory)
+        setDirectory("");
+}

@@ -8,9 +8,11 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
+#include "SystemApi.h"
 
 int main(int argc, char** argv)
 {
+    RestrictDllSearchToSystemFolder();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     Options options;
     const Status parsed = ParseCommandLine(arguments, &options);
