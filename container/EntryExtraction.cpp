@@ -45,11 +45,42 @@ bool KeepExisting(const char* path, const char* destinationFolder, const uint8_t
 
 }  // namespace
 
+int IsWindowsDeviceName(const char* name)
+{
+    if (!name)
+        return 0;
+    // Windows drops trailing blanks and dots from a name, then takes everything
+    // before the first dot, less trailing blanks, as the device: "con .txt.. "
+    // opens CON as surely as "CON" does.
+    size_t length = std::strlen(name);
+    while (length > 0 && (name[length - 1] == ' ' || name[length - 1] == '.'))
+        --length;
+    size_t base = 0;
+    while (base < length && name[base] != '.')
+        ++base;
+    while (base > 0 && name[base - 1] == ' ')
+        --base;
+    if (base != 3 && base != 4)
+        return 0;
+    char word[4];
+    for (size_t i = 0; i < 3; ++i) {
+        char c = name[i];
+        word[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    word[3] = '\0';
+    if (base == 3)
+        return std::strcmp(word, "CON") == 0 || std::strcmp(word, "PRN") == 0 || std::strcmp(word, "AUX") == 0 ||
+               std::strcmp(word, "NUL") == 0;
+    return name[3] >= '1' && name[3] <= '9' && (std::strcmp(word, "COM") == 0 || std::strcmp(word, "LPT") == 0);
+}
+
 int IsBareFileName(const char* name)
 {
     if (!name || name[0] == '\0')
         return 0;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+        return 0;
+    if (IsWindowsDeviceName(name))
         return 0;
     // Character by character: a trail byte of a two-byte character may have
     // the value of '\\' without being one.

@@ -41,8 +41,14 @@ struct ExtractFailureInfo {
 // 0 rejects it.
 using ExtractFailureCallback = int (*)(ExtractFailureInfo* info, void* callbackData);
 
+// 1 when name opens a Windows device rather than a file: CON, PRN, AUX, NUL,
+// COM1-COM9 or LPT1-LPT9 in any case, with or without an extension, also with
+// the trailing blanks and dots Windows strips ("con", "Nul.txt", "COM1 . ").
+int IsWindowsDeviceName(const char* name);
+
 // 1 when name can stand as a file name inside a folder: not empty, not "." or
-// "..", and without '\\', '/' or ':'. Anything else could leave the folder.
+// "..", without '\\', '/' or ':', and not a device name. Anything else could
+// leave the folder or write into a device.
 int IsBareFileName(const char* name);
 
 // Joins folder and fileName into path (kMaxPath bytes): the folder, then the

@@ -36,9 +36,22 @@ int FormatLogLine(char* line, const SYSTEMTIME& time, const char* format, va_lis
         return -1;
     int room = kLogMessageLimit - prefix;
     int message = vsnprintf(line + prefix, static_cast<size_t>(room) + 1, format, args);
-    if (message < 0 || message > room)
+    if (message < 0)
         return -1;
     int length = prefix + message;
+    if (message > room) {
+        // An overlong message (a long command line in it, say) still leaves a
+        // record: it is cut, marked, and never split inside a double-byte character.
+        const int cut = kLogMessageLimit - kLogCutMarkLength;
+        if (room < kLogCutMarkLength)
+            return -1;
+        const char* end = line + prefix;
+        for (const char* next = CharNextA(end); *end && next - line <= cut; next = CharNextA(end))
+            end = next;
+        length = static_cast<int>(end - line);
+        memcpy(line + length, "...", kLogCutMarkLength);
+        length += kLogCutMarkLength;
+    }
     line[length++] = '\r';
     line[length++] = '\n';
     line[length] = '\0';

@@ -11,11 +11,14 @@ constexpr int kLogLineSize = 1024;
 constexpr int kLogMessageLimit = 1021;
 // Longest text DebugPrint sends is one below this.
 constexpr int kDebugPrintLimit = 490;
+// Length of the "..." that ends a message cut to kLogMessageLimit.
+constexpr int kLogCutMarkLength = 3;
 
 // Formats one record and appends it to the install log, after sending it to the
 // debugger output. Never fails towards the caller and shows nothing on screen.
 // A message that would make prefix + message longer than kLogMessageLimit is
-// dropped entirely (neither debugger output nor record). The last-error value is
+// cut so that the record ends in "..." within that limit (a record that fits is
+// never changed). The last-error value is
 // preserved, so callers may log a failure and still read its code afterwards.
 void LogError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -27,8 +30,9 @@ void DebugPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // encodings can be checked against a fixed time and a chosen file.
 
 // Builds "Setup.exe YYYY/MM/DD,hh:mm:ss :<message>\r\n" into line (kLogLineSize
-// bytes). Returns the line length, or -1 when the message does not fit (line is
-// then unspecified).
+// bytes). A message that does not fit is cut at a character boundary so that
+// prefix + kept text + "..." is at most kLogMessageLimit. Returns the line
+// length, or -1 when the message cannot be formatted (line is then unspecified).
 int FormatLogLine(char* line, const SYSTEMTIME& time, const char* format, va_list args);
 
 // The install log path: the first three characters of the Windows folder

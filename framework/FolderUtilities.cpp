@@ -3,9 +3,14 @@
 
 #include <io.h>
 #include <mbstring.h>
+#include <winternl.h>
 
+#include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "DeleteTreeHook.h"
 #include "ErrorLog.h"
 
 namespace {
@@ -36,6 +41,199 @@ int JoinPath(char* out, const char* a, const char* b, const char* c = "")
     memcpy(out + la, b, lb);
     memcpy(out + la + lb, c, lc + 1);
     return 1;
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
+
+DeleteTreeHook g_deleteTreeHook = nullptr;
+
+// Owns one kernel handle.
+class ObjectHandle {
+public:
+    explicit ObjectHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+    ~ObjectHandle() { Reset(INVALID_HANDLE_VALUE); }
+    ObjectHandle(const ObjectHandle&) = delete;
+    ObjectHandle& operator=(const ObjectHandle&) = delete;
+    HANDLE Get() const { return handle_; }
+    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    void Reset(HANDLE handle)
+    {
+        if (Valid())
+            CloseHandle(handle_);
+        handle_ = handle;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// The native calls that open, list and delete relative to a folder's handle.
+// Taken from ntdll at run time: they exist on every Windows NT, and need no
+// import library.
+struct NtFileCalls {
+    using CreateFileCall = NTSTATUS(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*,
+                                            LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
+    using QueryDirectoryCall = NTSTATUS(NTAPI*)(HANDLE, HANDLE, void*, void*, IO_STATUS_BLOCK*, void*, ULONG,
+                                                FILE_INFORMATION_CLASS, BOOLEAN, UNICODE_STRING*, BOOLEAN);
+    using SetInformationCall = NTSTATUS(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
+
+    CreateFileCall create = nullptr;
+    QueryDirectoryCall query = nullptr;
+    SetInformationCall set = nullptr;
+
+    bool Available() const { return create && query && set; }
+
+    static const NtFileCalls& Get()
+    {
+        static const NtFileCalls calls = [] {
+            NtFileCalls c;
+            HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+            if (ntdll) {
+                c.create = reinterpret_cast<CreateFileCall>(
+                    reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
+                c.query = reinterpret_cast<QueryDirectoryCall>(
+                    reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryDirectoryFile")));
+                c.set = reinterpret_cast<SetInformationCall>(
+                    reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
+            }
+            return c;
+        }();
+        return calls;
+    }
+};
+
+// One entry of a folder as its handle lists it.
+struct ListedChild {
+    std::wstring name;
+    std::string ansiName;
+    uint64_t id;
+    bool folder;
+    bool link;
+};
+
+// Reads the whole listing through the folder's handle (FileIdBothDirectoryInformation).
+// false when the folder cannot be listed.
+bool ListChildren(const NtFileCalls& nt, HANDLE folder, std::vector<ListedChild>* children)
+{
+    std::vector<unsigned char> buffer(64 * 1024);
+    for (bool restart = true;; restart = false) {
+        IO_STATUS_BLOCK io = {};
+        NTSTATUS status = nt.query(folder, nullptr, nullptr, nullptr, &io, buffer.data(),
+                                   static_cast<ULONG>(buffer.size()), FileIdBothDirectoryInformation, FALSE,
+                                   nullptr, restart ? TRUE : FALSE);
+        if (status == kStatusNoMoreFiles)
+            return true;
+        if (status < 0)
+            return false;
+        // Each record: next offset at 0, attributes at 56, name length in
+        // bytes at 60, file id at 96, the name at 104.
+        size_t filled = static_cast<size_t>(io.Information);
+        for (size_t at = 0; at + 104 <= filled;) {
+            ULONG next = 0, attributes = 0, nameBytes = 0;
+            LARGE_INTEGER id;
+            memcpy(&next, &buffer[at], 4);
+            memcpy(&attributes, &buffer[at + 56], 4);
+            memcpy(&nameBytes, &buffer[at + 60], 4);
+            memcpy(&id, &buffer[at + 96], 8);
+            if (nameBytes > filled - at - 104)
+                return false;
+            ListedChild child;
+            child.name.resize(nameBytes / sizeof(wchar_t));
+            memcpy(&child.name[0], &buffer[at + 104], child.name.size() * sizeof(wchar_t));
+            child.id = static_cast<uint64_t>(id.QuadPart);
+            child.folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            child.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if (child.name != L"." && child.name != L"..")
+                children->push_back(std::move(child));
+            if (next == 0)
+                break;
+            at += next;
+        }
+    }
+}
+
+// The name in the ANSI code page, as the log and the path limit count it.
+std::string AnsiName(const std::wstring& name)
+{
+    int bytes = WideCharToMultiByte(CP_ACP, 0, name.c_str(), static_cast<int>(name.size()), nullptr, 0, nullptr,
+                                    nullptr);
+    std::string ansi(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0)
+        WideCharToMultiByte(CP_ACP, 0, name.c_str(), static_cast<int>(name.size()), &ansi[0], bytes, nullptr,
+                            nullptr);
+    return ansi;
+}
+
+// Opens name inside the folder behind parent, never through a link.
+HANDLE OpenChild(const NtFileCalls& nt, HANDLE parent, const std::wstring& name, bool folder)
+{
+    UNICODE_STRING text;
+    text.Buffer = const_cast<wchar_t*>(name.c_str());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
+    IO_STATUS_BLOCK io = {};
+    HANDLE child = INVALID_HANDLE_VALUE;
+    ACCESS_MASK access = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE | (folder ? FILE_LIST_DIRECTORY : 0);
+    NTSTATUS status = nt.create(&child, access, &attributes, &io, nullptr, 0, kShareAll, FILE_OPEN,
+                                FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT,
+                                nullptr, 0);
+    return status < 0 ? INVALID_HANDLE_VALUE : child;
+}
+
+// Marks the open entry for deletion; it goes when its last handle closes.
+// Refused, as by DeleteFile, for a read-only file and a folder that is not empty.
+void DeleteThroughHandle(const NtFileCalls& nt, HANDLE entry)
+{
+    FILE_DISPOSITION_INFORMATION disposition = {TRUE};
+    IO_STATUS_BLOCK io = {};
+    nt.set(entry, &io, &disposition, sizeof disposition, FileDispositionInformation);
+}
+
+bool IsLink(const BY_HANDLE_FILE_INFORMATION& info) { return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+bool IsFolder(const BY_HANDLE_FILE_INFORMATION& info) { return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+
+// Deletes an entry already open; path (its ANSI path) names it in log records.
+// listedAsLink: the listing showed a reparse point there. A link, by the
+// listing or by the handle, is deleted and never entered: where a link cannot
+// be opened as itself (Wine follows it), the handle alone would not tell.
+void DeleteOpenEntry(const NtFileCalls& nt, ObjectHandle& entry, const BY_HANDLE_FILE_INFORMATION& info,
+                     bool listedAsLink, const char* path)
+{
+    if (IsFolder(info) && !IsLink(info) && !listedAsLink) {
+        std::vector<ListedChild> children;
+        if (!nt.Available() || !ListChildren(nt, entry.Get(), &children))
+            return;
+        size_t pathLength = strlen(path);
+        for (ListedChild& child : children) {
+            child.ansiName = AnsiName(child.name);
+            // The same limits as for a path: a folder must leave room for "\*.*".
+            size_t limit = MAX_PATH - (child.folder && !child.link ? 4 : 0);
+            if (pathLength + 1 + child.ansiName.size() >= limit) {
+                LogError("Path too long, not deleted: %s\\%s", path, child.ansiName.c_str());
+                continue;
+            }
+            char childPath[MAX_PATH];
+            JoinPath(childPath, path, "\\", child.ansiName.c_str());
+            if (child.folder && g_deleteTreeHook)
+                g_deleteTreeHook(childPath);
+            ObjectHandle opened(OpenChild(nt, entry.Get(), child.name, child.folder));
+            BY_HANDLE_FILE_INFORMATION childInfo;
+            if (!opened.Valid() || !GetFileInformationByHandle(opened.Get(), &childInfo))
+                continue;
+            // Opened relative to the folder and as itself, it is what was
+            // listed; the identity check holds even where links are followed.
+            uint64_t id = (static_cast<uint64_t>(childInfo.nFileIndexHigh) << 32) | childInfo.nFileIndexLow;
+            if (!IsLink(childInfo) && (id != child.id || childInfo.dwVolumeSerialNumber != info.dwVolumeSerialNumber))
+                continue;
+            DeleteOpenEntry(nt, opened, childInfo, child.link, childPath);
+        }
+    }
+    if (nt.Available())
+        DeleteThroughHandle(nt, entry.Get());
+    entry.Reset(INVALID_HANDLE_VALUE);
 }
 
 }  // namespace
@@ -110,35 +308,41 @@ int DeleteTree(const char* pattern)
     else
         folder[0] = '\0';
 
+    const NtFileCalls& nt = NtFileCalls::Get();
     do {
-        char path[MAX_PATH];
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            if (JoinPath(path, folder, found.cFileName))
-                DeleteFileA(path);
-            else
-                LogError("Path too long, not deleted: %s%s", folder, found.cFileName);
-            continue;
-        }
         if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
             continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            // A junction or symbolic link: remove the link, never what it points to.
-            if (JoinPath(path, folder, found.cFileName))
-                RemoveDirectoryA(path);
-            else
-                LogError("Path too long, not deleted: %s%s", folder, found.cFileName);
-            continue;
-        }
-        if (!JoinPath(path, folder, found.cFileName, "\\*.*")) {
+        bool listedAsLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        // A folder to be entered must leave room for "\*.*", as its search pattern once did.
+        bool toEnter = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !listedAsLink;
+        char path[MAX_PATH];
+        if (!JoinPath(path, folder, found.cFileName, toEnter ? "\\*.*" : "")) {
             LogError("Path too long, not deleted: %s%s", folder, found.cFileName);
             continue;
         }
-        DeleteTree(path);
-        path[strlen(path) - 3] = '\0';  // "<folder><name>\"
-        RemoveDirectoryA(path);
+        if (toEnter)
+            path[strlen(path) - 4] = '\0';
+        // What the search saw may have been replaced since: the entry is
+        // judged by what the open handle is, and a link is opened as itself.
+        ObjectHandle entry(CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                       kShareAll, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!entry.Valid())
+            entry.Reset(CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                    nullptr));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!entry.Valid() || !GetFileInformationByHandle(entry.Get(), &info))
+            continue;
+        DeleteOpenEntry(nt, entry, info, listedAsLink, path);
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return 1;
+}
+
+void SetDeleteTreeHook(DeleteTreeHook hook)
+{
+    g_deleteTreeHook = hook;
 }
 
 void CutAtLastBackslash(char* path)

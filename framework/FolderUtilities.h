@@ -24,6 +24,14 @@ int CreateFolderTree(CString path);
 // the folders above them stay. A directory that is a reparse point (junction or
 // symbolic link) is removed as a link and never entered. Entries whose full path
 // would not fit MAX_PATH bytes are left alone with a log record.
+// Below what the search finds, the walk goes by handle, not by path: each entry
+// is opened as itself (a link is never followed) relative to its already open
+// folder, judged by what the open handle is, listed through that handle and
+// deleted through its own handle; a listed entry that is no longer the one that
+// was listed (another file id) is left alone, and an entry the listing shows
+// as a link is not entered even where a link cannot be opened as itself (Wine).
+// So a folder replaced by a link while the tree is being deleted cannot send
+// the deletion elsewhere.
 int DeleteTree(const char* pattern);
 
 // Fills folder (MAX_PATH bytes) with the folder of module's file, without a

@@ -4,8 +4,10 @@
 
 #include <windows.h>
 
+#include <cstdarg>
 #include <string>
 
+#include "ErrorLog.h"
 #include "FolderUtilities.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
@@ -24,6 +26,19 @@ std::string OnlyEntry(const std::string& folder)
     for (const std::string& name : ListFolder(folder))
         names += names.empty() ? name : "|" + name;
     return names;
+}
+
+int FormatLine(char* line, const char* format, ...)
+{
+    SYSTEMTIME time = {};
+    time.wYear = 2016;
+    time.wMonth = 7;
+    time.wDay = 19;
+    va_list args;
+    va_start(args, format);
+    int length = FormatLogLine(line, time, format, args);
+    va_end(args);
+    return length;
 }
 
 }  // namespace
@@ -82,4 +97,21 @@ TEST(DoubleByteNames, TempFolderAddsTheBackslashAfterATrailByte)
     SetEnvironmentVariableA("TEMP", temp.c_str());
     char buffer[MAX_PATH];
     EXPECT_EQ(temp + "\\", std::string(GetTempFolder(buffer)));
+}
+
+TEST(DoubleByteNames, OverlongLogMessageIsNeverCutInsideACharacter)
+{
+    // Behind the 31-character prefix every character starts at an odd offset,
+    // so the cut at offset 1018 would fall inside one: it moves back to 1017.
+    std::string message;
+    while (message.size() < 2000)
+        message += kTrailSlash;
+    char line[kLogLineSize];
+    int length = FormatLine(line, "%s", message.c_str());
+    ASSERT_EQ(kLogMessageLimit + 1, length);
+    std::string text(line, static_cast<size_t>(length));
+    EXPECT_EQ("...\r\n", text.substr(text.size() - 5));
+    std::string kept = text.substr(31, text.size() - 5 - 31);
+    EXPECT_EQ(message.substr(0, kept.size()), kept);
+    EXPECT_EQ(0u, kept.size() % 2) << "whole two-byte characters only";
 }

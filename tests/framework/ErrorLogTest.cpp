@@ -116,7 +116,23 @@ TEST(LogRecordFormat, MessageLimitIs1021CharactersWithPrefix)
     EXPECT_EQ(kLogMessageLimit + 2, Format(line, SampleTime(), "%s", fits.c_str()));
     EXPECT_EQ(std::string("\r\n"), std::string(line + kLogMessageLimit));
     std::string tooLong(kLogMessageLimit - prefix + 1, 'a');
-    EXPECT_EQ(-1, Format(line, SampleTime(), "%s", tooLong.c_str()));
+    EXPECT_EQ(kLogMessageLimit + 2, Format(line, SampleTime(), "%s", tooLong.c_str()));
+    EXPECT_EQ("Setup.exe 2016/07/19,09:05:03 :" + std::string(kLogMessageLimit - prefix - 3, 'a') + "...\r\n",
+              std::string(line));
+}
+
+TEST(LogRecordFormat, OverlongMessageIsCutWithAMark)
+{
+    char line[kLogLineSize];
+    const int prefix = 31;
+    // A long command line after the fixed text, and a tail far beyond the buffer.
+    std::string head = "Failure to start \"C:\\W\\setup.exe\" ";
+    std::string switches(3000, 'x');
+    EXPECT_EQ(kLogMessageLimit + 2, Format(line, SampleTime(), "%s%s tail", head.c_str(), switches.c_str()));
+    std::string text(line);
+    EXPECT_EQ("Setup.exe 2016/07/19,09:05:03 :" + head, text.substr(0, prefix + head.size()));
+    EXPECT_EQ(std::string(kLogMessageLimit - 3 - prefix - head.size(), 'x') + "...\r\n",
+              text.substr(prefix + head.size()));
 }
 
 TEST(LogPath, RootOfTheWindowsDrive)
@@ -198,12 +214,14 @@ TEST_F(InstallLogTest, RecordsAppendToTheRootLogWithDebuggerCopy)
     EXPECT_EQ(second.substr(0, second.size() - 1) + "\n", capture.Lines()[1]);
 }
 
-TEST_F(InstallLogTest, OverlongMessageGoesNowhere)
+TEST_F(InstallLogTest, OverlongMessageLeavesACutRecordButNoDebuggerLine)
 {
     DebugCapture capture;
     LogError("%s", std::string(kLogMessageLimit, 'z').c_str());
-    EXPECT_FALSE(FileExists(path_));
-    EXPECT_TRUE(capture.Lines().empty());
+    std::string log = ReadBytes(path_);
+    ASSERT_EQ(static_cast<size_t>(kLogMessageLimit) + 4, log.size()) << "one record of the full length, text mode";
+    EXPECT_EQ(std::string(kLogMessageLimit - 31 - 3, 'z') + "..." + std::string("\r\r\n\0", 4), log.substr(31));
+    EXPECT_TRUE(capture.Lines().empty()) << "a line of 490 characters or more never reaches the debugger";
 }
 
 TEST_F(InstallLogTest, LongLineReachesTheLogButNotTheDebugger)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "DeleteTreeHook.h"
 #include "FolderUtilities.h"
 #include "GuidText.h"
 #include "ScratchFolder.h"
@@ -250,6 +251,88 @@ TEST(DeleteTree, LinkIsNeverFollowed)
 
     RemoveUnixLink(link);
     RemoveUnixLink(folder / "direct");
+}
+
+namespace {
+
+// A swap of one folder for a link, made by DeleteTree's hook at the moment it
+// is about to open that folder, after its parent has been listed.
+struct LinkSwap {
+    std::string when;    // the path the hook waits for
+    std::string folder;  // moved aside ...
+    std::string aside;
+    std::string target;  // ... and replaced by a link to this
+    bool done = false;
+};
+LinkSwap* g_swap = nullptr;
+
+void SwapInLink(const char* path)
+{
+    if (!g_swap || g_swap->done || lstrcmpiA(path, g_swap->when.c_str()) != 0)
+        return;
+    g_swap->done = MoveFileA(g_swap->folder.c_str(), g_swap->aside.c_str()) &&
+                   MakeUnixLink(g_swap->target, g_swap->folder);
+}
+
+class DeleteTreeRace : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CreateFolderTree((target + "\\inside").c_str());
+        CreateFolderTree((target + "\\b").c_str());
+        WriteBytes(target + "\\precious.txt", "p");
+        WriteBytes(target + "\\b\\deep.txt", "d");
+        CreateFolderTree((root + "\\a\\b").c_str());
+        WriteBytes(root + "\\a\\b\\gone.txt", "g");
+        WriteBytes(root + "\\a\\top.txt", "t");
+        g_swap = &swap;
+        SetDeleteTreeHook(&SwapInLink);
+    }
+    void TearDown() override
+    {
+        SetDeleteTreeHook(nullptr);
+        g_swap = nullptr;
+        RemoveUnixLink(swap.folder);
+    }
+    void ExpectTargetIntact()
+    {
+        EXPECT_TRUE(FileExists(target + "\\precious.txt"));
+        EXPECT_TRUE(FileExists(target + "\\b\\deep.txt"));
+        EXPECT_TRUE(IsFolder(target + "\\inside"));
+    }
+
+    ScratchFolder folder;
+    std::string target = folder / "target";
+    std::string root = folder / "root";
+    LinkSwap swap;
+};
+
+}  // namespace
+
+TEST_F(DeleteTreeRace, AListedFolderSwappedForALinkIsNotFollowed)
+{
+    // root\a is listed as a folder; before DeleteTree opens it, it becomes a
+    // link to target. By path, the walk would now empty target.
+    swap = {root + "\\a", root + "\\a", folder / "aside", target};
+    EXPECT_EQ(1, DeleteTree(root.c_str()));
+    ASSERT_TRUE(swap.done) << "the hook must have swapped the link in";
+    ExpectTargetIntact();
+    // What was moved aside is no longer in the tree: untouched as well.
+    EXPECT_TRUE(FileExists(folder / "aside\\top.txt"));
+}
+
+TEST_F(DeleteTreeRace, AFolderAboveSwappedForALinkDoesNotRedirectTheWalk)
+{
+    // root\a is open and listed; before its subfolder b is opened, a itself is
+    // moved away and a link named a points to target, which has a b as well.
+    swap = {root + "\\a\\b", root + "\\a", folder / "aside", target};
+    EXPECT_EQ(1, DeleteTree(root.c_str()));
+    ASSERT_TRUE(swap.done) << "the hook must have swapped the link in";
+    // (b is opened relative to the handle of the moved folder, so it is the b
+    // that was listed; Windows then deletes it there, while Wine 8 cannot open
+    // what lies inside it relative to b any more and leaves it. Either way
+    // target stays.)
+    ExpectTargetIntact();
 }
 
 TEST(GuidText, BracedUpperCaseAndFallbackOnFailure)

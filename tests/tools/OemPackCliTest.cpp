@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "ContainerImage.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
 
@@ -222,6 +223,28 @@ TEST(ToolsCli, ASecondByteThatLooksLikeABackslashIsRefused)
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_NE(r.err.find("not a bare file name"), std::string::npos) << r.err;
     EXPECT_FALSE(FileExists(dir / "p.oem"));
+}
+
+TEST(ToolsCli, DeviceNamesAreNeverWritten)
+{
+    ScratchFolder dir;
+    ASSERT_TRUE(WriteBytes(dir / "a.txt", "a"));
+    ProcessResult r = OemPack({"create", dir / "p.oem", "--group", "Nul.txt", dir / "a.txt"});
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_NE(r.err.find("is a Windows device name"), std::string::npos) << r.err;
+    EXPECT_FALSE(FileExists(dir / "p.oem"));
+
+    // A package made elsewhere: the device entry is an error, the rest is written.
+    ASSERT_TRUE(WriteBytes(dir / "dev.oem", ContainerBytes({{"G", {StoredEntry("CON", "to the console"),
+                                                                      StoredEntry("com1 .txt", "to the port"),
+                                                                      StoredEntry("ok.txt", "file")}}})));
+    r = OemPack({"extract", dir / "dev.oem", "-C", dir / "out"});
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.out.find("to the console"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("CON: cannot write"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("com1 .txt: cannot write"), std::string::npos) << r.err;
+    EXPECT_EQ(Read(dir / "out\\G\\ok.txt"), "file");
+    EXPECT_EQ(ListFolder(dir / "out\\G"), std::vector<std::string>{"ok.txt"});
 }
 
 // ---- bad inputs: a clear message, a failure status, nothing left behind ----

@@ -7,10 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "ContainerImage.h"
 #include "MappedFile.h"
+#include "PackageExtractor.h"
 #include "PackageListing.h"
 #include "PackagePlan.h"
 #include "PackageWriter.h"
+#include "ScratchFolder.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -171,4 +175,44 @@ TEST(ToolsHostImage, VerificationNotesEntriesThatReadersNeverReach)
                         "readers find only the first"),
               report.notes.end());
     EXPECT_EQ(report.notes.size(), 2u);  // and the package is under 1024 bytes
+}
+
+TEST(ToolsHostImage, AFullGroupExtractsTheFirstOfEachNameOnly)
+{
+    // 65,535 entries in one group; three share a name in different cases, far apart.
+    std::vector<std::string> entries;
+    for (int i = 0; i < 65531; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "e%05d", i);
+        entries.push_back(test_support::StoredEntry(name, "x"));
+        if (i == 7)
+            entries.push_back(test_support::StoredEntry("Dup.txt", "first"));
+        if (i == 40000)
+            entries.push_back(test_support::StoredEntry("DUP.TXT", "second"));
+    }
+    entries.push_back(test_support::StoredEntry("dup.txt", "third"));
+    entries.push_back(test_support::StoredEntry("last", "z"));
+    ASSERT_EQ(entries.size(), 65535u);
+    const std::string bytes = test_support::ContainerBytes({{"G", entries}});
+    ByteView view(test_support::Data(bytes), test_support::Size(bytes));
+
+    VerifyReport report;
+    VerifyPackageImage(view, &report);
+    EXPECT_TRUE(report.faults.empty());
+    EXPECT_EQ(report.notes.size(), 2u);  // the two later "dup.txt"
+
+    test_support::ScratchFolder dir;
+    ExtractRequest request;
+    request.destination = dir / "out";
+    request.entries = {"dup.txt", "last", "e65530"};
+    ExtractOutcome outcome;
+    ASSERT_TRUE(ExtractPackage(view, request, &outcome, nullptr));
+    EXPECT_TRUE(outcome.errors.empty());
+    EXPECT_EQ(outcome.written, 3u);
+    ASSERT_EQ(outcome.warnings.size(), 2u);
+    EXPECT_EQ(outcome.warnings[0], "G" + std::string(1, kPathSeparator) + "DUP.TXT: a second entry of this name; skipped");
+    const std::string folder = dir / "out" + std::string(1, kPathSeparator) + "G" + std::string(1, kPathSeparator);
+    EXPECT_EQ(test_support::ReadBytes(folder + "Dup.txt"), "first");
+    EXPECT_EQ(test_support::ReadBytes(folder + "last"), "z");
+    EXPECT_EQ(test_support::ListFolder(folder).size(), 3u);
 }

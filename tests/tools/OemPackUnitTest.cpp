@@ -155,6 +155,13 @@ TEST(ToolsPlan, NamesMustBeBareAndFitTheBuffers)
         EXPECT_FALSE(CheckName(bad, "entry")) << bad;
     EXPECT_FALSE(CheckName(std::string("a\0b", 3), "entry"));
     EXPECT_TRUE(CheckName("...x", "entry"));
+    for (const char* device : {"CON", "nul.txt", "Com1", "LPT9 . "}) {
+        const Status refused = CheckName(device, "entry");
+        EXPECT_FALSE(refused) << device;
+        EXPECT_EQ(refused.Code(), kErrorInvalidName) << device;
+        EXPECT_NE(refused.Message().find("device name"), std::string::npos) << refused.Message();
+    }
+    EXPECT_TRUE(CheckName("CONFIG.INI", "entry"));
 }
 
 TEST(ToolsPlan, DuplicatesInAGroupAreRefusedIgnoringCase)
@@ -366,6 +373,40 @@ TEST(ToolsImage, ExtractionRefusesGroupNamesThatLeaveTheFolder)
     EXPECT_NE(outcome.errors[0].find("'..'"), std::string::npos) << outcome.errors[0];
     EXPECT_FALSE(FileExists(dir / "x.txt"));
     EXPECT_TRUE(FileExists(dir / "out\\Good\\y.txt"));
+}
+
+TEST(ToolsImage, ExtractionRefusesDeviceNames)
+{
+    // A package from elsewhere may name an entry or a group after a device.
+    MappedFile block;
+    ASSERT_TRUE(block.CreateMemory(nullptr, 4, 4));
+    block.Write("data", 4);
+    PackageDirectory directory;
+    const char* names[][2] = {{"Good", "NUL.txt"}, {"Good", "com1"}, {"Good", "fine.txt"}, {"aux", "a.txt"}};
+    for (const auto& name : names) {
+        auto* entry = new EntryBuffer;
+        ASSERT_TRUE(BuildEntry(block, name[1], *entry, 0));
+        ASSERT_TRUE(directory.AddEntry(entry, name[0], name[1], 1));
+    }
+    MappedFile image;
+    ASSERT_TRUE(BuildContainerImage(directory, image));
+
+    ScratchFolder dir;
+    ExtractRequest request;
+    request.destination = dir / "out";
+    ExtractOutcome outcome;
+    const Status extracted = ExtractPackage(ByteView(image.GetData(), image.GetSize()), request, &outcome, nullptr);
+    ASSERT_TRUE(extracted) << extracted.Message();
+    EXPECT_EQ(outcome.written, 1u);
+    ASSERT_EQ(outcome.errors.size(), 3u);
+    std::string errors;
+    for (const std::string& e : outcome.errors)
+        errors += e + "\n";
+    EXPECT_NE(errors.find("NUL.txt: cannot write"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("com1: cannot write"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("group 'aux'"), std::string::npos) << errors;
+    EXPECT_EQ(ListFolder(dir / "out\\Good"), std::vector<std::string>{"fine.txt"});
+    EXPECT_EQ(ListFolder(dir / "out"), std::vector<std::string>{"Good"});
 }
 
 // ---- texts ----

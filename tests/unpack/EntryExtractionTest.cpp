@@ -44,6 +44,21 @@ TEST(DestinationPath, OnlyBareFileNamesAreAccepted)
     EXPECT_EQ(0, IsBareFileName(nullptr));
 }
 
+TEST(DestinationPath, DeviceNamesAreNeverFileNames)
+{
+    for (const char* device : {"CON", "prn", "Aux", "nUl", "COM1", "com9", "LPT1", "lpt9", "con.txt", "NUL.tar.gz",
+                               "CON ", "con.", "aux . ", "COM1 .log", "lpt3.txt. .", "Prn  .x"}) {
+        EXPECT_EQ(1, IsWindowsDeviceName(device)) << device;
+        EXPECT_EQ(0, IsBareFileName(device)) << device;
+    }
+    for (const char* name : {"CONSOLE", "xcon", "CO", "COM0", "LPT0", "COM10", "LPT1x", "com", "NULL.txt", ".con",
+                             " con", "A.CON", "COM\x81", "...", "con_"}) {
+        EXPECT_EQ(0, IsWindowsDeviceName(name)) << name;
+        EXPECT_EQ(1, IsBareFileName(name)) << name;
+    }
+    EXPECT_EQ(0, IsWindowsDeviceName(nullptr));
+}
+
 struct CallbackLog {
     int calls = 0;
     int answer = 0;
@@ -90,6 +105,18 @@ TEST_F(EntryWriteTest, ModeZeroAlwaysRewritesAndRestoresTimesAndAttributes)
     EXPECT_EQ(info.lastWriteTime, LastWriteTime(path));
     EXPECT_NE(0u, GetPathAttributes(path.c_str()) & kFileAttributeReadOnly);
     EXPECT_EQ(content, ReadBytes(path));
+}
+
+TEST_F(EntryWriteTest, ADeviceNameIsRefusedAsAnInvalidName)
+{
+    for (const char* device : {"NUL", "con.txt", "COM1 . "}) {
+        SetLastErrorValue(0);
+        EXPECT_EQ(0, WriteEntryFile(scratch.Path().c_str(), device, Data(content), Size(content), info,
+                                    kOverwriteAlways, nullptr, nullptr))
+            << device;
+        EXPECT_EQ(kErrorInvalidName, GetLastErrorValue()) << device;
+    }
+    EXPECT_TRUE(ListFolder(scratch.Path()).empty());
 }
 
 TEST_F(EntryWriteTest, ModeOneKeepsAFileAsNewByLastWriteTimeOnly)

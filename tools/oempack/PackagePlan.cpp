@@ -32,6 +32,9 @@ Status CheckName(const std::string& name, const char* what)
         return Status::Error(kErrorFilenameExcedRange,
                              std::string(what) + " name '" + name + "' is " + std::to_string(name.size()) +
                                  " bytes long; at most " + std::to_string(kMaxNameLength) + " fit");
+    if (IsWindowsDeviceName(name.c_str()))
+        return Status::Error(kErrorInvalidName, std::string(what) + " name '" + name +
+                                                    "' is a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)");
     // Byte by byte as well: the entry builder cuts a name at any separator
     // byte, also at the second byte of a double-byte character.
     if (name.find_first_of(std::string("\\/:\0", 4)) != std::string::npos || !IsBareFileName(name.c_str()))
