@@ -1,15 +1,8 @@
-// Variable-width LZW codec: trie encoder with chunked output, prefix-chain decoder.
+// Variable-width LZW codec: hashed-dictionary encoder with chunked output, prefix-chain decoder.
 #include "LzwCodec.h"
 
 #include <cstring>
 #include <memory>
-
-struct LzwTrieNode {
-    uint8_t value;
-    uint16_t code;
-    LzwTrieNode* firstChild;
-    LzwTrieNode* nextSibling;
-};
 
 namespace {
 
@@ -37,67 +30,269 @@ inline uint32_t CodeWidth(uint32_t n)
 // ---------------------------------------------------------------------------
 // Encoder
 
-LzwEncoder::~LzwEncoder()
-{
-    FreeTrie();
-    delete[] buffer_;
-}
+// The encoder's dictionary: (prefix code, byte) -> code, by open addressing
+// with linear probing. The 256 single bytes are implicit (code = byte), so only
+// codes from 258 up are stored, at most 4093 - 258 between two resets, in 65536
+// slots: probes beyond the first are rare. A slot holds the key (prefix << 8 |
+// byte, 20 bits) above the code (12 bits); 0 is an empty slot, as no stored
+// code is 0. A reset empties only the slots that were filled.
+struct LzwEncodeTable {
+    static constexpr uint32_t kSlots = 1u << 16;
+    uint32_t slots[kSlots];
+    // The slots filled since the last reset, in order.
+    uint16_t filled[kTableSize];
+    uint32_t filledCount;
 
-void LzwEncoder::FreeTrie()
-{
-    if (!root_)
-        return;
-    // Iterative: a chain below one single byte can be thousands of nodes deep.
-    // The head node's children take its place at the front of the list, its
-    // siblings go behind the last of those children.
-    LzwTrieNode* head = root_->firstChild;
-    while (head) {
-        LzwTrieNode* node = head;
-        if (node->firstChild) {
-            LzwTrieNode* last = node->firstChild;
-            while (last->nextSibling)
-                last = last->nextSibling;
-            last->nextSibling = node->nextSibling;
-            head = node->firstChild;
-        } else {
-            head = node->nextSibling;
+    LzwEncodeTable()
+    {
+        std::memset(slots, 0, sizeof(slots));
+        filledCount = 0;
+    }
+
+    void Clear()
+    {
+        for (uint32_t k = 0; k < filledCount; ++k)
+            slots[filled[k]] = 0;
+        filledCount = 0;
+    }
+
+    // The code of prefix (below 4096) followed by byte; when there is none yet,
+    // that string is given code and 0 is returned.
+    uint32_t FindOrAdd(uint32_t prefix, uint32_t byte, uint32_t code)
+    {
+        uint32_t key = prefix << 8 | byte;
+        // The prefix spreads over the high bits, a hash of the byte over all
+        // of them: the byte's part does not wait for the previous lookup.
+        uint32_t i = ((prefix << 4) ^ ((byte * 0x9E3779B1u) >> 16)) & (kSlots - 1);
+        for (;;) {
+            uint32_t slot = slots[i];
+            if (slot == 0) {
+                slots[i] = key << 12 | code;
+                filled[filledCount++] = static_cast<uint16_t>(i);
+                return 0;
+            }
+            if (slot >> 12 == key)
+                return slot & 0xFFF;
+            i = (i + 1) & (kSlots - 1);
         }
-        delete node;
     }
-    delete root_;
-    root_ = nullptr;
-    current_ = nullptr;
-    std::memset(byteNodes_, 0, sizeof(byteNodes_));
-}
+};
 
-void LzwEncoder::ResetDictionary()
-{
-    FreeTrie();
-    root_ = new LzwTrieNode{0, 0, nullptr, nullptr};
-    // Built from 255 down so that the root's list runs in ascending byte order.
-    for (int b = 255; b >= 0; --b) {
-        LzwTrieNode* node = new LzwTrieNode{static_cast<uint8_t>(b), static_cast<uint16_t>(b), nullptr,
-                                            root_->firstChild};
-        root_->firstChild = node;
-        byteNodes_[b] = node;
-    }
-    nextCode_ = kFirstFreeCode;
-}
+namespace {
 
-void LzwEncoder::WriteCode(uint32_t code, uint32_t width)
+// Writes a code of width bits at bit position *bitCount of buffer, MSB first.
+// The code goes into a 24-bit big-endian window starting at the byte that
+// holds the next free bit; bits already written in that byte are kept, the
+// bits after the code in its last byte are cleared.
+inline void PutCode(uint8_t* buffer, uint32_t* bitCount, uint32_t code, uint32_t width)
 {
-    // The code goes into a 24-bit big-endian window starting at the byte that
-    // holds the next free bit; bits already written in that byte are kept.
-    uint32_t byteIndex = bitCount_ >> 3;
-    uint32_t used = bitCount_ & 7;
+    uint32_t byteIndex = *bitCount >> 3;
+    uint32_t used = *bitCount & 7;
     uint32_t window = code << (24 - used - width);
     uint32_t keepMask = (0xFF00u >> used) & 0xFF;
-    buffer_[byteIndex] = static_cast<uint8_t>((buffer_[byteIndex] & keepMask) | (window >> 16));
+    buffer[byteIndex] = static_cast<uint8_t>((buffer[byteIndex] & keepMask) | (window >> 16));
     uint32_t bytesTouched = (used + width + 7) >> 3;
-    buffer_[byteIndex + 1] = static_cast<uint8_t>(window >> 8);
+    buffer[byteIndex + 1] = static_cast<uint8_t>(window >> 8);
     if (bytesTouched > 2)
-        buffer_[byteIndex + 2] = static_cast<uint8_t>(window);
-    bitCount_ += width;
+        buffer[byteIndex + 2] = static_cast<uint8_t>(window);
+    *bitCount += width;
+}
+
+// Input through the read-byte callback, with a progress report every 100 bytes.
+class CallbackByteSource {
+public:
+    CallbackByteSource(uint32_t n, LzwReadByte readByte, void* context, LzwProgress progress, void* progressContext)
+        : n_(n), readByte_(readByte), context_(context), progress_(progress), progressContext_(progressContext)
+    {}
+
+    bool Read(uint32_t, uint8_t* byte) { return readByte_(byte, context_) != 0; }
+
+    // Byte i (never 0) has been coded.
+    void Coded(uint32_t i)
+    {
+        if (progress_ && i % 100 == 0)
+            progress_(i, n_, progressContext_);
+    }
+
+private:
+    uint32_t n_;
+    LzwReadByte readByte_;
+    void* context_;
+    LzwProgress progress_;
+    void* progressContext_;
+};
+
+// Input held whole in memory; no progress.
+class MemoryByteSource {
+public:
+    explicit MemoryByteSource(const uint8_t* data) : data_(data) {}
+
+    bool Read(uint32_t i, uint8_t* byte)
+    {
+        *byte = data_[i];
+        return true;
+    }
+
+    void Coded(uint32_t) {}
+
+private:
+    const uint8_t* data_;
+};
+
+// Output into the encoder's chunk + 8 byte buffer: whole chunks go to the
+// write-block callback as soon as more than one chunk is pending after a data code.
+class ChunkSink {
+public:
+    ChunkSink(uint8_t* buffer, uint32_t* bitCount, uint32_t* delivered, uint32_t chunk, LzwWriteBlock writeBlock,
+              void* context)
+        : buffer_(buffer), bitCount_(bitCount), delivered_(delivered), chunk_(chunk), writeBlock_(writeBlock),
+          context_(context)
+    {}
+
+    void Put(uint32_t code, uint32_t width) { PutCode(buffer_, bitCount_, code, width); }
+
+    void PutData(uint32_t code, uint32_t width)
+    {
+        Put(code, width);
+        // A loop rather than one delivery keeps chunks of 1 or 2 bytes from
+        // outgrowing the buffer.
+        while ((*bitCount_ + 7) / 8 > chunk_) {
+            writeBlock_(buffer_, chunk_, context_);
+            *delivered_ += chunk_;
+            uint32_t pending = (*bitCount_ + 7) / 8;
+            std::memmove(buffer_, buffer_ + chunk_, pending - chunk_);
+            *bitCount_ -= 8 * chunk_;
+        }
+    }
+
+private:
+    uint8_t* buffer_;
+    uint32_t* bitCount_;
+    uint32_t* delivered_;
+    uint32_t chunk_;
+    LzwWriteBlock writeBlock_;
+    void* context_;
+};
+
+// Bytes of the staging block of VectorSink: a multiple of 4, as it fills by whole words.
+constexpr uint32_t kStageSize = 4096;
+
+void AppendStage(std::vector<uint8_t>* out, const uint8_t* stage, uint32_t length)
+{
+    out->insert(out->end(), stage, stage + length);
+}
+
+// Output appended to a vector: codes gather in a 64-bit word, leave it 32 bits
+// at a time into a staging block (outside this object, so that the byte
+// stores leave its fields in registers), and the block is appended when full.
+// Chunks do not matter here: the vector receives the concatenation of all blocks.
+class VectorSink {
+public:
+    // stage: kStageSize + 4 bytes.
+    VectorSink(std::vector<uint8_t>* out, uint8_t* stage) : out_(out), stage_(stage) {}
+
+    void Put(uint32_t code, uint32_t width)
+    {
+        // Fewer than 32 bits wait in bits_, so a code of 12 more always fits.
+        // The word is stored whether or not it is complete and counted only
+        // when it is: no branch on the bit count, which follows the data.
+        bits_ = bits_ << width | code;
+        count_ += width;
+        uint32_t full = count_ >> 5;
+        count_ -= full << 5;
+        uint32_t word = static_cast<uint32_t>(bits_ >> count_);
+        uint8_t* at = stage_ + used_;
+        at[0] = static_cast<uint8_t>(word >> 24);
+        at[1] = static_cast<uint8_t>(word >> 16);
+        at[2] = static_cast<uint8_t>(word >> 8);
+        at[3] = static_cast<uint8_t>(word);
+        used_ += full << 2;
+        if (used_ == kStageSize) {
+            AppendStage(out_, stage_, used_);
+            used_ = 0;
+        }
+    }
+
+    void PutData(uint32_t code, uint32_t width) { Put(code, width); }
+
+    // The waiting bits, the last byte completed by zero padding, then the block to the vector.
+    void Finish()
+    {
+        while (count_ >= 8) {
+            count_ -= 8;
+            stage_[used_++] = static_cast<uint8_t>(bits_ >> count_);
+        }
+        if (count_ > 0)
+            stage_[used_++] = static_cast<uint8_t>(bits_ << (8 - count_));
+        count_ = 0;
+        AppendStage(out_, stage_, used_);
+        used_ = 0;
+    }
+
+private:
+    std::vector<uint8_t>* out_;
+    uint8_t* stage_;
+    uint64_t bits_ = 0;
+    uint32_t count_ = 0;
+    uint32_t used_ = 0;
+};
+
+// Codes n input bytes from source into sink, the dictionary continuing from
+// *nextCode, and leaves the code of the last match in *current (nothing is
+// written for it). Each miss writes the longest match in w(N) bits and defines
+// match + byte as N; when N reaches resetAt, a clear code follows in w(N) bits
+// and the dictionary starts over. false as soon as the source fails.
+template <class Source, class Sink>
+bool CodeInput(LzwEncodeTable& table, uint32_t n, uint32_t resetAt, Source& source, Sink& sink, uint32_t* current,
+               uint32_t* nextCode)
+{
+    if (n == 0)
+        return true;
+    uint8_t byte = 0;
+    if (!source.Read(0, &byte))
+        return false;
+    // Every single byte is in the dictionary, so the first byte always matches.
+    uint32_t code = byte;
+    uint32_t next = *nextCode;
+    bool ok = true;
+    for (uint32_t i = 1; i < n; ++i) {
+        if (!source.Read(i, &byte)) {
+            ok = false;
+            break;
+        }
+        uint32_t found = table.FindOrAdd(code, byte, next);
+        if (found != 0) {
+            code = found;
+        } else {
+            sink.PutData(code, CodeWidth(next));
+            ++next;
+            if (next >= resetAt) {
+                sink.Put(kClearCode, CodeWidth(next));
+                table.Clear();
+                next = kFirstFreeCode;
+            }
+            code = byte;
+        }
+        source.Coded(i);
+    }
+    *current = code;
+    *nextCode = next;
+    return ok;
+}
+
+}  // namespace
+
+LzwEncoder::LzwEncoder() = default;
+
+LzwEncoder::~LzwEncoder() { delete[] buffer_; }
+
+void LzwEncoder::StartDictionary()
+{
+    if (table_)
+        table_->Clear();
+    else
+        table_.reset(new LzwEncodeTable);
+    nextCode_ = kFirstFreeCode;
 }
 
 int LzwEncoder::Compress(uint32_t n, LzwReadByte readByte, LzwWriteBlock writeBlock, void* context,
@@ -108,56 +303,25 @@ int LzwEncoder::Compress(uint32_t n, LzwReadByte readByte, LzwWriteBlock writeBl
     if (chunk == 0)
         return 0;
     delivered_ = 0;
-    ResetDictionary();
+    StartDictionary();
     delete[] buffer_;
     buffer_ = nullptr;
     // Spare bytes: what can be written between two delivery checks (a clear
     // code and a data code) or after the last one (clear, data and end codes),
-    // plus the byte WriteCode may touch beyond the code.
+    // plus the byte PutCode may touch beyond the code.
     bufferCapacity_ = chunk + 8;
     buffer_ = new uint8_t[bufferCapacity_]();
     bitCount_ = 0;
 
-    WriteCode(kClearCode, 9);
-    current_ = root_;
+    ChunkSink sink(buffer_, &bitCount_, &delivered_, chunk, writeBlock, context);
+    sink.Put(kClearCode, 9);
     if (progress)
         progress(0, n, progressContext);
-
-    for (uint32_t i = 0; i < n; ++i) {
-        uint8_t byte = 0;
-        if (!readByte(&byte, context))
-            return 0;
-        LzwTrieNode* child = current_->firstChild;
-        while (child && child->value != byte)
-            child = child->nextSibling;
-        if (child) {
-            current_ = child;
-        } else {
-            WriteCode(current_->code, CodeWidth(nextCode_));
-            current_->firstChild =
-                new LzwTrieNode{byte, static_cast<uint16_t>(nextCode_), nullptr, current_->firstChild};
-            ++nextCode_;
-            // Whole chunks leave as soon as more than one chunk is pending. A
-            // loop rather than one delivery keeps chunks of 1 or 2 bytes from
-            // outgrowing the buffer.
-            while ((bitCount_ + 7) / 8 > chunk) {
-                writeBlock(buffer_, chunk, context);
-                delivered_ += chunk;
-                uint32_t pending = (bitCount_ + 7) / 8;
-                std::memmove(buffer_, buffer_ + chunk, pending - chunk);
-                bitCount_ -= 8 * chunk;
-            }
-            if (nextCode_ >= static_cast<uint32_t>(codeLimit_) - 3) {
-                WriteCode(kClearCode, CodeWidth(nextCode_));
-                ResetDictionary();
-            }
-            current_ = byteNodes_[byte];
-        }
-        if (progress && i != 0 && i % 100 == 0)
-            progress(i, n, progressContext);
-    }
+    CallbackByteSource source(n, readByte, context, progress, progressContext);
+    if (!CodeInput(*table_, n, static_cast<uint32_t>(codeLimit_) - 3, source, sink, &current_, &nextCode_))
+        return 0;
     if (n > 0)
-        WriteCode(current_->code, CodeWidth(nextCode_));
+        sink.Put(current_, CodeWidth(nextCode_));
     if (progress)
         progress(n, n, progressContext);
     streamOpen_ = true;
@@ -169,15 +333,33 @@ void LzwEncoder::Finish(LzwWriteBlock writeBlock, void* context)
     if (!streamOpen_)
         return;
     streamOpen_ = false;
-    WriteCode(kEndCode, CodeWidth(nextCode_ + 1));
+    PutCode(buffer_, &bitCount_, kEndCode, CodeWidth(nextCode_ + 1));
     uint32_t pending = (bitCount_ + 7) / 8;
     delivered_ += pending;
     writeBlock(buffer_, pending, context);
-    FreeTrie();
+    table_.reset();
     delete[] buffer_;
     buffer_ = nullptr;
     bitCount_ = 0;
     bufferCapacity_ = 0;
+}
+
+void LzwEncoder::CompressToVector(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out)
+{
+    out->clear();
+    streamOpen_ = false;
+    StartDictionary();
+    uint8_t stage[kStageSize + 4];
+    VectorSink sink(out, stage);
+    sink.Put(kClearCode, 9);
+    MemoryByteSource source(in);
+    // A memory source never fails.
+    (void)CodeInput(*table_, n, static_cast<uint32_t>(codeLimit_) - 3, source, sink, &current_, &nextCode_);
+    if (n > 0)
+        sink.Put(current_, CodeWidth(nextCode_));
+    sink.Put(kEndCode, CodeWidth(nextCode_ + 1));
+    sink.Finish();
+    delivered_ = static_cast<uint32_t>(out->size());
 }
 
 // ---------------------------------------------------------------------------
@@ -520,37 +702,9 @@ int LzwDecodeBuffer(const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t
     return ended && total <= UINT32_MAX && source.Consumed() == inLength ? 1 : 0;
 }
 
-namespace {
-
-struct EncodeBufferContext {
-    const uint8_t* in;
-    uint32_t position;
-    std::vector<uint8_t>* out;
-};
-
-int ReadInputByte(uint8_t* byte, void* context)
-{
-    auto* c = static_cast<EncodeBufferContext*>(context);
-    *byte = c->in[c->position++];
-    return 1;
-}
-
-int AppendBlock(const uint8_t* data, uint32_t length, void* context)
-{
-    auto* c = static_cast<EncodeBufferContext*>(context);
-    c->out->insert(c->out->end(), data, data + length);
-    return 1;
-}
-
-}  // namespace
-
 int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out)
 {
-    out->clear();
-    EncodeBufferContext context{in, 0, out};
     LzwEncoder encoder;
-    if (!encoder.Compress(n, ReadInputByte, AppendBlock, &context, kLzwChunkSize))
-        return 0;
-    encoder.Finish(AppendBlock, &context);
+    encoder.CompressToVector(in, n, out);
     return 1;
 }
