@@ -33,12 +33,14 @@ inline uint32_t CodeWidth(uint32_t n)
 // The encoder's dictionary: (prefix code, byte) -> code, by open addressing
 // with linear probing. The 256 single bytes are implicit (code = byte), so only
 // codes from 258 up are stored, at most 4093 - 258 between two resets, in 65536
-// slots: probes beyond the first are rare. A slot holds the key (prefix << 8 |
-// byte, 20 bits) above the code (12 bits); 0 is an empty slot, as no stored
-// code is 0. A reset empties only the slots that were filled.
+// slots: probes beyond the first are rare. A slot holds a code (0: empty, as no
+// stored code is 0); the key it was stored for (prefix << 8 | byte) is kept by
+// code, which keeps the slots small and the keys of recent codes together. A
+// reset empties only the slots that were filled.
 struct LzwEncodeTable {
     static constexpr uint32_t kSlots = 1u << 16;
-    uint32_t slots[kSlots];
+    uint16_t slots[kSlots];
+    uint32_t keys[kTableSize];
     // The slots filled since the last reset, in order.
     uint16_t filled[kTableSize];
     uint32_t filledCount;
@@ -61,18 +63,21 @@ struct LzwEncodeTable {
     uint32_t FindOrAdd(uint32_t prefix, uint32_t byte, uint32_t code)
     {
         uint32_t key = prefix << 8 | byte;
-        // The prefix spreads over the high bits, a hash of the byte over all
-        // of them: the byte's part does not wait for the previous lookup.
-        uint32_t i = ((prefix << 4) ^ ((byte * 0x9E3779B1u) >> 16)) & (kSlots - 1);
+        // A 16-bit hash of the byte, xor the prefix: only the xor waits for the
+        // previous lookup, and the strings that end in one byte value keep the
+        // order of their prefixes inside one 4096-slot block, so that recent
+        // prefixes share cache lines.
+        uint32_t i = (prefix ^ ((byte * 0x9E3779B1u) >> 16)) & (kSlots - 1);
         for (;;) {
             uint32_t slot = slots[i];
             if (slot == 0) {
-                slots[i] = key << 12 | code;
+                slots[i] = static_cast<uint16_t>(code);
+                keys[code] = key;
                 filled[filledCount++] = static_cast<uint16_t>(i);
                 return 0;
             }
-            if (slot >> 12 == key)
-                return slot & 0xFFF;
+            if (keys[slot] == key)
+                return slot;
             i = (i + 1) & (kSlots - 1);
         }
     }

@@ -29,7 +29,7 @@ constexpr uint32_t kLzwChunkSize = 1024;
 struct LzwEncodeTable;
 struct LzwDecodeTable;
 
-// Memory: the dictionary (264 KB, whatever the input length) from Compress to
+// Memory: the dictionary (152 KB, whatever the input length) from Compress to
 // Finish, and the chunk + 8 byte output buffer.
 class LzwEncoder {
 public:
