@@ -40,6 +40,8 @@ inline uint32_t CodeWidth(uint32_t n)
 struct LzwEncodeTable {
     static constexpr uint32_t kSlots = 1u << 16;
     uint16_t slots[kSlots];
+    // By code. keys[0] belongs to no code: the branch-free loop puts the key
+    // it looks for there, so that an empty slot ends its probe like a match.
     uint32_t keys[kTableSize];
     // The slots filled since the last reset, in order.
     uint16_t filled[kTableSize];
@@ -58,16 +60,19 @@ struct LzwEncodeTable {
         filledCount = 0;
     }
 
+    // The first slot to look at for prefix (below 4096) followed by byte. A
+    // 16-bit hash of the byte, xor the prefix: only the xor waits for the
+    // previous lookup, and the strings that end in one byte value keep the
+    // order of their prefixes inside one 4096-slot block, so that recent
+    // prefixes share cache lines.
+    static uint32_t Home(uint32_t prefix, uint32_t byte) { return (prefix ^ ((byte * 0x9E3779B1u) >> 16)) & (kSlots - 1); }
+
     // The code of prefix (below 4096) followed by byte; when there is none yet,
     // that string is given code and 0 is returned.
     uint32_t FindOrAdd(uint32_t prefix, uint32_t byte, uint32_t code)
     {
         uint32_t key = prefix << 8 | byte;
-        // A 16-bit hash of the byte, xor the prefix: only the xor waits for the
-        // previous lookup, and the strings that end in one byte value keep the
-        // order of their prefixes inside one 4096-slot block, so that recent
-        // prefixes share cache lines.
-        uint32_t i = (prefix ^ ((byte * 0x9E3779B1u) >> 16)) & (kSlots - 1);
+        uint32_t i = Home(prefix, byte);
         for (;;) {
             uint32_t slot = slots[i];
             if (slot == 0) {
@@ -125,23 +130,6 @@ private:
     void* context_;
     LzwProgress progress_;
     void* progressContext_;
-};
-
-// Input held whole in memory; no progress.
-class MemoryByteSource {
-public:
-    explicit MemoryByteSource(const uint8_t* data) : data_(data) {}
-
-    bool Read(uint32_t i, uint8_t* byte)
-    {
-        *byte = data_[i];
-        return true;
-    }
-
-    void Coded(uint32_t) {}
-
-private:
-    const uint8_t* data_;
 };
 
 // Output into the encoder's chunk + 8 byte buffer: whole chunks go to the
@@ -218,8 +206,6 @@ public:
         }
     }
 
-    void PutData(uint32_t code, uint32_t width) { Put(code, width); }
-
     // The waiting bits, the last byte completed by zero padding, then the block to the vector.
     void Finish()
     {
@@ -242,14 +228,14 @@ private:
     uint32_t used_ = 0;
 };
 
-// Codes n input bytes from source into sink, the dictionary continuing from
-// *nextCode, and leaves the code of the last match in *current (nothing is
-// written for it). Each miss writes the longest match in w(N) bits and defines
-// match + byte as N; when N reaches resetAt, a clear code follows in w(N) bits
-// and the dictionary starts over. false as soon as the source fails.
-template <class Source, class Sink>
-bool CodeInput(LzwEncodeTable& table, uint32_t n, uint32_t resetAt, Source& source, Sink& sink, uint32_t* current,
-               uint32_t* nextCode)
+// The callback path: codes n input bytes from source into sink, the
+// dictionary continuing from *nextCode, and leaves the code of the last match
+// in *current (nothing is written for it). Each miss writes the longest match
+// in w(N) bits and defines match + byte as N; when N reaches resetAt, a clear
+// code follows in w(N) bits and the dictionary starts over. false as soon as
+// the source fails.
+bool CodeInput(LzwEncodeTable& table, uint32_t n, uint32_t resetAt, CallbackByteSource& source, ChunkSink& sink,
+               uint32_t* current, uint32_t* nextCode)
 {
     if (n == 0)
         return true;
@@ -283,6 +269,90 @@ bool CodeInput(LzwEncodeTable& table, uint32_t n, uint32_t resetAt, Source& sour
     *current = code;
     *nextCode = next;
     return ok;
+}
+
+// The buffer path codes one dictionary generation at a time: from in[*position]
+// on, starting with the match *code and N = 258, until N reaches resetAt or
+// the input ends; the result is the number of codes written, *code is left at
+// the match in progress. The k-th code of a generation is written with
+// N = 258 + k, so in w(258 + k) bits. Two loops do the same work:
+
+// With a branch on whether the byte extends the match, writing each code at
+// once: fast when the branch is predictable, as when almost every byte ends a
+// match (incompressible data).
+uint32_t CodeGenerationBranching(LzwEncodeTable& table, const uint8_t* in, uint32_t n, uint32_t resetAt,
+                                 uint32_t* position, uint32_t* code, VectorSink& sink)
+{
+    uint32_t match = *code;
+    uint32_t next = kFirstFreeCode;
+    uint32_t i = *position;
+    while (i < n) {
+        uint32_t byte = in[i++];
+        uint32_t found = table.FindOrAdd(match, byte, next);
+        if (found != 0) {
+            match = found;
+            continue;
+        }
+        sink.Put(match, CodeWidth(next));
+        match = byte;
+        if (++next >= resetAt)
+            break;
+    }
+    *position = i;
+    *code = match;
+    return next - kFirstFreeCode;
+}
+
+// Without that branch: the outcome of each lookup selects the values by
+// masks, so nothing is mispredicted where matches and misses alternate
+// irregularly (text, program files), but each byte waits for its lookup. The
+// codes are gathered in codes (4096 entries) and written after the loop.
+uint32_t CodeGenerationBranchFree(LzwEncodeTable& table, const uint8_t* in, uint32_t n, uint32_t resetAt,
+                                  uint32_t* position, uint32_t* code, uint16_t* codes)
+{
+    uint32_t match = *code;
+    uint32_t next = kFirstFreeCode;
+    uint32_t filledCount = table.filledCount;
+    uint32_t i = *position;
+    while (i < n) {
+        uint32_t byte = in[i++];
+        uint32_t key = match << 8 | byte;
+        uint32_t h = LzwEncodeTable::Home(match, byte);
+        table.keys[0] = key;
+        uint32_t slot = table.slots[h];
+        while (table.keys[slot] != key) {
+            h = (h + 1) & (LzwEncodeTable::kSlots - 1);
+            slot = table.slots[h];
+        }
+        // All ones when the string is new (slot 0), else 0. The stores below
+        // are harmless for a match: the slot keeps its code, keys[next] and
+        // filled[filledCount] are not in use yet and codes[next - 258] is
+        // overwritten by the next miss.
+        uint32_t isNew = 0u - static_cast<uint32_t>(slot == 0);
+        codes[next - kFirstFreeCode] = static_cast<uint16_t>(match);
+        table.slots[h] = static_cast<uint16_t>(slot | (next & isNew));
+        table.keys[next] = key;
+        table.filled[filledCount] = static_cast<uint16_t>(h);
+        filledCount -= isNew;
+        next -= isNew;
+        match = slot | (byte & isNew);
+        if (next >= resetAt)
+            break;
+    }
+    table.filledCount = filledCount;
+    *position = i;
+    *code = match;
+    return next - kFirstFreeCode;
+}
+
+uint32_t CodeGenerationBranchFree(LzwEncodeTable& table, const uint8_t* in, uint32_t n, uint32_t resetAt,
+                                  uint32_t* position, uint32_t* code, VectorSink& sink)
+{
+    uint16_t codes[kTableSize];
+    uint32_t count = CodeGenerationBranchFree(table, in, n, resetAt, position, code, codes);
+    for (uint32_t k = 0; k < count; ++k)
+        sink.Put(codes[k], CodeWidth(kFirstFreeCode + k));
+    return count;
 }
 
 }  // namespace
@@ -357,11 +427,27 @@ void LzwEncoder::CompressToVector(const uint8_t* in, uint32_t n, std::vector<uin
     uint8_t stage[kStageSize + 4];
     VectorSink sink(out, stage);
     sink.Put(kClearCode, 9);
-    MemoryByteSource source(in);
-    // A memory source never fails.
-    (void)CodeInput(*table_, n, static_cast<uint32_t>(codeLimit_) - 3, source, sink, &current_, &nextCode_);
-    if (n > 0)
+    if (n > 0) {
+        const uint32_t resetAt = static_cast<uint32_t>(codeLimit_) - 3;
+        uint32_t position = 1;
+        current_ = in[0];
+        bool branchFree = true;
+        while (position < n) {
+            uint32_t start = position;
+            uint32_t count = branchFree ? CodeGenerationBranchFree(*table_, in, n, resetAt, &position, &current_, sink)
+                                        : CodeGenerationBranching(*table_, in, n, resetAt, &position, &current_, sink);
+            nextCode_ = kFirstFreeCode + count;
+            if (nextCode_ >= resetAt) {
+                sink.Put(kClearCode, CodeWidth(nextCode_));
+                table_->Clear();
+                nextCode_ = kFirstFreeCode;
+            }
+            // The next generation takes the loop that suits this one: the
+            // branching loop where matches were mostly single bytes.
+            branchFree = position - start >= 2 * count;
+        }
         sink.Put(current_, CodeWidth(nextCode_));
+    }
     sink.Put(kEndCode, CodeWidth(nextCode_ + 1));
     sink.Finish();
     delivered_ = static_cast<uint32_t>(out->size());

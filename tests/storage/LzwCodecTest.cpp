@@ -274,11 +274,19 @@ TEST(LzwExactStreams, MatchTheReferenceThroughManyResetsInBothPaths)
     Bytes runs;
     while (runs.size() < 120000)
         runs.insert(runs.end(), 1 + gen() % 12, symbols[gen() % 3]);
+    // Text, random, text: the buffer path changes its coding loop between generations.
+    Bytes mixed = Text(60000);
+    Bytes noise = RandomBytes(20000, 4);
+    mixed.insert(mixed.end(), noise.begin(), noise.end());
+    mixed.insert(mixed.end(), runs.begin(), runs.begin() + 60000);
     struct Case {
         const char* what;
         Bytes input;
         size_t resets;
-    } cases[] = {{"random", RandomBytes(40000, 3), 10}, {"text", Text(300000), 3}, {"runs", runs, 2}};
+    } cases[] = {{"random", RandomBytes(40000, 3), 10},
+                 {"text", Text(300000), 3},
+                 {"runs", runs, 2},
+                 {"text, random, runs", mixed, 6}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<Code> codes = ReferenceCodes(c.input);
