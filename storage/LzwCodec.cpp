@@ -65,7 +65,10 @@ struct LzwEncodeTable {
     // previous lookup, and the strings that end in one byte value keep the
     // order of their prefixes inside one 4096-slot block, so that recent
     // prefixes share cache lines.
-    static uint32_t Home(uint32_t prefix, uint32_t byte) { return (prefix ^ ((byte * 0x9E3779B1u) >> 16)) & (kSlots - 1); }
+    static uint32_t Home(uint32_t prefix, uint32_t byte)
+    {
+        return (prefix ^ ((byte * 0x9E3779B1u) >> 16)) & (kSlots - 1);
+    }
 
     // The code of prefix (below 4096) followed by byte; when there is none yet,
     // that string is given code and 0 is returned.
@@ -115,7 +118,7 @@ public:
         : n_(n), readByte_(readByte), context_(context), progress_(progress), progressContext_(progressContext)
     {}
 
-    bool Read(uint32_t, uint8_t* byte) { return readByte_(byte, context_) != 0; }
+    bool Read(uint8_t* byte) { return readByte_(byte, context_) != 0; }
 
     // Byte i (never 0) has been coded.
     void Coded(uint32_t i)
@@ -240,14 +243,14 @@ bool CodeInput(LzwEncodeTable& table, uint32_t n, uint32_t resetAt, CallbackByte
     if (n == 0)
         return true;
     uint8_t byte = 0;
-    if (!source.Read(0, &byte))
+    if (!source.Read(&byte))
         return false;
     // Every single byte is in the dictionary, so the first byte always matches.
     uint32_t code = byte;
     uint32_t next = *nextCode;
     bool ok = true;
     for (uint32_t i = 1; i < n; ++i) {
-        if (!source.Read(i, &byte)) {
+        if (!source.Read(&byte)) {
             ok = false;
             break;
         }
