@@ -46,11 +46,15 @@ struct LzwEncodeTable {
     // The slots filled since the last reset, in order.
     uint16_t filled[kTableSize];
     uint32_t filledCount;
+    // A 16-bit hash of each byte value.
+    uint16_t spread[256];
 
     LzwEncodeTable()
     {
         std::memset(slots, 0, sizeof(slots));
         filledCount = 0;
+        for (uint32_t b = 0; b < 256; ++b)
+            spread[b] = static_cast<uint16_t>((b * 0x9E3779B1u) >> 16);
     }
 
     void Clear()
@@ -60,15 +64,12 @@ struct LzwEncodeTable {
         filledCount = 0;
     }
 
-    // The first slot to look at for prefix (below 4096) followed by byte. A
-    // 16-bit hash of the byte, xor the prefix: only the xor waits for the
-    // previous lookup, and the strings that end in one byte value keep the
-    // order of their prefixes inside one 4096-slot block, so that recent
-    // prefixes share cache lines.
-    static uint32_t Home(uint32_t prefix, uint32_t byte)
-    {
-        return (prefix ^ ((byte * 0x9E3779B1u) >> 16)) & (kSlots - 1);
-    }
+    // The first slot to look at for prefix (below 4096) followed by byte: the
+    // byte's hash xor the prefix. Only the xor waits for the previous lookup,
+    // and the strings that end in one byte value keep the order of their
+    // prefixes inside one 4096-slot block, so that recent prefixes share
+    // cache lines.
+    uint32_t Home(uint32_t prefix, uint32_t byte) const { return (prefix ^ spread[byte]) & (kSlots - 1); }
 
     // The code of prefix (below 4096) followed by byte; when there is none yet,
     // that string is given code and 0 is returned.
@@ -317,30 +318,33 @@ uint32_t CodeGenerationBranchFree(LzwEncodeTable& table, const uint8_t* in, uint
     uint32_t next = kFirstFreeCode;
     uint32_t filledCount = table.filledCount;
     uint32_t i = *position;
-    while (i < n) {
-        uint32_t byte = in[i++];
-        uint32_t key = match << 8 | byte;
-        uint32_t h = LzwEncodeTable::Home(match, byte);
-        table.keys[0] = key;
-        uint32_t slot = table.slots[h];
-        while (table.keys[slot] != key) {
-            h = (h + 1) & (LzwEncodeTable::kSlots - 1);
-            slot = table.slots[h];
+    while (i < n && next < resetAt) {
+        // N grows by at most one a byte: it cannot reach resetAt within
+        // resetAt - N bytes, which the inner loop then need not check.
+        uint32_t stop = n - i < resetAt - next ? n : i + (resetAt - next);
+        for (; i < stop; ++i) {
+            uint32_t byte = in[i];
+            uint32_t key = match << 8 | byte;
+            uint32_t h = table.Home(match, byte);
+            table.keys[0] = key;
+            uint32_t slot = table.slots[h];
+            while (table.keys[slot] != key) {
+                h = (h + 1) & (LzwEncodeTable::kSlots - 1);
+                slot = table.slots[h];
+            }
+            // All ones when the string is new (slot 0), else 0. The stores
+            // below are harmless for a match: the slot keeps its code,
+            // keys[next] and filled[filledCount] are not in use yet and
+            // codes[next - 258] is overwritten by the next miss.
+            uint32_t isNew = 0u - ((slot - 1u) >> 31);
+            codes[next - kFirstFreeCode] = static_cast<uint16_t>(match);
+            table.slots[h] = static_cast<uint16_t>(slot | (next & isNew));
+            table.keys[next] = key;
+            table.filled[filledCount] = static_cast<uint16_t>(h);
+            filledCount -= isNew;
+            next -= isNew;
+            match = slot | (byte & isNew);
         }
-        // All ones when the string is new (slot 0), else 0. The stores below
-        // are harmless for a match: the slot keeps its code, keys[next] and
-        // filled[filledCount] are not in use yet and codes[next - 258] is
-        // overwritten by the next miss.
-        uint32_t isNew = 0u - static_cast<uint32_t>(slot == 0);
-        codes[next - kFirstFreeCode] = static_cast<uint16_t>(match);
-        table.slots[h] = static_cast<uint16_t>(slot | (next & isNew));
-        table.keys[next] = key;
-        table.filled[filledCount] = static_cast<uint16_t>(h);
-        filledCount -= isNew;
-        next -= isNew;
-        match = slot | (byte & isNew);
-        if (next >= resetAt)
-            break;
     }
     table.filledCount = filledCount;
     *position = i;
