@@ -29,7 +29,7 @@ constexpr uint32_t kLzwChunkSize = 1024;
 struct LzwEncodeTable;
 struct LzwDecodeTable;
 
-// Memory: the dictionary (152 KB, whatever the input length) from Compress to
+// Memory: the dictionary (153 KB, whatever the input length) from Compress to
 // Finish, and the chunk + 8 byte output buffer.
 class LzwEncoder {
 public:
@@ -117,5 +117,6 @@ int LzwDecodeBuffer(const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t
                     uint32_t* produced);
 
 // Encodes n bytes at in into *out (replaced), the same stream LzwEncoder gives
-// (with any chunk size), without the per-byte callbacks. 1 on success.
+// (with any chunk size), without the per-byte callbacks. Memory besides *out:
+// the dictionary and 12 KB of stack. 1 on success.
 int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out);
