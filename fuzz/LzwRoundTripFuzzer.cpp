@@ -1,8 +1,10 @@
-// Arbitrary bytes through the encoder and back: exact round trip, any chunk size.
+// Arbitrary bytes through the encoder: the reference encoder's stream, an exact round trip, any chunk size.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "LzwCodec.h"
@@ -33,6 +35,47 @@ int WriteBlock(const uint8_t* block, uint32_t length, void* ctx)
     return 1;
 }
 
+// The stream by its definition, with a map for the dictionary and one bit at a
+// time: clear code in 9 bits; the longest match in w(N) when the next byte does
+// not extend it, match + byte becoming N; a clear code in w(N) and an empty
+// dictionary when N reaches 4093; the last match; the end code in w(N + 1).
+std::vector<uint8_t> ReferenceStream(const uint8_t* data, size_t size)
+{
+    std::vector<uint8_t> out;
+    uint64_t bits = 0;
+    auto put = [&](uint32_t code, uint32_t n) {
+        uint32_t width = n < 512 ? 9 : n < 1024 ? 10 : n < 2048 ? 11 : 12;
+        for (uint32_t b = width; b-- > 0; ++bits) {
+            if (bits % 8 == 0)
+                out.push_back(0);
+            if ((code >> b) & 1)
+                out.back() |= static_cast<uint8_t>(0x80 >> (bits % 8));
+        }
+    };
+    std::map<std::pair<uint32_t, uint8_t>, uint32_t> dictionary;
+    uint32_t next = 258;
+    put(256, next);
+    for (size_t i = 0; i < size; ++i) {
+        uint32_t match = data[i];
+        std::map<std::pair<uint32_t, uint8_t>, uint32_t>::iterator found;
+        while (i + 1 < size && (found = dictionary.find({match, data[i + 1]})) != dictionary.end()) {
+            match = found->second;
+            ++i;
+        }
+        put(match, next);
+        if (i + 1 < size) {
+            dictionary[{match, data[i + 1]}] = next++;
+            if (next >= 4093) {
+                put(256, next);
+                dictionary.clear();
+                next = 258;
+            }
+        }
+    }
+    put(257, next + 1);
+    return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -47,6 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     encoder.Finish(WriteBlock, &source);
     if (encoder.GetCompressedSize() != source.stream.size())
+        std::abort();
+    if (ReferenceStream(source.data, source.size) != source.stream)
         std::abort();
 
     std::vector<uint8_t> reference;

@@ -1,15 +1,8 @@
-// Variable-width LZW codec: trie encoder with chunked output, prefix-chain decoder.
+// Variable-width LZW codec: hashed-dictionary encoder with chunked output, prefix-chain decoder.
 #include "LzwCodec.h"
 
 #include <cstring>
 #include <memory>
-
-struct LzwTrieNode {
-    uint8_t value;
-    uint16_t code;
-    LzwTrieNode* firstChild;
-    LzwTrieNode* nextSibling;
-};
 
 namespace {
 
@@ -37,118 +30,351 @@ inline uint32_t CodeWidth(uint32_t n)
 // ---------------------------------------------------------------------------
 // Encoder
 
-LzwEncoder::~LzwEncoder()
-{
-    FreeTrie();
-    delete[] buffer_;
-}
+// The encoder's dictionary: (prefix code, byte) -> code, by open addressing
+// with linear probing. The 256 single bytes are implicit (code = byte), so only
+// codes from 258 up are stored, at most 4093 - 258 between two resets, in 65536
+// slots: probes beyond the first are rare. A slot holds a code (0: empty, as no
+// stored code is 0); the key it was stored for (prefix << 8 | byte) is kept by
+// code, which keeps the slots small and the keys of recent codes together. A
+// reset empties only the slots that were filled.
+struct LzwEncodeTable {
+    static constexpr uint32_t kSlots = 1u << 16;
+    uint16_t slots[kSlots];
+    // By code. keys[0] belongs to no code: the branch-free loop puts the key
+    // it looks for there, so that an empty slot ends its probe like a match.
+    uint32_t keys[kTableSize];
+    // The slots filled since the last reset, in order.
+    uint16_t filled[kTableSize];
+    uint32_t filledCount;
+    // A 16-bit hash of each byte value.
+    uint16_t spread[256];
 
-void LzwEncoder::FreeTrie()
-{
-    if (!root_)
-        return;
-    // Iterative: a chain below one single byte can be thousands of nodes deep.
-    // The head node's children take its place at the front of the list, its
-    // siblings go behind the last of those children.
-    LzwTrieNode* head = root_->firstChild;
-    while (head) {
-        LzwTrieNode* node = head;
-        if (node->firstChild) {
-            LzwTrieNode* last = node->firstChild;
-            while (last->nextSibling)
-                last = last->nextSibling;
-            last->nextSibling = node->nextSibling;
-            head = node->firstChild;
-        } else {
-            head = node->nextSibling;
+    LzwEncodeTable()
+    {
+        std::memset(slots, 0, sizeof(slots));
+        filledCount = 0;
+        for (uint32_t b = 0; b < 256; ++b)
+            spread[b] = static_cast<uint16_t>((b * 0x9E3779B1u) >> 16);
+    }
+
+    void Clear()
+    {
+        for (uint32_t k = 0; k < filledCount; ++k)
+            slots[filled[k]] = 0;
+        filledCount = 0;
+    }
+
+    // The first slot to look at for prefix (below 4096) followed by byte: the
+    // byte's hash xor the prefix. Only the xor waits for the previous lookup,
+    // and the strings that end in one byte value keep the order of their
+    // prefixes inside one 4096-slot block, so that recent prefixes share
+    // cache lines.
+    uint32_t Home(uint32_t prefix, uint32_t byte) const { return (prefix ^ spread[byte]) & (kSlots - 1); }
+
+    // The code of prefix (below 4096) followed by byte; when there is none yet,
+    // that string is given code and 0 is returned.
+    uint32_t FindOrAdd(uint32_t prefix, uint32_t byte, uint32_t code)
+    {
+        uint32_t key = prefix << 8 | byte;
+        uint32_t i = Home(prefix, byte);
+        for (;;) {
+            uint32_t slot = slots[i];
+            if (slot == 0) {
+                slots[i] = static_cast<uint16_t>(code);
+                keys[code] = key;
+                filled[filledCount++] = static_cast<uint16_t>(i);
+                return 0;
+            }
+            if (keys[slot] == key)
+                return slot;
+            i = (i + 1) & (kSlots - 1);
         }
-        delete node;
     }
-    delete root_;
-    root_ = nullptr;
-    current_ = nullptr;
-    std::memset(byteNodes_, 0, sizeof(byteNodes_));
-}
+};
 
-void LzwEncoder::ResetDictionary()
-{
-    FreeTrie();
-    root_ = new LzwTrieNode{0, 0, nullptr, nullptr};
-    // Built from 255 down so that the root's list runs in ascending byte order.
-    for (int b = 255; b >= 0; --b) {
-        LzwTrieNode* node = new LzwTrieNode{static_cast<uint8_t>(b), static_cast<uint16_t>(b), nullptr,
-                                            root_->firstChild};
-        root_->firstChild = node;
-        byteNodes_[b] = node;
-    }
-    nextCode_ = kFirstFreeCode;
-}
+namespace {
 
-void LzwEncoder::WriteCode(uint32_t code, uint32_t width)
+// Writes a code of width bits at bit position *bitCount of buffer, MSB first.
+// The code goes into a 24-bit big-endian window starting at the byte that
+// holds the next free bit; bits already written in that byte are kept, the
+// bits after the code in its last byte are cleared.
+inline void PutCode(uint8_t* buffer, uint32_t* bitCount, uint32_t code, uint32_t width)
 {
-    // The code goes into a 24-bit big-endian window starting at the byte that
-    // holds the next free bit; bits already written in that byte are kept.
-    uint32_t byteIndex = bitCount_ >> 3;
-    uint32_t used = bitCount_ & 7;
+    uint32_t byteIndex = *bitCount >> 3;
+    uint32_t used = *bitCount & 7;
     uint32_t window = code << (24 - used - width);
     uint32_t keepMask = (0xFF00u >> used) & 0xFF;
-    buffer_[byteIndex] = static_cast<uint8_t>((buffer_[byteIndex] & keepMask) | (window >> 16));
+    buffer[byteIndex] = static_cast<uint8_t>((buffer[byteIndex] & keepMask) | (window >> 16));
     uint32_t bytesTouched = (used + width + 7) >> 3;
-    buffer_[byteIndex + 1] = static_cast<uint8_t>(window >> 8);
+    buffer[byteIndex + 1] = static_cast<uint8_t>(window >> 8);
     if (bytesTouched > 2)
-        buffer_[byteIndex + 2] = static_cast<uint8_t>(window);
-    bitCount_ += width;
+        buffer[byteIndex + 2] = static_cast<uint8_t>(window);
+    *bitCount += width;
 }
 
-void LzwEncoder::StartStream(uint32_t chunk)
-{
-    delivered_ = 0;
-    ResetDictionary();
-    delete[] buffer_;
-    buffer_ = nullptr;
-    // Spare bytes: what can be written between two delivery checks (a clear
-    // code and a data code) or after the last one (clear, data and end codes),
-    // plus the byte WriteCode may touch beyond the code.
-    bufferCapacity_ = chunk + 8;
-    buffer_ = new uint8_t[bufferCapacity_]();
-    bitCount_ = 0;
+// Input through the read-byte callback, with a progress report every 100 bytes.
+class CallbackByteSource {
+public:
+    CallbackByteSource(uint32_t n, LzwReadByte readByte, void* context, LzwProgress progress, void* progressContext)
+        : n_(n), readByte_(readByte), context_(context), progress_(progress), progressContext_(progressContext)
+    {}
 
-    WriteCode(kClearCode, 9);
-    current_ = root_;
+    bool Read(uint8_t* byte) { return readByte_(byte, context_) != 0; }
+
+    // Byte i (never 0) has been coded.
+    void Coded(uint32_t i)
+    {
+        if (progress_ && i % 100 == 0)
+            progress_(i, n_, progressContext_);
+    }
+
+private:
+    uint32_t n_;
+    LzwReadByte readByte_;
+    void* context_;
+    LzwProgress progress_;
+    void* progressContext_;
+};
+
+// Output into the encoder's chunk + 8 byte buffer: whole chunks go to the
+// write-block callback as soon as more than one chunk is pending after a data code.
+class ChunkSink {
+public:
+    ChunkSink(uint8_t* buffer, uint32_t* bitCount, uint32_t* delivered, uint32_t chunk, LzwWriteBlock writeBlock,
+              void* context)
+        : buffer_(buffer), bitCount_(bitCount), delivered_(delivered), chunk_(chunk), writeBlock_(writeBlock),
+          context_(context)
+    {}
+
+    void Put(uint32_t code, uint32_t width) { PutCode(buffer_, bitCount_, code, width); }
+
+    void PutData(uint32_t code, uint32_t width)
+    {
+        Put(code, width);
+        // A loop rather than one delivery keeps chunks of 1 or 2 bytes from
+        // outgrowing the buffer.
+        while ((*bitCount_ + 7) / 8 > chunk_) {
+            writeBlock_(buffer_, chunk_, context_);
+            *delivered_ += chunk_;
+            uint32_t pending = (*bitCount_ + 7) / 8;
+            std::memmove(buffer_, buffer_ + chunk_, pending - chunk_);
+            *bitCount_ -= 8 * chunk_;
+        }
+    }
+
+private:
+    uint8_t* buffer_;
+    uint32_t* bitCount_;
+    uint32_t* delivered_;
+    uint32_t chunk_;
+    LzwWriteBlock writeBlock_;
+    void* context_;
+};
+
+// Bytes of the staging block of VectorSink: a multiple of 4, as it fills by whole words.
+constexpr uint32_t kStageSize = 4096;
+
+void AppendStage(std::vector<uint8_t>* out, const uint8_t* stage, uint32_t length)
+{
+    out->insert(out->end(), stage, stage + length);
 }
 
-void LzwEncoder::DeliverWholeChunks(uint32_t chunk, LzwWriteBlock writeBlock, void* context)
-{
-    // A loop rather than one delivery keeps chunks of 1 or 2 bytes from
-    // outgrowing the buffer.
-    while ((bitCount_ + 7) / 8 > chunk) {
-        writeBlock(buffer_, chunk, context);
-        delivered_ += chunk;
-        uint32_t pending = (bitCount_ + 7) / 8;
-        std::memmove(buffer_, buffer_ + chunk, pending - chunk);
-        bitCount_ -= 8 * chunk;
+// Output appended to a vector: codes gather in a 64-bit word, leave it 32 bits
+// at a time into a staging block (outside this object, so that the byte
+// stores leave its fields in registers), and the block is appended when full.
+// Chunks do not matter here: the vector receives the concatenation of all blocks.
+class VectorSink {
+public:
+    // stage: kStageSize + 4 bytes.
+    VectorSink(std::vector<uint8_t>* out, uint8_t* stage) : out_(out), stage_(stage) {}
+
+    void Put(uint32_t code, uint32_t width)
+    {
+        // Fewer than 32 bits wait in bits_, so a code of 12 more always fits.
+        // The word is stored whether or not it is complete and counted only
+        // when it is: no branch on the bit count, which follows the data.
+        bits_ = bits_ << width | code;
+        count_ += width;
+        uint32_t full = count_ >> 5;
+        count_ -= full << 5;
+        uint32_t word = static_cast<uint32_t>(bits_ >> count_);
+        uint8_t* at = stage_ + used_;
+        at[0] = static_cast<uint8_t>(word >> 24);
+        at[1] = static_cast<uint8_t>(word >> 16);
+        at[2] = static_cast<uint8_t>(word >> 8);
+        at[3] = static_cast<uint8_t>(word);
+        used_ += full << 2;
+        if (used_ == kStageSize) {
+            AppendStage(out_, stage_, used_);
+            used_ = 0;
+        }
     }
+
+    // The waiting bits, the last byte completed by zero padding, then the block to the vector.
+    void Finish()
+    {
+        while (count_ >= 8) {
+            count_ -= 8;
+            stage_[used_++] = static_cast<uint8_t>(bits_ >> count_);
+        }
+        if (count_ > 0)
+            stage_[used_++] = static_cast<uint8_t>(bits_ << (8 - count_));
+        count_ = 0;
+        AppendStage(out_, stage_, used_);
+        used_ = 0;
+    }
+
+private:
+    std::vector<uint8_t>* out_;
+    uint8_t* stage_;
+    uint64_t bits_ = 0;
+    uint32_t count_ = 0;
+    uint32_t used_ = 0;
+};
+
+// The callback path: codes n input bytes from source into sink, the
+// dictionary continuing from *nextCode, and leaves the code of the last match
+// in *current (nothing is written for it). Each miss writes the longest match
+// in w(N) bits and defines match + byte as N; when N reaches resetAt, a clear
+// code follows in w(N) bits and the dictionary starts over. false as soon as
+// the source fails.
+bool CodeInput(LzwEncodeTable& table, uint32_t n, uint32_t resetAt, CallbackByteSource& source, ChunkSink& sink,
+               uint32_t* current, uint32_t* nextCode)
+{
+    if (n == 0)
+        return true;
+    uint8_t byte = 0;
+    if (!source.Read(&byte))
+        return false;
+    // Every single byte is in the dictionary, so the first byte always matches.
+    uint32_t code = byte;
+    uint32_t next = *nextCode;
+    bool ok = true;
+    for (uint32_t i = 1; i < n; ++i) {
+        if (!source.Read(&byte)) {
+            ok = false;
+            break;
+        }
+        uint32_t found = table.FindOrAdd(code, byte, next);
+        if (found != 0) {
+            code = found;
+        } else {
+            sink.PutData(code, CodeWidth(next));
+            ++next;
+            if (next >= resetAt) {
+                sink.Put(kClearCode, CodeWidth(next));
+                table.Clear();
+                next = kFirstFreeCode;
+            }
+            code = byte;
+        }
+        source.Coded(i);
+    }
+    *current = code;
+    *nextCode = next;
+    return ok;
 }
 
-void LzwEncoder::EncodeByte(uint8_t byte, uint32_t chunk, LzwWriteBlock writeBlock, void* context)
+// The buffer path codes one dictionary generation at a time: from in[*position]
+// on, starting with the match *code and N = 258, until N reaches resetAt or
+// the input ends; the result is the number of codes written, *code is left at
+// the match in progress. The k-th code of a generation is written with
+// N = 258 + k, so in w(258 + k) bits. Two loops do the same work:
+
+// With a branch on whether the byte extends the match, writing each code at
+// once: fast when the branch is predictable, as when almost every byte ends a
+// match (incompressible data).
+uint32_t CodeGenerationBranching(LzwEncodeTable& table, const uint8_t* in, uint32_t n, uint32_t resetAt,
+                                 uint32_t* position, uint32_t* code, VectorSink& sink)
 {
-    LzwTrieNode* child = current_->firstChild;
-    while (child && child->value != byte)
-        child = child->nextSibling;
-    if (child) {
-        current_ = child;
-        return;
+    uint32_t match = *code;
+    uint32_t next = kFirstFreeCode;
+    uint32_t i = *position;
+    while (i < n) {
+        uint32_t byte = in[i++];
+        uint32_t found = table.FindOrAdd(match, byte, next);
+        if (found != 0) {
+            match = found;
+            continue;
+        }
+        sink.Put(match, CodeWidth(next));
+        match = byte;
+        if (++next >= resetAt)
+            break;
     }
-    WriteCode(current_->code, CodeWidth(nextCode_));
-    current_->firstChild = new LzwTrieNode{byte, static_cast<uint16_t>(nextCode_), nullptr, current_->firstChild};
-    ++nextCode_;
-    // Whole chunks leave as soon as more than one chunk is pending.
-    DeliverWholeChunks(chunk, writeBlock, context);
-    if (nextCode_ >= static_cast<uint32_t>(codeLimit_) - 3) {
-        WriteCode(kClearCode, CodeWidth(nextCode_));
-        ResetDictionary();
+    *position = i;
+    *code = match;
+    return next - kFirstFreeCode;
+}
+
+// Without that branch: the outcome of each lookup selects the values by
+// masks, so nothing is mispredicted where matches and misses alternate
+// irregularly (text, program files), but each byte waits for its lookup. The
+// codes are gathered in codes (4096 entries) and written after the loop.
+uint32_t CodeGenerationBranchFree(LzwEncodeTable& table, const uint8_t* in, uint32_t n, uint32_t resetAt,
+                                  uint32_t* position, uint32_t* code, uint16_t* codes)
+{
+    uint32_t match = *code;
+    uint32_t next = kFirstFreeCode;
+    uint32_t filledCount = table.filledCount;
+    uint32_t i = *position;
+    while (i < n && next < resetAt) {
+        // N grows by at most one a byte: it cannot reach resetAt within
+        // resetAt - N bytes, which the inner loop then need not check.
+        uint32_t stop = n - i < resetAt - next ? n : i + (resetAt - next);
+        for (; i < stop; ++i) {
+            uint32_t byte = in[i];
+            uint32_t key = match << 8 | byte;
+            uint32_t h = table.Home(match, byte);
+            table.keys[0] = key;
+            uint32_t slot = table.slots[h];
+            while (table.keys[slot] != key) {
+                h = (h + 1) & (LzwEncodeTable::kSlots - 1);
+                slot = table.slots[h];
+            }
+            // All ones when the string is new (slot 0), else 0. The stores
+            // below are harmless for a match: the slot keeps its code,
+            // keys[next] and filled[filledCount] are not in use yet and
+            // codes[next - 258] is overwritten by the next miss.
+            uint32_t isNew = 0u - ((slot - 1u) >> 31);
+            codes[next - kFirstFreeCode] = static_cast<uint16_t>(match);
+            table.slots[h] = static_cast<uint16_t>(slot | (next & isNew));
+            table.keys[next] = key;
+            table.filled[filledCount] = static_cast<uint16_t>(h);
+            filledCount -= isNew;
+            next -= isNew;
+            match = slot | (byte & isNew);
+        }
     }
-    current_ = byteNodes_[byte];
+    table.filledCount = filledCount;
+    *position = i;
+    *code = match;
+    return next - kFirstFreeCode;
+}
+
+uint32_t CodeGenerationBranchFree(LzwEncodeTable& table, const uint8_t* in, uint32_t n, uint32_t resetAt,
+                                  uint32_t* position, uint32_t* code, VectorSink& sink)
+{
+    uint16_t codes[kTableSize];
+    uint32_t count = CodeGenerationBranchFree(table, in, n, resetAt, position, code, codes);
+    for (uint32_t k = 0; k < count; ++k)
+        sink.Put(codes[k], CodeWidth(kFirstFreeCode + k));
+    return count;
+}
+
+}  // namespace
+
+LzwEncoder::LzwEncoder() = default;
+
+LzwEncoder::~LzwEncoder() { delete[] buffer_; }
+
+void LzwEncoder::StartDictionary()
+{
+    if (table_)
+        table_->Clear();
+    else
+        table_.reset(new LzwEncodeTable);
+    nextCode_ = kFirstFreeCode;
 }
 
 int LzwEncoder::Compress(uint32_t n, LzwReadByte readByte, LzwWriteBlock writeBlock, void* context,
@@ -158,20 +384,26 @@ int LzwEncoder::Compress(uint32_t n, LzwReadByte readByte, LzwWriteBlock writeBl
     uint32_t chunk = chunkSize & 0xFFFF;
     if (chunk == 0)
         return 0;
-    StartStream(chunk);
+    delivered_ = 0;
+    StartDictionary();
+    delete[] buffer_;
+    buffer_ = nullptr;
+    // Spare bytes: what can be written between two delivery checks (a clear
+    // code and a data code) or after the last one (clear, data and end codes),
+    // plus the byte PutCode may touch beyond the code.
+    bufferCapacity_ = chunk + 8;
+    buffer_ = new uint8_t[bufferCapacity_]();
+    bitCount_ = 0;
+
+    ChunkSink sink(buffer_, &bitCount_, &delivered_, chunk, writeBlock, context);
+    sink.Put(kClearCode, 9);
     if (progress)
         progress(0, n, progressContext);
-
-    for (uint32_t i = 0; i < n; ++i) {
-        uint8_t byte = 0;
-        if (!readByte(&byte, context))
-            return 0;
-        EncodeByte(byte, chunk, writeBlock, context);
-        if (progress && i != 0 && i % 100 == 0)
-            progress(i, n, progressContext);
-    }
+    CallbackByteSource source(n, readByte, context, progress, progressContext);
+    if (!CodeInput(*table_, n, static_cast<uint32_t>(codeLimit_) - 3, source, sink, &current_, &nextCode_))
+        return 0;
     if (n > 0)
-        WriteCode(current_->code, CodeWidth(nextCode_));
+        sink.Put(current_, CodeWidth(nextCode_));
     if (progress)
         progress(n, n, progressContext);
     streamOpen_ = true;
@@ -183,15 +415,49 @@ void LzwEncoder::Finish(LzwWriteBlock writeBlock, void* context)
     if (!streamOpen_)
         return;
     streamOpen_ = false;
-    WriteCode(kEndCode, CodeWidth(nextCode_ + 1));
+    PutCode(buffer_, &bitCount_, kEndCode, CodeWidth(nextCode_ + 1));
     uint32_t pending = (bitCount_ + 7) / 8;
     delivered_ += pending;
     writeBlock(buffer_, pending, context);
-    FreeTrie();
+    table_.reset();
     delete[] buffer_;
     buffer_ = nullptr;
     bitCount_ = 0;
     bufferCapacity_ = 0;
+}
+
+void LzwEncoder::CompressToVector(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out)
+{
+    out->clear();
+    streamOpen_ = false;
+    StartDictionary();
+    uint8_t stage[kStageSize + 4];
+    VectorSink sink(out, stage);
+    sink.Put(kClearCode, 9);
+    if (n > 0) {
+        const uint32_t resetAt = static_cast<uint32_t>(codeLimit_) - 3;
+        uint32_t position = 1;
+        current_ = in[0];
+        bool branchFree = true;
+        while (position < n) {
+            uint32_t start = position;
+            uint32_t count = branchFree ? CodeGenerationBranchFree(*table_, in, n, resetAt, &position, &current_, sink)
+                                        : CodeGenerationBranching(*table_, in, n, resetAt, &position, &current_, sink);
+            nextCode_ = kFirstFreeCode + count;
+            if (nextCode_ >= resetAt) {
+                sink.Put(kClearCode, CodeWidth(nextCode_));
+                table_->Clear();
+                nextCode_ = kFirstFreeCode;
+            }
+            // The next generation takes the loop that suits this one: the
+            // branching loop where matches were mostly single bytes.
+            branchFree = position - start >= 2 * count;
+        }
+        sink.Put(current_, CodeWidth(nextCode_));
+    }
+    sink.Put(kEndCode, CodeWidth(nextCode_ + 1));
+    sink.Finish();
+    delivered_ = static_cast<uint32_t>(out->size());
 }
 
 // ---------------------------------------------------------------------------
@@ -534,37 +800,9 @@ int LzwDecodeBuffer(const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t
     return ended && total <= UINT32_MAX && source.Consumed() == inLength ? 1 : 0;
 }
 
-namespace {
-
-struct EncodeBufferContext {
-    const uint8_t* in;
-    uint32_t position;
-    std::vector<uint8_t>* out;
-};
-
-int ReadInputByte(uint8_t* byte, void* context)
-{
-    auto* c = static_cast<EncodeBufferContext*>(context);
-    *byte = c->in[c->position++];
-    return 1;
-}
-
-int AppendBlock(const uint8_t* data, uint32_t length, void* context)
-{
-    auto* c = static_cast<EncodeBufferContext*>(context);
-    c->out->insert(c->out->end(), data, data + length);
-    return 1;
-}
-
-}  // namespace
-
 int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out)
 {
-    out->clear();
-    EncodeBufferContext context{in, 0, out};
     LzwEncoder encoder;
-    if (!encoder.Compress(n, ReadInputByte, AppendBlock, &context, kLzwChunkSize))
-        return 0;
-    encoder.Finish(AppendBlock, &context);
+    encoder.CompressToVector(in, n, out);
     return 1;
 }

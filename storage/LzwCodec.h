@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Callbacks, plain functions with a user context pointer.
@@ -25,12 +26,14 @@ using LzwProgress = void (*)(uint32_t done, uint32_t total, void* context);
 // The chunk size the system uses for both directions.
 constexpr uint32_t kLzwChunkSize = 1024;
 
-struct LzwTrieNode;
+struct LzwEncodeTable;
 struct LzwDecodeTable;
 
+// Memory: the dictionary (153 KB, whatever the input length) from Compress to
+// Finish, and the chunk + 8 byte output buffer.
 class LzwEncoder {
 public:
-    LzwEncoder() = default;
+    LzwEncoder();
     ~LzwEncoder();
     LzwEncoder(const LzwEncoder&) = delete;
     LzwEncoder& operator=(const LzwEncoder&) = delete;
@@ -53,30 +56,24 @@ public:
     uint32_t GetCompressedSize() const { return delivered_; }
 
 private:
-    void ResetDictionary();
-    void FreeTrie();
-    void WriteCode(uint32_t code, uint32_t width);
-    // A new stream: fresh dictionary, count and a buffer for chunk, the clear code written.
-    void StartStream(uint32_t chunk);
-    // Extends the current match by byte, or writes the match's code and starts
-    // a new one at byte (resetting the dictionary when it is full).
-    void EncodeByte(uint8_t byte, uint32_t chunk, LzwWriteBlock writeBlock, void* context);
-    // Passes on every whole chunk while more than one chunk is pending.
-    void DeliverWholeChunks(uint32_t chunk, LzwWriteBlock writeBlock, void* context);
+    friend int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out);
+    // The stream of n bytes at in, whole, into *out (replaced): the stream
+    // Compress and Finish give, without the callbacks. Leaves no stream open.
+    void CompressToVector(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out);
+    // An empty dictionary: only the single bytes, N = 258.
+    void StartDictionary();
 
     uint16_t codeLimit_ = 4096;
-    // Dictionary: root child list holds the 256 single bytes; N is nextCode_.
-    LzwTrieNode* root_ = nullptr;
+    // Dictionary: (prefix code, byte) -> code; N is nextCode_.
+    std::unique_ptr<LzwEncodeTable> table_;
     uint32_t nextCode_ = 0;
     // Output bit buffer of chunk + 8 bytes.
     uint8_t* buffer_ = nullptr;
     uint32_t bitCount_ = 0;
     uint32_t bufferCapacity_ = 0;
     uint32_t delivered_ = 0;
-    // The trie node of the longest match so far, kept between Compress and Finish.
-    LzwTrieNode* current_ = nullptr;
-    // The 256 single-byte nodes by value, for the restart after each data code.
-    LzwTrieNode* byteNodes_[256] = {};
+    // The code of the longest match so far, kept between Compress and Finish.
+    uint32_t current_ = 0;
     // A Compress succeeded and its Finish is still due.
     bool streamOpen_ = false;
 };
@@ -120,5 +117,6 @@ int LzwDecodeBuffer(const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t
                     uint32_t* produced);
 
 // Encodes n bytes at in into *out (replaced), the same stream LzwEncoder gives
-// with chunk kLzwChunkSize. 1 on success.
+// (with any chunk size), without the per-byte callbacks. Memory besides *out:
+// the dictionary and 12 KB of stack. 1 on success.
 int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out);

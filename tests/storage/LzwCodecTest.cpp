@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -165,6 +166,37 @@ std::vector<Code> SingleByteSchedule(const Bytes& input)
     return codes;
 }
 
+// The code sequence by the definition of the stream alone, with the plainest
+// dictionary: a map from (code, byte) to code. The longest match is written in
+// w(N) when the next byte does not extend it, and match + byte becomes N; a
+// 12-bit clear and an empty dictionary follow when N reaches 4093.
+std::vector<Code> ReferenceCodes(const Bytes& input)
+{
+    std::map<std::pair<uint32_t, uint8_t>, uint32_t> dictionary;
+    std::vector<Code> codes{{256, 9}};
+    uint32_t n = 258;
+    uint32_t match = UINT32_MAX;  // none before the first byte
+    for (uint8_t byte : input) {
+        auto found = dictionary.find({match, byte});
+        if (match == UINT32_MAX || found != dictionary.end()) {
+            match = match == UINT32_MAX ? byte : found->second;
+            continue;
+        }
+        codes.push_back({match, Width(n)});
+        dictionary[{match, byte}] = n++;
+        if (n >= 4093) {
+            codes.push_back({256, 12});
+            dictionary.clear();
+            n = 258;
+        }
+        match = byte;
+    }
+    if (match != UINT32_MAX)
+        codes.push_back({match, Width(n)});
+    codes.push_back({257, Width(n + 1)});
+    return codes;
+}
+
 Bytes RandomBytes(size_t length, uint32_t seed)
 {
     std::mt19937 gen(seed);
@@ -230,6 +262,42 @@ TEST(LzwExactStreams, KnownInputsGiveKnownBytes)
         Bytes decoded;
         EXPECT_EQ(1, Decode(c.stream, &decoded));
         EXPECT_EQ(input, decoded);
+    }
+}
+
+TEST(LzwExactStreams, MatchTheReferenceThroughManyResetsInBothPaths)
+{
+    // Runs of three symbols: long matches beside short ones, as in program files.
+    // Each input resets the dictionary at least the given number of times.
+    const uint8_t symbols[] = {0x00, 0xFF, 'A'};
+    std::mt19937 gen(5);
+    Bytes runs;
+    while (runs.size() < 120000)
+        runs.insert(runs.end(), 1 + gen() % 12, symbols[gen() % 3]);
+    // Text, random, text: the buffer path changes its coding loop between generations.
+    Bytes mixed = Text(60000);
+    Bytes noise = RandomBytes(20000, 4);
+    mixed.insert(mixed.end(), noise.begin(), noise.end());
+    mixed.insert(mixed.end(), runs.begin(), runs.begin() + 60000);
+    struct Case {
+        const char* what;
+        Bytes input;
+        size_t resets;
+    } cases[] = {{"random", RandomBytes(40000, 3), 10},
+                 {"text", Text(300000), 3},
+                 {"runs", runs, 2},
+                 {"text, random, runs", mixed, 6}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Code> codes = ReferenceCodes(c.input);
+        size_t resets = std::count_if(codes.begin() + 1, codes.end(), [](const Code& k) { return k.value == 256; });
+        ASSERT_GE(resets, c.resets);
+        Bytes expected = Pack(codes);
+        EXPECT_TRUE(Encode(c.input, 1) == expected);
+        EXPECT_TRUE(Encode(c.input) == expected);
+        Bytes viaBuffer;
+        EXPECT_EQ(1, LzwEncodeBuffer(c.input.data(), static_cast<uint32_t>(c.input.size()), &viaBuffer));
+        EXPECT_TRUE(viaBuffer == expected);
     }
 }
 
