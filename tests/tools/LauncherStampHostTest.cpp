@@ -43,9 +43,9 @@ std::map<Key, std::string> ResourcesOf(const std::string& path)
     return all;
 }
 
-std::string SaveImage(const ScratchFolder& dir, const std::string& leaf, const petest::ImageSpec& spec)
+std::string SaveImage(const ScratchFolder& dir, const std::string& leaf, const petest::ImageSpec& shape)
 {
-    const petest::Image image = petest::BuildImage(spec);
+    const petest::Image image = petest::BuildImage(shape);
     const std::string path = dir / leaf;
     EXPECT_TRUE(WriteBytes(path, std::string(image.bytes.begin(), image.bytes.end())));
     return path;
@@ -99,9 +99,9 @@ TEST(LauncherStampHost, KeepsEveryResourceReplacesOldVersionsAndRestampsToTheSam
 TEST(LauncherStampHost, ALauncherWithoutPackageGainsOneAndASignedOneLosesItsSignature)
 {
     ScratchFolder dir;
-    petest::ImageSpec spec = petest::LauncherLike(petest::LauncherResources(), false);
-    spec.certificate = std::string("\x10\0\0\0\0\x02\x02\0", 8) + "signature";
-    const std::string launcher = SaveImage(dir, "signed.exe", spec);
+    petest::ImageSpec shape = petest::LauncherLike(petest::LauncherResources(), false);
+    shape.certificate = std::string("\x10\0\0\0\0\x02\x02\0", 8) + "signature";
+    const std::string launcher = SaveImage(dir, "signed.exe", shape);
     const std::string package = PatternBytes(4096, 8);
     StampReport report;
     const Status s = StampLauncherFile(launcher.c_str(), (dir / "Setup.exe").c_str(), package.data(),

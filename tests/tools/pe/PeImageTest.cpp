@@ -22,11 +22,11 @@ Status Parse(std::vector<uint8_t> bytes, PeImage* image = nullptr)
 TEST(PeImage, ReadsHeadersSectionsAndDirectories)
 {
     for (bool plus : {false, true}) {
-        ImageSpec spec = LauncherLike(LauncherResources(), true);
-        spec.pe32Plus = plus;
-        spec.overlay = "SYMBOLS";
-        spec.symbolsAt = 0;
-        Image built = BuildImage(spec);
+        ImageSpec shape = LauncherLike(LauncherResources(), true);
+        shape.pe32Plus = plus;
+        shape.overlay = "SYMBOLS";
+        shape.symbolsAt = 0;
+        Image built = BuildImage(shape);
         PeImage image;
         ASSERT_TRUE(Parse(built.bytes, &image)) << Parse(built.bytes).Message();
         EXPECT_EQ(image.IsPe32Plus(), plus);

@@ -139,11 +139,11 @@ bool Sorted(const std::vector<uint8_t>& bytes, uint32_t table, uint32_t sectionS
 TEST(PeResourceWriter, GrowsALastResourceSectionInPlaceAndMovesWhatFollows)
 {
     for (bool plus : {false, true}) {
-        ImageSpec spec = LauncherLike(LauncherResources(), false);
-        spec.pe32Plus = plus;
-        spec.overlay = "SYMBOLS and their strings";
-        spec.symbolsAt = 0;
-        const Image in = BuildImage(spec);
+        ImageSpec shape = LauncherLike(LauncherResources(), false);
+        shape.pe32Plus = plus;
+        shape.overlay = "SYMBOLS and their strings";
+        shape.symbolsAt = 0;
+        const Image in = BuildImage(shape);
         const std::string package = Pattern(70000, 1);
         std::vector<uint8_t> out;
         PeWriteSummary summary;
@@ -173,8 +173,8 @@ TEST(PeResourceWriter, GrowsALastResourceSectionInPlaceAndMovesWhatFollows)
         EXPECT_EQ(Slice(out, 0x400, 0x200), Slice(in.bytes, 0x400, 0x200));
         // The symbol table moved with the bytes after the section.
         EXPECT_EQ(image.SymbolTableOffset(), rsrc.pointerToRawData + rsrc.sizeOfRawData);
-        EXPECT_EQ(Slice(out, image.SymbolTableOffset(), static_cast<uint32_t>(spec.overlay.size())), spec.overlay);
-        EXPECT_EQ(out.size(), image.SymbolTableOffset() + spec.overlay.size());
+        EXPECT_EQ(Slice(out, image.SymbolTableOffset(), static_cast<uint32_t>(shape.overlay.size())), shape.overlay);
+        EXPECT_EQ(out.size(), image.SymbolTableOffset() + shape.overlay.size());
         EXPECT_TRUE(Sorted(out, rsrc.pointerToRawData, rsrc.pointerToRawData));
 
         // Stamping the stamped program again changes nothing; a smaller package shrinks the section.
@@ -189,10 +189,10 @@ TEST(PeResourceWriter, GrowsALastResourceSectionInPlaceAndMovesWhatFollows)
 
 TEST(PeResourceWriter, MovesResourcesThatAreNotLastIntoANewLastSection)
 {
-    ImageSpec spec = LauncherLike(LauncherResources(), true);
-    spec.overlay = "SYMBOLS";
-    spec.symbolsAt = 0;
-    const Image in = BuildImage(spec);
+    ImageSpec shape = LauncherLike(LauncherResources(), true);
+    shape.overlay = "SYMBOLS";
+    shape.symbolsAt = 0;
+    const Image in = BuildImage(shape);
     PeImage before;
     ASSERT_TRUE(PeImage::Parse(in.bytes, &before));
     const std::string package = Pattern(5001, 2);
@@ -236,11 +236,11 @@ TEST(PeResourceWriter, MovesResourcesThatAreNotLastIntoANewLastSection)
 
 TEST(PeResourceWriter, GivesAProgramWithoutResourcesAResourceSection)
 {
-    ImageSpec spec;
-    spec.sections.push_back(Section{".text", 0x1000, 0, std::vector<uint8_t>(16, 0xC3), 0x60000020});
+    ImageSpec shape;
+    shape.sections.push_back(Section{".text", 0x1000, 0, std::vector<uint8_t>(16, 0xC3), 0x60000020});
     std::vector<uint8_t> out;
     PeWriteSummary summary;
-    ASSERT_TRUE(Stamp(BuildImage(spec).bytes, "pkg", &out, &summary));
+    ASSERT_TRUE(Stamp(BuildImage(shape).bytes, "pkg", &out, &summary));
     EXPECT_TRUE(summary.newSection);
     EXPECT_EQ(summary.resourceRva, 0x2000u);
     EXPECT_EQ(Resources(out), Expected({}, "pkg", kIni));
@@ -248,10 +248,10 @@ TEST(PeResourceWriter, GivesAProgramWithoutResourcesAResourceSection)
 
 TEST(PeResourceWriter, RefusesWhenThereIsNoRoomForAnotherSectionHeader)
 {
-    ImageSpec spec = LauncherLike(LauncherResources(), true);
-    spec.sizeOfHeaders = 0x200;  // the table of 3 sections ends at 0x1F0
+    ImageSpec shape = LauncherLike(LauncherResources(), true);
+    shape.sizeOfHeaders = 0x200;  // the table of 3 sections ends at 0x1F0
     std::vector<uint8_t> out;
-    Status s = Stamp(BuildImage(spec).bytes, "pkg", &out);
+    Status s = Stamp(BuildImage(shape).bytes, "pkg", &out);
     EXPECT_EQ(s.Code(), kErrorBadExeFormat);
     EXPECT_NE(s.Message().find("no room for another section header: the section table ends at 0x1F0 and the "
                                "headers at 0x200 (the resources cannot grow in place: section 2 (.rsrc) is not the "
@@ -268,10 +268,10 @@ TEST(PeResourceWriter, RefusesWhenThereIsNoRoomForAnotherSectionHeader)
 
 TEST(PeResourceWriter, DropsTheCertificateTableOfASignedProgramAndSaysSo)
 {
-    ImageSpec spec = LauncherLike(LauncherResources(), false);
-    spec.overlay = "appended";
-    spec.certificate = std::string("\x10\0\0\0\0\x02\x02\0signature", 17);
-    const Image in = BuildImage(spec);
+    ImageSpec shape = LauncherLike(LauncherResources(), false);
+    shape.overlay = "appended";
+    shape.certificate = std::string("\x10\0\0\0\0\x02\x02\0signature", 17);
+    const Image in = BuildImage(shape);
     std::vector<uint8_t> out;
     PeWriteSummary summary;
     ASSERT_TRUE(Stamp(in.bytes, "pkg", &out, &summary));

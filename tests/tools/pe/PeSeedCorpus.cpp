@@ -8,12 +8,12 @@ using namespace petest;
 
 namespace {
 
-bool Save(const std::string& path, ImageSpec spec)
+bool Save(const std::string& path, ImageSpec shape)
 {
     // Small alignments keep the seeds a few hundred bytes each.
-    spec.fileAlignment = 0x40;
-    spec.sizeOfHeaders = 0x240;
-    const Image image = BuildImage(spec);
+    shape.fileAlignment = 0x40;
+    shape.sizeOfHeaders = 0x240;
+    const Image image = BuildImage(shape);
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr)
         return false;

@@ -113,11 +113,11 @@ std::vector<uint8_t> EncodeResources(const std::vector<Resource>& resources, uin
     return out;
 }
 
-Image BuildImage(const ImageSpec& spec)
+Image BuildImage(const ImageSpec& shape)
 {
     Image image;
     std::vector<uint8_t>& b = image.bytes;
-    b.assign(spec.sizeOfHeaders, 0);
+    b.assign(shape.sizeOfHeaders, 0);
     b[0] = 'M';
     b[1] = 'Z';
     const uint32_t pe = 0x80;
@@ -125,33 +125,33 @@ Image BuildImage(const ImageSpec& spec)
     b[pe] = 'P';
     b[pe + 1] = 'E';
     const uint32_t coff = pe + 4;
-    PutU16(&b, coff, spec.pe32Plus ? 0x8664 : 0x14C);
-    PutU16(&b, coff + 2, static_cast<uint16_t>(spec.sections.size()));
-    const uint16_t optionalSize = spec.pe32Plus ? 112 + 128 : 96 + 128;
+    PutU16(&b, coff, shape.pe32Plus ? 0x8664 : 0x14C);
+    PutU16(&b, coff + 2, static_cast<uint16_t>(shape.sections.size()));
+    const uint16_t optionalSize = shape.pe32Plus ? 112 + 128 : 96 + 128;
     PutU16(&b, coff + 16, optionalSize);
     PutU16(&b, coff + 18, 0x0102);
     const uint32_t opt = coff + 20;
     image.optionalHeader = opt;
-    PutU16(&b, opt, spec.pe32Plus ? 0x20B : 0x10B);
-    PutU32(&b, opt + 32, spec.sectionAlignment);
-    PutU32(&b, opt + 36, spec.fileAlignment);
-    PutU32(&b, opt + 60, spec.sizeOfHeaders);
+    PutU16(&b, opt, shape.pe32Plus ? 0x20B : 0x10B);
+    PutU32(&b, opt + 32, shape.sectionAlignment);
+    PutU32(&b, opt + 36, shape.fileAlignment);
+    PutU32(&b, opt + 60, shape.sizeOfHeaders);
     PutU16(&b, opt + 68, 2);
-    const uint32_t directories = opt + (spec.pe32Plus ? 112 : 96);
+    const uint32_t directories = opt + (shape.pe32Plus ? 112 : 96);
     PutU32(&b, directories - 4, 16);
     for (uint32_t i = 0; i < 16; ++i) {
-        PutU32(&b, directories + 8 * i, spec.directoryRva[i]);
-        PutU32(&b, directories + 8 * i + 4, spec.directorySize[i]);
+        PutU32(&b, directories + 8 * i, shape.directoryRva[i]);
+        PutU32(&b, directories + 8 * i + 4, shape.directorySize[i]);
     }
     image.sectionTable = opt + optionalSize;
-    uint32_t file = spec.sizeOfHeaders;
-    uint32_t imageEnd = spec.sizeOfHeaders;
+    uint32_t file = shape.sizeOfHeaders;
+    uint32_t imageEnd = shape.sizeOfHeaders;
     uint32_t initialized = 0;
-    for (size_t i = 0; i < spec.sections.size(); ++i) {
-        const Section& s = spec.sections[i];
+    for (size_t i = 0; i < shape.sections.size(); ++i) {
+        const Section& s = shape.sections[i];
         const uint32_t header = image.sectionTable + 40 * static_cast<uint32_t>(i);
         std::copy(s.name.begin(), s.name.end(), b.begin() + header);
-        const uint32_t raw = AlignUp(static_cast<uint32_t>(s.raw.size()), spec.fileAlignment);
+        const uint32_t raw = AlignUp(static_cast<uint32_t>(s.raw.size()), shape.fileAlignment);
         const uint32_t virtualSize = s.virtualSize != 0 ? s.virtualSize : static_cast<uint32_t>(s.raw.size());
         PutU32(&b, header + 8, virtualSize);
         PutU32(&b, header + 12, s.rva);
@@ -166,19 +166,19 @@ Image BuildImage(const ImageSpec& spec)
         }
         if (s.characteristics & 0x40)
             initialized += raw;
-        imageEnd = std::max(imageEnd, AlignUp(s.rva + virtualSize, spec.sectionAlignment));
+        imageEnd = std::max(imageEnd, AlignUp(s.rva + virtualSize, shape.sectionAlignment));
     }
     PutU32(&b, opt + 8, initialized);
     PutU32(&b, opt + 56, imageEnd);
-    if (spec.symbolsAt >= 0)
-        PutU32(&b, coff + 8, file + static_cast<uint32_t>(spec.symbolsAt));
-    b.insert(b.end(), spec.overlay.begin(), spec.overlay.end());
-    if (!spec.certificate.empty()) {
+    if (shape.symbolsAt >= 0)
+        PutU32(&b, coff + 8, file + static_cast<uint32_t>(shape.symbolsAt));
+    b.insert(b.end(), shape.overlay.begin(), shape.overlay.end());
+    if (!shape.certificate.empty()) {
         const uint32_t at = AlignUp(static_cast<uint32_t>(b.size()), 8);
         Grow(&b, at);
-        b.insert(b.end(), spec.certificate.begin(), spec.certificate.end());
+        b.insert(b.end(), shape.certificate.begin(), shape.certificate.end());
         PutU32(&b, directories + 8 * 4, at);
-        PutU32(&b, directories + 8 * 4 + 4, static_cast<uint32_t>(spec.certificate.size()));
+        PutU32(&b, directories + 8 * 4 + 4, static_cast<uint32_t>(shape.certificate.size()));
     }
     PutU32(&b, opt + 64, ReferenceChecksum(b, opt + 64));
     return image;
@@ -186,22 +186,22 @@ Image BuildImage(const ImageSpec& spec)
 
 ImageSpec LauncherLike(const std::vector<Resource>& resources, bool relocAfter)
 {
-    ImageSpec spec;
+    ImageSpec shape;
     Section text{".text", 0x1000, 0, std::vector<uint8_t>(0x180, 0xC3), 0x60000020};
     std::vector<uint8_t> rsrc = EncodeResources(resources, 0x2000);
     const uint32_t rsrcPages = (static_cast<uint32_t>(rsrc.size()) + 0xFFF) / 0x1000;
-    spec.sections.push_back(text);
-    spec.sections.push_back(Section{".rsrc", 0x2000, 0, rsrc, 0x40000040});
-    spec.directoryRva[2] = 0x2000;
-    spec.directorySize[2] = static_cast<uint32_t>(rsrc.size());
+    shape.sections.push_back(text);
+    shape.sections.push_back(Section{".rsrc", 0x2000, 0, rsrc, 0x40000040});
+    shape.directoryRva[2] = 0x2000;
+    shape.directorySize[2] = static_cast<uint32_t>(rsrc.size());
     if (relocAfter) {
         const uint32_t relocRva = 0x2000 + 0x1000 * rsrcPages;
         std::vector<uint8_t> reloc = {0x00, 0x10, 0, 0, 0x0C, 0, 0, 0, 0x10, 0x30, 0, 0};
-        spec.sections.push_back(Section{".reloc", relocRva, 0, reloc, 0x42000040});
-        spec.directoryRva[5] = relocRva;
-        spec.directorySize[5] = static_cast<uint32_t>(reloc.size());
+        shape.sections.push_back(Section{".reloc", relocRva, 0, reloc, 0x42000040});
+        shape.directoryRva[5] = relocRva;
+        shape.directorySize[5] = static_cast<uint32_t>(reloc.size());
     }
-    return spec;
+    return shape;
 }
 
 std::vector<Resource> LauncherResources()

@@ -54,7 +54,7 @@ struct Image {
     std::vector<uint32_t> sectionFileOffsets;
 };
 
-Image BuildImage(const ImageSpec& spec);
+Image BuildImage(const ImageSpec& shape);
 
 // A typical launcher-like image: ".text" at 0x1000, ".rsrc" at 0x2000 holding
 // resources, and, when relocAfter, a ".reloc" section after the resources.
