@@ -1,9 +1,11 @@
 // Checked parse of a program image: MZ and PE headers, optional header, data directories, sections.
 #include "PeImage.h"
 
+#include <cstring>
 #include <utility>
 
 #include "CFile.h"
+#include "FileRangeSource.h"
 #include "PeFormat.h"
 #include "PeText.h"
 
@@ -27,6 +29,64 @@ uint32_t U32(const ByteView& v, uint32_t offset)
 {
     uint32_t value = 0;
     return v.ReadU32(offset, &value) ? value : 0;
+}
+
+// [offset, offset + length) lies inside a file of size bytes.
+bool InFile(uint32_t size, uint32_t offset, uint32_t length) { return offset <= size && length <= size - offset; }
+
+Status TooLarge(const char* path, uint64_t length)
+{
+    return Status::Error(kErrorFileTooLarge, std::string(path) + ": the program is " + SizeText(length) +
+                                                 "; at most " + SizeText(PeImage::kMaxImageSize) + " are read");
+}
+
+PeSection ReadSectionHeader(const ByteView& v, uint32_t at)
+{
+    PeSection s;
+    s.headerOffset = at;
+    const uint8_t* name = nullptr;
+    if (v.Bytes(at + pe::kSectionName, pe::kSectionNameSize, &name)) {
+        for (uint32_t c = 0; c < pe::kSectionNameSize && name[c] != 0; ++c)
+            s.name += static_cast<char>(name[c]);
+    }
+    s.virtualSize = U32(v, at + pe::kSectionVirtualSize);
+    s.virtualAddress = U32(v, at + pe::kSectionVirtualAddress);
+    s.sizeOfRawData = U32(v, at + pe::kSectionSizeOfRawData);
+    s.pointerToRawData = U32(v, at + pe::kSectionPointerToRawData);
+    s.characteristics = U32(v, at + pe::kSectionCharacteristics);
+    return s;
+}
+
+// Reads the first bytes of a file of size bytes into *bytes: as far as every
+// header field Parse reads, found step by step (MZ header, PE header, optional
+// header and section table, SizeOfHeaders), never past the file's end. What
+// is malformed is left for Parse to name.
+Status ReadHeaderBytes(FileRangeSource& file, uint32_t size, std::vector<uint8_t>* bytes)
+{
+    Status s;
+    auto extend = [&](uint64_t want) {
+        const uint64_t end = want < size ? want : size;
+        const size_t held = bytes->size();
+        if (s && end > held) {
+            bytes->resize(static_cast<size_t>(end));
+            s = file.Read(held, bytes->data() + held, static_cast<uint32_t>(end - held));
+        }
+        return ByteView(bytes->data(), static_cast<uint32_t>(bytes->size()));
+    };
+    ByteView v = extend(pe::kDosHeaderSize);
+    if (!s || v.Size() < pe::kDosHeaderSize || U16(v, 0) != pe::kDosSignature)
+        return s;
+    const uint64_t coff = uint64_t(U32(v, pe::kDosNewHeaderField)) + pe::kPeSignatureSize;
+    v = extend(coff + pe::kCoffHeaderSize);
+    if (!s || coff + pe::kCoffHeaderSize > v.Size())
+        return s;
+    const uint32_t at = static_cast<uint32_t>(coff);
+    const uint64_t optional = coff + pe::kCoffHeaderSize;
+    const uint32_t optionalSize = U16(v, at + pe::kCoffSizeOfOptionalHeader);
+    v = extend(optional + optionalSize + uint64_t(U16(v, at + pe::kCoffNumberOfSections)) * pe::kSectionHeaderSize);
+    if (s && optionalSize >= pe::kOptSizeOfHeaders + 4 && optional + optionalSize <= v.Size())
+        extend(U32(v, static_cast<uint32_t>(optional) + pe::kOptSizeOfHeaders));
+    return s;
 }
 
 }  // namespace
@@ -82,26 +142,46 @@ Status PeImage::Parse(std::vector<uint8_t> bytes, PeImage* out)
                                                          SizeText(kMaxImageSize) + " are read");
     PeImage image;
     image.bytes_ = std::move(bytes);
-    const ByteView v = image.Bytes();
-    const uint32_t size = v.Size();
+    image.size_ = static_cast<uint32_t>(image.bytes_.size());
+    Status s = image.ParseHeaders(image.Bytes(), image.size_);
+    if (!s)
+        return s;
+    *out = std::move(image);
+    return Status::Ok();
+}
 
+// v holds the file's first bytes, at least every header field read here.
+// Checks against the file's end use size, not v.
+Status PeImage::ParseHeaders(ByteView v, uint32_t size)
+{
     if (size < pe::kDosHeaderSize)
         return Bad("not a Windows program: the file is " + SizeText(size) + ", too short for an MZ header (" +
                    SizeText(pe::kDosHeaderSize) + ")");
     if (U16(v, 0) != pe::kDosSignature)
         return Bad("not a Windows program: no MZ signature at offset 0");
     const uint32_t peOffset = U32(v, pe::kDosNewHeaderField);
-    if (!v.Contains(peOffset, pe::kPeSignatureSize + pe::kCoffHeaderSize))
+    if (!InFile(size, peOffset, pe::kPeSignatureSize + pe::kCoffHeaderSize))
         return Bad("not a Windows program: the PE header at " + Hex(peOffset) +
                    " (e_lfanew) lies outside the file (" + SizeText(size) + ")");
     if (U32(v, peOffset) != pe::kPeSignature)
         return Bad("not a Windows program: no PE signature at " + Hex(peOffset));
 
-    const uint32_t coff = peOffset + pe::kPeSignatureSize;
-    const uint32_t sectionCount = U16(v, coff + pe::kCoffNumberOfSections);
-    const uint32_t optionalSize = U16(v, coff + pe::kCoffSizeOfOptionalHeader);
-    const uint32_t optional = coff + pe::kCoffHeaderSize;
-    if (!v.Contains(optional, optionalSize))
+    coffHeader_ = peOffset + pe::kPeSignatureSize;
+    const uint32_t sectionCount = U16(v, coffHeader_ + pe::kCoffNumberOfSections);
+    Status s = ParseOptionalHeader(v, size, U16(v, coffHeader_ + pe::kCoffSizeOfOptionalHeader));
+    if (s)
+        s = CheckAlignments(size);
+    if (s)
+        s = ParseSections(v, size, sectionCount);
+    if (s)
+        s = CheckOverlay(size);
+    return s;
+}
+
+Status PeImage::ParseOptionalHeader(ByteView v, uint32_t size, uint32_t optionalSize)
+{
+    const uint32_t optional = coffHeader_ + pe::kCoffHeaderSize;
+    if (!InFile(size, optional, optionalSize))
         return Bad("the optional header (" + SizeText(optionalSize) + " at " + Hex(optional) +
                    ") reaches past the end of the file (" + SizeText(size) + ")");
     if (optionalSize < 2)
@@ -122,68 +202,62 @@ Status PeImage::Parse(std::vector<uint8_t> bytes, PeImage* out)
         return Bad("the optional header (" + SizeText(optionalSize) + ") is too short for its " +
                    std::to_string(directoryCount) + " data directories");
 
-    image.pe32Plus_ = plus;
-    image.coffHeader_ = coff;
-    image.optionalHeader_ = optional;
-    image.directoryTable_ = optional + directoryTable;
-    image.symbolTable_ = U32(v, coff + pe::kCoffPointerToSymbolTable);
-    image.fileAlignment_ = U32(v, optional + pe::kOptFileAlignment);
-    image.sectionAlignment_ = U32(v, optional + pe::kOptSectionAlignment);
-    image.sizeOfHeaders_ = U32(v, optional + pe::kOptSizeOfHeaders);
+    pe32Plus_ = plus;
+    optionalHeader_ = optional;
+    directoryTable_ = optional + directoryTable;
+    sectionTable_ = optional + optionalSize;
+    symbolTable_ = U32(v, coffHeader_ + pe::kCoffPointerToSymbolTable);
+    fileAlignment_ = U32(v, optional + pe::kOptFileAlignment);
+    sectionAlignment_ = U32(v, optional + pe::kOptSectionAlignment);
+    sizeOfHeaders_ = U32(v, optional + pe::kOptSizeOfHeaders);
     const uint32_t usedDirectories = directoryCount < pe::kMaxDataDirectories ? directoryCount : pe::kMaxDataDirectories;
     for (uint32_t i = 0; i < usedDirectories; ++i) {
-        const uint32_t entry = image.directoryTable_ + i * pe::kDataDirectorySize;
-        image.directories_.push_back(PeDirectory{U32(v, entry), U32(v, entry + 4)});
+        const uint32_t entry = directoryTable_ + i * pe::kDataDirectorySize;
+        directories_.push_back(PeDirectory{U32(v, entry), U32(v, entry + 4)});
     }
+    return Status::Ok();
+}
 
-    if (!IsPowerOfTwo(image.fileAlignment_) || image.fileAlignment_ > pe::kMaxFileAlignment)
-        return Bad("FileAlignment " + Hex(image.fileAlignment_) + " is not a power of two up to " +
+Status PeImage::CheckAlignments(uint32_t size) const
+{
+    if (!IsPowerOfTwo(fileAlignment_) || fileAlignment_ > pe::kMaxFileAlignment)
+        return Bad("FileAlignment " + Hex(fileAlignment_) + " is not a power of two up to " +
                    Hex(pe::kMaxFileAlignment));
-    if (!IsPowerOfTwo(image.sectionAlignment_) || image.sectionAlignment_ < image.fileAlignment_)
-        return Bad("SectionAlignment " + Hex(image.sectionAlignment_) +
-                   " is not a power of two at least as large as FileAlignment (" + Hex(image.fileAlignment_) +
-                   ")");
-    if (image.sizeOfHeaders_ > size)
-        return Bad("SizeOfHeaders " + Hex(image.sizeOfHeaders_) + " reaches past the end of the file (" +
+    if (!IsPowerOfTwo(sectionAlignment_) || sectionAlignment_ < fileAlignment_)
+        return Bad("SectionAlignment " + Hex(sectionAlignment_) +
+                   " is not a power of two at least as large as FileAlignment (" + Hex(fileAlignment_) + ")");
+    if (sizeOfHeaders_ > size)
+        return Bad("SizeOfHeaders " + Hex(sizeOfHeaders_) + " reaches past the end of the file (" +
                    SizeText(size) + ")");
+    return Status::Ok();
+}
 
-    image.sectionTable_ = optional + optionalSize;
+Status PeImage::ParseSections(ByteView v, uint32_t size, uint32_t sectionCount)
+{
     if (sectionCount > pe::kMaxSections)
         return Bad("the file has " + std::to_string(sectionCount) + " sections, more than the " +
                    std::to_string(pe::kMaxSections) + " the loader accepts");
-    const uint64_t tableEnd = uint64_t(image.sectionTable_) + uint64_t(sectionCount) * pe::kSectionHeaderSize;
-    if (tableEnd > image.sizeOfHeaders_)
-        return Bad("the section table (" + std::to_string(sectionCount) + " sections at " +
-                   Hex(image.sectionTable_) + ") ends at " + Hex(tableEnd) + ", past SizeOfHeaders (" +
-                   Hex(image.sizeOfHeaders_) + ")");
+    const uint64_t tableEnd = uint64_t(sectionTable_) + uint64_t(sectionCount) * pe::kSectionHeaderSize;
+    if (tableEnd > sizeOfHeaders_)
+        return Bad("the section table (" + std::to_string(sectionCount) + " sections at " + Hex(sectionTable_) +
+                   ") ends at " + Hex(tableEnd) + ", past SizeOfHeaders (" + Hex(sizeOfHeaders_) + ")");
 
-    image.sectionDataEnd_ = image.sizeOfHeaders_;
-    uint64_t previousEnd = image.sizeOfHeaders_;  // the headers are mapped at RVA 0
+    sectionDataEnd_ = sizeOfHeaders_;
+    uint64_t previousEnd = sizeOfHeaders_;  // the headers are mapped at RVA 0
     std::string previous = "the headers";
     for (uint32_t i = 0; i < sectionCount; ++i) {
-        PeSection s;
-        s.headerOffset = image.sectionTable_ + i * pe::kSectionHeaderSize;
-        const uint8_t* name = nullptr;
-        if (v.Bytes(s.headerOffset + pe::kSectionName, pe::kSectionNameSize, &name)) {
-            for (uint32_t c = 0; c < pe::kSectionNameSize && name[c] != 0; ++c)
-                s.name += static_cast<char>(name[c]);
-        }
-        s.virtualSize = U32(v, s.headerOffset + pe::kSectionVirtualSize);
-        s.virtualAddress = U32(v, s.headerOffset + pe::kSectionVirtualAddress);
-        s.sizeOfRawData = U32(v, s.headerOffset + pe::kSectionSizeOfRawData);
-        s.pointerToRawData = U32(v, s.headerOffset + pe::kSectionPointerToRawData);
-        s.characteristics = U32(v, s.headerOffset + pe::kSectionCharacteristics);
+        PeSection s = ReadSectionHeader(v, sectionTable_ + i * pe::kSectionHeaderSize);
         const std::string what = s.Describe(i);
         if (s.sizeOfRawData != 0) {
-            if (!v.Contains(s.pointerToRawData, s.sizeOfRawData))
+            if (!InFile(size, s.pointerToRawData, s.sizeOfRawData))
                 return Bad(what + ": raw data at " + Hex(s.pointerToRawData) + " (" + SizeText(s.sizeOfRawData) +
                            ") reaches past the end of the file (" + SizeText(size) + ")");
-            if (s.pointerToRawData < image.sizeOfHeaders_)
+            if (s.pointerToRawData < sizeOfHeaders_)
                 return Bad(what + ": raw data at " + Hex(s.pointerToRawData) + " overlaps the headers (" +
-                           Hex(image.sizeOfHeaders_) + " bytes)");
+                           Hex(sizeOfHeaders_) + " bytes)");
             const uint32_t end = s.pointerToRawData + s.sizeOfRawData;
-            if (end > image.sectionDataEnd_)
-                image.sectionDataEnd_ = end;
+            if (end > sectionDataEnd_)
+                sectionDataEnd_ = end;
         }
         const uint64_t mappedEnd = uint64_t(s.virtualAddress) + s.MappedSize();
         if (mappedEnd > 0xFFFFFFFFu)
@@ -194,22 +268,25 @@ Status PeImage::Parse(std::vector<uint8_t> bytes, PeImage* out)
                        Hex(previousEnd) + ")");
         previousEnd = mappedEnd;
         previous = what;
-        image.sections_.push_back(std::move(s));
+        sections_.push_back(std::move(s));
     }
+    return Status::Ok();
+}
 
-    if (image.symbolTable_ > size)
-        return Bad("the COFF symbol table offset " + Hex(image.symbolTable_) + " lies past the end of the file (" +
+Status PeImage::CheckOverlay(uint32_t size) const
+{
+    if (symbolTable_ > size)
+        return Bad("the COFF symbol table offset " + Hex(symbolTable_) + " lies past the end of the file (" +
                    SizeText(size) + ")");
-    const PeDirectory certificate = image.Directory(pe::kCertificateDirectoryIndex);
+    const PeDirectory certificate = Directory(pe::kCertificateDirectoryIndex);
     if (certificate.size != 0) {
-        if (!v.Contains(certificate.address, certificate.size))
+        if (!InFile(size, certificate.address, certificate.size))
             return Bad("the certificate table at " + Hex(certificate.address) + " (" + SizeText(certificate.size) +
                        ") reaches past the end of the file (" + SizeText(size) + ")");
-        if (certificate.address < image.sectionDataEnd_)
+        if (certificate.address < sectionDataEnd_)
             return Bad("the certificate table at " + Hex(certificate.address) +
-                       " overlaps the sections' data, which ends at " + Hex(image.sectionDataEnd_));
+                       " overlaps the sections' data, which ends at " + Hex(sectionDataEnd_));
     }
-    *out = std::move(image);
     return Status::Ok();
 }
 
@@ -223,8 +300,7 @@ Status PeImage::Load(const char* path, PeImage* image)
             return Status::Error(static_cast<uint32_t>(error.m_lOsError), std::string("cannot open ") + path);
         const uint64_t length = file.GetLength();
         if (length > kMaxImageSize)
-            return Status::Error(kErrorFileTooLarge, std::string(path) + ": the program is " + SizeText(length) +
-                                                             "; at most " + SizeText(kMaxImageSize) + " are read");
+            return TooLarge(path, length);
         bytes.resize(static_cast<size_t>(length));
         if (length != 0 && file.Read(bytes.data(), static_cast<unsigned>(length)) != length)
             return Status::Error(kErrorBadExeFormat, std::string(path) + ": the file changed while it was read");
@@ -232,4 +308,38 @@ Status PeImage::Load(const char* path, PeImage* image)
         return Status::Error(static_cast<uint32_t>(e.m_lOsError), std::string("cannot read ") + path);
     }
     return Parse(std::move(bytes), image).WithContext(path);
+}
+
+Status PeImage::Open(const char* path, PeImage* out)
+{
+    auto file = std::make_shared<FileRangeSource>();
+    Status s = file->Open(path);
+    if (!s)
+        return s;
+    if (file->Size() > kMaxImageSize)
+        return TooLarge(path, file->Size());
+    PeImage image;
+    image.size_ = static_cast<uint32_t>(file->Size());
+    s = ReadHeaderBytes(*file, image.size_, &image.bytes_);
+    if (s)
+        s = image.ParseHeaders(image.Bytes(), image.size_).WithContext(path);
+    if (!s)
+        return s;
+    image.file_ = std::move(file);
+    *out = std::move(image);
+    return Status::Ok();
+}
+
+Status PeImage::ReadAt(uint32_t offset, uint8_t* buffer, uint32_t length) const
+{
+    const uint8_t* held = nullptr;
+    if (Bytes().Bytes(offset, length, &held)) {
+        if (length != 0)
+            std::memcpy(buffer, held, length);
+        return Status::Ok();
+    }
+    if (file_ == nullptr || !InFile(size_, offset, length))
+        return Status::Error(kErrorInvalidParameter, "internal error: a read at " + Hex(offset) + " (" +
+                                                         SizeText(length) + ") passes the end of the program");
+    return file_->Read(offset, buffer, length);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,11 @@ struct PeDirectory {
     uint32_t size = 0;
 };
 
+class FileRangeSource;
+
 class PeImage {
 public:
-    // Files larger than this are not read: PE offsets are 32-bit. A launcher
-    // is a few hundred KiB, but a stamped one carries its package, and
-    // restamping or reading such a program reads it whole.
+    // Files larger than this are not read: PE offsets are 32-bit.
     static constexpr uint32_t kMaxImageSize = 0xFFFFFFFFu;
 
     // Takes the file's bytes and checks what the resource writer relies on: the
@@ -48,9 +49,21 @@ public:
     static Status Parse(std::vector<uint8_t> bytes, PeImage* image);
     // Reads the file at path (at most kMaxImageSize bytes) and parses it.
     static Status Load(const char* path, PeImage* image);
+    // Like Load, with the same checks and messages, but reads only the headers
+    // (up to SizeOfHeaders and the end of the section table); everything else
+    // is read from the file when asked for (ReadAt), so a stamped program of
+    // any size costs no more memory than its headers. The file stays open,
+    // shared for reading, while the image (or a copy of it) lives.
+    static Status Open(const char* path, PeImage* image);
 
+    // The bytes held in memory: the whole file for Parse and Load, the
+    // headers for Open.
     ByteView Bytes() const { return ByteView(bytes_.data(), static_cast<uint32_t>(bytes_.size())); }
-    uint32_t Size() const { return static_cast<uint32_t>(bytes_.size()); }
+    // The file's size.
+    uint32_t Size() const { return size_; }
+    // Copies the file's [offset, offset + length) into buffer: from memory when
+    // held there, else read from the file (its failure comes back with its code).
+    Status ReadAt(uint32_t offset, uint8_t* buffer, uint32_t length) const;
 
     bool IsPe32Plus() const { return pe32Plus_; }
     uint32_t CoffHeaderOffset() const { return coffHeader_; }
@@ -83,7 +96,16 @@ public:
     bool RvaToFileOffset(uint32_t rva, uint32_t length, uint32_t* offset) const;
 
 private:
+    // The steps of Parse, on the bytes held (at least the headers) of a file of size bytes.
+    Status ParseHeaders(ByteView v, uint32_t size);
+    Status ParseOptionalHeader(ByteView v, uint32_t size, uint32_t optionalSize);
+    Status CheckAlignments(uint32_t size) const;
+    Status ParseSections(ByteView v, uint32_t size, uint32_t sectionCount);
+    Status CheckOverlay(uint32_t size) const;
+
     std::vector<uint8_t> bytes_;
+    uint32_t size_ = 0;
+    std::shared_ptr<FileRangeSource> file_;  // Open: where the bytes not held are read
     bool pe32Plus_ = false;
     uint32_t coffHeader_ = 0;
     uint32_t optionalHeader_ = 0;

@@ -20,7 +20,7 @@ static_assert(sizeof(PeResourceWriter::kOldResourceSectionName) - 1 == pe::kSect
 namespace {
 
 constexpr char kResourceSectionName[] = ".rsrc";
-constexpr uint32_t kCopyPiece = 64u << 10;
+constexpr uint32_t kCopyPiece = 1u << 20;
 
 Status Bad(std::string message) { return Status::Error(kErrorBadExeFormat, std::move(message)); }
 
@@ -81,194 +81,279 @@ uint32_t ReadU32(const ByteView& view, uint32_t offset)
     return view.ReadU32(offset, &value) ? value : 0;
 }
 
+// The debug directory's entries, when it lies in one section's file data.
+struct DebugEntries {
+    uint32_t offset = 0;  // file offset of the first entry
+    uint32_t count = 0;
+    std::vector<uint8_t> bytes;
+
+    uint32_t Field(uint32_t entry, uint32_t field) const
+    {
+        return ReadU32(ByteView(bytes.data(), static_cast<uint32_t>(bytes.size())), entry * pe::kDebugEntrySize + field);
+    }
+};
+
+Status ReadDebugEntries(const PeImage& image, DebugEntries* debug)
+{
+    const PeDirectory directory = image.Directory(pe::kDebugDirectoryIndex);
+    if (directory.address == 0 || directory.size == 0 ||
+        !image.RvaToFileOffset(directory.address, directory.size, &debug->offset))
+        return Status::Ok();
+    debug->count = directory.size / pe::kDebugEntrySize;
+    debug->bytes.resize(size_t(debug->count) * pe::kDebugEntrySize);
+    return image.ReadAt(debug->offset, debug->bytes.data(), static_cast<uint32_t>(debug->bytes.size()));
+}
+
+// Whether section old, holding the resource directory, can be rewritten in
+// place: the last section both in the address space and in the file, starting
+// with the directory, and nothing else pointing into it.
+bool CanRewriteInPlace(const PeImage& image, size_t old, const DebugEntries& debug)
+{
+    const std::vector<PeSection>& sections = image.Sections();
+    const PeSection& s = sections[old];
+    const uint32_t dataEnd = image.SectionDataEnd();
+    if (old + 1 != sections.size() || image.Directory(pe::kResourceDirectoryIndex).address != s.virtualAddress ||
+        s.sizeOfRawData == 0 || s.pointerToRawData + s.sizeOfRawData != dataEnd)
+        return false;
+    for (size_t j = 0; j < sections.size(); ++j) {
+        if (j != old && sections[j].sizeOfRawData != 0 &&
+            sections[j].pointerToRawData + sections[j].sizeOfRawData > s.pointerToRawData)
+            return false;
+    }
+    for (uint32_t d = 0; d < image.DirectoryCount(); ++d) {
+        const PeDirectory other = image.Directory(d);
+        if (d != pe::kResourceDirectoryIndex && d != pe::kCertificateDirectoryIndex &&
+            Overlaps(other.address, other.size, s.virtualAddress, s.MappedSize()))
+            return false;
+    }
+    for (uint32_t e = 0; e < debug.count; ++e) {
+        const uint32_t size = debug.Field(e, pe::kDebugSizeOfData);
+        if (Overlaps(debug.Field(e, pe::kDebugAddressOfRawData), size, s.virtualAddress, s.MappedSize()) ||
+            Overlaps(debug.Field(e, pe::kDebugPointerToRawData), size, s.pointerToRawData, s.sizeOfRawData))
+            return false;
+    }
+    return !(image.SymbolTableOffset() >= s.pointerToRawData && image.SymbolTableOffset() < dataEnd);
+}
+
+// Checks that 40 unused (zero) bytes follow the section table inside the headers.
+Status CheckRoomForHeader(const PeImage& image, int old)
+{
+    const uint32_t at = image.SectionTableEnd();
+    const uint8_t* room = nullptr;
+    if (uint64_t(at) + pe::kSectionHeaderSize > image.SizeOfHeaders() ||
+        !image.Bytes().Bytes(at, pe::kSectionHeaderSize, &room))
+        return Bad("no room for another section header: the section table ends at " + Hex(at) + " and the headers at " +
+                   Hex(image.SizeOfHeaders()) + " (the resources cannot grow in place: " +
+                   (old < 0 ? std::string("the program has no resource section")
+                            : image.Sections()[static_cast<size_t>(old)].Describe(static_cast<size_t>(old)) +
+                                  " is not the last section or holds more than the resources") +
+                   ")");
+    for (uint32_t i = 0; i < pe::kSectionHeaderSize; ++i) {
+        if (room[i] != 0)
+            return Bad("no room for another section header: the bytes at " + Hex(at + i) +
+                       ", after the section table, are in use");
+    }
+    return Status::Ok();
+}
+
 }  // namespace
 
-Status PeResourceWriter::Prepare(const PeImage& image, const ResourceTree& tree, PeResourceWriter* writer)
-{
-    const ByteView bytes = image.Bytes();
-    const std::vector<PeSection>& sections = image.Sections();
-    const uint32_t optional = image.OptionalHeaderOffset();
-    if (image.DirectoryCount() <= pe::kResourceDirectoryIndex)
-        return Bad("the optional header has no resource directory entry (NumberOfRvaAndSizes " +
-                   std::to_string(image.DirectoryCount()) + ")");
-
-    const PeDirectory resources = image.Directory(pe::kResourceDirectoryIndex);
-    const PeDirectory certificate = image.Directory(pe::kCertificateDirectoryIndex);
-    const PeDirectory debug = image.Directory(pe::kDebugDirectoryIndex);
-    const uint32_t dataEnd = image.SectionDataEnd();
-    uint32_t debugOffset = 0;
-    const bool debugReadable = debug.address != 0 && debug.size != 0 &&
-                               image.RvaToFileOffset(debug.address, debug.size, &debugOffset);
-    const uint32_t debugEntries = debugReadable ? debug.size / pe::kDebugEntrySize : 0;
-
-    // Can the resource section be rewritten in place?
-    int old = resources.address != 0 ? image.SectionOfRva(resources.address) : -1;
-    bool inPlace = false;
-    if (old >= 0) {
-        const size_t k = static_cast<size_t>(old);
-        const PeSection& s = sections[k];
-        inPlace = k + 1 == sections.size() && resources.address == s.virtualAddress && s.sizeOfRawData != 0 &&
-                  s.pointerToRawData + s.sizeOfRawData == dataEnd;
-        for (size_t j = 0; inPlace && j < sections.size(); ++j) {
-            if (j != k && sections[j].sizeOfRawData != 0 &&
-                sections[j].pointerToRawData + sections[j].sizeOfRawData > s.pointerToRawData)
-                inPlace = false;
-        }
-        for (uint32_t d = 0; inPlace && d < image.DirectoryCount(); ++d) {
-            const PeDirectory other = image.Directory(d);
-            if (d != pe::kResourceDirectoryIndex && d != pe::kCertificateDirectoryIndex &&
-                Overlaps(other.address, other.size, s.virtualAddress, s.MappedSize()))
-                inPlace = false;
-        }
-        for (uint32_t e = 0; inPlace && e < debugEntries; ++e) {
-            const uint32_t entry = debugOffset + e * pe::kDebugEntrySize;
-            const uint32_t size = ReadU32(bytes, entry + pe::kDebugSizeOfData);
-            if (Overlaps(ReadU32(bytes, entry + pe::kDebugAddressOfRawData), size, s.virtualAddress, s.MappedSize()) ||
-                Overlaps(ReadU32(bytes, entry + pe::kDebugPointerToRawData), size, s.pointerToRawData, s.sizeOfRawData))
-                inPlace = false;
-        }
-        if (image.SymbolTableOffset() >= s.pointerToRawData && image.SymbolTableOffset() < dataEnd)
-            inPlace = false;
-    }
-
-    PeResourceWriter w;
-    w.image_ = &image;
-    w.patched_.assign(bytes.Data(), bytes.Data() + bytes.Size());
-    Patcher patch(&w.patched_);
-
-    // Where the new resource section goes.
-    uint32_t sectionHeader = 0;
-    uint64_t sectionRva = 0;
-    uint64_t sectionFile = 0;
+struct ResourceSectionPlan {
+    int old = -1;          // the section holding the resource directory, or -1
+    bool inPlace = false;  // the old section is rewritten
+    uint32_t header = 0;   // file offset of the section header written
+    uint64_t rva = 0;
+    uint64_t file = 0;     // file offset of the section's data
     uint32_t oldRawSize = 0;
     uint32_t prefixEnd = 0;  // image bytes copied before the section data
-    if (inPlace) {
-        const PeSection& s = sections[static_cast<size_t>(old)];
-        sectionHeader = s.headerOffset;
-        sectionRva = s.virtualAddress;
-        sectionFile = s.pointerToRawData;
-        oldRawSize = s.sizeOfRawData;
-        prefixEnd = s.pointerToRawData;
-    } else {
-        if (sections.size() >= pe::kMaxSections)
-            return Bad("no room for another section: the file has " + std::to_string(sections.size()) +
-                       " sections, the most the loader accepts");
-        sectionHeader = image.SectionTableEnd();
-        const uint8_t* room = nullptr;
-        if (uint64_t(sectionHeader) + pe::kSectionHeaderSize > image.SizeOfHeaders() ||
-            !bytes.Bytes(sectionHeader, pe::kSectionHeaderSize, &room))
-            return Bad("no room for another section header: the section table ends at " + Hex(sectionHeader) +
-                       " and the headers at " + Hex(image.SizeOfHeaders()) +
-                       " (the resources cannot grow in place: " +
-                       (old < 0 ? std::string("the program has no resource section")
-                                : sections[static_cast<size_t>(old)].Describe(static_cast<size_t>(old)) +
-                                      " is not the last section or holds more than the resources") +
-                       ")");
-        for (uint32_t i = 0; i < pe::kSectionHeaderSize; ++i) {
-            if (room[i] != 0)
-                return Bad("no room for another section header: the bytes at " + Hex(sectionHeader + i) +
-                           ", after the section table, are in use");
-        }
-        uint64_t imageEnd = image.SizeOfHeaders();
-        for (const PeSection& s : sections)
-            imageEnd = std::max<uint64_t>(imageEnd, uint64_t(s.virtualAddress) + s.MappedSize());
-        sectionRva = AlignUp(imageEnd, image.SectionAlignment());
-        sectionFile = AlignUp(dataEnd, image.FileAlignment());
-        prefixEnd = dataEnd;
-    }
-    if (sectionRva > 0xFFFFFFFFu)
-        return Status::Error(kErrorFileTooLarge, "the image has no room for another section below 4 GiB");
+    uint32_t contentSize = 0;
+    uint64_t rawSize = 0;
+    uint64_t imageSize = 0;
+    uint64_t outputSize = 0;
+    DebugEntries debug;
+};
 
-    Status s = ResourceLayout::Build(tree, static_cast<uint32_t>(sectionRva), &w.layout_);
+namespace {
+
+// Places the resource section: over the old one when it can be rewritten in
+// place, else as a new section after the last one.
+Status PlaceSection(const PeImage& image, ResourceSectionPlan* plan)
+{
+    const std::vector<PeSection>& sections = image.Sections();
+    const PeDirectory resources = image.Directory(pe::kResourceDirectoryIndex);
+    plan->old = resources.address != 0 ? image.SectionOfRva(resources.address) : -1;
+    plan->inPlace = plan->old >= 0 && CanRewriteInPlace(image, static_cast<size_t>(plan->old), plan->debug);
+    if (plan->inPlace) {
+        const PeSection& s = sections[static_cast<size_t>(plan->old)];
+        plan->header = s.headerOffset;
+        plan->rva = s.virtualAddress;
+        plan->file = s.pointerToRawData;
+        plan->oldRawSize = s.sizeOfRawData;
+        plan->prefixEnd = s.pointerToRawData;
+        return Status::Ok();
+    }
+    if (sections.size() >= pe::kMaxSections)
+        return Bad("no room for another section: the file has " + std::to_string(sections.size()) +
+                   " sections, the most the loader accepts");
+    Status s = CheckRoomForHeader(image, plan->old);
     if (!s)
         return s;
-    const uint32_t contentSize = w.layout_.Size();
-    const uint64_t rawSize = AlignUp(contentSize, image.FileAlignment());
-    const uint64_t imageSize = AlignUp(sectionRva + contentSize, image.SectionAlignment());
-    if (imageSize > 0xFFFFFFFFu)
-        return Status::Error(kErrorFileTooLarge, "the image would end at RVA " + Hex(imageSize) +
-                                                         "; SizeOfImage is 32-bit");
-    const uint64_t overlayStart = sectionFile + rawSize;
-    const uint64_t overlaySize = uint64_t(image.Size()) - dataEnd - certificate.size;
-    const uint64_t outputSize = overlayStart + overlaySize;
-    if (outputSize > 0xFFFFFFFFu)
-        return Status::Error(kErrorFileTooLarge, "the program would be " + SizeText(outputSize) +
-                                                         "; PE file offsets are 32-bit (at most 4 GiB - 1)");
-    const OverlayMap overlay(dataEnd, overlayStart, certificate);
+    plan->header = image.SectionTableEnd();
+    uint64_t imageEnd = image.SizeOfHeaders();
+    for (const PeSection& section : sections)
+        imageEnd = std::max<uint64_t>(imageEnd, uint64_t(section.virtualAddress) + section.MappedSize());
+    plan->rva = AlignUp(imageEnd, image.SectionAlignment());
+    plan->file = AlignUp(image.SectionDataEnd(), image.FileAlignment());
+    plan->prefixEnd = image.SectionDataEnd();
+    if (plan->rva > 0xFFFFFFFFu)
+        return Status::Error(kErrorFileTooLarge, "the image has no room for another section below 4 GiB");
+    return Status::Ok();
+}
 
-    // Headers.
-    const uint32_t coff = image.CoffHeaderOffset();
+// The sizes that follow from the laid-out resources; refused past 32 bits.
+Status PlanSizes(const PeImage& image, uint32_t contentSize, ResourceSectionPlan* plan)
+{
+    plan->contentSize = contentSize;
+    plan->rawSize = AlignUp(contentSize, image.FileAlignment());
+    plan->imageSize = AlignUp(plan->rva + contentSize, image.SectionAlignment());
+    if (plan->imageSize > 0xFFFFFFFFu)
+        return Status::Error(kErrorFileTooLarge, "the image would end at RVA " + Hex(plan->imageSize) +
+                                                         "; SizeOfImage is 32-bit");
+    const uint64_t overlaySize =
+        uint64_t(image.Size()) - image.SectionDataEnd() - image.Directory(pe::kCertificateDirectoryIndex).size;
+    plan->outputSize = plan->file + plan->rawSize + overlaySize;
+    if (plan->outputSize > 0xFFFFFFFFu)
+        return Status::Error(kErrorFileTooLarge, "the program would be " + SizeText(plan->outputSize) +
+                                                         "; PE file offsets are 32-bit (at most 4 GiB - 1)");
+    return Status::Ok();
+}
+
+// The optional header's sizes and directories, and the section header.
+void PatchHeaders(const PeImage& image, const ResourceSectionPlan& plan, Patcher& patch)
+{
+    const std::vector<PeSection>& sections = image.Sections();
+    const uint32_t optional = image.OptionalHeaderOffset();
     patch.U32(optional + pe::kOptCheckSum, 0);
-    patch.U32(optional + pe::kOptSizeOfImage, static_cast<uint32_t>(imageSize));
-    patch.U32(image.DirectoryEntryOffset(pe::kResourceDirectoryIndex), static_cast<uint32_t>(sectionRva));
-    patch.U32(image.DirectoryEntryOffset(pe::kResourceDirectoryIndex) + 4, contentSize);
-    if (certificate.size != 0) {
+    patch.U32(optional + pe::kOptSizeOfImage, static_cast<uint32_t>(plan.imageSize));
+    patch.U32(image.DirectoryEntryOffset(pe::kResourceDirectoryIndex), static_cast<uint32_t>(plan.rva));
+    patch.U32(image.DirectoryEntryOffset(pe::kResourceDirectoryIndex) + 4, plan.contentSize);
+    if (image.Directory(pe::kCertificateDirectoryIndex).size != 0) {
         patch.U32(image.DirectoryEntryOffset(pe::kCertificateDirectoryIndex), 0);
         patch.U32(image.DirectoryEntryOffset(pe::kCertificateDirectoryIndex) + 4, 0);
     }
     // An informative sum of the initialized sections' raw sizes; kept as it is
     // when it was not consistent enough to adjust.
-    const uint32_t initialized = ReadU32(bytes, optional + pe::kOptSizeOfInitializedData);
-    const int64_t grown = int64_t(rawSize) - oldRawSize;
+    const uint32_t initialized = ReadU32(image.Bytes(), optional + pe::kOptSizeOfInitializedData);
+    const int64_t grown = int64_t(plan.rawSize) - plan.oldRawSize;
     const bool countsAsInitialized =
-        !inPlace || (sections[static_cast<size_t>(old)].characteristics & pe::kSectionContainsInitializedData) != 0;
+        !plan.inPlace ||
+        (sections[static_cast<size_t>(plan.old)].characteristics & pe::kSectionContainsInitializedData) != 0;
     if (countsAsInitialized && int64_t(initialized) + grown >= 0 && int64_t(initialized) + grown <= 0xFFFFFFFF)
         patch.U32(optional + pe::kOptSizeOfInitializedData, static_cast<uint32_t>(int64_t(initialized) + grown));
 
-    if (inPlace) {
-        patch.U32(sectionHeader + pe::kSectionVirtualSize, contentSize);
-        patch.U32(sectionHeader + pe::kSectionSizeOfRawData, static_cast<uint32_t>(rawSize));
-    } else {
+    if (!plan.inPlace) {
         uint8_t header[pe::kSectionHeaderSize] = {};
         std::memcpy(header + pe::kSectionName, kResourceSectionName, sizeof kResourceSectionName - 1);
-        patch.Copy(sectionHeader, header, sizeof header);
-        patch.U32(sectionHeader + pe::kSectionVirtualSize, contentSize);
-        patch.U32(sectionHeader + pe::kSectionVirtualAddress, static_cast<uint32_t>(sectionRva));
-        patch.U32(sectionHeader + pe::kSectionSizeOfRawData, static_cast<uint32_t>(rawSize));
-        patch.U32(sectionHeader + pe::kSectionPointerToRawData, static_cast<uint32_t>(sectionFile));
-        patch.U32(sectionHeader + pe::kSectionCharacteristics,
+        patch.Copy(plan.header, header, sizeof header);
+        patch.U32(plan.header + pe::kSectionVirtualAddress, static_cast<uint32_t>(plan.rva));
+        patch.U32(plan.header + pe::kSectionPointerToRawData, static_cast<uint32_t>(plan.file));
+        patch.U32(plan.header + pe::kSectionCharacteristics,
                   pe::kSectionContainsInitializedData | pe::kSectionMemoryRead);
-        patch.U16(coff + pe::kCoffNumberOfSections, static_cast<uint16_t>(sections.size() + 1));
-        if (old >= 0 && sections[static_cast<size_t>(old)].name == kResourceSectionName)
-            patch.Copy(sections[static_cast<size_t>(old)].headerOffset + pe::kSectionName, kOldResourceSectionName,
-                        pe::kSectionNameSize);
+        patch.U16(image.CoffHeaderOffset() + pe::kCoffNumberOfSections, static_cast<uint16_t>(sections.size() + 1));
+        if (plan.old >= 0 && sections[static_cast<size_t>(plan.old)].name == kResourceSectionName)
+            patch.Copy(sections[static_cast<size_t>(plan.old)].headerOffset + pe::kSectionName,
+                       PeResourceWriter::kOldResourceSectionName, pe::kSectionNameSize);
     }
+    patch.U32(plan.header + pe::kSectionVirtualSize, plan.contentSize);
+    patch.U32(plan.header + pe::kSectionSizeOfRawData, static_cast<uint32_t>(plan.rawSize));
+}
 
-    // File offsets into what moves.
+}  // namespace
+
+Status PeResourceWriter::Prepare(const PeImage& image, const ResourceTree& tree, PeResourceWriter* writer)
+{
+    if (image.DirectoryCount() <= pe::kResourceDirectoryIndex)
+        return Bad("the optional header has no resource directory entry (NumberOfRvaAndSizes " +
+                   std::to_string(image.DirectoryCount()) + ")");
+    ResourceSectionPlan plan;
+    Status s = ReadDebugEntries(image, &plan.debug);
+    if (s)
+        s = PlaceSection(image, &plan);
+    PeResourceWriter w;
+    if (s)
+        s = ResourceLayout::Build(tree, static_cast<uint32_t>(plan.rva), &w.layout_);
+    if (s)
+        s = PlanSizes(image, w.layout_.Size(), &plan);
+    if (!s)
+        return s;
+
+    w.image_ = &image;
+    const ByteView headers = image.Bytes();
+    w.patched_.assign(headers.Data(), headers.Data() + std::min(headers.Size(), image.SizeOfHeaders()));
+    Patcher patch(&w.patched_);
+    PatchHeaders(image, plan, patch);
+    s = w.PatchMovedOffsets(plan);
+    if (!s)
+        return s;
+    if (!patch.Ok())
+        return Status::Error(kErrorInvalidParameter, "internal error: a header field lies outside the image");
+    w.PlanPieces(tree, plan);
+    w.checksumOffset_ = image.OptionalHeaderOffset() + pe::kOptCheckSum;
+    w.summary_.outputSize = plan.outputSize;
+    w.summary_.resourceRva = static_cast<uint32_t>(plan.rva);
+    w.summary_.resourceSize = plan.contentSize;
+    w.summary_.newSection = !plan.inPlace;
+    w.summary_.droppedCertificateSize = image.Directory(pe::kCertificateDirectoryIndex).size;
+    *writer = std::move(w);
+    return Status::Ok();
+}
+
+// The COFF symbol table offset and the debug entries' file offsets, for what
+// lies after the sections and so moves.
+Status PeResourceWriter::PatchMovedOffsets(const ResourceSectionPlan& plan)
+{
+    const PeImage& image = *image_;
+    const OverlayMap overlay(image.SectionDataEnd(), plan.file + plan.rawSize,
+                             image.Directory(pe::kCertificateDirectoryIndex));
     const uint32_t symbols = image.SymbolTableOffset();
     if (symbols != 0 && overlay.Contains(symbols)) {
         uint64_t moved = 0;
         if (!overlay.Map(symbols, &moved))
             return Bad("the COFF symbol table offset " + Hex(symbols) + " points into the certificate table");
-        patch.U32(coff + pe::kCoffPointerToSymbolTable, static_cast<uint32_t>(moved));
+        fieldPatches_.push_back(
+            FieldPatch{image.CoffHeaderOffset() + pe::kCoffPointerToSymbolTable, static_cast<uint32_t>(moved)});
     }
-    for (uint32_t e = 0; e < debugEntries; ++e) {
-        const uint32_t field = debugOffset + e * pe::kDebugEntrySize + pe::kDebugPointerToRawData;
-        const uint32_t pointer = ReadU32(bytes, field);
+    for (uint32_t e = 0; e < plan.debug.count; ++e) {
+        const uint32_t pointer = plan.debug.Field(e, pe::kDebugPointerToRawData);
         if (pointer == 0 || !overlay.Contains(pointer))
             continue;
         uint64_t moved = 0;
         if (!overlay.Map(pointer, &moved))
             return Bad("debug directory entry " + std::to_string(e + 1) + " points into the certificate table at " +
                        Hex(pointer));
-        patch.U32(field, static_cast<uint32_t>(moved));
+        fieldPatches_.push_back(FieldPatch{plan.debug.offset + e * pe::kDebugEntrySize + pe::kDebugPointerToRawData,
+                                           static_cast<uint32_t>(moved)});
     }
-    if (!patch.Ok())
-        return Status::Error(kErrorInvalidParameter, "internal error: a header field lies outside the image");
+    return Status::Ok();
+}
 
-    // The output, piece by piece.
-    auto add = [&w](PieceKind kind, uint32_t offset, uint64_t length) {
+// The output, piece by piece: the image up to the section data, the
+// directory, each resource at its place, padding, then the overlay without the
+// certificate table.
+void PeResourceWriter::PlanPieces(const ResourceTree& tree, const ResourceSectionPlan& plan)
+{
+    auto add = [this](PieceKind kind, uint32_t offset, uint64_t length) {
         if (length != 0 || kind == PieceKind::kResource) {
             Piece piece;
             piece.kind = kind;
             piece.offset = offset;
             piece.length = length;
-            w.pieces_.push_back(std::move(piece));
+            pieces_.push_back(std::move(piece));
         }
     };
-    add(PieceKind::kImage, 0, prefixEnd);
-    add(PieceKind::kZeros, 0, sectionFile - prefixEnd);
-    add(PieceKind::kDirectory, 0, w.layout_.Directory().size());
+    add(PieceKind::kImage, 0, plan.prefixEnd);
+    add(PieceKind::kZeros, 0, plan.file - plan.prefixEnd);
+    add(PieceKind::kDirectory, 0, layout_.Directory().size());
     // The layout places the resources in directory order; their names are for messages.
     std::vector<std::string> names;
     for (const auto& type : tree.Types()) {
@@ -278,53 +363,95 @@ Status PeResourceWriter::Prepare(const PeImage& image, const ResourceTree& tree,
                                 std::to_string(language.first));
         }
     }
-    uint64_t at = w.layout_.Directory().size();
-    for (size_t i = 0; i < w.layout_.Placements().size(); ++i) {
-        const ResourceLayout::Placement& placement = w.layout_.Placements()[i];
+    uint64_t at = layout_.Directory().size();
+    for (size_t i = 0; i < layout_.Placements().size(); ++i) {
+        const ResourceLayout::Placement& placement = layout_.Placements()[i];
         add(PieceKind::kZeros, 0, placement.offset - at);
         add(PieceKind::kResource, 0, placement.data->size);
-        w.pieces_.back().data = placement.data;
-        w.pieces_.back().what = i < names.size() ? names[i] : std::string("?");
+        pieces_.back().data = placement.data;
+        pieces_.back().what = i < names.size() ? names[i] : std::string("?");
         at = placement.offset + placement.data->size;
     }
-    add(PieceKind::kZeros, 0, rawSize - at);
+    add(PieceKind::kZeros, 0, plan.rawSize - at);
+    const uint32_t dataEnd = image_->SectionDataEnd();
+    const PeDirectory certificate = image_->Directory(pe::kCertificateDirectoryIndex);
     if (certificate.size != 0) {
         add(PieceKind::kImage, dataEnd, certificate.address - dataEnd);
         const uint64_t certificateEnd = uint64_t(certificate.address) + certificate.size;
-        add(PieceKind::kImage, static_cast<uint32_t>(certificateEnd), image.Size() - certificateEnd);
+        add(PieceKind::kImage, static_cast<uint32_t>(certificateEnd), image_->Size() - certificateEnd);
     } else {
-        add(PieceKind::kImage, dataEnd, image.Size() - dataEnd);
+        add(PieceKind::kImage, dataEnd, image_->Size() - dataEnd);
     }
-    w.checksumOffset_ = optional + pe::kOptCheckSum;
-    w.summary_.outputSize = outputSize;
-    w.summary_.resourceRva = static_cast<uint32_t>(sectionRva);
-    w.summary_.resourceSize = contentSize;
-    w.summary_.newSection = !inPlace;
-    w.summary_.droppedCertificateSize = certificate.size;
-    *writer = std::move(w);
-    return Status::Ok();
+}
+
+// Copies an image range: the updated headers from memory, the rest read from
+// the image, with the moved file offsets put over it.
+Status PeResourceWriter::WriteImagePiece(const Piece& piece, std::vector<uint8_t>& buffer,
+                                         const std::function<Status(const uint8_t*, uint32_t)>& put) const
+{
+    const uint32_t headers = static_cast<uint32_t>(patched_.size());
+    Status s;
+    for (uint64_t done = 0; s && done < piece.length;) {
+        const uint32_t at = static_cast<uint32_t>(piece.offset + done);
+        uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(kCopyPiece, piece.length - done));
+        if (at < headers) {
+            length = std::min(length, headers - at);
+            std::memcpy(buffer.data(), patched_.data() + at, length);
+        } else {
+            s = image_->ReadAt(at, buffer.data(), length).WithContext("reading the program at " + Hex(at));
+        }
+        for (const FieldPatch& patch : fieldPatches_) {
+            for (uint32_t b = 0; b < 4; ++b) {
+                const uint64_t where = uint64_t(patch.offset) + b;
+                if (where >= at && where < uint64_t(at) + length)
+                    buffer[static_cast<size_t>(where - at)] = static_cast<uint8_t>(patch.value >> (8 * b));
+            }
+        }
+        if (s)
+            s = put(buffer.data(), length);
+        done += length;
+    }
+    return s;
+}
+
+// Copies a resource's bytes from the caller's source or, for one kept, from the image.
+Status PeResourceWriter::WriteResourcePiece(const Piece& piece, std::vector<uint8_t>& buffer,
+                                            const std::function<Status(const uint8_t*, uint32_t)>& put) const
+{
+    ResourceSource* source = piece.data->source;
+    if (source != nullptr && source->Size() != piece.length)
+        return Status::Error(kErrorInvalidParameter, "resource " + piece.what + " changed its size from " +
+                                                         SizeText(piece.length) + " to " + SizeText(source->Size()));
+    if (source == nullptr && uint64_t(piece.data->imageOffset) + piece.length > image_->Size())
+        return Status::Error(kErrorInvalidParameter, "internal error: resource " + piece.what + " lies outside the image");
+    Status s;
+    for (uint64_t done = 0; s && done < piece.length; done += kCopyPiece) {
+        const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(kCopyPiece, piece.length - done));
+        if (source != nullptr)
+            s = source->Read(done, buffer.data(), length).WithContext("reading resource " + piece.what + " at " + Hex(done));
+        else
+            s = image_->ReadAt(static_cast<uint32_t>(piece.data->imageOffset + done), buffer.data(), length)
+                    .WithContext("reading resource " + piece.what + " at " + Hex(done));
+        if (s)
+            s = put(buffer.data(), length);
+    }
+    return s;
 }
 
 Status PeResourceWriter::Write(ByteSink& sink) const
 {
     PeChecksum checksum;
-    auto put = [&](const uint8_t* bytes, uint32_t length) {
+    const std::function<Status(const uint8_t*, uint32_t)> put = [&](const uint8_t* bytes, uint32_t length) {
         checksum.Add(bytes, length);
         return sink.Write(bytes, length).WithContext("writing the program at " + Hex(checksum.Length() - length));
     };
     static const uint8_t kZeros[4096] = {};
-    std::vector<uint8_t> buffer;
-    const ByteView original = image_->Bytes();
-    const ByteView patched(patched_.data(), static_cast<uint32_t>(patched_.size()));
-
+    std::vector<uint8_t> buffer(kCopyPiece);
     for (const Piece& piece : pieces_) {
         Status s;
-        const uint8_t* bytes = nullptr;
         switch (piece.kind) {
         case PieceKind::kImage:
-            if (!patched.Bytes(piece.offset, static_cast<uint32_t>(piece.length), &bytes))
-                return Status::Error(kErrorInvalidParameter, "internal error: a piece lies outside the image");
-            s = put(bytes, static_cast<uint32_t>(piece.length));
+            s = WriteImagePiece(piece, buffer, put);
             break;
         case PieceKind::kZeros:
             for (uint64_t done = 0; s && done < piece.length; done += sizeof kZeros)
@@ -334,25 +461,7 @@ Status PeResourceWriter::Write(ByteSink& sink) const
             s = put(layout_.Directory().data(), static_cast<uint32_t>(layout_.Directory().size()));
             break;
         case PieceKind::kResource:
-            if (piece.data->source == nullptr) {
-                if (!original.Bytes(piece.data->imageOffset, static_cast<uint32_t>(piece.length), &bytes))
-                    return Status::Error(kErrorInvalidParameter,
-                                         "internal error: resource " + piece.what + " lies outside the image");
-                s = put(bytes, static_cast<uint32_t>(piece.length));
-                break;
-            }
-            if (piece.data->source->Size() != piece.length)
-                return Status::Error(kErrorInvalidParameter, "resource " + piece.what + " changed its size from " +
-                                                                 SizeText(piece.length) + " to " +
-                                                                 SizeText(piece.data->source->Size()));
-            buffer.resize(kCopyPiece);
-            for (uint64_t done = 0; s && done < piece.length; done += kCopyPiece) {
-                const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(kCopyPiece, piece.length - done));
-                s = piece.data->source->Read(done, buffer.data(), length)
-                        .WithContext("reading resource " + piece.what + " at " + Hex(done));
-                if (s)
-                    s = put(buffer.data(), length);
-            }
+            s = WriteResourcePiece(piece, buffer, put);
             break;
         }
         if (!s)

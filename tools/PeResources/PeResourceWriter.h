@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct PeWriteSummary {
     // The input was signed: its certificate table (this many bytes) was dropped.
     uint32_t droppedCertificateSize = 0;
 };
+
+// Where Prepare puts the resource section, and the output's sizes (PeResourceWriter.cpp).
+struct ResourceSectionPlan;
 
 class PeResourceWriter {
 public:
@@ -59,8 +63,9 @@ public:
 
     const PeWriteSummary& Summary() const { return summary_; }
 
-    // Streams the planned output into sink, reading the caller's sources in
-    // pieces of at most 64 KiB: memory use does not grow with their size. The
+    // Streams the planned output into sink, reading the image's file and the
+    // caller's sources in pieces of at most 1 MiB: memory use does not grow
+    // with their size. The
     // checksum is filled in at the end with one Rewrite. Failures of a source
     // or of the sink come back with their own code and a note of what was read
     // or written.
@@ -76,8 +81,22 @@ private:
         std::string what;                    // kResource: "OEMDATA/DEFAULT/0", for messages
     };
 
+    // A 32-bit field of the image replaced as it is copied out.
+    struct FieldPatch {
+        uint32_t offset = 0;
+        uint32_t value = 0;
+    };
+
+    Status PatchMovedOffsets(const ResourceSectionPlan& plan);
+    void PlanPieces(const ResourceTree& tree, const ResourceSectionPlan& plan);
+    Status WriteImagePiece(const Piece& piece, std::vector<uint8_t>& buffer,
+                           const std::function<Status(const uint8_t*, uint32_t)>& put) const;
+    Status WriteResourcePiece(const Piece& piece, std::vector<uint8_t>& buffer,
+                              const std::function<Status(const uint8_t*, uint32_t)>& put) const;
+
     const PeImage* image_ = nullptr;
-    std::vector<uint8_t> patched_;  // the image with its headers and debug entries updated
+    std::vector<uint8_t> patched_;  // the image's headers, updated
+    std::vector<FieldPatch> fieldPatches_;  // debug entries' file offsets, wherever they lie
     ResourceLayout layout_;
     std::vector<Piece> pieces_;
     uint32_t checksumOffset_ = 0;

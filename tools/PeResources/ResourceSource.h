@@ -12,7 +12,7 @@ public:
     // The resource's size in bytes; the writer refuses more than 32 bits hold.
     virtual uint64_t Size() const = 0;
     // Copies the length bytes at offset into buffer; offset + length <= Size().
-    // The writer reads from 0 to Size() in order, in pieces of at most 64 KiB;
+    // The writer reads from 0 to Size() in order, in pieces of at most 1 MiB;
     // writing the output again starts again at 0.
     virtual Status Read(uint64_t offset, uint8_t* buffer, uint32_t length) = 0;
 };

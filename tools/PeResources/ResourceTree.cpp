@@ -1,6 +1,9 @@
 // Reading a resource directory with every offset checked, and editing the tree.
 #include "ResourceTree.h"
 
+#include <algorithm>
+#include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 #include <vector>
@@ -15,13 +18,88 @@ namespace {
 
 Status Bad(std::string message) { return Status::Error(kErrorBadExeFormat, std::move(message)); }
 
+// The resource section's file data from the directory on, read through the
+// image: straight from its bytes where it holds them, else from the file in
+// blocks kept for later reads. The directory is small, the data after it
+// (the package) may be large and is never read here. A failed file read makes
+// every later read fail too and is kept for the caller.
+class SectionBytes {
+public:
+    SectionBytes(const PeImage& image, uint32_t start, uint32_t size) : image_(image), start_(start), size_(size)
+    {
+        image.Bytes().Bytes(start, size, &held_);
+    }
+    uint32_t Size() const { return size_; }
+    bool Contains(uint32_t offset, uint32_t length) const { return offset <= size_ && length <= size_ - offset; }
+    bool ReadU16(uint32_t offset, uint16_t* value)
+    {
+        uint8_t b[2];
+        if (!Read(offset, b, sizeof b))
+            return false;
+        *value = static_cast<uint16_t>(b[0] | (b[1] << 8));
+        return true;
+    }
+    bool ReadU32(uint32_t offset, uint32_t* value)
+    {
+        uint8_t b[4];
+        if (!Read(offset, b, sizeof b))
+            return false;
+        *value = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+        return true;
+    }
+    bool Read(uint32_t offset, uint8_t* out, uint32_t length)
+    {
+        if (!Contains(offset, length) || !failure_.IsOk())
+            return false;
+        if (held_ != nullptr) {
+            std::memcpy(out, held_ + offset, length);
+            return true;
+        }
+        for (uint32_t done = 0; done < length;) {
+            const uint32_t at = offset + done;
+            const std::vector<uint8_t>* block = Block(at / kBlockSize);
+            if (block == nullptr)
+                return false;
+            const uint32_t inside = at % kBlockSize;
+            const uint32_t n = std::min<uint32_t>(length - done, static_cast<uint32_t>(block->size()) - inside);
+            std::memcpy(out + done, block->data() + inside, n);
+            done += n;
+        }
+        return true;
+    }
+    const Status& Failure() const { return failure_; }
+
+private:
+    static constexpr uint32_t kBlockSize = 4096;
+
+    const std::vector<uint8_t>* Block(uint32_t index)
+    {
+        auto found = blocks_.find(index);
+        if (found != blocks_.end())
+            return &found->second;
+        const uint32_t from = index * kBlockSize;
+        std::vector<uint8_t> block(std::min<uint32_t>(kBlockSize, size_ - from));
+        failure_ = image_.ReadAt(start_ + from, block.data(), static_cast<uint32_t>(block.size()));
+        if (!failure_)
+            return nullptr;
+        return &blocks_.emplace(index, std::move(block)).first->second;
+    }
+
+    const PeImage& image_;
+    uint32_t start_;
+    uint32_t size_;
+    const uint8_t* held_ = nullptr;
+    std::map<uint32_t, std::vector<uint8_t>> blocks_;
+    Status failure_ = Status::Ok();
+};
+
 }  // namespace
 
 // Walks the three levels below the root. Offsets are relative to the root
 // table, as in the entries; the view ends where the section's file data ends.
 class ResourceTree::Reader {
 public:
-    Reader(const PeImage& image, ByteView view, uint32_t rootRva) : image_(image), view_(view), rootRva_(rootRva) {}
+    Reader(const PeImage& image, SectionBytes& view, uint32_t rootRva) : image_(image), view_(view), rootRva_(rootRva) {}
 
     Status ReadAll(ResourceTree* tree)
     {
@@ -114,12 +192,14 @@ private:
         return Status::Ok();
     }
 
-    Status ReadName(uint32_t offset, ResourceId* id) const
+    Status ReadName(uint32_t offset, ResourceId* id)
     {
         uint16_t length = 0;
-        const uint8_t* units = nullptr;
-        if (!view_.ReadU16(offset, &length) ||
-            !view_.Bytes(offset + pe::kResourceNameLengthSize, uint32_t(length) * 2, &units))
+        std::vector<uint8_t> units;
+        if (!view_.ReadU16(offset, &length) || !view_.Contains(offset + pe::kResourceNameLengthSize, uint32_t(length) * 2))
+            return Bad("its name at +" + Hex(offset) + " reaches " + Outside());
+        units.resize(uint32_t(length) * 2);
+        if (!view_.Read(offset + pe::kResourceNameLengthSize, units.data(), static_cast<uint32_t>(units.size())))
             return Bad("its name at +" + Hex(offset) + " reaches " + Outside());
         std::u16string name;
         for (uint32_t i = 0; i < length; ++i)
@@ -135,7 +215,7 @@ private:
         return Status::Ok();
     }
 
-    Status ReadLanguage(const Entry& entry, uint32_t table, const std::string& path, ResourceData* data) const
+    Status ReadLanguage(const Entry& entry, uint32_t table, const std::string& path, ResourceData* data)
     {
         if (entry.id.IsName())
             return Bad(EntryText(entry, table) + " (a language of " + path + ") is a name, not a number");
@@ -158,7 +238,7 @@ private:
     }
 
     const PeImage& image_;
-    ByteView view_;
+    SectionBytes& view_;
     uint32_t rootRva_;
     std::set<uint32_t> visited_;
 };
@@ -176,14 +256,15 @@ Status ResourceTree::Read(const PeImage& image, ResourceTree* tree)
         return Bad("the resource directory at RVA " + Hex(directory.address) + " lies in no section");
     const PeSection& section = image.Sections()[static_cast<size_t>(index)];
     const uint32_t inside = directory.address - section.virtualAddress;
-    const ByteView bytes = image.Bytes();
-    const uint8_t* start = nullptr;
-    if (inside >= section.FileBackedSize() ||
-        !bytes.Bytes(section.pointerToRawData + inside, section.FileBackedSize() - inside, &start))
+    // Parse checked that the section's raw data lies inside the file.
+    if (inside >= section.FileBackedSize())
         return Bad("the resource directory at RVA " + Hex(directory.address) + " lies past the file data of " +
                    section.Describe(static_cast<size_t>(index)));
-    Reader reader(image, ByteView(start, section.FileBackedSize() - inside), directory.address);
+    SectionBytes bytes(image, section.pointerToRawData + inside, section.FileBackedSize() - inside);
+    Reader reader(image, bytes, directory.address);
     Status s = reader.ReadAll(&result);
+    if (!bytes.Failure())
+        return bytes.Failure();
     if (!s)
         return s;
     *tree = std::move(result);

@@ -294,7 +294,7 @@ public:
     uint64_t Size() const override { return size_; }
     Status Read(uint64_t offset, uint8_t* buffer, uint32_t length) override
     {
-        if ((offset != next_ && offset != 0) || length > 64 * 1024 || length > size_ - offset)
+        if ((offset != next_ && offset != 0) || length > 1024 * 1024 || length > size_ - offset)
             return Status::Error(87, "out of order");
         for (uint32_t i = 0; i < length; ++i)
             buffer[i] = static_cast<uint8_t>((offset + i) * 7 / 5);
@@ -339,15 +339,15 @@ TEST(PeResourceWriter, StreamsSourcesInPiecesAndPassesTheirFailuresOn)
     ResourceTree tree;
     ASSERT_TRUE(PeImage::Parse(in.bytes, &image));
     ASSERT_TRUE(ResourceTree::Read(image, &tree));
-    PatternSource failing(300000);
-    failing.failAt_ = 200000;
+    PatternSource failing(3000000);
+    failing.failAt_ = 2000000;
     tree.Replace(ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("DEFAULT"), 0, &failing);
     PeResourceWriter writer;
     ASSERT_TRUE(PeResourceWriter::Prepare(image, tree, &writer));
     VectorSink sink;
     s = writer.Write(sink);
     EXPECT_EQ(s.Code(), 23u);
-    EXPECT_EQ(s.Message(), "reading resource OEMDATA/DEFAULT/0 at 0x30000: device says no");
+    EXPECT_EQ(s.Message(), "reading resource OEMDATA/DEFAULT/0 at 0x100000: device says no");
     FailingSink full;
     s = writer.Write(full);
     EXPECT_EQ(s.Code(), 112u);
