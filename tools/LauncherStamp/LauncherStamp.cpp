@@ -9,6 +9,7 @@
 #include "PeResourceWriter.h"
 #include "ResourceSource.h"
 #include "ResourceTree.h"
+#include "StagedFile.h"
 #include "SystemApi.h"
 
 const char kDefaultLanguageIni[] = "[LANGUAGE]\r\nUseDefault =1\r\nSelectLanguage = 0x0404\r\n";
@@ -19,47 +20,10 @@ namespace {
 
 // MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL).
 constexpr uint16_t kNeutralLanguage = 0;
-// Room a unique name needs after the folder: a separator and "oemXXXX.tmp" plus its terminator.
-constexpr size_t kTemporaryNameRoom = 14;
 
-// Deletes the temporary copy unless it has been moved into place; a failed
-// delete does not overwrite the error that is being reported.
-class TemporaryFile {
-public:
-    TemporaryFile() = default;
-    ~TemporaryFile()
-    {
-        if (!path_.empty()) {
-            LastErrorGuard keep;
-            SetPathAttributes(path_.c_str(), kFileAttributeNormal);
-            (void)DeletePath(path_.c_str());
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    void Set(const std::string& path) { path_ = path; }
-    const std::string& Path() const { return path_; }
-    void Release() { path_.clear(); }
-
-private:
-    std::string path_;
-};
-
-// The folder part of path, or "." when it has none (on Windows "C:." for "C:name").
-std::string FolderOf(const std::string& path)
-{
-    std::string::size_type cut = path.find_last_of(kPathSeparator == '\\' ? "\\/:" : "/");
-    if (cut == std::string::npos)
-        return ".";
-    if (path[cut] == ':')
-        return path.substr(0, cut + 1) + ".";
-    return cut == 0 ? path.substr(0, 1) : path.substr(0, cut);
-}
-
-// The bytes the stamp writes: the package and, unless null, the language settings.
+// The resources the stamp writes: the package and, unless null, the language settings.
 struct StampedBytes {
-    const void* package;
-    uint32_t packageSize;
+    ResourceSource* package;
     const void* languageIni;
     uint32_t languageSize;
 };
@@ -67,28 +31,35 @@ struct StampedBytes {
 Status CheckArguments(const char* launcherPath, const char* outputPath, const StampedBytes& bytes)
 {
     if (launcherPath == nullptr || outputPath == nullptr || *launcherPath == '\0' || *outputPath == '\0' ||
-        bytes.package == nullptr || bytes.packageSize == 0 ||
-        (bytes.languageIni == nullptr && bytes.languageSize != 0))
+        bytes.package->Size() == 0 || (bytes.languageIni == nullptr && bytes.languageSize != 0))
         return Status::Error(kErrorInvalidParameter, "missing argument");
     if (std::strlen(outputPath) >= static_cast<size_t>(kMaxPath))
         return Status::Error(kErrorFilenameExcedRange, std::string(outputPath) + ": path too long");
+    if (bytes.package->Size() > kMaxLaunchablePackageSize)
+        return Status::Error(kErrorFileTooLarge, "the package is " + std::to_string(bytes.package->Size()) +
+                                                     " bytes; the launcher loads packages of at most " +
+                                                     std::to_string(kMaxLaunchablePackageSize) + " bytes");
     return Status::Ok();
 }
 
 // Reserves a new empty file beside outputPath for the copy.
-Status ReserveBesideOutput(const char* outputPath, TemporaryFile& temporary)
+Status ReserveBesideOutput(const char* outputPath, StagedFile& temporary)
 {
-    const std::string folder = FolderOf(outputPath);
-    if (folder.size() > kMaxPath - kTemporaryNameRoom)
-        return Status::Error(kErrorFilenameExcedRange, folder + ": path too long");
-    const uint32_t attributes = GetPathAttributes(folder.c_str());
-    if (attributes == kInvalidFileAttributes || (attributes & kFileAttributeDirectory) == 0)
-        return Status::Error(kErrorPathNotFound, "the folder " + folder + " does not exist");
-    char path[kMaxPath] = {};
-    if (!CreateUniqueFile(folder.c_str(), "oem", path))
-        return Status::LastError("cannot create a file in " + folder);
-    temporary.Set(path);
-    return Status::Ok();
+    switch (temporary.Begin(outputPath)) {
+    case StagedFileRefusal::kNone:
+        return Status::Ok();
+    case StagedFileRefusal::kPathTooLong:
+        return Status::Error(kErrorFilenameExcedRange, std::string(outputPath) + ": path too long");
+    case StagedFileRefusal::kFolderTooLong:
+        return Status::Error(kErrorFilenameExcedRange, temporary.Folder() + ": path too long");
+    case StagedFileRefusal::kTargetIsFolder:
+        return Status::Error(kErrorAccessDenied, std::string("cannot replace ") + outputPath + ": it is a folder");
+    case StagedFileRefusal::kNoFolder:
+        return Status::Error(kErrorPathNotFound, "the folder " + temporary.Folder() + " does not exist");
+    case StagedFileRefusal::kCannotCreate:
+        break;
+    }
+    return Status::LastError("cannot create a file in " + temporary.Folder());
 }
 
 // Writes the planned copy into the temporary file.
@@ -103,6 +74,26 @@ Status WriteCopy(const PeResourceWriter& writer, const std::string& path)
     return status;
 }
 
+// The launcher's resources with the stamped ones in place of any older versions.
+Status ReadStampedTree(const char* launcherPath, const StampedBytes& bytes, ResourceSource* languageIni,
+                       PeImage* image, ResourceTree* tree)
+{
+    Status status = PeImage::Open(launcherPath, image);
+    if (status)
+        status = ResourceTree::Read(*image, tree).WithContext(launcherPath);
+    if (!status)
+        return status;
+    // Replace drops the resource under every language first, so no older
+    // version of the stamped resources survives.
+    const ResourceId type = ResourceId::AsciiName(kOemResourceType);
+    tree->Replace(type, ResourceId::AsciiName(kPackageResourceName), kNeutralLanguage, bytes.package);
+    if (bytes.languageIni != nullptr && bytes.languageSize != 0)
+        tree->Replace(type, ResourceId::AsciiName(kLanguageResourceName), kNeutralLanguage, languageIni);
+    else
+        tree->Remove(type, ResourceId::AsciiName(kLanguageResourceName));
+    return Status::Ok();
+}
+
 Status Stamp(const char* launcherPath, const char* outputPath, const StampedBytes& bytes, StampReport* report)
 {
     Status status = CheckArguments(launcherPath, outputPath, bytes);
@@ -110,50 +101,47 @@ Status Stamp(const char* launcherPath, const char* outputPath, const StampedByte
         return status;
     PeImage image;
     ResourceTree tree;
-    status = PeImage::Load(launcherPath, &image);
-    if (status)
-        status = ResourceTree::Read(image, &tree).WithContext(launcherPath);
-    if (!status)
-        return status;
-
-    // Replace drops the resource under every language first, so no older
-    // version of the stamped resources survives.
-    MemorySource package(ByteView(static_cast<const uint8_t*>(bytes.package), bytes.packageSize));
     MemorySource languageIni(ByteView(static_cast<const uint8_t*>(bytes.languageIni), bytes.languageSize));
-    const ResourceId type = ResourceId::AsciiName(kOemResourceType);
-    tree.Replace(type, ResourceId::AsciiName(kPackageResourceName), kNeutralLanguage, &package);
-    if (bytes.languageIni != nullptr && bytes.languageSize != 0)
-        tree.Replace(type, ResourceId::AsciiName(kLanguageResourceName), kNeutralLanguage, &languageIni);
-    else
-        tree.Remove(type, ResourceId::AsciiName(kLanguageResourceName));
-
+    status = ReadStampedTree(launcherPath, bytes, &languageIni, &image, &tree);
     PeResourceWriter writer;
-    status = PeResourceWriter::Prepare(image, tree, &writer).WithContext(launcherPath);
+    if (status)
+        status = PeResourceWriter::Prepare(image, tree, &writer).WithContext(launcherPath);
     if (!status)
         return status;
 
-    TemporaryFile temporary;
+    StagedFile temporary;
     status = ReserveBesideOutput(outputPath, temporary);
     if (status)
-        status = WriteCopy(writer, temporary.Path());
+        status = WriteCopy(writer, temporary.TemporaryPath());
     if (!status)
         return status;
-    if (!ReplacePath(temporary.Path().c_str(), outputPath))
+    // The launcher's file is open while the image lives; Windows would not
+    // let the copy replace it when the two are the same file.
+    image = PeImage();
+    if (!temporary.Commit())
         return Status::LastError(std::string("cannot replace ") + outputPath);
-    temporary.Release();
     report->droppedCertificateSize = writer.Summary().droppedCertificateSize;
     return Status::Ok();
 }
 
 }  // namespace
 
+Status StampLauncherFromSource(const char* launcherPath, const char* outputPath, ResourceSource& package,
+                               const void* languageIni, uint32_t languageSize, StampReport* report)
+{
+    StampReport unused;
+    return Stamp(launcherPath, outputPath, {&package, languageIni, languageSize},
+                 report != nullptr ? report : &unused);
+}
+
 Status StampLauncherFile(const char* launcherPath, const char* outputPath, const void* package,
                          uint32_t packageSize, const void* languageIni, uint32_t languageSize,
                          StampReport* report)
 {
-    StampReport unused;
-    return Stamp(launcherPath, outputPath, {package, packageSize, languageIni, languageSize},
-                 report != nullptr ? report : &unused);
+    if (package == nullptr)
+        return Status::Error(kErrorInvalidParameter, "missing argument");
+    MemorySource source(ByteView(static_cast<const uint8_t*>(package), packageSize));
+    return StampLauncherFromSource(launcherPath, outputPath, source, languageIni, languageSize, report);
 }
 
 int StampLauncher(const char* launcherPath, const char* outputPath, const void* package,

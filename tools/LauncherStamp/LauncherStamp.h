@@ -6,6 +6,8 @@
 #include "PackageResources.h"
 #include "Status.h"
 
+class ResourceSource;
+
 // The LANGUAGE_INI text shipped with the launcher (52 bytes, no terminator counted).
 extern const char kDefaultLanguageIni[];
 constexpr uint32_t kDefaultLanguageIniSize = 52;
@@ -43,3 +45,12 @@ struct StampReport {
 Status StampLauncherFile(const char* launcherPath, const char* outputPath, const void* package,
                          uint32_t packageSize, const void* languageIni, uint32_t languageSize,
                          StampReport* report);
+
+// StampLauncherFile with the package read from package in pieces (its Size()
+// bytes, read from 0 to the end; read again should the copy be written twice):
+// memory use grows neither with the package nor with a stamped launcher's old
+// package, which is skipped. Refused besides: a package of 0 bytes
+// (kErrorInvalidParameter) or of more than kMaxLaunchablePackageSize bytes
+// (kErrorFileTooLarge). A failed read of the source comes back with its own code.
+Status StampLauncherFromSource(const char* launcherPath, const char* outputPath, ResourceSource& package,
+                               const void* languageIni, uint32_t languageSize, StampReport* report);

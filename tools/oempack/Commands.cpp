@@ -1,9 +1,12 @@
 // The create, list, verify, extract, stamp and make commands.
 #include "Commands.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <memory>
 
 #include "Console.h"
+#include "FileRangeSource.h"
 #include "LauncherStamp.h"
 #include "ListingFormat.h"
 #include "MappedFile.h"
@@ -13,20 +16,36 @@
 #include "PackageResources.h"
 #include "PackageWriter.h"
 #include "ProgressBar.h"
-#include "StagedOutput.h"
+#include "ResourceSource.h"
+#include "StagedFile.h"
 #include "ToolFiles.h"
 
 namespace {
+
+// Refuses a package the launcher cannot load.
+Status CheckLaunchableSize(uint64_t size, const std::string& what)
+{
+    if (size <= kMaxLaunchablePackageSize)
+        return Status::Ok();
+    return Status::Error(kErrorFileTooLarge, what + "the package is " + std::to_string(size) +
+                                                 " bytes; the launcher loads packages of at most " +
+                                                 std::to_string(kMaxLaunchablePackageSize) + " bytes");
+}
 
 // The bytes of a package: a package file mapped read-only, or the package
 // resource of a stamped setup program.
 class PackageSource {
 public:
-    Status Open(const std::string& path)
+    // A package file larger than maxSize is refused before it is mapped.
+    Status Open(const std::string& path, uint64_t maxSize = UINT64_MAX)
     {
         const Status stamped = ReadStampedPackage(path, &fromProgram_, &copy_);
         if (!stamped || fromProgram_)
             return stamped;
+        bool isFolder = false;
+        uint64_t size = 0;
+        if (QueryPath(path, &isFolder, &size) && !isFolder && size > maxSize)
+            return CheckLaunchableSize(size, path + ": ");
         if (file_.OpenFile(path.c_str(), 1, kOpenExisting, 0))
             return Status::Ok();
         uint32_t code = GetLastErrorValue();
@@ -41,6 +60,21 @@ public:
         return ByteView(file_.GetData(), file_.GetSize());
     }
     uint32_t Size() const { return View().Size(); }
+    // The bytes for stamping: a package file is read from the file in pieces
+    // (the mapping's pages are not touched), a stamped program's package from memory.
+    Status OpenStampSource(const std::string& path, std::unique_ptr<ResourceSource>* source) const
+    {
+        if (fromProgram_) {
+            source->reset(new MemorySource(View()));
+            return Status::Ok();
+        }
+        auto file = std::make_unique<FileRangeSource>();
+        const Status opened = file->Open(path.c_str());
+        if (!opened)
+            return SystemFailure(opened.Code(), path);
+        *source = std::move(file);
+        return Status::Ok();
+    }
 
 private:
     MappedFile file_;
@@ -85,17 +119,38 @@ std::string Summary(const WriteStats& stats, uint32_t imageSize, size_t groups)
     return text;
 }
 
+// Starts writing path under a temporary name beside it; a refusal in the tool's words.
+Status BeginOutput(StagedFile& output, const std::string& path)
+{
+    switch (output.Begin(path)) {
+    case StagedFileRefusal::kNone:
+        return Status::Ok();
+    case StagedFileRefusal::kPathTooLong:
+    case StagedFileRefusal::kFolderTooLong:
+        return Status::Error(kErrorFilenameExcedRange, path + ": path too long");
+    case StagedFileRefusal::kTargetIsFolder:
+        return Status::Error(kErrorAccessDenied, path + ": is a folder");
+    case StagedFileRefusal::kNoFolder:
+        return Status::Error(kErrorPathNotFound, path + ": the folder " + output.Folder() + " does not exist");
+    case StagedFileRefusal::kCannotCreate:
+        break;
+    }
+    return SystemFailure(GetLastErrorValue(), path + ": cannot create a file in " + output.Folder());
+}
+
 // Writes the package (or nothing, on failure) via a temporary file.
 Status WritePackageFile(const MappedFile& image, const std::string& path)
 {
-    StagedOutput output;
-    const Status begun = output.Begin(path);
+    StagedFile output;
+    const Status begun = BeginOutput(output, path);
     if (!begun)
         return begun;
     const Status written = SaveImageFile(image, output.TemporaryPath().c_str());
     if (!written)
         return SystemFailure(written.Code(), path + ": cannot write");
-    return output.Commit();
+    if (!output.Commit())
+        return SystemFailure(GetLastErrorValue(), path + ": cannot write");
+    return Status::Ok();
 }
 
 std::string VerifyFaultText(const VerifyReport& report)
@@ -106,12 +161,12 @@ std::string VerifyFaultText(const VerifyReport& report)
     return text;
 }
 
-Status Stamp(const std::string& launcher, const std::string& output, const void* package, uint32_t packageSize,
+Status Stamp(const std::string& launcher, const std::string& output, ResourceSource& package,
              const std::string& languageIni)
 {
     StampReport report;
-    const Status stamped = StampLauncherFile(launcher.c_str(), output.c_str(), package, packageSize,
-                                             languageIni.data(), static_cast<uint32_t>(languageIni.size()), &report);
+    const Status stamped = StampLauncherFromSource(launcher.c_str(), output.c_str(), package, languageIni.data(),
+                                                   static_cast<uint32_t>(languageIni.size()), &report);
     if (stamped) {
         if (report.droppedCertificateSize != 0)
             PrintNote(launcher + " is signed: its signature (" + std::to_string(report.droppedCertificateSize) +
@@ -317,7 +372,9 @@ int RunExtract(const Options& options)
 int RunStamp(const Options& options)
 {
     PackageSource package;
-    Status status = package.Open(options.packagePath);
+    Status status = package.Open(options.packagePath, kMaxLaunchablePackageSize);
+    if (status)
+        status = CheckLaunchableSize(package.Size(), options.packagePath + ": ");
     if (!status)
         return Fail(status);
     const ByteView bytes = package.View();
@@ -335,8 +392,11 @@ int RunStamp(const Options& options)
     std::string languageIni(kDefaultLanguageIni, kDefaultLanguageIniSize);
     if (!options.languageIni.empty())
         status = ReadWholeFile(options.languageIni, &languageIni);
+    std::unique_ptr<ResourceSource> source;
     if (status)
-        status = Stamp(options.launcher, options.output, bytes.Data(), bytes.Size(), languageIni);
+        status = package.OpenStampSource(options.packagePath, &source);
+    if (status)
+        status = Stamp(options.launcher, options.output, *source, languageIni);
     if (!status)
         return Fail(status);
     PrintOut("stamped " + options.output + ": package of " + std::to_string(bytes.Size()) + " bytes, " +
@@ -373,8 +433,12 @@ int RunMake(const Options& options)
         PrintError("the built package does not verify: " + VerifyFaultText(report));
         return kExitFailure;
     }
+    status = CheckLaunchableSize(image.GetSize(), "");
+    if (!status)
+        return Fail(status);
     const std::string languageIni = LanguageIniText(options.useDefaultLanguage, options.selectLanguage);
-    status = Stamp(launcher, options.output, image.GetData(), image.GetSize(), languageIni);
+    MemorySource package(ViewOf(image));
+    status = Stamp(launcher, options.output, package, languageIni);
     if (!status)
         return Fail(status);
     PrintOut("made " + options.output + " from " + launcher + ": installer " + installerName + ", package " +

@@ -1,8 +1,11 @@
-// File-system helpers of the packaging tool that need no platform of their own: input gathering and whole-file reads.
+// File-system helpers of the packaging tool that need no platform of their own: input gathering, whole-file reads, stamped programs.
 #include "ToolFiles.h"
 
 #include "CFile.h"
 #include "Console.h"
+#include "PackageResources.h"
+#include "PeImage.h"
+#include "ResourceTree.h"
 #include "SystemApi.h"
 
 namespace {
@@ -30,6 +33,25 @@ Status CollectGroupFolder(const std::string& path, const std::string& group, Pac
             return status;
     }
     return Status::Ok();
+}
+
+// The language FindResourceA takes first when several are there: neutral,
+// else the lowest.
+const ResourceData* PackageResource(const ResourceTree& tree)
+{
+    const ResourceId type = ResourceId::AsciiName(kOemResourceType);
+    const ResourceId name = ResourceId::AsciiName(kPackageResourceName);
+    for (const auto& t : tree.Types()) {
+        if (!t.first.SameIgnoringCase(type))
+            continue;
+        for (const auto& n : t.second.names) {
+            if (!n.first.SameIgnoringCase(name) || n.second.languages.empty())
+                continue;
+            auto neutral = n.second.languages.find(0);
+            return neutral != n.second.languages.end() ? &neutral->second : &n.second.languages.begin()->second;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -98,5 +120,41 @@ Status ReadWholeFile(const std::string& path, std::string* bytes)
     } catch (const CFileException& e) {
         return SystemFailure(static_cast<uint32_t>(e.m_lOsError), path);
     }
+    return Status::Ok();
+}
+
+Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes)
+{
+    *stamped = false;
+    // Only a file that starts like a program is read as one.
+    {
+        CFile file;
+        if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone))
+            return Status::Ok();
+        char magic[2] = {};
+        try {
+            if (file.Read(magic, sizeof magic) != sizeof magic || magic[0] != 'M' || magic[1] != 'Z')
+                return Status::Ok();
+        } catch (const CFileException&) {
+            return Status::Ok();
+        }
+    }
+    // Only the headers and the resource directory are read before the package itself.
+    PeImage image;
+    ResourceTree tree;
+    Status status = PeImage::Open(path.c_str(), &image);
+    if (status)
+        status = ResourceTree::Read(image, &tree);
+    if (!status)
+        return SystemFailure(status.Code(), path + ": cannot read it as a program");
+    const ResourceData* found = PackageResource(tree);
+    if (found == nullptr || found->size == 0 || found->size > image.Size())
+        return Status::Error(kErrorResourceDataNotFound,
+                             path + ": a program without a package (no OEMDATA/DEFAULT resource)");
+    bytes->resize(static_cast<size_t>(found->size));
+    status = image.ReadAt(found->imageOffset, bytes->data(), static_cast<uint32_t>(found->size));
+    if (!status)
+        return SystemFailure(status.Code(), path + ": cannot read it as a program");
+    *stamped = true;
     return Status::Ok();
 }

@@ -1,4 +1,4 @@
-// POSIX file-system helpers of the packaging tool: folder listing, stamped programs, paths.
+// POSIX file-system helpers of the packaging tool: folder listing, paths.
 #include "ToolFiles.h"
 
 #include <dirent.h>
@@ -11,35 +11,13 @@
 
 #include "CFile.h"
 #include "Console.h"
-#include "PackageResources.h"
-#include "PeImage.h"
 #include "PosixErrors.h"
-#include "ResourceTree.h"
 
 namespace {
 
 struct DirCloser {
     void operator()(DIR* d) const { closedir(d); }
 };
-
-// The language FindResourceA takes first when several are there: neutral,
-// else the lowest.
-const ResourceData* PackageResource(const ResourceTree& tree)
-{
-    const ResourceId type = ResourceId::AsciiName(kOemResourceType);
-    const ResourceId name = ResourceId::AsciiName(kPackageResourceName);
-    for (const auto& t : tree.Types()) {
-        if (!t.first.SameIgnoringCase(type))
-            continue;
-        for (const auto& n : t.second.names) {
-            if (!n.first.SameIgnoringCase(name) || n.second.languages.empty())
-                continue;
-            auto neutral = n.second.languages.find(0);
-            return neutral != n.second.languages.end() ? &neutral->second : &n.second.languages.begin()->second;
-        }
-    }
-    return nullptr;
-}
 
 }  // namespace
 
@@ -85,40 +63,6 @@ Status QueryPath(const std::string& path, bool* isFolder, uint64_t* size)
         return SystemFailure(Win32ErrorForPath(errno, path.c_str()), path);
     *isFolder = S_ISDIR(st.st_mode);
     *size = *isFolder ? 0 : static_cast<uint64_t>(st.st_size);
-    return Status::Ok();
-}
-
-Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes)
-{
-    *stamped = false;
-    // Only a file that starts like a program is read as one.
-    {
-        CFile file;
-        if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone))
-            return Status::Ok();
-        char magic[2] = {};
-        try {
-            if (file.Read(magic, sizeof magic) != sizeof magic || magic[0] != 'M' || magic[1] != 'Z')
-                return Status::Ok();
-        } catch (const CFileException&) {
-            return Status::Ok();
-        }
-    }
-    PeImage image;
-    ResourceTree tree;
-    Status status = PeImage::Load(path.c_str(), &image);
-    if (status)
-        status = ResourceTree::Read(image, &tree);
-    if (!status)
-        return SystemFailure(status.Code(), path + ": cannot read it as a program");
-    const ResourceData* found = PackageResource(tree);
-    const uint8_t* data = nullptr;
-    if (found == nullptr || found->size == 0 || found->size > image.Size() ||
-        !image.Bytes().Bytes(found->imageOffset, static_cast<uint32_t>(found->size), &data))
-        return Status::Error(kErrorResourceDataNotFound,
-                             path + ": a program without a package (no OEMDATA/DEFAULT resource)");
-    bytes->assign(data, data + found->size);
-    *stamped = true;
     return Status::Ok();
 }
 

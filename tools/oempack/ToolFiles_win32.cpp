@@ -1,4 +1,4 @@
-// Win32 file-system helpers of the packaging tool: folder listing, stamped programs, paths.
+// Win32 file-system helpers of the packaging tool: folder listing, paths.
 #include "ToolFiles.h"
 
 #include <windows.h>
@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include "Console.h"
-#include "PackageResources.h"
 
 Status ListFolder(const std::string& folder, std::vector<FolderItem>* items)
 {
@@ -50,46 +49,6 @@ Status QueryPath(const std::string& path, bool* isFolder, uint64_t* size)
     *isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     *size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
     return Status::Ok();
-}
-
-Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes)
-{
-    *stamped = false;
-    // Only a file that starts like a program is loaded as one.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return Status::Ok();
-    char magic[2] = {};
-    DWORD got = 0;
-    bool program = ReadFile(file, magic, sizeof magic, &got, nullptr) && got == 2 && magic[0] == 'M' &&
-                   magic[1] == 'Z';
-    CloseHandle(file);
-    if (!program)
-        return Status::Ok();
-    // A full path: LoadLibraryExA looks for a bare name in this program's own
-    // folder first, where the unstamped launcher lives.
-    char full[MAX_PATH] = {};
-    DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    if (length == 0 || length >= MAX_PATH)
-        return Status::Error(ERROR_FILENAME_EXCED_RANGE, path + ": path too long");
-    HMODULE module = LoadLibraryExA(full, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (module == nullptr)
-        return SystemFailure(GetLastError(), path + ": cannot read it as a program");
-    Status status = Status::Ok();
-    HRSRC resource = FindResourceA(module, kPackageResourceName, kOemResourceType);
-    DWORD size = resource ? SizeofResource(module, resource) : 0;
-    const void* data = size ? LockResource(LoadResource(module, resource)) : nullptr;
-    if (data != nullptr) {
-        const uint8_t* p = static_cast<const uint8_t*>(data);
-        bytes->assign(p, p + size);
-        *stamped = true;
-    } else {
-        status = Status::Error(ERROR_RESOURCE_DATA_NOT_FOUND,
-                               path + ": a program without a package (no OEMDATA/DEFAULT resource)");
-    }
-    FreeLibrary(module);
-    return status;
 }
 
 bool SameFile(const std::string& a, const std::string& b)
