@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "PeFormat.h"
 #include "PeText.h"
@@ -62,38 +63,46 @@ bool CountsFit(const Map& entries)
     return named <= 0xFFFF && entries.size() - named <= 0xFFFF;
 }
 
-}  // namespace
+// Offsets in the directory part of the section: tables, data entries, names.
+struct DirectoryPlan {
+    std::map<ResourceId, uint64_t> typeTables;
+    std::vector<uint64_t> nameTables;  // in directory order
+    uint64_t dataEntries = 0;          // the first data entry
+    std::map<std::u16string, uint64_t> names;
+    uint64_t end = 0;
+};
 
-Status ResourceLayout::Build(const ResourceTree& tree, uint32_t sectionRva, ResourceLayout* layout)
+// The tables (the root, the type tables, the name tables) and the data
+// entries, in the same order as the resources' bytes.
+Status PlanTables(const ResourceTree& tree, DirectoryPlan* plan)
 {
     const auto& types = tree.Types();
     if (!CountsFit(types))
         return Status::Error(kErrorInvalidParameter, "more than 65535 resource types of one kind");
-
-    // Tables: the root, the type tables, the name tables.
-    uint64_t end = TableSize(types.size());
-    std::map<ResourceId, uint64_t> typeTables;
+    plan->end = TableSize(types.size());
     for (const auto& type : types) {
         if (!CountsFit(type.second.names))
             return Status::Error(kErrorInvalidParameter,
                                  "more than 65535 names of one kind under resource type " + type.first.Describe());
-        typeTables[type.first] = end;
-        end += TableSize(type.second.names.size());
+        plan->typeTables[type.first] = plan->end;
+        plan->end += TableSize(type.second.names.size());
     }
-    std::vector<uint64_t> nameTables;
     for (const auto& type : types) {
         for (const auto& name : type.second.names) {
-            nameTables.push_back(end);
-            end += TableSize(name.second.languages.size());
+            plan->nameTables.push_back(plan->end);
+            plan->end += TableSize(name.second.languages.size());
         }
     }
-    // Data entries, in the same order as the resources' bytes.
-    const uint64_t dataEntries = end;
-    end += uint64_t(tree.Count()) * pe::kResourceDataEntrySize;
-    // Names, each distinct one once.
-    std::map<std::u16string, uint64_t> names;
-    std::vector<const ResourceId*> named;  // every type (even one without names) and every name
-    for (const auto& type : types) {
+    plan->dataEntries = plan->end;
+    plan->end += uint64_t(tree.Count()) * pe::kResourceDataEntrySize;
+    return Status::Ok();
+}
+
+// Every distinct name once, of every type (even one without names) and every name.
+Status PlanNames(const ResourceTree& tree, DirectoryPlan* plan)
+{
+    std::vector<const ResourceId*> named;
+    for (const auto& type : tree.Types()) {
         named.push_back(&type.first);
         for (const auto& name : type.second.names)
             named.push_back(&name.first);
@@ -104,78 +113,114 @@ Status ResourceLayout::Build(const ResourceTree& tree, uint32_t sectionRva, Reso
         if (id->Name().size() > 0xFFFF)
             return Status::Error(kErrorInvalidParameter, "a resource name of " + std::to_string(id->Name().size()) +
                                                              " UTF-16 units; at most 65535 fit");
-        if (names.emplace(id->Name(), end).second)
-            end += NameSize(id->Name());
+        if (plan->names.emplace(id->Name(), plan->end).second)
+            plan->end += NameSize(id->Name());
     }
-    end = AlignUp(end, pe::kResourceDataAlignment);
-    if (end > 0xFFFFFFFFu)
-        return Status::Error(kErrorFileTooLarge, "the resource directory would be " + pe::SizeText(end));
-    const uint32_t directorySize = static_cast<uint32_t>(end);
+    return Status::Ok();
+}
 
-    std::vector<Placement> placements;
-    for (const auto& type : types) {
+// Each resource's bytes at an 8-byte boundary from *end on, in directory order.
+Status PlaceData(const ResourceTree& tree, uint32_t sectionRva, uint64_t* end,
+                 std::vector<ResourceLayout::Placement>* placements)
+{
+    for (const auto& type : tree.Types()) {
         for (const auto& name : type.second.names) {
             for (const auto& language : name.second.languages) {
                 if (language.second.size > 0xFFFFFFFFu)
                     return Status::Error(kErrorFileTooLarge,
                                          "resource " + type.first.Describe() + "/" + name.first.Describe() + "/" +
-                                             std::to_string(language.first) + " is " + pe::SizeText(language.second.size) +
-                                             "; a resource's size is 32-bit");
-                end = AlignUp(end, pe::kResourceDataAlignment);
-                placements.push_back(Placement{&language.second, static_cast<uint32_t>(end)});
-                end += language.second.size;
-                if (end > 0xFFFFFFFFu || end > 0xFFFFFFFFu - sectionRva)
-                    return Status::Error(kErrorFileTooLarge,
-                                         "the resources would need " + pe::SizeText(end) + " from RVA " + pe::Hex(sectionRva) +
-                                             "; PE offsets and sizes are 32-bit");
+                                             std::to_string(language.first) + " is " +
+                                             pe::SizeText(language.second.size) + "; a resource's size is 32-bit");
+                *end = AlignUp(*end, pe::kResourceDataAlignment);
+                placements->push_back(ResourceLayout::Placement{&language.second, static_cast<uint32_t>(*end)});
+                *end += language.second.size;
+                if (*end > 0xFFFFFFFFu || *end > 0xFFFFFFFFu - sectionRva)
+                    return Status::Error(kErrorFileTooLarge, "the resources would need " + pe::SizeText(*end) +
+                                                                 " from RVA " + pe::Hex(sectionRva) +
+                                                                 "; PE offsets and sizes are 32-bit");
             }
         }
     }
+    return Status::Ok();
+}
 
-    std::vector<uint8_t> directory(directorySize, 0);
-    DirectoryWriter w(&directory);
+uint32_t NameField(const ResourceId& id, const DirectoryPlan& plan)
+{
+    return id.IsName() ? pe::kResourceHighBit | static_cast<uint32_t>(plan.names.at(id.Name())) : id.Number();
+}
+
+// The language tables of one name and their data entries, from data entry dataIndex on.
+void WriteLanguages(DirectoryWriter& w, const ResourceTree::Name& name, uint32_t table, const DirectoryPlan& plan,
+                    const std::vector<ResourceLayout::Placement>& placements, uint32_t sectionRva, size_t* dataIndex)
+{
+    uint32_t entry = w.Table(table, name.info, name.languages);
+    for (const auto& language : name.languages) {
+        const uint32_t dataEntry =
+            static_cast<uint32_t>(plan.dataEntries + uint64_t(*dataIndex) * pe::kResourceDataEntrySize);
+        w.U32(entry + pe::kResourceEntryName, language.first);
+        w.U32(entry + pe::kResourceEntryOffset, dataEntry);
+        entry += pe::kResourceEntrySize;
+        w.U32(dataEntry + pe::kResourceDataRva, sectionRva + placements[*dataIndex].offset);
+        w.U32(dataEntry + pe::kResourceDataSize, static_cast<uint32_t>(language.second.size));
+        w.U32(dataEntry + pe::kResourceDataCodePage, language.second.codePage);
+        ++*dataIndex;
+    }
+}
+
+// The tables, the data entries and the names.
+void WriteDirectory(DirectoryWriter& w, const ResourceTree& tree, const DirectoryPlan& plan,
+                    const std::vector<ResourceLayout::Placement>& placements, uint32_t sectionRva)
+{
+    const auto& types = tree.Types();
     uint32_t entry = w.Table(0, tree.RootInfo(), types);
     for (const auto& type : types) {
-        const uint32_t nameField = type.first.IsName()
-                                       ? pe::kResourceHighBit | static_cast<uint32_t>(names.at(type.first.Name()))
-                                       : type.first.Number();
-        w.U32(entry + pe::kResourceEntryName, nameField);
-        w.U32(entry + pe::kResourceEntryOffset, pe::kResourceHighBit | static_cast<uint32_t>(typeTables[type.first]));
+        w.U32(entry + pe::kResourceEntryName, NameField(type.first, plan));
+        w.U32(entry + pe::kResourceEntryOffset,
+              pe::kResourceHighBit | static_cast<uint32_t>(plan.typeTables.at(type.first)));
         entry += pe::kResourceEntrySize;
     }
     size_t nameIndex = 0;
     size_t dataIndex = 0;
     for (const auto& type : types) {
-        entry = w.Table(static_cast<uint32_t>(typeTables[type.first]), type.second.info, type.second.names);
+        entry = w.Table(static_cast<uint32_t>(plan.typeTables.at(type.first)), type.second.info, type.second.names);
         for (const auto& name : type.second.names) {
-            const uint32_t nameTable = static_cast<uint32_t>(nameTables[nameIndex++]);
-            const uint32_t nameField = name.first.IsName()
-                                           ? pe::kResourceHighBit | static_cast<uint32_t>(names.at(name.first.Name()))
-                                           : name.first.Number();
-            w.U32(entry + pe::kResourceEntryName, nameField);
+            const uint32_t nameTable = static_cast<uint32_t>(plan.nameTables[nameIndex++]);
+            w.U32(entry + pe::kResourceEntryName, NameField(name.first, plan));
             w.U32(entry + pe::kResourceEntryOffset, pe::kResourceHighBit | nameTable);
             entry += pe::kResourceEntrySize;
-
-            uint32_t languageEntry = w.Table(nameTable, name.second.info, name.second.languages);
-            for (const auto& language : name.second.languages) {
-                const uint32_t dataEntry =
-                    static_cast<uint32_t>(dataEntries + uint64_t(dataIndex) * pe::kResourceDataEntrySize);
-                w.U32(languageEntry + pe::kResourceEntryName, language.first);
-                w.U32(languageEntry + pe::kResourceEntryOffset, dataEntry);
-                languageEntry += pe::kResourceEntrySize;
-                w.U32(dataEntry + pe::kResourceDataRva, sectionRva + placements[dataIndex].offset);
-                w.U32(dataEntry + pe::kResourceDataSize, static_cast<uint32_t>(language.second.size));
-                w.U32(dataEntry + pe::kResourceDataCodePage, language.second.codePage);
-                ++dataIndex;
-            }
+            WriteLanguages(w, name.second, nameTable, plan, placements, sectionRva, &dataIndex);
         }
     }
-    for (const auto& name : names) {
+    for (const auto& name : plan.names) {
         const uint32_t at = static_cast<uint32_t>(name.second);
         w.U16(at, static_cast<uint16_t>(name.first.size()));
         for (size_t i = 0; i < name.first.size(); ++i)
             w.U16(at + pe::kResourceNameLengthSize + static_cast<uint32_t>(i) * 2, name.first[i]);
     }
+}
+
+}  // namespace
+
+Status ResourceLayout::Build(const ResourceTree& tree, uint32_t sectionRva, ResourceLayout* layout)
+{
+    DirectoryPlan plan;
+    Status s = PlanTables(tree, &plan);
+    if (s)
+        s = PlanNames(tree, &plan);
+    if (!s)
+        return s;
+    uint64_t end = AlignUp(plan.end, pe::kResourceDataAlignment);
+    if (end > 0xFFFFFFFFu)
+        return Status::Error(kErrorFileTooLarge, "the resource directory would be " + pe::SizeText(end));
+    const uint32_t directorySize = static_cast<uint32_t>(end);
+    std::vector<Placement> placements;
+    s = PlaceData(tree, sectionRva, &end, &placements);
+    if (!s)
+        return s;
+
+    std::vector<uint8_t> directory(directorySize, 0);
+    DirectoryWriter w(&directory);
+    WriteDirectory(w, tree, plan, placements, sectionRva);
     if (!w.Ok())
         return Status::Error(kErrorInvalidParameter, "internal error: the resource directory layout overran itself");
 
