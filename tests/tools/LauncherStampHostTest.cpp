@@ -9,6 +9,7 @@
 #include "LauncherStamp.h"
 #include "PeImage.h"
 #include "PeTestImage.h"
+#include "ResourceSource.h"
 #include "ResourceTree.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
@@ -144,4 +145,49 @@ TEST(LauncherStampHost, RefusalsSetTheirCodeAndLeaveNothingBehind)
     // The old output untouched, no temporary file.
     EXPECT_EQ(ReadBytes(out), "old");
     EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"Setup.exe", "cut.exe", "launcher.exe", "text.exe"}));
+}
+
+namespace {
+
+// A package that only claims its size: reading it is a failure of the test.
+class ClaimedSizeSource : public ResourceSource {
+public:
+    explicit ClaimedSizeSource(uint64_t size) : size_(size) {}
+    uint64_t Size() const override { return size_; }
+    Status Read(uint64_t, uint8_t*, uint32_t) override
+    {
+        read_ = true;
+        return Status::Error(kErrorInvalidParameter, "read");
+    }
+    bool read_ = false;
+
+private:
+    uint64_t size_;
+};
+
+}  // namespace
+
+TEST(LauncherStampHost, APackageTooLargeToLaunchOrAFolderAsOutputIsRefusedBeforeWriting)
+{
+    ScratchFolder dir;
+    const std::string launcher = SaveImage(dir, "launcher.exe", petest::LauncherLike(petest::LauncherResources(), true));
+    ClaimedSizeSource huge(kMaxLaunchablePackageSize + 1);
+    Status s = StampLauncherFromSource(launcher.c_str(), (dir / "Setup.exe").c_str(), huge, nullptr, 0, nullptr);
+    EXPECT_EQ(s.Code(), kErrorFileTooLarge);
+    EXPECT_EQ(s.Message(), "the package is 2147483648 bytes; the launcher loads packages of at most 2147483647 bytes");
+    EXPECT_FALSE(huge.read_);
+
+    // At the limit the size is no reason to refuse: the stamp goes on and fails reading the source.
+    ClaimedSizeSource largest(kMaxLaunchablePackageSize);
+    s = StampLauncherFromSource(launcher.c_str(), (dir / "Setup.exe").c_str(), largest, nullptr, 0, nullptr);
+    EXPECT_EQ(s.Code(), kErrorInvalidParameter);
+    EXPECT_TRUE(largest.read_);
+
+    ASSERT_TRUE(CreateFolder((dir / "folder").c_str()));
+    const std::string package = PatternBytes(2048, 4);
+    SetLastErrorValue(0);
+    EXPECT_EQ(Stamp(launcher, dir / "folder", package, nullptr), 0);
+    EXPECT_EQ(GetLastErrorValue(), kErrorAccessDenied);
+    EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"folder", "launcher.exe"}));
+    EXPECT_TRUE(ListFolder(dir / "folder").empty());
 }

@@ -110,6 +110,36 @@ run stamp --launcher st/launcher.exe --package pkg.oem -o nofolder/out.exe
 check "a missing output folder fails with 1" [ "$rc" = 1 ]
 check "no output, no temporary file" only bad "cut.exe empty.exe text.exe tiny.exe "
 
+# Packages larger than the writer's 1 MiB pieces: a stamped program restamped
+# with another package gives what stamping the plain launcher gives.
+mkdir -p bigin/Docs
+head -c 3500000 /dev/urandom >bigin/Docs/big.bin
+run create big.oem --from-dir bigin
+check "a package of several MiB is created" [ "$rc" = 0 ]
+run stamp --launcher st/launcher.exe --package big.oem -o st/Big.exe
+check "stamping a package of several MiB succeeds" [ "$rc" = 0 ]
+run extract st/Big.exe -C bigout
+check "the large package comes back whole" cmp -s bigin/Docs/big.bin bigout/Docs/big.bin
+run stamp --launcher st/Big.exe --package pkg.oem -o st/Small.exe
+check "restamping over a large package drops it" cmp -s st/Setup.exe st/Small.exe
+run stamp --launcher st/Setup.exe --package st/Big.exe -o st/Big2.exe
+check "the package of a stamped program stamps the same bytes" cmp -s st/Big.exe st/Big2.exe
+
+# A package larger than the launcher can load: exit 1, a message, no output,
+# and nothing read (sparse files stand in for gigabytes).
+mkdir huge
+truncate -s 2147483648 huge/over.oem
+run stamp --launcher st/launcher.exe --package huge/over.oem -o huge/out.exe
+check "a package over the launchable size fails with 1" [ "$rc" = 1 ]
+check "the launchable size is named" contains err.txt \
+  "oempack: huge/over.oem: the package is 2147483648 bytes; the launcher loads packages of at most 2147483647 bytes"
+truncate -s 2147483647 huge/edge.oem
+run stamp --launcher st/launcher.exe --package huge/edge.oem -o huge/out.exe
+check "a package of exactly the launchable size is judged by its content" contains err.txt \
+  "oempack: huge/edge.oem: not a valid package"
+check "no output for refused packages" only huge "edge.oem over.oem "
+rm -rf huge
+
 # make: CONFIG.INI, the installer and the payload, stamped into the launcher.
 mkdir mk mk/payload mk/payload/Extra
 printf 'MZ installer stand-in' >mk/setup.exe

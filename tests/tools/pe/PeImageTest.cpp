@@ -1,6 +1,8 @@
 // PeImage: damaged headers are refused with a message that names the field and where it points.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include "PeFormat.h"
@@ -15,6 +17,14 @@ Status Parse(std::vector<uint8_t> bytes, PeImage* image = nullptr)
 {
     PeImage local;
     return PeImage::Parse(std::move(bytes), image ? image : &local);
+}
+
+void SaveFile(const char* path, const std::vector<uint8_t>& bytes)
+{
+    std::FILE* file = std::fopen(path, "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    std::fclose(file);
 }
 
 }  // namespace
@@ -91,11 +101,51 @@ TEST(PeImage, RefusesDamagedHeadersSayingWhatAndWhere)
         {"certificate over section data", [opt](std::vector<uint8_t>* b) { PutU32(b, opt + 96 + 32, 0x600); PutU32(b, opt + 100 + 32, 0x10); },
          "the certificate table at 0x600 overlaps the sections' data, which ends at 0xA00"},
     };
+    // From a file, reading the whole of it or only its headers: the same refusal.
+    const char* path = "pe_image_test_damaged.exe";
     for (const Case& c : cases) {
         std::vector<uint8_t> bytes = good.bytes;
         c.damage(&bytes);
         Status s = Parse(bytes);
         EXPECT_EQ(s.Code(), kErrorBadExeFormat) << c.what;
         EXPECT_NE(s.Message().find(c.message), std::string::npos) << c.what << ": " << s.Message();
+        SaveFile(path, bytes);
+        PeImage loaded, opened;
+        const Status load = PeImage::Load(path, &loaded);
+        const Status open = PeImage::Open(path, &opened);
+        EXPECT_EQ(open.Code(), kErrorBadExeFormat) << c.what;
+        EXPECT_EQ(open.Message(), load.Message()) << c.what;
+        EXPECT_EQ(open.Message(), std::string(path) + ": " + s.Message()) << c.what;
     }
+    std::remove(path);
+}
+
+TEST(PeImage, OpenReadsTheHeadersOnlyAndTheRestOnDemand)
+{
+    ImageSpec shape = LauncherLike(LauncherResources(), true);
+    shape.overlay = std::string(5000, 'o');
+    const Image built = BuildImage(shape);
+    const char* path = "pe_image_test_open.exe";
+    SaveFile(path, built.bytes);
+    PeImage image;
+    const Status s = PeImage::Open(path, &image);
+    ASSERT_TRUE(s) << s.Message();
+    EXPECT_EQ(image.Size(), built.bytes.size());
+    EXPECT_EQ(image.Bytes().Size(), image.SizeOfHeaders());
+    ASSERT_EQ(image.Sections().size(), 3u);
+    EXPECT_EQ(image.Sections()[1].pointerToRawData, built.sectionFileOffsets[1]);
+    // Any range of the file, across the end of the headers and into the overlay.
+    for (uint32_t at : {0u, image.SizeOfHeaders() - 3, built.sectionFileOffsets[1] + 5,
+                        static_cast<uint32_t>(built.bytes.size()) - 100}) {
+        std::vector<uint8_t> got(100);
+        ASSERT_TRUE(image.ReadAt(at, got.data(), 100)) << at;
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), built.bytes.begin() + at)) << at;
+    }
+    std::vector<uint8_t> past(8);
+    EXPECT_EQ(image.ReadAt(static_cast<uint32_t>(built.bytes.size()) - 4, past.data(), 8).Code(), kErrorInvalidParameter);
+    // A file that cannot be opened keeps Load's message.
+    PeImage missing;
+    EXPECT_EQ(PeImage::Open("pe_image_test_missing.exe", &missing).Message(),
+              PeImage::Load("pe_image_test_missing.exe", &missing).Message());
+    std::remove(path);
 }

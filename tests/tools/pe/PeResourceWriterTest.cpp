@@ -101,6 +101,28 @@ Status Stamp(const std::vector<uint8_t>& bytes, const std::string& package, std:
     return Stamp(bytes, &p, &i, out, summary);
 }
 
+// Stamp, with the program opened from the file at path (its headers read, the rest on demand).
+Status StampOpened(const char* path, const std::string& package, std::vector<uint8_t>* out)
+{
+    PeImage image;
+    ResourceTree tree;
+    Status s = PeImage::Open(path, &image);
+    if (s)
+        s = ResourceTree::Read(image, &tree);
+    if (!s)
+        return s;
+    MemorySource p(View(package)), i(View(kIni));
+    tree.Replace(ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("DEFAULT"), 0, &p);
+    tree.Replace(ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("LANGUAGE_INI"), 0, &i);
+    PeResourceWriter writer;
+    s = PeResourceWriter::Prepare(image, tree, &writer);
+    VectorSink sink;
+    if (s)
+        s = writer.Write(sink);
+    *out = sink.Take();
+    return s;
+}
+
 std::string Slice(const std::vector<uint8_t>& bytes, uint32_t offset, uint32_t length)
 {
     if (offset > bytes.size() || length > bytes.size() - offset)
@@ -457,4 +479,57 @@ TEST(PeResourceWriter, StampsFromARangeOfOneFileIntoAnother)
     EXPECT_EQ(GetU32(bytes, written.OptionalHeaderOffset() + 64), ReferenceChecksum(bytes, written.OptionalHeaderOffset() + 64));
     std::remove(inputPath);
     std::remove(outputPath);
+}
+
+TEST(PeResourceWriter, AProgramOpenedFromItsFileIsStampedAsFromMemory)
+{
+    // An old package (dropped) and a kept resource larger than the writer's
+    // pieces; a debug entry in .text and the symbol table pointing into the
+    // overlay, which moves; a certificate, which goes.
+    std::vector<Resource> resources = LauncherResources();
+    resources.push_back({ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("DEFAULT"), 0,
+                         Pattern((3u << 20) + 5, 7)});
+    resources.push_back({ResourceId::Number(10), ResourceId::Number(9), 0, Pattern((1u << 20) + 77, 8)});
+    const std::string package = Pattern((2u << 20) + 3, 9);
+    const char* path = "pe_writer_test_opened.exe";
+    for (bool relocAfter : {false, true}) {
+        ImageSpec shape = LauncherLike(resources, relocAfter);
+        shape.directoryRva[pe::kDebugDirectoryIndex] = 0x1100;
+        shape.directorySize[pe::kDebugDirectoryIndex] = pe::kDebugEntrySize;
+        shape.overlay = "SYMBOLS!DEBUGDAT";
+        shape.symbolsAt = 0;
+        shape.certificate = std::string("\x10\0\0\0\0\x02\x02\0signature", 17);
+        Image in = BuildImage(shape);
+        PeImage parsed;
+        ASSERT_TRUE(PeImage::Parse(in.bytes, &parsed));
+        const uint32_t debugEntry = in.sectionFileOffsets[0] + 0x100;
+        PutU32(&in.bytes, debugEntry + pe::kDebugSizeOfData, 8);
+        PutU32(&in.bytes, debugEntry + pe::kDebugAddressOfRawData, 0);
+        PutU32(&in.bytes, debugEntry + pe::kDebugPointerToRawData, parsed.SectionDataEnd() + 8);
+        {
+            FileSink file;
+            ASSERT_TRUE(file.Create(path));
+            ASSERT_TRUE(file.Write(in.bytes.data(), static_cast<uint32_t>(in.bytes.size())));
+            ASSERT_TRUE(file.Close());
+        }
+        std::vector<uint8_t> fromMemory, fromFile;
+        PeWriteSummary summary;
+        ASSERT_TRUE(Stamp(in.bytes, package, &fromMemory, &summary));
+        EXPECT_EQ(summary.newSection, relocAfter);
+        const Status s = StampOpened(path, package, &fromFile);
+        ASSERT_TRUE(s) << s.Message();
+        EXPECT_TRUE(fromFile == fromMemory) << "relocAfter " << relocAfter;
+
+        PeImage out;
+        ASSERT_TRUE(PeImage::Parse(fromFile, &out));
+        std::vector<Resource> kept = LauncherResources();
+        kept.push_back(resources.back());
+        EXPECT_TRUE(Resources(fromFile) == Expected(kept, package, kIni));
+        EXPECT_EQ(Slice(fromFile, GetU32(fromFile, out.CoffHeaderOffset() + pe::kCoffPointerToSymbolTable), 8),
+                  "SYMBOLS!");
+        EXPECT_EQ(Slice(fromFile, GetU32(fromFile, debugEntry + pe::kDebugPointerToRawData), 8), "DEBUGDAT");
+        EXPECT_EQ(GetU32(fromFile, out.OptionalHeaderOffset() + pe::kOptCheckSum),
+                  ReferenceChecksum(fromFile, out.OptionalHeaderOffset() + pe::kOptCheckSum));
+    }
+    std::remove(path);
 }
