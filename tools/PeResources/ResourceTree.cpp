@@ -51,6 +51,8 @@ public:
     {
         if (!Contains(offset, length) || !failure_.IsOk())
             return false;
+        if (length == 0)
+            return true;
         if (held_ != nullptr) {
             std::memcpy(out, held_ + offset, length);
             return true;
