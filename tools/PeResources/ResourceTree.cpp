@@ -27,7 +27,11 @@ class SectionBytes {
 public:
     SectionBytes(const PeImage& image, uint32_t start, uint32_t size) : image_(image), start_(start), size_(size)
     {
-        image.Bytes().Bytes(start, size, &held_);
+        const uint8_t* held = nullptr;
+        if (image.Bytes().Bytes(start, size, &held)) {
+            held_ = ByteView(held, size);
+            holds_ = true;
+        }
     }
     uint32_t Size() const { return size_; }
     bool Contains(uint32_t offset, uint32_t length) const { return offset <= size_ && length <= size_ - offset; }
@@ -53,8 +57,11 @@ public:
             return false;
         if (length == 0)
             return true;
-        if (held_ != nullptr) {
-            std::memcpy(out, held_ + offset, length);
+        const uint8_t* bytes = nullptr;
+        if (holds_) {
+            if (!held_.Bytes(offset, length, &bytes))
+                return false;
+            std::memcpy(out, bytes, length);
             return true;
         }
         for (uint32_t done = 0; done < length;) {
@@ -62,9 +69,12 @@ public:
             const std::vector<uint8_t>* block = Block(at / kBlockSize);
             if (block == nullptr)
                 return false;
+            const ByteView view(block->data(), static_cast<uint32_t>(block->size()));
             const uint32_t inside = at % kBlockSize;
-            const uint32_t n = std::min<uint32_t>(length - done, static_cast<uint32_t>(block->size()) - inside);
-            std::memcpy(out + done, block->data() + inside, n);
+            const uint32_t n = std::min<uint32_t>(length - done, view.Size() - std::min(inside, view.Size()));
+            if (n == 0 || !view.Bytes(inside, n, &bytes))
+                return false;
+            std::memcpy(out + done, bytes, n);
             done += n;
         }
         return true;
@@ -90,7 +100,8 @@ private:
     const PeImage& image_;
     uint32_t start_;
     uint32_t size_;
-    const uint8_t* held_ = nullptr;
+    ByteView held_;
+    bool holds_ = false;
     std::map<uint32_t, std::vector<uint8_t>> blocks_;
     Status failure_ = Status::Ok();
 };
