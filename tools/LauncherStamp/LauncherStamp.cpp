@@ -103,7 +103,8 @@ Status WriteCopy(const PeResourceWriter& writer, const std::string& path)
     return status;
 }
 
-Status Stamp(const char* launcherPath, const char* outputPath, const StampedBytes& bytes, StampReport* report)
+Status Stamp(const char* launcherPath, const char* outputPath, const StampedBytes& bytes, ResourceSource& package,
+             StampReport* report)
 {
     Status status = CheckArguments(launcherPath, outputPath, bytes);
     if (!status)
@@ -118,7 +119,6 @@ Status Stamp(const char* launcherPath, const char* outputPath, const StampedByte
 
     // Replace drops the resource under every language first, so no older
     // version of the stamped resources survives.
-    MemorySource package(ByteView(static_cast<const uint8_t*>(bytes.package), bytes.packageSize));
     MemorySource languageIni(ByteView(static_cast<const uint8_t*>(bytes.languageIni), bytes.languageSize));
     const ResourceId type = ResourceId::AsciiName(kOemResourceType);
     tree.Replace(type, ResourceId::AsciiName(kPackageResourceName), kNeutralLanguage, &package);
@@ -152,7 +152,19 @@ Status StampLauncherFile(const char* launcherPath, const char* outputPath, const
                          StampReport* report)
 {
     StampReport unused;
-    return Stamp(launcherPath, outputPath, {package, packageSize, languageIni, languageSize},
+    MemorySource source(ByteView(static_cast<const uint8_t*>(package), package != nullptr ? packageSize : 0));
+    return Stamp(launcherPath, outputPath, {package, packageSize, languageIni, languageSize}, source,
+                 report != nullptr ? report : &unused);
+}
+
+Status StampLauncherFromSource(const char* launcherPath, const char* outputPath, ResourceSource& package,
+                               const void* languageIni, uint32_t languageSize, StampReport* report)
+{
+    StampReport unused;
+    // The bytes themselves come from the source; CheckArguments sees only whether there are any.
+    const uint64_t size = package.Size();
+    const uint32_t checkedSize = size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
+    return Stamp(launcherPath, outputPath, {&package, checkedSize, languageIni, languageSize}, package,
                  report != nullptr ? report : &unused);
 }
 

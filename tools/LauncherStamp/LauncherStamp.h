@@ -6,6 +6,8 @@
 #include "PackageResources.h"
 #include "Status.h"
 
+class ResourceSource;
+
 // The LANGUAGE_INI text shipped with the launcher (52 bytes, no terminator counted).
 extern const char kDefaultLanguageIni[];
 constexpr uint32_t kDefaultLanguageIniSize = 52;
@@ -43,3 +45,8 @@ struct StampReport {
 Status StampLauncherFile(const char* launcherPath, const char* outputPath, const void* package,
                          uint32_t packageSize, const void* languageIni, uint32_t languageSize,
                          StampReport* report);
+
+// StampLauncherFile with the package read from source in pieces (for a package
+// kept in a file); a source of 0 bytes is refused like a missing package.
+Status StampLauncherFromSource(const char* launcherPath, const char* outputPath, ResourceSource& package,
+                               const void* languageIni, uint32_t languageSize, StampReport* report);

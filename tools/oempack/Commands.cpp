@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "Console.h"
+#include "FileRangeSource.h"
 #include "LauncherStamp.h"
 #include "ListingFormat.h"
 #include "MappedFile.h"
@@ -13,6 +14,7 @@
 #include "PackageResources.h"
 #include "PackageWriter.h"
 #include "ProgressBar.h"
+#include "ResourceSource.h"
 #include "StagedOutput.h"
 #include "ToolFiles.h"
 
@@ -48,11 +50,6 @@ private:
     bool fromProgram_ = false;
 };
 
-ByteView ViewOf(const MappedFile& file)
-{
-    return ByteView(file.GetData(), file.GetSize());
-}
-
 std::string Count(uint64_t n, const char* one, const char* many)
 {
     return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -64,17 +61,50 @@ void PrintWarnings(const std::vector<std::string>& warnings)
         PrintWarning(w);
 }
 
-// Builds the plan's container image with a progress bar.
-Status BuildImage(const PackagePlan& plan, bool compress, bool showProgress, MappedFile& image, WriteStats* stats)
+// The number of jobs -j asks for: 1 to kMaxJobs; without -j one per processor.
+Status ParseJobs(const Options& options, unsigned* jobs)
 {
-    ProgressBar bar("packing", plan.TotalBytes(), showProgress);
-    const Status built = BuildPackageImage(plan, compress, image, [&](uint64_t done) { bar.Update(done); }, stats);
-    bar.Finish();
-    PrintWarnings(stats->warnings);
-    return built;
+    *jobs = DefaultJobCount();
+    if (!options.jobsGiven)
+        return Status::Ok();
+    unsigned long long n = 0;
+    bool digits = !options.jobs.empty();
+    for (char c : options.jobs) {
+        if (c < '0' || c > '9' || n > kMaxJobs) {
+            digits = false;
+            break;
+        }
+        n = n * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (!digits || n == 0 || n > kMaxJobs)
+        return Status::Error(kErrorInvalidParameter, "-j takes a number of jobs from 1 to " +
+                                                         std::to_string(kMaxJobs) + ", not '" + options.jobs + "'");
+    *jobs = static_cast<unsigned>(n);
+    return Status::Ok();
 }
 
-std::string Summary(const WriteStats& stats, uint32_t imageSize, size_t groups)
+// The folder of a path ("." without one): where large compressed streams of
+// a package written there wait.
+std::string FolderOfPath(const std::string& path)
+{
+    const size_t cut = path.find_last_of(kPathSeparator == '\\' ? "\\/" : "/");
+    if (cut == std::string::npos)
+        return ".";
+    return cut == 0 ? path.substr(0, 1) : path.substr(0, cut);
+}
+
+// Writes the plan's package into sink with a progress bar.
+Status WriteWithProgress(const PackagePlan& plan, const WriteSettings& settings, bool showProgress,
+                         PackageSink& sink, WriteStats* stats)
+{
+    ProgressBar bar("packing", plan.TotalBytes(), showProgress);
+    const Status written = WritePackage(plan, settings, sink, [&](uint64_t done) { bar.Update(done); }, stats);
+    bar.Finish();
+    PrintWarnings(stats->warnings);
+    return written;
+}
+
+std::string Summary(const WriteStats& stats, uint64_t imageSize, size_t groups)
 {
     std::string text = Count(imageSize, "byte", "bytes") + ", " + Count(groups, "group", "groups") + ", " +
                        Count(stats.entries, "entry", "entries");
@@ -86,15 +116,21 @@ std::string Summary(const WriteStats& stats, uint32_t imageSize, size_t groups)
 }
 
 // Writes the package (or nothing, on failure) via a temporary file.
-Status WritePackageFile(const MappedFile& image, const std::string& path)
+Status WritePackageFile(const PackagePlan& plan, WriteSettings settings, const Options& options,
+                        WriteStats* stats, uint64_t* size)
 {
     StagedOutput output;
-    const Status begun = output.Begin(path);
-    if (!begun)
-        return begun;
-    const Status written = SaveImageFile(image, output.TemporaryPath().c_str());
-    if (!written)
-        return SystemFailure(written.Code(), path + ": cannot write");
+    Status status = output.Begin(options.package);
+    if (!status)
+        return status;
+    settings.spillFolder = FolderOfPath(output.TemporaryPath());
+    FilePackageSink sink;
+    status = sink.Create(output.TemporaryPath(), true);
+    if (status)
+        status = WriteWithProgress(plan, settings, options.progress, sink, stats);
+    if (!status)
+        return status;
+    *size = sink.Size();
     return output.Commit();
 }
 
@@ -106,12 +142,12 @@ std::string VerifyFaultText(const VerifyReport& report)
     return text;
 }
 
-Status Stamp(const std::string& launcher, const std::string& output, const void* package, uint32_t packageSize,
+Status Stamp(const std::string& launcher, const std::string& output, ResourceSource& package,
              const std::string& languageIni)
 {
     StampReport report;
-    const Status stamped = StampLauncherFile(launcher.c_str(), output.c_str(), package, packageSize,
-                                             languageIni.data(), static_cast<uint32_t>(languageIni.size()), &report);
+    const Status stamped = StampLauncherFromSource(launcher.c_str(), output.c_str(), package, languageIni.data(),
+                                                   static_cast<uint32_t>(languageIni.size()), &report);
     if (stamped) {
         if (report.droppedCertificateSize != 0)
             PrintNote(launcher + " is signed: its signature (" + std::to_string(report.droppedCertificateSize) +
@@ -171,17 +207,20 @@ Status PlanMake(const Options& options, const std::string& installerName, Packag
     return status;
 }
 
-// make's image, compressed on request unless that leaves it below the
+// make's package, compressed on request unless that leaves it below the
 // launcher's minimum: then stored plainly, which may reach it.
-Status BuildMakeImage(const PackagePlan& plan, const Options& options, MappedFile& image, WriteStats* stats)
+Status WriteMakePackage(const PackagePlan& plan, WriteSettings settings, const Options& options, PackageSink& sink,
+                        WriteStats* stats)
 {
-    Status status = BuildImage(plan, options.compress, options.progress, image, stats);
-    if (!status || !options.compress || image.GetSize() >= kMinimumPackageSize)
+    Status status = WriteWithProgress(plan, settings, options.progress, sink, stats);
+    if (!status || !settings.compress || sink.Size() >= kMinimumPackageSize)
         return status;
-    image.Close();
     *stats = WriteStats();
-    status = BuildImage(plan, false, options.progress, image, stats);
-    if (status && image.GetSize() >= kMinimumPackageSize)
+    settings.compress = false;
+    status = sink.Restart();
+    if (status)
+        status = WriteWithProgress(plan, settings, options.progress, sink, stats);
+    if (status && sink.Size() >= kMinimumPackageSize)
         PrintWarning("compressed, the package would be under " + std::to_string(kMinimumPackageSize) +
                      " bytes; entries stored uncompressed");
     return status;
@@ -209,9 +248,14 @@ std::string ConfigIniText(const std::string& installerName)
 
 int RunCreate(const Options& options)
 {
+    WriteSettings settings;
+    settings.compress = options.compress;
+    Status status = ParseJobs(options, &settings.jobs);
+    if (!status)
+        return Fail(status);
     PackagePlan plan;
     std::vector<std::string> warnings;
-    Status status = ApplySourceDateEpoch(plan);
+    status = ApplySourceDateEpoch(plan);
     if (status)
         status = CollectFileArguments(options.files, plan);
     for (size_t i = 0; status && i < options.fromDirectories.size(); ++i)
@@ -231,14 +275,12 @@ int RunCreate(const Options& options)
         PrintError("nothing to pack: the folders hold no files");
         return kExitFailure;
     }
-    MappedFile image;
     WriteStats stats;
-    status = BuildImage(plan, options.compress, options.progress, image, &stats);
-    if (status)
-        status = WritePackageFile(image, options.package);
+    uint64_t size = 0;
+    status = WritePackageFile(plan, settings, options, &stats, &size);
     if (!status)
         return Fail(status);
-    PrintOut("created " + options.package + ": " + Summary(stats, image.GetSize(), plan.Groups().size()) + "\n");
+    PrintOut("created " + options.package + ": " + Summary(stats, size, plan.Groups().size()) + "\n");
     return kExitSuccess;
 }
 
@@ -336,7 +378,10 @@ int RunStamp(const Options& options)
     if (!options.languageIni.empty())
         status = ReadWholeFile(options.languageIni, &languageIni);
     if (status)
-        status = Stamp(options.launcher, options.output, bytes.Data(), bytes.Size(), languageIni);
+    {
+        MemorySource source(bytes);
+        status = Stamp(options.launcher, options.output, source, languageIni);
+    }
     if (!status)
         return Fail(status);
     PrintOut("stamped " + options.output + ": package of " + std::to_string(bytes.Size()) + " bytes, " +
@@ -346,38 +391,74 @@ int RunStamp(const Options& options)
 
 int RunMake(const Options& options)
 {
+    WriteSettings settings;
+    settings.compress = options.compress;
+    Status status = ParseJobs(options, &settings.jobs);
+    if (!status)
+        return Fail(status);
     const std::string installerName = FileNameOf(options.installer);
     PackagePlan plan;
     std::vector<std::string> warnings;
-    Status status = PlanMake(options, installerName, plan, &warnings);
+    status = PlanMake(options, installerName, plan, &warnings);
     if (!status)
         return Fail(status);
     PrintWarnings(warnings);
     const std::string launcher =
         options.launcher.empty() ? ProgramFolder() + kPathSeparator + "Setup.exe" : options.launcher;
 
-    MappedFile image;
+    // The package goes to a temporary file beside the output, never moved
+    // into place: it is gone when make ends. Where no file can be made there,
+    // the package is built in memory and the stamp reports the output's fault.
+    StagedOutput staged;
+    FilePackageSink fileSink;
+    MemoryPackageSink memorySink;
+    PackageSink* sink = &memorySink;
+    if (staged.Begin(options.output)) {
+        settings.spillFolder = FolderOfPath(staged.TemporaryPath());
+        status = fileSink.Create(staged.TemporaryPath(), false);
+        if (!status)
+            return Fail(status);
+        sink = &fileSink;
+    }
     WriteStats stats;
-    status = BuildMakeImage(plan, options, image, &stats);
+    status = WriteMakePackage(plan, settings, options, *sink, &stats);
     if (!status)
         return Fail(status);
-    if (image.GetSize() < kMinimumPackageSize) {
-        PrintError("the package would be " + std::to_string(image.GetSize()) +
+    const uint64_t size = sink->Size();
+    if (size < kMinimumPackageSize) {
+        PrintError("the package would be " + std::to_string(size) +
                    " bytes; the launcher refuses packages under " + std::to_string(kMinimumPackageSize) +
                    " bytes (is " + options.installer + " really the installer?)");
         return kExitFailure;
     }
-    VerifyReport report;
-    VerifyPackageImage(ViewOf(image), &report);
-    if (!report.faults.empty()) {
-        PrintError("the built package does not verify: " + VerifyFaultText(report));
-        return kExitFailure;
+    {
+        MappedFile mapped;
+        ByteView view(memorySink.Bytes().data(), static_cast<uint32_t>(memorySink.Bytes().size()));
+        if (sink == &fileSink) {
+            if (!mapped.OpenFile(staged.TemporaryPath().c_str(), 1, kOpenExisting, 0))
+                return Fail(SystemFailure(GetLastErrorValue(), staged.TemporaryPath() + ": cannot read"));
+            view = ByteView(mapped.GetData(), mapped.GetSize());
+        }
+        VerifyReport report;
+        VerifyPackageImage(view, &report);
+        if (!report.faults.empty()) {
+            PrintError("the built package does not verify: " + VerifyFaultText(report));
+            return kExitFailure;
+        }
     }
     const std::string languageIni = LanguageIniText(options.useDefaultLanguage, options.selectLanguage);
-    status = Stamp(launcher, options.output, image.GetData(), image.GetSize(), languageIni);
+    if (sink == &fileSink) {
+        FileRangeSource source;
+        status = source.Open(staged.TemporaryPath().c_str());
+        if (status)
+            status = Stamp(launcher, options.output, source, languageIni);
+    } else {
+        MemorySource source(ByteView(memorySink.Bytes().data(), static_cast<uint32_t>(size)));
+        status = Stamp(launcher, options.output, source, languageIni);
+    }
     if (!status)
         return Fail(status);
     PrintOut("made " + options.output + " from " + launcher + ": installer " + installerName + ", package " +
-             Summary(stats, image.GetSize(), plan.Groups().size()) + "\n");
+             Summary(stats, size, plan.Groups().size()) + "\n");
     return kExitSuccess;
 }
