@@ -32,6 +32,7 @@ void PlanMixedTree(const ScratchFolder& dir, PackagePlan& plan)
         {"large.txt", CompressibleBytes(6u << 20)},
         {"noise.bin", PatternBytes(300000, 4)},
         {"empty", ""},
+        {"large-noise.bin", PatternBytes((4u << 20) + 1000, 5)},
     };
     for (size_t i = 0; i < files.size(); ++i) {
         const std::string path = dir / files[i].first;
@@ -61,6 +62,10 @@ TEST(ToolsPackageWriter, FileOutputIsTheImageWhateverTheJobs)
         VerifyPackageImage(ByteView(image.GetData(), image.GetSize()), &report);
         EXPECT_TRUE(report.faults.empty());
         EXPECT_EQ(report.decodedEntries, compress ? 2u : 0u);  // the two texts: noise and short entries do not shrink
+        for (const ListedGroup& group : report.listing.groups)
+            for (const ListedEntry& entry : group.entries)
+                EXPECT_EQ(entry.record.compressedSize != 0, compress && entry.name.find(".txt") != std::string::npos)
+                    << entry.name;
 
         for (unsigned jobs : {1u, 3u}) {
             SCOPED_TRACE("compress " + std::to_string(compress) + ", jobs " + std::to_string(jobs));
@@ -81,7 +86,7 @@ TEST(ToolsPackageWriter, FileOutputIsTheImageWhateverTheJobs)
             EXPECT_EQ(sink.Size(), reference.size());
             EXPECT_EQ(stats.compressedEntries, expected.compressedEntries);
             EXPECT_EQ(stats.storedBytes, expected.storedBytes);
-            EXPECT_EQ(stats.entries, 5u);
+            EXPECT_EQ(stats.entries, 6u);
         }
     }
 }
