@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr uint32_t kReadPiece = 1u << 20;
+
 Status FileFailure(const CFileException& e, const std::string& path)
 {
     return SystemFailure(static_cast<uint32_t>(e.m_lOsError), path + ": cannot write a temporary file");
@@ -67,6 +69,7 @@ Status SpillBuffer::Append(const uint8_t* data, uint32_t length)
 Status SpillBuffer::Rewind()
 {
     readPosition_ = 0;
+    readAt_ = readEnd_ = 0;
     if (spillPath_.empty())
         return Status::Ok();
     try {
@@ -84,11 +87,25 @@ Status SpillBuffer::Read(uint8_t* buffer, uint32_t length)
     if (spillPath_.empty()) {
         std::memcpy(buffer, memory_.data() + readPosition_, length);
     } else {
-        try {
-            if (file_.Read(buffer, length) != length)
-                return Status::Error(kErrorHandleEof, spillPath_ + ": ends early");
-        } catch (const CFileException& e) {
-            return FileFailure(e, spillPath_);
+        uint32_t done = 0;
+        while (done < length) {
+            if (readAt_ == readEnd_) {
+                const uint64_t left = size_ - readPosition_ - done;
+                const uint32_t want = left < kReadPiece ? static_cast<uint32_t>(left) : kReadPiece;
+                readBuffer_.resize(kReadPiece);
+                try {
+                    if (file_.Read(readBuffer_.data(), want) != want)
+                        return Status::Error(kErrorHandleEof, spillPath_ + ": ends early");
+                } catch (const CFileException& e) {
+                    return FileFailure(e, spillPath_);
+                }
+                readAt_ = 0;
+                readEnd_ = want;
+            }
+            const uint32_t n = length - done < readEnd_ - readAt_ ? length - done : readEnd_ - readAt_;
+            std::memcpy(buffer + done, readBuffer_.data() + readAt_, n);
+            readAt_ += n;
+            done += n;
         }
     }
     readPosition_ += length;

@@ -35,4 +35,8 @@ private:
     CFile file_;
     uint64_t size_ = 0;
     uint64_t readPosition_ = 0;
+    // Reading a spilled stream goes through this buffer: the decoder asks for small blocks.
+    std::vector<uint8_t> readBuffer_;
+    uint32_t readAt_ = 0;
+    uint32_t readEnd_ = 0;
 };
