@@ -328,15 +328,16 @@ std::unique_ptr<PreparedEntry> Prepare(const PackagePlan& plan, const PlannedEnt
     return out;
 }
 
-// Prepares entries on worker threads, a bounded number ahead of the writer,
-// and hands them over in order.
+// Prepares entries on worker threads, at most one per job ahead of the
+// writer (so memory is bounded by the jobs, not the package), and hands them
+// over in order.
 class PreparePipeline {
 public:
     PreparePipeline(const PackagePlan& plan, const std::vector<const PlannedEntry*>& entries,
                     const WriteSettings& settings)
         : plan_(plan), entries_(entries), settings_(settings), ready_(entries.size())
     {
-        window_ = 2 * static_cast<size_t>(settings.jobs);
+        window_ = settings.jobs;
         for (unsigned i = 0; i < settings.jobs; ++i)
             workers_.emplace_back([this] { Work(); });
     }

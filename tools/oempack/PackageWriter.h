@@ -34,8 +34,9 @@ struct WriteSettings {
     std::string spillFolder;
 };
 
-// Most jobs -j accepts.
-constexpr unsigned kMaxJobs = 256;
+// Most jobs -j accepts: each job may hold some 12 MiB while it compresses,
+// which a 32-bit process must afford.
+constexpr unsigned kMaxJobs = 64;
 
 // The number of processors (at least 1): the default of -j.
 unsigned DefaultJobCount();
