@@ -7,7 +7,9 @@
 #   package  the launcher's package path on the host (bench/package, Google Benchmark)
 # Environment: RUNS (alternations for 1 and 64 MiB, default 7), BIG_RUNS (256 MiB,
 # default 5), PACK_RUNS (default 3), SIZES (MiB, default "1 64 256"),
-# OEM_BENCH_BUILD (Windows build folder, default build/bench-win), SKIP_CODEC=1.
+# OEM_BENCH_BUILD (Windows build folder, default build/bench-win), SKIP_CODEC=1,
+# PACK_ONLY=1 (only the packaging jobs; their table is printed, RESULTS.md is left alone).
+# oempack itself is the native (Linux, Release) build in build/bench.
 # Big files live in build/bench-tmp and are deleted at the end.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -28,8 +30,14 @@ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOEM_BENCH=ON 
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >"$BUILD.configure.log" 2>&1 \
   || { cat "$BUILD.configure.log"; exit 1; }
 cmake --build "$BUILD" -j2 --target Setup oempack oempack_launcher BenchInstaller >/dev/null
-OEMPACK="$BUILD/tools/oempack/oempack.exe"
+LAUNCHER="$BUILD/tools/oempack/Setup.exe"
 INSTALLER="$BUILD/bench/launch/BenchInstaller.exe"
+PACK_ONLY="${PACK_ONLY:-0}"
+echo "== host build (Release) in build/bench"
+HOST_BENCH="$ROOT/build/bench"
+cmake -S "$ROOT" -B "$HOST_BENCH" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOEM_BENCH=ON -DOEM_SANITIZE=OFF >/dev/null
+cmake --build "$HOST_BENCH" -j2 --target oempack >/dev/null
+OEMPACK="$HOST_BENCH/tools/oempack/oempack"
 
 # A Wine session of the benchmark's own: its own prefix and server (so no other
 # user of the shared prefix can restart it mid-run), its own X display with a
@@ -88,14 +96,18 @@ for size in $SIZES; do
 
   ours="$dir/ours.exe"
   nsis="$dir/nsis.exe"
-  make_ours=(wine "$OEMPACK" make --no-progress --installer "$(winpath "$INSTALLER")"
-             --payload "$(winpath "$dir/payload")" -o "$(winpath "$ours")")
+  make_ours=("$OEMPACK" make --no-progress --installer "$INSTALLER" --payload "$dir/payload"
+             --launcher "$LAUNCHER" -o "$ours")
   make_nsis=(makensis -V1 "-DOUTFILE=$nsis" "-DINSTALLER=$INSTALLER" "-DPAYLOAD=$dir/payload"
              "$ROOT/bench/launch/nsis-same-job.nsi")
   echo "== pack $size MiB: oempack make against makensis"
   $PY pack --label "make-$size" --runs "$PACK_RUNS" --json "$TMP/results/pack-$size.json" \
     --clean "$ours:$nsis" --ours "${make_ours[@]}" --other "${make_nsis[@]}"
   [ -s "$ours" ] && [ -s "$nsis" ] || { echo "bench: a package was not made"; exit 1; }
+  if [ "$PACK_ONLY" = 1 ]; then
+    rm -rf "$dir"
+    continue
+  fi
 
   # The same NSIS installer showing its window, as Setup.exe shows its own.
   nsisw="$dir/nsis-window.exe"
@@ -121,9 +133,15 @@ $PY tree "$TMP/pool" "$tree" 2000 $((256 * MiB)) 40
 rm -f "$TMP/pool"
 $PY pack --label "create" --runs "$PACK_RUNS" --json "$TMP/results/create.json" \
   --clean "$TMP/tree.oem:$TMP/tree.tar" \
-  --ours wine "$OEMPACK" create "$(winpath "$TMP/tree.oem")" --no-progress --from-dir "$(winpath "$tree")" \
+  --ours "$OEMPACK" create "$TMP/tree.oem" --no-progress --from-dir "$tree" \
   --other tar cf "$TMP/tree.tar" -C "$tree" .
 rm -rf "$tree" "$TMP/tree.oem" "$TMP/tree.tar"
+
+if [ "$PACK_ONLY" = 1 ]; then
+  $PY report "$TMP/results" "$TMP/results/RESULTS.md"
+  sed -n '/^## Packaging/,/^## [^P]/p' "$TMP/results/RESULTS.md" | sed '$d'
+  exit 0
+fi
 
 if [ "${SKIP_CODEC:-0}" != 1 ]; then
   echo "== codec: scripts/bench-lzw.sh"
@@ -131,8 +149,6 @@ if [ "${SKIP_CODEC:-0}" != 1 ]; then
 fi
 
 echo "== package path on the host: open into memory, extract the installer"
-HOST_BENCH="$ROOT/build/bench"
-cmake -S "$ROOT" -B "$HOST_BENCH" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOEM_BENCH=ON -DOEM_SANITIZE=OFF >/dev/null
 cmake --build "$HOST_BENCH" -j2 --target package_bench >/dev/null
 TMPDIR="$TMP" "$HOST_BENCH/bench/package/package_bench" 2>/dev/null | tee "$TMP/results/package.txt"
 

@@ -29,11 +29,12 @@ export SOURCE_DATE_EPOCH=1600000000
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
 wine_oempack() { bash "$ROOT/scripts/wine-run.sh" "$WINDOWS" "$@"; }
 
-"$NATIVE" create "$WORK/native/pkg.oem" --compress --from-dir "$WORK/payload" >/dev/null
-"$NATIVE" make --installer "$INSTALLER" --payload "$WORK/payload" --compress --launcher "$LAUNCHER" \
+# The number of compressing jobs differs too (one each side, several on the other).
+"$NATIVE" create "$WORK/native/pkg.oem" --compress -j 1 --from-dir "$WORK/payload" >/dev/null
+"$NATIVE" make --installer "$INSTALLER" --payload "$WORK/payload" --compress -j 3 --launcher "$LAUNCHER" \
   -o "$WORK/native/Setup.exe" >/dev/null
-wine_oempack create "$(winpath "$WORK/windows/pkg.oem")" --compress --from-dir "$(winpath "$WORK/payload")" >/dev/null
-wine_oempack make --installer "$(winpath "$INSTALLER")" --payload "$(winpath "$WORK/payload")" --compress \
+wine_oempack create "$(winpath "$WORK/windows/pkg.oem")" --compress -j 3 --from-dir "$(winpath "$WORK/payload")" >/dev/null
+wine_oempack make --installer "$(winpath "$INSTALLER")" --payload "$(winpath "$WORK/payload")" --compress -j 1 \
   --launcher "$(winpath "$LAUNCHER")" -o "$(winpath "$WORK/windows/Setup.exe")" >/dev/null
 
 same=0

@@ -325,7 +325,7 @@ def cmd_report(results, out):
             lines.append("- %s MiB %s: %s" % (d["label"], title, ", ".join(
                 "%s/%s" % (ms(a), ms(b)) for a, b in zip(d[k]["running"], d[k]["exit"]))))
     lines += ["", "## Packaging", "",
-              "`oempack make` (under Wine) against `makensis` (native) on the same installer and payload, both",
+              "`oempack make` (native build) against `makensis` on the same installer and payload, both",
               "storing without compression; medians of PACK_RUNS runs, ms; ratio = oempack / reference.", "",
               "| job | runs | oempack | reference | ratio | command (oempack; reference) |", "|---|---:|---:|---:|---:|---|"]
     for d in packs + [x for x in [load("create.json")] if x]:

@@ -182,5 +182,39 @@ check "without SOURCE_DATE_EPOCH make stays as it was" [ "$rc" = 0 ]
 run list mk/Setup2.exe
 check "without SOURCE_DATE_EPOCH CONFIG.INI takes the current time" contains out.txt "$(date -u +%Y-%m-%d)"
 
+# -j: the same package whatever the number of jobs; a bad number fails with 1 and writes nothing.
+export SOURCE_DATE_EPOCH=1700000000
+for j in 1 4; do
+  run create "j$j.oem" --compress -j "$j" --from-dir in
+  check "create -j $j succeeds" [ "$rc" = 0 ]
+done
+check "-j 1 and -j 4 give the same bytes" cmp -s j1.oem j4.oem
+run make --installer mk/setup.exe --payload mk/payload --compress -j 3 --launcher st/launcher.exe -o mk/Setup3.exe
+check "make -j 3 succeeds" [ "$rc" = 0 ]
+check "make leaves no temporary package beside its output" only mk "Setup.exe Setup2.exe Setup3.exe payload setup.exe "
+unset SOURCE_DATE_EPOCH
+for j in 0 -2 two 1x 65 99999999999 ""; do
+  run create jbad.oem --compress -j "$j" --from-dir in
+  check "-j '$j' fails with 1" [ "$rc" = 1 ]
+  check "-j '$j' is refused with a message" contains err.txt "oempack: -j takes a number of jobs from 1 to 64, not '$j'"
+  check "-j '$j' writes nothing" [ ! -e jbad.oem ]
+  run make --installer mk/setup.exe -j "$j" --launcher st/launcher.exe -o mk/jbad.exe
+  check "make -j '$j' fails with 1" [ "$rc" = 1 ]
+  check "make -j '$j' writes nothing" only mk "Setup.exe Setup2.exe Setup3.exe payload setup.exe "
+done
+run create jbad.oem -j
+check "-j without a number is a usage error" [ "$rc" = 2 ]
+
+# Above what 32-bit offsets reach: refused before any byte is read (the files are sparse).
+mkdir -p huge/G
+truncate -s 2100M huge/G/one.bin
+truncate -s 2100M huge/G/two.bin
+run create huge.oem --from-dir huge
+check "a package above 4 GiB fails with 1" [ "$rc" = 1 ]
+check "a package above 4 GiB is refused with a message" contains err.txt "a package must stay below 4 GiB"
+check "no huge package" [ ! -e huge.oem ]
+check "no temporary file" [ -z "$(ls -A | grep -i '^oem.*\.tmp$')" ]
+rm -rf huge
+
 echo "oempack native CLI: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -81,6 +81,11 @@ Status ParseCreate(ArgumentCursor& cursor, Options* options)
             } else if (arg == "--no-progress") {
                 options->progress = false;
                 cursor.Next();
+            } else if ((r = cursor.TakeValue("-j", &value)) != 0) {
+                if (r < 0)
+                    return Missing("number of jobs after -j");
+                options->jobs = value;
+                options->jobsGiven = true;
             } else if ((r = cursor.TakeValue("--group", &value)) != 0) {
                 if (r < 0 || value.empty())
                     return Missing("group name after --group");
@@ -256,6 +261,15 @@ Status TakeStampOrMakeArgument(ArgumentCursor& cursor, Options* options, bool ma
         cursor.Next();
         return Status::Ok();
     }
+    std::string jobs;
+    const int r = make ? cursor.TakeValue("-j", &jobs) : 0;
+    if (r < 0)
+        return Missing("number of jobs after -j");
+    if (r > 0) {
+        options->jobs = jobs;
+        options->jobsGiven = true;
+        return Status::Ok();
+    }
     bool taken = false;
     Status status = TakePathOption(cursor, options, make, &taken);
     if (status && !taken && make)
@@ -410,11 +424,13 @@ const char* HelpText()
            "\n"
            "Commands:\n"
            "  create OUT.oem [--group NAME] FILE... [--group NAME FILE...] [--from-dir DIR]\n"
-           "         [--compress]\n"
+           "         [--compress] [-j N]\n"
            "      Packs files into a new package. Files go to the group named by the last\n"
            "      --group before them (\"Commonfiles\" when none). --from-dir makes one\n"
            "      group per subfolder of DIR; files directly in DIR go to \"Commonfiles\".\n"
            "      --compress stores an entry LZW-compressed when that makes it smaller.\n"
+           "      -j N compresses N entries at a time (default: one per processor;\n"
+           "      -j 1 one after the other); the package is the same whatever N is.\n"
            "  list PKG [--json]\n"
            "      Shows groups and entries: sizes, stored sizes, attributes, times (UTC).\n"
            "  verify PKG\n"
@@ -430,7 +446,8 @@ const char* HelpText()
            "      and the language settings into its resources. Without --language-ini\n"
            "      the shipped settings are used (UseDefault =1, SelectLanguage = 0x0404).\n"
            "  make --installer setup.exe [--payload DIR] [--use-default-language 0|1]\n"
-           "       [--select-language CODE] [--compress] [--launcher Setup.exe] -o OUT.exe\n"
+           "       [--select-language CODE] [--compress] [-j N] [--launcher Setup.exe]\n"
+           "       -o OUT.exe\n"
            "      One step from an installer to a finished setup program: writes\n"
            "      Config\\CONFIG.INI naming the installer, puts the installer into group\n"
            "      \"Commonfiles\" and each subfolder of the payload into a group of its\n"

@@ -24,6 +24,9 @@ struct Options {
     std::vector<FileArgument> files;
     std::vector<std::string> fromDirectories;
     bool compress = false;
+    // create and make: the value of -j as given; checked by the command.
+    std::string jobs;
+    bool jobsGiven = false;
 
     // list
     bool json = false;

@@ -82,11 +82,6 @@ private:
     bool fromProgram_ = false;
 };
 
-ByteView ViewOf(const MappedFile& file)
-{
-    return ByteView(file.GetData(), file.GetSize());
-}
-
 std::string Count(uint64_t n, const char* one, const char* many)
 {
     return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -98,17 +93,50 @@ void PrintWarnings(const std::vector<std::string>& warnings)
         PrintWarning(w);
 }
 
-// Builds the plan's container image with a progress bar.
-Status BuildImage(const PackagePlan& plan, bool compress, bool showProgress, MappedFile& image, WriteStats* stats)
+// The number of jobs -j asks for: 1 to kMaxJobs; without -j one per processor.
+Status ParseJobs(const Options& options, unsigned* jobs)
 {
-    ProgressBar bar("packing", plan.TotalBytes(), showProgress);
-    const Status built = BuildPackageImage(plan, compress, image, [&](uint64_t done) { bar.Update(done); }, stats);
-    bar.Finish();
-    PrintWarnings(stats->warnings);
-    return built;
+    *jobs = DefaultJobCount();
+    if (!options.jobsGiven)
+        return Status::Ok();
+    unsigned long long n = 0;
+    bool digits = !options.jobs.empty();
+    for (char c : options.jobs) {
+        if (c < '0' || c > '9' || n > kMaxJobs) {
+            digits = false;
+            break;
+        }
+        n = n * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (!digits || n == 0 || n > kMaxJobs)
+        return Status::Error(kErrorInvalidParameter, "-j takes a number of jobs from 1 to " +
+                                                         std::to_string(kMaxJobs) + ", not '" + options.jobs + "'");
+    *jobs = static_cast<unsigned>(n);
+    return Status::Ok();
 }
 
-std::string Summary(const WriteStats& stats, uint32_t imageSize, size_t groups)
+// The folder of a path ("." without one): where large compressed streams of
+// a package written there wait.
+std::string FolderOfPath(const std::string& path)
+{
+    const size_t cut = path.find_last_of(kPathSeparator == '\\' ? "\\/" : "/");
+    if (cut == std::string::npos)
+        return ".";
+    return cut == 0 ? path.substr(0, 1) : path.substr(0, cut);
+}
+
+// Writes the plan's package into sink with a progress bar.
+Status WriteWithProgress(const PackagePlan& plan, const WriteSettings& settings, bool showProgress,
+                         PackageSink& sink, WriteStats* stats)
+{
+    ProgressBar bar("packing", plan.TotalBytes(), showProgress);
+    const Status written = WritePackage(plan, settings, sink, [&](uint64_t done) { bar.Update(done); }, stats);
+    bar.Finish();
+    PrintWarnings(stats->warnings);
+    return written;
+}
+
+std::string Summary(const WriteStats& stats, uint64_t imageSize, size_t groups)
 {
     std::string text = Count(imageSize, "byte", "bytes") + ", " + Count(groups, "group", "groups") + ", " +
                        Count(stats.entries, "entry", "entries");
@@ -139,17 +167,23 @@ Status BeginOutput(StagedFile& output, const std::string& path)
 }
 
 // Writes the package (or nothing, on failure) via a temporary file.
-Status WritePackageFile(const MappedFile& image, const std::string& path)
+Status WritePackageFile(const PackagePlan& plan, WriteSettings settings, const Options& options,
+                        WriteStats* stats, uint64_t* size)
 {
     StagedFile output;
-    const Status begun = BeginOutput(output, path);
-    if (!begun)
-        return begun;
-    const Status written = SaveImageFile(image, output.TemporaryPath().c_str());
-    if (!written)
-        return SystemFailure(written.Code(), path + ": cannot write");
+    Status status = BeginOutput(output, options.package);
+    if (!status)
+        return status;
+    settings.spillFolder = FolderOfPath(output.TemporaryPath());
+    FilePackageSink sink;
+    status = sink.Create(output.TemporaryPath(), true);
+    if (status)
+        status = WriteWithProgress(plan, settings, options.progress, sink, stats);
+    if (!status)
+        return status;
+    *size = sink.Size();
     if (!output.Commit())
-        return SystemFailure(GetLastErrorValue(), path + ": cannot write");
+        return SystemFailure(GetLastErrorValue(), options.package + ": cannot write");
     return Status::Ok();
 }
 
@@ -226,17 +260,20 @@ Status PlanMake(const Options& options, const std::string& installerName, Packag
     return status;
 }
 
-// make's image, compressed on request unless that leaves it below the
+// make's package, compressed on request unless that leaves it below the
 // launcher's minimum: then stored plainly, which may reach it.
-Status BuildMakeImage(const PackagePlan& plan, const Options& options, MappedFile& image, WriteStats* stats)
+Status WriteMakePackage(const PackagePlan& plan, WriteSettings settings, const Options& options, PackageSink& sink,
+                        WriteStats* stats)
 {
-    Status status = BuildImage(plan, options.compress, options.progress, image, stats);
-    if (!status || !options.compress || image.GetSize() >= kMinimumPackageSize)
+    Status status = WriteWithProgress(plan, settings, options.progress, sink, stats);
+    if (!status || !settings.compress || sink.Size() >= kMinimumPackageSize)
         return status;
-    image.Close();
     *stats = WriteStats();
-    status = BuildImage(plan, false, options.progress, image, stats);
-    if (status && image.GetSize() >= kMinimumPackageSize)
+    settings.compress = false;
+    status = sink.Restart();
+    if (status)
+        status = WriteWithProgress(plan, settings, options.progress, sink, stats);
+    if (status && sink.Size() >= kMinimumPackageSize)
         PrintWarning("compressed, the package would be under " + std::to_string(kMinimumPackageSize) +
                      " bytes; entries stored uncompressed");
     return status;
@@ -264,9 +301,14 @@ std::string ConfigIniText(const std::string& installerName)
 
 int RunCreate(const Options& options)
 {
+    WriteSettings settings;
+    settings.compress = options.compress;
+    Status status = ParseJobs(options, &settings.jobs);
+    if (!status)
+        return Fail(status);
     PackagePlan plan;
     std::vector<std::string> warnings;
-    Status status = ApplySourceDateEpoch(plan);
+    status = ApplySourceDateEpoch(plan);
     if (status)
         status = CollectFileArguments(options.files, plan);
     for (size_t i = 0; status && i < options.fromDirectories.size(); ++i)
@@ -286,14 +328,12 @@ int RunCreate(const Options& options)
         PrintError("nothing to pack: the folders hold no files");
         return kExitFailure;
     }
-    MappedFile image;
     WriteStats stats;
-    status = BuildImage(plan, options.compress, options.progress, image, &stats);
-    if (status)
-        status = WritePackageFile(image, options.package);
+    uint64_t size = 0;
+    status = WritePackageFile(plan, settings, options, &stats, &size);
     if (!status)
         return Fail(status);
-    PrintOut("created " + options.package + ": " + Summary(stats, image.GetSize(), plan.Groups().size()) + "\n");
+    PrintOut("created " + options.package + ": " + Summary(stats, size, plan.Groups().size()) + "\n");
     return kExitSuccess;
 }
 
@@ -406,42 +446,77 @@ int RunStamp(const Options& options)
 
 int RunMake(const Options& options)
 {
+    WriteSettings settings;
+    settings.compress = options.compress;
+    Status status = ParseJobs(options, &settings.jobs);
+    if (!status)
+        return Fail(status);
     const std::string installerName = FileNameOf(options.installer);
     PackagePlan plan;
     std::vector<std::string> warnings;
-    Status status = PlanMake(options, installerName, plan, &warnings);
+    status = PlanMake(options, installerName, plan, &warnings);
     if (!status)
         return Fail(status);
     PrintWarnings(warnings);
     const std::string launcher =
         options.launcher.empty() ? ProgramFolder() + kPathSeparator + "Setup.exe" : options.launcher;
 
-    MappedFile image;
+    // The package goes to a temporary file beside the output, never moved
+    // into place: it is gone when make ends. Where no file can be made there,
+    // the package is built in memory and the stamp reports the output's fault.
+    StagedFile staged;
+    FilePackageSink fileSink;
+    MemoryPackageSink memorySink;
+    PackageSink* sink = &memorySink;
+    if (staged.Begin(options.output) == StagedFileRefusal::kNone) {
+        settings.spillFolder = FolderOfPath(staged.TemporaryPath());
+        status = fileSink.Create(staged.TemporaryPath(), false);
+        if (!status)
+            return Fail(status);
+        sink = &fileSink;
+    }
     WriteStats stats;
-    status = BuildMakeImage(plan, options, image, &stats);
+    status = WriteMakePackage(plan, settings, options, *sink, &stats);
     if (!status)
         return Fail(status);
-    if (image.GetSize() < kMinimumPackageSize) {
-        PrintError("the package would be " + std::to_string(image.GetSize()) +
+    const uint64_t size = sink->Size();
+    if (size < kMinimumPackageSize) {
+        PrintError("the package would be " + std::to_string(size) +
                    " bytes; the launcher refuses packages under " + std::to_string(kMinimumPackageSize) +
                    " bytes (is " + options.installer + " really the installer?)");
         return kExitFailure;
     }
-    VerifyReport report;
-    VerifyPackageImage(ViewOf(image), &report);
-    if (!report.faults.empty()) {
-        PrintError("the built package does not verify: " + VerifyFaultText(report));
-        return kExitFailure;
-    }
-    status = CheckLaunchableSize(image.GetSize(), "");
+    status = CheckLaunchableSize(size, "");
     if (!status)
         return Fail(status);
+    {
+        MappedFile mapped;
+        ByteView view(memorySink.Bytes().data(), static_cast<uint32_t>(memorySink.Bytes().size()));
+        if (sink == &fileSink) {
+            if (!mapped.OpenFile(staged.TemporaryPath().c_str(), 1, kOpenExisting, 0))
+                return Fail(SystemFailure(GetLastErrorValue(), staged.TemporaryPath() + ": cannot read"));
+            view = ByteView(mapped.GetData(), mapped.GetSize());
+        }
+        VerifyReport report;
+        VerifyPackageImage(view, &report);
+        if (!report.faults.empty()) {
+            PrintError("the built package does not verify: " + VerifyFaultText(report));
+            return kExitFailure;
+        }
+    }
     const std::string languageIni = LanguageIniText(options.useDefaultLanguage, options.selectLanguage);
-    MemorySource package(ViewOf(image));
-    status = Stamp(launcher, options.output, package, languageIni);
+    if (sink == &fileSink) {
+        FileRangeSource source;
+        status = source.Open(staged.TemporaryPath().c_str());
+        if (status)
+            status = Stamp(launcher, options.output, source, languageIni);
+    } else {
+        MemorySource source(ByteView(memorySink.Bytes().data(), static_cast<uint32_t>(size)));
+        status = Stamp(launcher, options.output, source, languageIni);
+    }
     if (!status)
         return Fail(status);
     PrintOut("made " + options.output + " from " + launcher + ": installer " + installerName + ", package " +
-             Summary(stats, image.GetSize(), plan.Groups().size()) + "\n");
+             Summary(stats, size, plan.Groups().size()) + "\n");
     return kExitSuccess;
 }

@@ -1,4 +1,4 @@
-// Turns a package plan into a container image with the container library, optionally LZW-compressed.
+// Writes a package plan as a container, entry by entry, optionally LZW-compressed on several threads.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +8,8 @@
 
 #include "MappedFile.h"
 #include "PackagePlan.h"
+#include "PackageSink.h"
 #include "Status.h"
-
-class PackageDirectory;
 
 // Called with the number of source bytes handled so far.
 using ByteProgress = std::function<void(uint64_t done)>;
@@ -23,16 +22,37 @@ struct WriteStats {
     std::vector<std::string> warnings;
 };
 
-// Builds every entry of the plan and adds it (owned) to directory. File
-// entries take their content and times from the file and their attributes
-// from its path; entries held in memory get the archive attribute and the
-// current time. The plan's time limit, when set, bounds every time. With compress, an entry is stored as an LZW stream when that
-// stream is shorter than the content and decodes back to it.
-// A failure names the input that failed.
-Status BuildDirectory(const PackagePlan& plan, bool compress, PackageDirectory& directory,
-                      const ByteProgress& progress, WriteStats* stats);
+struct WriteSettings {
+    // Store an entry as an LZW stream when that stream is shorter than the
+    // content and decodes back to it.
+    bool compress = false;
+    // Entries compressed at the same time (1: one after the other). The
+    // output does not depend on it.
+    unsigned jobs = 1;
+    // Where compressed streams too large to keep in memory wait for their
+    // turn; empty keeps them in memory.
+    std::string spillFolder;
+};
 
-// BuildDirectory, then the whole container image into image (closed on
-// entry). Refuses a container of 4 GiB or more.
+// Most jobs -j accepts: each job may hold some 12 MiB while it compresses,
+// which a 32-bit process must afford.
+constexpr unsigned kMaxJobs = 64;
+
+// The number of processors (at least 1): the default of -j.
+unsigned DefaultJobCount();
+
+// Writes the container of the plan into sink (empty on entry) and finishes
+// the sink. Groups come in the order a PackageDirectory holding them
+// iterates, entries in plan order. File entries take their content and times
+// from the file and their attributes from its path; entries held in memory
+// get the archive attribute and the current time. The plan's time limit,
+// when set, bounds every time. Memory use does not grow with the size of the
+// files: they are read in pieces, and only the entries being compressed are
+// held, up to a bound each. Refuses a container above 4 GiB - 1; a failure
+// names the input that failed, and leaves the sink's content undefined.
+Status WritePackage(const PackagePlan& plan, const WriteSettings& settings, PackageSink& sink,
+                    const ByteProgress& progress, WriteStats* stats);
+
+// WritePackage (one job, in memory), then the image into image (closed on entry).
 Status BuildPackageImage(const PackagePlan& plan, bool compress, MappedFile& image, const ByteProgress& progress,
                          WriteStats* stats);

@@ -1,0 +1,183 @@
+// Packages written piece by piece: file output against the in-memory image, jobs, sinks and spilled streams.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ContainerFormat.h"
+#include "PackageListing.h"
+#include "PackagePlan.h"
+#include "PackageSink.h"
+#include "PackageWriter.h"
+#include "ScratchFolder.h"
+#include "SpillBuffer.h"
+#include "TestFiles.h"
+
+using namespace test_support;
+
+namespace {
+
+const uint8_t* Bytes(const std::string& s)
+{
+    return reinterpret_cast<const uint8_t*>(s.data());
+}
+
+// Files of every kind the writer treats differently: small and compressible,
+// large and compressible (coded in pieces), noise, empty; and an entry in memory.
+void PlanMixedTree(const ScratchFolder& dir, PackagePlan& plan)
+{
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"small.txt", CompressibleBytes(50000)},
+        {"large.txt", CompressibleBytes(6u << 20)},
+        {"noise.bin", PatternBytes(300000, 4)},
+        {"empty", ""},
+        {"large-noise.bin", PatternBytes((4u << 20) + 1000, 5)},
+    };
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string path = dir / files[i].first;
+        ASSERT_TRUE(WriteBytes(path, files[i].second));
+        SetFileTimes(path, TimeOfSeconds(13300000000ull + i));
+        // Group names that the directory's map does not keep in plan order.
+        ASSERT_TRUE(plan.AddFile(i % 2 ? "Zeta" : "alpha", files[i].first, path, files[i].second.size()));
+    }
+    ASSERT_TRUE(plan.AddContent("Config", "CONFIG.INI", "[Commonfiles]\r\nORG.SETUP.EXE=s.exe\r\n"));
+    // Reading a file may move its access time: the limit keeps every time fixed.
+    plan.SetTimeLimit(TimeOfSeconds(13200000000ull));
+}
+
+}  // namespace
+
+TEST(ToolsPackageWriter, FileOutputIsTheImageWhateverTheJobs)
+{
+    ScratchFolder dir;
+    PackagePlan plan;
+    PlanMixedTree(dir, plan);
+    for (bool compress : {false, true}) {
+        MappedFile image;
+        WriteStats expected;
+        ASSERT_TRUE(BuildPackageImage(plan, compress, image, nullptr, &expected));
+        const std::string reference(reinterpret_cast<const char*>(image.GetData()), image.GetSize());
+        VerifyReport report;
+        VerifyPackageImage(ByteView(image.GetData(), image.GetSize()), &report);
+        EXPECT_TRUE(report.faults.empty());
+        EXPECT_EQ(report.decodedEntries, compress ? 2u : 0u);  // the two texts: noise and short entries do not shrink
+        for (const ListedGroup& group : report.listing.groups)
+            for (const ListedEntry& entry : group.entries)
+                EXPECT_EQ(entry.record.compressedSize != 0, compress && entry.name.find(".txt") != std::string::npos)
+                    << entry.name;
+
+        for (unsigned jobs : {1u, 3u}) {
+            SCOPED_TRACE("compress " + std::to_string(compress) + ", jobs " + std::to_string(jobs));
+            WriteSettings settings;
+            settings.compress = compress;
+            settings.jobs = jobs;
+            settings.spillFolder = dir.Path();
+            const std::string out = dir / ("out" + std::to_string(jobs) + ".oem");
+            FilePackageSink sink;
+            ASSERT_TRUE(sink.Create(out, false));
+            WriteStats stats;
+            const Status written = WritePackage(plan, settings, sink, nullptr, &stats);
+            ASSERT_TRUE(written) << written.Message();
+            const std::string got = ReadBytes(out);
+            EXPECT_TRUE(got == reference) << "first difference at "
+                                          << std::mismatch(got.begin(), got.end(), reference.begin(), reference.end()).first - got.begin()
+                                          << " of " << got.size() << " / " << reference.size();
+            EXPECT_EQ(sink.Size(), reference.size());
+            EXPECT_EQ(stats.compressedEntries, expected.compressedEntries);
+            EXPECT_EQ(stats.storedBytes, expected.storedBytes);
+            EXPECT_EQ(stats.entries, 6u);
+        }
+    }
+}
+
+TEST(ToolsPackageWriter, AFailingInputIsNamedWhateverTheJobs)
+{
+    ScratchFolder dir;
+    PackagePlan plan;
+    for (int i = 0; i < 6; ++i) {
+        const std::string path = dir / ("f" + std::to_string(i));
+        ASSERT_TRUE(WriteBytes(path, CompressibleBytes(20000)));
+        ASSERT_TRUE(plan.AddFile("G", "f" + std::to_string(i), path, 20000));
+    }
+    const std::string missing = dir / "gone";
+    ASSERT_TRUE(plan.AddFile("G", "gone", missing, 10));
+    ASSERT_TRUE(plan.AddFile("G", "after", dir / "f0", 20000));
+    for (unsigned jobs : {1u, 4u}) {
+        WriteSettings settings;
+        settings.compress = true;
+        settings.jobs = jobs;
+        MemoryPackageSink sink;
+        WriteStats stats;
+        const Status written = WritePackage(plan, settings, sink, nullptr, &stats);
+        EXPECT_FALSE(written);
+        EXPECT_NE(written.Message().find(missing + ": cannot read"), std::string::npos) << written.Message();
+        EXPECT_EQ(stats.entries, 6u) << "the entries before it were written, none after";
+    }
+}
+
+TEST(ToolsPackageSink, PatchesReachWrittenAndBufferedBytesAlike)
+{
+    ScratchFolder dir;
+    const std::string path = dir / "sink.bin";
+    FilePackageSink file;
+    MemoryPackageSink memory;
+    ASSERT_TRUE(file.Create(path, true));
+    const std::string content = PatternBytes(kPackageIoPiece + kPackageIoPiece / 2, 7);
+    for (size_t at = 0; at < content.size(); at += 100000) {
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(100000, content.size() - at));
+        ASSERT_TRUE(file.Append(Bytes(content) + at, n));
+        ASSERT_TRUE(memory.Append(Bytes(content) + at, n));
+    }
+    const std::string patch(64, 'P');
+    // In the written part, across the edge of the buffer, in the buffer, at the very end.
+    for (uint64_t offset : {uint64_t{10}, uint64_t{kPackageIoPiece - 20}, uint64_t{kPackageIoPiece + 5000},
+                            uint64_t{content.size() - patch.size()}}) {
+        ASSERT_TRUE(file.Patch(offset, Bytes(patch), static_cast<uint32_t>(patch.size())));
+        ASSERT_TRUE(memory.Patch(offset, Bytes(patch), static_cast<uint32_t>(patch.size())));
+    }
+    EXPECT_FALSE(file.Patch(content.size() - 10, Bytes(patch), 64));
+    EXPECT_FALSE(memory.Patch(content.size() - 10, Bytes(patch), 64));
+    // A whole piece appended at once goes around the buffer.
+    const std::string whole = PatternBytes(kPackageIoPiece, 8);
+    ASSERT_TRUE(file.Append(Bytes(whole), kPackageIoPiece));
+    ASSERT_TRUE(memory.Append(Bytes(whole), kPackageIoPiece));
+    ASSERT_TRUE(file.Finish());
+    EXPECT_EQ(file.Size(), memory.Size());
+    EXPECT_TRUE(ReadBytes(path) == std::string(memory.Bytes().begin(), memory.Bytes().end()));
+
+    ASSERT_TRUE(file.Restart());
+    ASSERT_TRUE(file.Append(Bytes(patch), 3));
+    ASSERT_TRUE(file.Finish());
+    EXPECT_EQ(ReadBytes(path), "PPP");
+}
+
+TEST(ToolsSpillBuffer, SpillsBeyondItsLimitAndReadsBackInOrder)
+{
+    ScratchFolder dir;
+    const std::string content = PatternBytes(5000, 3);
+    {
+        SpillBuffer spill(dir.Path(), 1000);
+        for (size_t at = 0; at < content.size(); at += 700)
+            ASSERT_TRUE(spill.Append(Bytes(content) + at, static_cast<uint32_t>(std::min<size_t>(700, content.size() - at))));
+        EXPECT_EQ(spill.Size(), content.size());
+        EXPECT_EQ(ListFolder(dir.Path()).size(), 1u);
+        for (int pass = 0; pass < 2; ++pass) {
+            ASSERT_TRUE(spill.Rewind());
+            std::string back(content.size(), '\0');
+            ASSERT_TRUE(spill.Read(reinterpret_cast<uint8_t*>(&back[0]), 1234));
+            ASSERT_TRUE(spill.Read(reinterpret_cast<uint8_t*>(&back[1234]), static_cast<uint32_t>(content.size() - 1234)));
+            EXPECT_EQ(back, content);
+            uint8_t extra = 0;
+            EXPECT_FALSE(spill.Read(&extra, 1));
+        }
+    }
+    EXPECT_TRUE(ListFolder(dir.Path()).empty()) << "the spill file is deleted";
+    SpillBuffer memoryOnly(std::string(), 10);
+    ASSERT_TRUE(memoryOnly.Append(Bytes(content), 100));
+    EXPECT_TRUE(ListFolder(dir.Path()).empty());
+    ASSERT_TRUE(memoryOnly.Rewind());
+    std::string back(100, '\0');
+    ASSERT_TRUE(memoryOnly.Read(reinterpret_cast<uint8_t*>(&back[0]), 100));
+    EXPECT_EQ(back, content.substr(0, 100));
+}
