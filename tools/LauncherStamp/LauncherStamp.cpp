@@ -5,6 +5,7 @@
 #include <string>
 
 #include "FileSink.h"
+#include "PackageChecksum.h"
 #include "PeImage.h"
 #include "PeResourceWriter.h"
 #include "ResourceSource.h"
@@ -120,8 +121,11 @@ Status Stamp(const char* launcherPath, const char* outputPath, const StampedByte
     // version of the stamped resources survives.
     MemorySource package(ByteView(static_cast<const uint8_t*>(bytes.package), bytes.packageSize));
     MemorySource languageIni(ByteView(static_cast<const uint8_t*>(bytes.languageIni), bytes.languageSize));
+    const auto checksumRecord = PackageChecksum::Of(bytes.package, bytes.packageSize).Encode();
+    MemorySource checksum(ByteView(checksumRecord.data(), kPackageChecksumRecordSize));
     const ResourceId type = ResourceId::AsciiName(kOemResourceType);
     tree.Replace(type, ResourceId::AsciiName(kPackageResourceName), kNeutralLanguage, &package);
+    tree.Replace(type, ResourceId::AsciiName(kChecksumResourceName), kNeutralLanguage, &checksum);
     if (bytes.languageIni != nullptr && bytes.languageSize != 0)
         tree.Replace(type, ResourceId::AsciiName(kLanguageResourceName), kNeutralLanguage, &languageIni);
     else
