@@ -94,12 +94,12 @@ private:
     Status ReadPackageChecksum(DWORD packageSize, PackageChecksum* checksum, bool* present);
     // "<temp path>{GUID}", created, with the paths of the files in it.
     Status MakeWorkFolder(WorkFiles* files);
-    // Stages the Setup.cfg support files and copies sn.bat from the launcher's
-    // own folder; fails only when that folder cannot be named.
-    Status TakeModuleFiles(const CString& workFolder);
     // Fails when the work folder's volume has less room than the package plus
     // the largest file of group Commonfiles (the installer) take.
     Status CheckFreeSpace(const CString& workFolder, const void* package, DWORD packageSize);
+    // Stages the Setup.cfg support files and copies sn.bat from the launcher's
+    // own folder; fails only when that folder cannot be named.
+    Status TakeModuleFiles(const CString& workFolder);
     // setup.oem from the package resource, checked against expected (unless
     // null) and left open in *heldPackage (see WritePackageFile), then
     // Language.ini from the language resource (empty without one).
