@@ -4,11 +4,13 @@
 #include <cstdint>
 
 // The launcher carries its package as resources of its own module: type
-// OEMDATA, the container under DEFAULT and the language settings under
-// LANGUAGE_INI.
+// OEMDATA, the container under DEFAULT, the language settings under
+// LANGUAGE_INI and the container's checksum record (PackageChecksum.h) under
+// CHECKSUM.
 inline constexpr char kOemResourceType[] = "OEMDATA";
 inline constexpr char kPackageResourceName[] = "DEFAULT";
 inline constexpr char kLanguageResourceName[] = "LANGUAGE_INI";
+inline constexpr char kChecksumResourceName[] = "CHECKSUM";
 
 // Smallest package resource the launcher accepts, in bytes.
 inline constexpr uint32_t kMinimumPackageSize = 1024;

@@ -3,14 +3,18 @@
 
 #include <io.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <vector>
 
 #include "CFile.h"
+#include "Crc32c.h"
 #include "ErrorLog.h"
 #include "FolderUtilities.h"
 #include "GuidText.h"
+#include "PackageChecksum.h"
+#include "PackageReader.h"
 #include "PackageResources.h"
 #include "PackageUnpacker.h"
 #include "ProgressDialog.h"
@@ -26,6 +30,8 @@ constexpr char kPackageFileName[] = "setup.oem";
 constexpr char kLanguageFileName[] = "Language.ini";  // the longest of the work folder's names
 constexpr char kInstallerFileName[] = "setup.exe";
 constexpr char kSerialBatchName[] = "sn.bat";
+// setup.oem is written in pieces of this size, each added to the checksum as it goes.
+constexpr DWORD kPackagePieceSize = 1u << 20;
 
 // The path of a fixed file name in folder; "" when it would not fit MAX_PATH,
 // after a log record.
@@ -58,6 +64,24 @@ Status CheckPackage(const void* package, DWORD size)
     if (!package || size < kMinimumPackageSize)
         return LogRecord(ERROR_RESOURCE_DATA_NOT_FOUND, "Can't found any OEM data or invalid OEM data.");
     return Status::Ok();
+}
+
+// The uncompressed size of the largest entry of group Commonfiles, which
+// holds the installer; 0 when the package is not a readable container (the
+// package interface refuses it later, with its own record). The largest entry
+// rather than the one CONFIG.INI names, so the estimate never falls short.
+uint64_t LargestCommonFile(const void* package, DWORD size)
+{
+    PackageReader reader;
+    if (!reader.Open(static_cast<const uint8_t*>(package), size))
+        return 0;
+    CStringArray names;
+    if (!reader.ListEntries(kCommonFilesGroup, names))
+        return 0;
+    uint64_t largest = 0;
+    for (int i = 0; i < names.GetSize(); ++i)
+        largest = std::max<uint64_t>(largest, reader.GetEntrySize(names[i], kCommonFilesGroup));
+    return largest;
 }
 
 // Whether the launch goes on after step; a failed step's record (if it has
@@ -110,6 +134,45 @@ const void* LauncherApp::LoadOemResource(const char* name, DWORD* size)
 }
 
 const void* LauncherApp::LoadPackageResource(DWORD* size) { return LoadOemResource(kPackageResourceName, size); }
+
+bool LauncherApp::QueryFreeSpace(const CString& folder, uint64_t* freeBytes)
+{
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
+        return false;
+    *freeBytes = available.QuadPart;
+    return true;
+}
+
+Status LauncherApp::ReadPackageChecksum(DWORD packageSize, PackageChecksum* checksum, bool* present)
+{
+    *present = FindResourceA(AfxGetResourceHandle(), kChecksumResourceName, kOemResourceType) != nullptr;
+    if (!*present)
+        return Status::Ok();
+    DWORD size = 0;
+    const void* record = LoadOemResource(kChecksumResourceName, &size);
+    if (!record || !PackageChecksum::Decode(ByteView(static_cast<const uint8_t*>(record), size), checksum))
+        return LogRecord(ERROR_INVALID_DATA, "The OEM data is damaged: its checksum record is malformed.");
+    if (checksum->size != packageSize)
+        return LogRecord(ERROR_INVALID_DATA, "The OEM data is damaged: %llu bytes expected, %lu found.",
+                         static_cast<unsigned long long>(checksum->size), static_cast<unsigned long>(packageSize));
+    return Status::Ok();
+}
+
+Status LauncherApp::CheckFreeSpace(const CString& workFolder, const void* package, DWORD packageSize)
+{
+    // A volume that cannot be asked is passed over: a full disk still fails
+    // the writes, with their own records.
+    uint64_t freeBytes = 0;
+    if (!QueryFreeSpace(workFolder, &freeBytes))
+        return Status::Ok();
+    const uint64_t needed = packageSize + LargestCommonFile(package, packageSize);
+    if (needed > freeBytes)
+        return LogRecord(ERROR_DISK_FULL, "Not enough disk space in %s: %llu bytes needed, %llu bytes free.",
+                         workFolder.GetString(), static_cast<unsigned long long>(needed),
+                         static_cast<unsigned long long>(freeBytes));
+    return Status::Ok();
+}
 
 const void* LauncherApp::LoadLanguageResource(DWORD* size) { return LoadOemResource(kLanguageResourceName, size); }
 
@@ -233,9 +296,44 @@ Status LauncherApp::TakeModuleFiles(const CString& workFolder)
     return Status::Ok();
 }
 
-Status LauncherApp::WritePackageFiles(const void* package, DWORD packageSize, const WorkFiles& files)
+Status LauncherApp::WritePackageFile(const CString& path, const void* package, DWORD size,
+                                     const PackageChecksum* expected, CFile* held)
 {
-    const Status written = WriteWorkFile(files.oemPath, package, packageSize, 20, 40);
+    CFileException error;
+    if (!held->Open(path, CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyWrite, &error)) {
+        const uint32_t code = static_cast<uint32_t>(error.m_lOsError);
+        return LogRecord(code, "Failure to create a new setup.exe(%s),error:%lu.", path.GetString(),
+                         static_cast<unsigned long>(error.m_lOsError));
+    }
+    SetProgress(20);
+    const uint8_t* bytes = static_cast<const uint8_t*>(package);
+    uint32_t crc = 0;
+    try {
+        for (DWORD at = 0; at < size;) {
+            const DWORD piece = std::min(size - at, kPackagePieceSize);
+            held->Write(bytes + at, piece);
+            crc = Crc32cExtend(crc, bytes + at, piece);
+            at += piece;
+        }
+    } catch (const CFileException& e) {
+        held->Abort();
+        return LogRecord(static_cast<uint32_t>(e.m_lOsError), "Failure to write data to setup.exe(%s),error:%lu.",
+                         path.GetString(), static_cast<unsigned long>(e.m_lOsError));
+    }
+    if (expected && crc != expected->crc) {
+        held->Abort();
+        DeleteFileA(path);
+        return LogRecord(ERROR_INVALID_DATA, "The OEM data is damaged: checksum %08X expected, %08X found.",
+                         static_cast<unsigned>(expected->crc), static_cast<unsigned>(crc));
+    }
+    SetProgress(40);
+    return Status::Ok();
+}
+
+Status LauncherApp::WritePackageFiles(const void* package, DWORD packageSize, const PackageChecksum* expected,
+                                      const WorkFiles& files, CFile* heldPackage)
+{
+    const Status written = WritePackageFile(files.oemPath, package, packageSize, expected, heldPackage);
     if (!written)
         return written;
     // A missing language resource makes an empty Language.ini: the defaults apply.
@@ -273,15 +371,25 @@ BOOL LauncherApp::InitInstance()
 
     DWORD packageSize = 0;
     const void* package = LoadPackageResource(&packageSize);
+    PackageChecksum checksum;
+    bool checked = false;
     WorkFiles files;
-    if (!Proceed(CheckPackage(package, packageSize)) || !Proceed(MakeWorkFolder(&files)) ||
-        !Proceed(TakeModuleFiles(files.workFolder)) || !Proceed(WritePackageFiles(package, packageSize, files)))
+    // setup.oem, held from its writing until the installer is out of it: others
+    // may read it meanwhile, but nobody may change or replace it.
+    CFile heldPackage;
+    if (!Proceed(CheckPackage(package, packageSize)) ||
+        !Proceed(ReadPackageChecksum(packageSize, &checksum, &checked)) || !Proceed(MakeWorkFolder(&files)) ||
+        !Proceed(CheckFreeSpace(files.workFolder, package, packageSize)) ||
+        !Proceed(TakeModuleFiles(files.workFolder)) ||
+        !Proceed(WritePackageFiles(package, packageSize, checked ? &checksum : nullptr, files, &heldPackage)))
         return FALSE;
     const LanguageSettings language = ReadLanguageSettings(files.iniPath);
 
     // Destroyed on every path from here on: that removes its own unpack folder.
     PackageUnpacker unpacker;
-    if (!Proceed(ExtractInstaller(unpacker, files)))
+    const Status extracted = ExtractInstaller(unpacker, files);
+    heldPackage.Abort();
+    if (!Proceed(extracted))
         return FALSE;
     const CString commandLine = BuildInstallerCommandLine(files.exePath, passThroughArgs, language);
     if (!Proceed(RunInstaller(commandLine, files.workFolder)))

@@ -3,11 +3,15 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "CString.h"
 #include "CWinApp.h"
 #include "Status.h"
 
+class CFile;
 class PackageUnpacker;
+struct PackageChecksum;
 
 // Exit status of a launch that failed before the installer ran (the Windows
 // Installer's "fatal error during installation"). When the installer ran, the
@@ -44,6 +48,16 @@ public:
     const void* LoadPackageResource(DWORD* size);
     const void* LoadLanguageResource(DWORD* size);
 
+    // Writes size bytes at package to a new file at path (create or truncate)
+    // in pieces of 1 MiB, setting the progress bar to 20 once the file is open
+    // and to 40 when all is written. On success *held stays open with write
+    // access and read sharing only, so the file cannot be changed or replaced
+    // until the caller closes it. When expected is given and the bytes'
+    // CRC-32C differs from it, the file is closed and deleted and the result
+    // is the failure "The OEM data is damaged: ...".
+    Status WritePackageFile(const CString& path, const void* package, DWORD size, const PackageChecksum* expected,
+                            CFile* held);
+
     // The tail of commandLine from its first "/" (included), or "" when there is
     // none or it is the first character.
     static CString GetPassThroughArgs(const CString& commandLine);
@@ -52,6 +66,12 @@ public:
     // "\"<exePath>\" <args>", followed by " /L<selectLanguage>" when useDefault is 0.
     static CString BuildInstallerCommandLine(const CString& exePath, const CString& passThroughArgs,
                                              const LanguageSettings& language);
+
+protected:
+    // The bytes free to this user on the volume of folder; false when the
+    // volume cannot be asked (the free-space check is then passed over).
+    // Virtual so that a test build of the launcher can stand in a small volume.
+    virtual bool QueryFreeSpace(const CString& folder, uint64_t* freeBytes);
 
 private:
     // The work folder of one launch and the files the launch writes into it.
@@ -68,14 +88,23 @@ private:
     // step's message is the install-log record it calls for; it is empty when
     // the failure has been recorded already or is not recorded at all.
 
+    // The package's checksum record, *present false when the launcher carries
+    // none. A record that is malformed or names another size than packageSize
+    // fails: the package is damaged.
+    Status ReadPackageChecksum(DWORD packageSize, PackageChecksum* checksum, bool* present);
     // "<temp path>{GUID}", created, with the paths of the files in it.
     Status MakeWorkFolder(WorkFiles* files);
+    // Fails when the work folder's volume has less room than the package plus
+    // the largest file of group Commonfiles (the installer) take.
+    Status CheckFreeSpace(const CString& workFolder, const void* package, DWORD packageSize);
     // Stages the Setup.cfg support files and copies sn.bat from the launcher's
     // own folder; fails only when that folder cannot be named.
     Status TakeModuleFiles(const CString& workFolder);
-    // setup.oem from the package resource, then Language.ini from the language
-    // resource (empty without one).
-    Status WritePackageFiles(const void* package, DWORD packageSize, const WorkFiles& files);
+    // setup.oem from the package resource, checked against expected (unless
+    // null) and left open in *heldPackage (see WritePackageFile), then
+    // Language.ini from the language resource (empty without one).
+    Status WritePackageFiles(const void* package, DWORD packageSize, const PackageChecksum* expected,
+                             const WorkFiles& files, CFile* heldPackage);
     // Opens setup.oem with unpacker and extracts the installer to setup.exe.
     Status ExtractInstaller(PackageUnpacker& unpacker, const WorkFiles& files);
     // Runs commandLine in workFolder and waits for it, with exitCode set.

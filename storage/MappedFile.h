@@ -44,7 +44,10 @@ public:
     // Maps the whole file at path plus extraSize bytes (32-bit sum). Only the low
     // byte of readOnly counts: non-zero maps read-only, zero read-write (a
     // read-write mapping with extraSize > 0 lengthens the file on disk).
-    // creationDisposition is the CreateFileA value (kOpenExisting etc.).
+    // creationDisposition is the CreateFileA value (kOpenExisting etc.). On
+    // Windows a read-only open shares reading and writing with other handles
+    // (a file another handle holds open for writing can be mapped, and may be
+    // opened for writing while mapped); a read-write open shares reading only.
     // 1 on success. 0 when already open (nothing changed) or on failure, with
     // the failing call's error: the file cannot be opened (2, 3, 5, 32, 80, 87
     // for an unknown disposition), a mapping of size 0 (1006), a read-only

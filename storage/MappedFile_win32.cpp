@@ -12,8 +12,12 @@ NativeHandle FromHandle(HANDLE h) { return reinterpret_cast<NativeHandle>(h); }
 
 int MappedFile::PlatformOpenFile(const char* path, bool readOnly, uint32_t creationDisposition, uint32_t extraSize)
 {
-    HANDLE file = CreateFileA(path, readOnly ? GENERIC_READ : (GENERIC_READ | GENERIC_WRITE), FILE_SHARE_READ,
-                              nullptr, creationDisposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A read-only open shares writing too, so that a file its writer still
+    // holds (shared for reading only, as the launcher holds setup.oem) can be
+    // mapped; a read-write open admits readers only.
+    const DWORD share = readOnly ? (FILE_SHARE_READ | FILE_SHARE_WRITE) : FILE_SHARE_READ;
+    HANDLE file = CreateFileA(path, readOnly ? GENERIC_READ : (GENERIC_READ | GENERIC_WRITE), share, nullptr,
+                              creationDisposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         file_ = 0;
         return 0;

@@ -8,9 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "Crc32c.h"
 #include "ErrorLog.h"
+#include "FileSink.h"
 #include "LauncherStamp.h"
 #include "PackageHandle.h"
+#include "PeImage.h"
+#include "PeResourceWriter.h"
+#include "ResourceSource.h"
+#include "ResourceTree.h"
 #include "ChildProcess.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
@@ -72,6 +78,24 @@ std::string BuildPackage(const std::string& scratch, const std::string& configIn
     return ReadBytes(path);
 }
 
+// A checksum record laid out by hand: tag, CRC-32C and size, little-endian.
+std::string ChecksumRecord(const char* tag, uint32_t crc, uint64_t size)
+{
+    std::string record = tag;
+    for (int i = 0; i < 4; ++i)
+        record += static_cast<char>(crc >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        record += static_cast<char>(size >> (8 * i));
+    return record;
+}
+
+std::string Hex8(uint32_t value)
+{
+    char text[9];
+    snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+    return text;
+}
+
 struct LaunchResult {
     DWORD exitCode = 0xFFFFFFFF;
     std::vector<std::string> log;
@@ -99,12 +123,12 @@ protected:
         return BuildPackage(scratch_.Path(), "[Commonfiles]\r\n" + installerKeyLine + "\r\n", {installer_});
     }
 
-    void Stamp(const std::string& package, const std::string* languageIni)
+    void Stamp(const std::string& package, const std::string* languageIni, const char* program = "OEM_SETUP_EXE")
     {
         // Stamped under a plain name, then moved into place: the launcher's
         // own name may hold double-byte characters.
         std::string stamped = scratch_ / "stamped.exe";
-        ASSERT_EQ(1, StampLauncher(BuiltProgram("OEM_SETUP_EXE").c_str(), stamped.c_str(), package.data(),
+        ASSERT_EQ(1, StampLauncher(BuiltProgram(program).c_str(), stamped.c_str(), package.data(),
                                    static_cast<uint32_t>(package.size()), languageIni ? languageIni->data() : nullptr,
                                    languageIni ? static_cast<uint32_t>(languageIni->size()) : 0));
         std::string setup = launcherFolder_ + "\\" + launcherName_;
@@ -115,6 +139,40 @@ protected:
     {
         std::string ini(kDefaultLanguageIni, kDefaultLanguageIniSize);
         Stamp(package, &ini);
+    }
+
+    // Replaces the stamped launcher's OEMDATA/CHECKSUM with record, or drops
+    // it when record is null.
+    void RewriteChecksum(const std::string* record)
+    {
+        const std::string setup = launcherFolder_ + "\\" + launcherName_;
+        const std::string rewritten = scratch_ / "rewritten.exe";
+        PeImage image;
+        ResourceTree tree;
+        Status s = PeImage::Load(setup.c_str(), &image);
+        if (s)
+            s = ResourceTree::Read(image, &tree);
+        ASSERT_TRUE(s) << s.Message();
+        const ResourceId type = ResourceId::AsciiName("OEMDATA");
+        const ResourceId name = ResourceId::AsciiName("CHECKSUM");
+        MemorySource bytes(record ? ByteView(reinterpret_cast<const uint8_t*>(record->data()),
+                                             static_cast<uint32_t>(record->size()))
+                                  : ByteView());
+        if (record)
+            tree.Replace(type, name, 0, &bytes);
+        else
+            ASSERT_EQ(1u, tree.Remove(type, name));
+        PeResourceWriter writer;
+        FileSink sink;
+        s = PeResourceWriter::Prepare(image, tree, &writer);
+        if (s)
+            s = sink.Create(rewritten.c_str());
+        if (s)
+            s = writer.Write(sink);
+        if (s)
+            s = sink.Close();
+        ASSERT_TRUE(s) << s.Message();
+        ASSERT_TRUE(MoveFileExA(rewritten.c_str(), setup.c_str(), MOVEFILE_REPLACE_EXISTING)) << GetLastError();
     }
 
     LaunchResult Run(const std::string& arguments, const char* installerExit = "0",
@@ -379,5 +437,105 @@ TEST_F(LaunchTest, FullLaunchFromADoubleByteFolder)
     // sn.bat is found only when the launcher's path is cut at the real
     // backslash, not at the trail byte in its file name.
     EXPECT_NE(std::string::npos, result.report.find("file: sn.bat\n"));
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, AFlippedByteInTheStoredInstallerIsCaughtBeforeAnythingStarts)
+{
+    const std::string package = SamplePackage();
+    StampDefaultLanguage(package);
+    WriteBytes(launcherFolder_ + "\\sn.bat", "@echo serial\r\n");
+    // The installer is stored as it is: find it in the package, and the
+    // package in the stamped launcher.
+    const std::string setup = launcherFolder_ + "\\Setup.exe";
+    std::string image = ReadBytes(setup);
+    const size_t packageAt = image.find(package);
+    ASSERT_NE(std::string::npos, packageAt);
+    const size_t installerAt = package.find(ReadBytes(installer_).substr(1024, 4096));
+    ASSERT_NE(std::string::npos, installerAt);
+    const size_t flip = installerAt + 2048;
+    std::string damaged = package;
+    damaged[flip] ^= 0x20;
+    image[packageAt + flip] ^= 0x20;
+    ASSERT_TRUE(WriteBytes(setup, image));
+
+    LaunchResult result = Run(" /S");
+    EXPECT_EQ(kLaunchFailed, result.exitCode);
+    ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+    EXPECT_EQ("The OEM data is damaged: checksum " + Hex8(Crc32c(package.data(), package.size())) + " expected, " +
+                  Hex8(Crc32c(damaged.data(), damaged.size())) + " found.",
+              result.log[0]);
+    EXPECT_EQ("", result.report);
+    // What was there before setup.oem stays; setup.oem itself is gone and
+    // nothing after it was written.
+    std::string work = OnlyWorkFolder();
+    ASSERT_FALSE(work.empty());
+    EXPECT_EQ(std::vector<std::string>{"sn.bat"}, ListFolder(work));
+}
+
+TEST_F(LaunchTest, WithoutAChecksumRecordTheLaunchGoesOnAMalformedOneIsRefused)
+{
+    const std::string package = SamplePackage();
+    const uint32_t crc = Crc32c(package.data(), package.size());
+    StampDefaultLanguage(package);
+    RewriteChecksum(nullptr);
+    LaunchResult result = Run(" /S", "7");
+    EXPECT_EQ(7u, result.exitCode);
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
+
+    const std::string malformed[] = {
+        ChecksumRecord("C32C", crc, package.size()).substr(0, 15),
+        ChecksumRecord("C32C", crc, package.size()) + std::string(1, '\0'),
+        ChecksumRecord("C32D", crc, package.size()),
+        std::string(),
+    };
+    for (const std::string& record : malformed) {
+        RewriteChecksum(&record);
+        result = Run(" /S");
+        EXPECT_EQ(kLaunchFailed, result.exitCode);
+        ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+        EXPECT_EQ("The OEM data is damaged: its checksum record is malformed.", result.log[0]) << record.size();
+        EXPECT_TRUE(ListFolder(tempFolder_).empty()) << "refused before the work folder is made";
+        EXPECT_EQ("", result.report);
+    }
+
+    const std::string longer = ChecksumRecord("C32C", crc, package.size() + 1);
+    RewriteChecksum(&longer);
+    result = Run(" /S");
+    EXPECT_EQ(kLaunchFailed, result.exitCode);
+    ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+    EXPECT_EQ("The OEM data is damaged: " + std::to_string(package.size() + 1) + " bytes expected, " +
+                  std::to_string(package.size()) + " found.",
+              result.log[0]);
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, TooLittleFreeSpaceIsRefusedBeforeSetupOemIsWritten)
+{
+    const std::string package = SamplePackage();
+    std::string ini(kDefaultLanguageIni, kDefaultLanguageIniSize);
+    Stamp(package, &ini, "OEM_SMALL_VOLUME_SETUP_EXE");
+    // The package, and the installer unpacked beside it.
+    const uint64_t needed = package.size() + ReadBytes(installer_).size();
+
+    SetEnvironmentVariableA("OEM_TEST_FREE_BYTES", std::to_string(needed - 1).c_str());
+    LaunchResult result = Run(" /S");
+    EXPECT_EQ(kLaunchFailed, result.exitCode);
+    std::string work = OnlyWorkFolder();
+    ASSERT_FALSE(work.empty());
+    ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+    EXPECT_EQ("Not enough disk space in " + work + ": " + std::to_string(needed) + " bytes needed, " +
+                  std::to_string(needed - 1) + " bytes free.",
+              result.log[0]);
+    EXPECT_TRUE(ListFolder(work).empty()) << "setup.oem is never created";
+    EXPECT_EQ("", result.report);
+    RemoveTree(work);
+
+    SetEnvironmentVariableA("OEM_TEST_FREE_BYTES", std::to_string(needed).c_str());
+    result = Run(" /S", "4");
+    SetEnvironmentVariableA("OEM_TEST_FREE_BYTES", nullptr);
+    EXPECT_EQ(4u, result.exitCode);
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
     EXPECT_TRUE(ListFolder(tempFolder_).empty());
 }

@@ -1,11 +1,15 @@
-// The launcher's own rules: command-line tail, language settings, installer command line.
+// The launcher's own rules: command-line tail, language settings, installer command line, setup.oem.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <string>
 
+#include "CFile.h"
+#include "Crc32c.h"
 #include "LauncherApp.h"
+#include "PackageChecksum.h"
+#include "PackageHandle.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
 
@@ -18,6 +22,20 @@ LanguageSettings ReadIni(const ScratchFolder& folder, const std::string& text)
     std::string path = folder / "Language.ini";
     WriteBytes(path, text);
     return LauncherApp::ReadLanguageSettings(path.c_str());
+}
+
+// A container holding one installer of size bytes: more than two 1 MiB pieces
+// when size is large enough.
+std::string BuildPackage(const ScratchFolder& folder, uint32_t size)
+{
+    const std::string installer = folder / "installer.bin";
+    const std::string built = folder / "built.oem";
+    EXPECT_TRUE(WriteBytes(installer, PatternBytes(size, 9)));
+    PackageHandle package;
+    EXPECT_EQ(1, package.Open(built.c_str(), PackageHandle::kCreateAlways));
+    EXPECT_EQ(1, package.AddFile(installer.c_str(), "Commonfiles"));
+    EXPECT_EQ(1, package.Save());
+    return ReadBytes(built);
 }
 
 }  // namespace
@@ -88,4 +106,75 @@ TEST(InstallerCommandLine, PercentSignsInPathsAreNotFormats)
     chosen.selectLanguage = "%s";
     EXPECT_EQ(CString("\"C:\\100%\\setup.exe\" /v\"%d\" /L%s"),
               LauncherApp::BuildInstallerCommandLine("C:\\100%\\setup.exe", "/v\"%d\"", chosen));
+}
+
+TEST(PackageFile, HeldAgainstWritersAndRenamesUntilReleasedWhileThePackageInterfaceOpensIt)
+{
+    ScratchFolder folder;
+    const std::string package = BuildPackage(folder, (5u << 19) + 7);
+    const uint32_t size = static_cast<uint32_t>(package.size());
+    ASSERT_GT(size, 2u << 20);
+    const PackageChecksum checksum = PackageChecksum::Of(package.data(), size);
+    const std::string path = folder / "setup.oem";
+    const std::string other = folder / "other.oem";
+    ASSERT_TRUE(WriteBytes(path, "an older setup.oem, longer than nothing"));
+    ASSERT_TRUE(WriteBytes(other, "other"));
+
+    LauncherApp app;
+    CFile held;
+    const Status written = app.WritePackageFile(path.c_str(), package.data(), size, &checksum, &held);
+    ASSERT_TRUE(written) << written.Message();
+    ASSERT_TRUE(held.IsOpen());
+    EXPECT_EQ(package, ReadBytes(path));
+
+    HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    if (writer != INVALID_HANDLE_VALUE)
+        CloseHandle(writer);
+    // Wine 8 refuses a rename over a file held open as access denied (5)
+    // rather than as a sharing violation.
+    EXPECT_FALSE(MoveFileExA(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING));
+    const DWORD renameError = GetLastError();
+    EXPECT_TRUE(renameError == ERROR_ACCESS_DENIED || renameError == ERROR_SHARING_VIOLATION) << renameError;
+    {
+        PackageHandle opened;
+        EXPECT_EQ(1, opened.Open(path.c_str(), PackageHandle::kOpenExisting)) << GetLastError();
+    }
+    EXPECT_EQ(package, ReadBytes(path));
+
+    held.Abort();
+    EXPECT_TRUE(MoveFileExA(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) << GetLastError();
+    EXPECT_EQ("other", ReadBytes(path));
+}
+
+TEST(PackageFile, BytesThatDoNotMatchTheChecksumAreRefusedAndRemoved)
+{
+    ScratchFolder folder;
+    const std::string package = BuildPackage(folder, (3u << 20) + 11);
+    const uint32_t size = static_cast<uint32_t>(package.size());
+    const PackageChecksum checksum = PackageChecksum::Of(package.data(), size);
+    const std::string path = folder / "setup.oem";
+    LauncherApp app;
+
+    // One flipped bit in the last piece, past the first two.
+    std::string damaged = package;
+    damaged[size - 100] ^= 0x08;
+    CFile held;
+    const Status refused = app.WritePackageFile(path.c_str(), damaged.data(), size, &checksum, &held);
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(static_cast<uint32_t>(ERROR_INVALID_DATA), refused.Code());
+    char expected[100];
+    snprintf(expected, sizeof expected, "The OEM data is damaged: checksum %08X expected, %08X found.",
+             static_cast<unsigned>(Crc32c(package.data(), size)), static_cast<unsigned>(Crc32c(damaged.data(), size)));
+    EXPECT_EQ(std::string(expected), refused.Message());
+    EXPECT_FALSE(held.IsOpen());
+    EXPECT_FALSE(FileExists(path));
+
+    // Without a checksum to meet, the same bytes are written as they are.
+    const Status unchecked = app.WritePackageFile(path.c_str(), damaged.data(), size, nullptr, &held);
+    ASSERT_TRUE(unchecked) << unchecked.Message();
+    held.Abort();
+    EXPECT_EQ(damaged, ReadBytes(path));
 }

@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "MappedFile.h"
+#ifdef _WIN32
+#include "CFile.h"
+#endif
 #include "SystemApi.h"
 
 #ifdef _WIN32
@@ -369,17 +372,33 @@ TEST(MappedFileFile, SecondOpenLeavesTheFirstMappingIntact)
 }
 
 #ifdef _WIN32
-// Our share mode admits readers only; another writer makes the open fail.
+// A read-only open shares writing: a file its writer holds open (shared for
+// reading) maps, and stays open to writers while mapped. A read-write open
+// admits readers only, and a file held without read sharing cannot be mapped.
 // (POSIX files have no share modes.)
-TEST(MappedFileFile, FileOpenForWritingElsewhereIsASharingViolation)
+TEST(MappedFileFile, ReadOnlyOpensShareWritingReadWriteOpensDoNot)
 {
     TempFile file("mapped_shared.bin", "data");
-    MappedFile writer(file.c_str(), 0, kOpenExisting, 0);
-    ASSERT_EQ(1, writer.IsFile());
-    MappedFile reader;
-    SetLastErrorValue(kSentinel);
-    EXPECT_EQ(0, reader.OpenFile(file.c_str(), 1, kOpenExisting, 0));
-    EXPECT_EQ(kErrorSharingViolation, GetLastErrorValue());
-    ExpectClosed(reader);
+    {
+        CFile holder;
+        ASSERT_TRUE(holder.Open(file.c_str(), CFile::modeReadWrite | CFile::shareDenyWrite));
+        MappedFile reader(file.c_str(), 1, kOpenExisting, 0);
+        ASSERT_EQ(1, reader.IsFile());
+        EXPECT_EQ(0, std::memcmp(reader.GetData(), "data", 4));
+        MappedFile writer;
+        SetLastErrorValue(kSentinel);
+        EXPECT_EQ(0, writer.OpenFile(file.c_str(), 0, kOpenExisting, 0));
+        EXPECT_EQ(kErrorSharingViolation, GetLastErrorValue());
+        ExpectClosed(writer);
+    }
+    {
+        CFile holder;
+        ASSERT_TRUE(holder.Open(file.c_str(), CFile::modeRead | CFile::shareExclusive));
+        MappedFile reader;
+        SetLastErrorValue(kSentinel);
+        EXPECT_EQ(0, reader.OpenFile(file.c_str(), 1, kOpenExisting, 0));
+        EXPECT_EQ(kErrorSharingViolation, GetLastErrorValue());
+        ExpectClosed(reader);
+    }
 }
 #endif

@@ -6,6 +6,7 @@
 #include <tuple>
 #include <vector>
 
+#include "Crc32c.h"
 #include "LauncherStamp.h"
 #include "PeImage.h"
 #include "PeTestImage.h"
@@ -52,6 +53,19 @@ std::string SaveImage(const ScratchFolder& dir, const std::string& leaf, const p
     return path;
 }
 
+// The checksum record the stamp must write for package, laid out by hand.
+std::string ChecksumRecord(const std::string& package)
+{
+    std::string record = "C32C";
+    const uint64_t size = package.size();
+    const uint32_t crc = Crc32c(package.data(), package.size());
+    for (int i = 0; i < 4; ++i)
+        record += static_cast<char>(crc >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        record += static_cast<char>(size >> (8 * i));
+    return record;
+}
+
 int Stamp(const std::string& launcher, const std::string& output, const std::string& package,
           const std::string* ini)
 {
@@ -69,6 +83,7 @@ TEST(LauncherStampHost, KeepsEveryResourceReplacesOldVersionsAndRestampsToTheSam
     std::vector<petest::Resource> resources = petest::LauncherResources();
     resources.push_back({ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("DEFAULT"), 1033, "old package"});
     resources.push_back({ResourceId::AsciiName("oemdata"), ResourceId::AsciiName("language_ini"), 2052, "old ini"});
+    resources.push_back({ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("CHECKSUM"), 1033, "old checksum"});
     const std::string launcher = SaveImage(dir, "launcher.exe", petest::LauncherLike(resources, true));
     const std::map<Key, std::string> before = ResourcesOf(launcher);
 
@@ -82,9 +97,10 @@ TEST(LauncherStampHost, KeepsEveryResourceReplacesOldVersionsAndRestampsToTheSam
     for (const auto& r : before)
         if (std::get<0>(r.first) != "OEMDATA" && std::get<0>(r.first) != "oemdata")
             expected.insert(r);
-    ASSERT_EQ(expected.size(), before.size() - 2);
+    ASSERT_EQ(expected.size(), before.size() - 3);
     expected[Key{"OEMDATA", "DEFAULT", 0}] = package;
     expected[Key{"OEMDATA", "LANGUAGE_INI", 0}] = ini;
+    expected[Key{"OEMDATA", "CHECKSUM", 0}] = ChecksumRecord(package);
     EXPECT_EQ(ResourcesOf(dir / "Setup.exe"), expected);
 
     // Restamping the stamped copy with the same bytes changes nothing; without
@@ -94,7 +110,15 @@ TEST(LauncherStampHost, KeepsEveryResourceReplacesOldVersionsAndRestampsToTheSam
     ASSERT_EQ(Stamp(dir / "Setup.exe", dir / "NoIni.exe", package, nullptr), 1);
     expected.erase(Key{"OEMDATA", "LANGUAGE_INI", 0});
     EXPECT_EQ(ResourcesOf(dir / "NoIni.exe"), expected);
-    EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"Again.exe", "NoIni.exe", "Setup.exe", "launcher.exe"}));
+    // Another package brings its own checksum record; the old one is gone.
+    const std::string other = PatternBytes(150001, 4);
+    ASSERT_EQ(Stamp(dir / "Setup.exe", dir / "Other.exe", other, nullptr), 1);
+    expected[Key{"OEMDATA", "DEFAULT", 0}] = other;
+    expected[Key{"OEMDATA", "CHECKSUM", 0}] = ChecksumRecord(other);
+    EXPECT_NE(ChecksumRecord(other), ChecksumRecord(package));
+    EXPECT_EQ(ResourcesOf(dir / "Other.exe"), expected);
+    EXPECT_EQ(ListFolder(dir.Path()),
+              (std::vector<std::string>{"Again.exe", "NoIni.exe", "Other.exe", "Setup.exe", "launcher.exe"}));
 }
 
 TEST(LauncherStampHost, ALauncherWithoutPackageGainsOneAndASignedOneLosesItsSignature)

@@ -1,6 +1,8 @@
 // Stamping package resources into a copy of a small Windows program, read back as a data module.
 #include "ChildProcess.h"
+#include "Crc32c.h"
 #include "LauncherStamp.h"
+#include "PackageChecksum.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
 
@@ -106,6 +108,14 @@ TEST(ToolsStamp, NullLanguageIniLeavesItOutAndRestampReplacesBoth)
     EXPECT_EQ(LanguageVersions(second, "DEFAULT"), 1);
     EXPECT_FALSE(ReadResource(second, "LANGUAGE_INI", &got));
     EXPECT_EQ(LanguageVersions(second, "LANGUAGE_INI"), 0);
+    // The checksum record follows the new package, in one version.
+    ASSERT_TRUE(ReadResource(second, "CHECKSUM", &got));
+    EXPECT_EQ(LanguageVersions(second, "CHECKSUM"), 1);
+    PackageChecksum checksum;
+    ASSERT_TRUE(PackageChecksum::Decode(ByteView(reinterpret_cast<const uint8_t*>(got.data()), uint32_t(got.size())),
+                                        &checksum));
+    EXPECT_EQ(checksum.crc, Crc32c(small.data(), small.size()));
+    EXPECT_EQ(checksum.size, small.size());
 
     // The program's own resources survive both stamps.
     HMODULE m = LoadLibraryExA(second.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);

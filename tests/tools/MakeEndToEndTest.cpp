@@ -149,3 +149,54 @@ TEST(ToolsMake, RefusesPackagesTheLauncherWouldReject)
 
     EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"deep", "inst.exe", "ok.exe", "setup.exe"}));
 }
+
+// A package above 900 MiB: one stored entry of zeros beside the installer. The
+// launcher maps it with its image, writes setup.oem from it and the package
+// interface loads it; the installer must still run and the work folder go.
+// Under Wine a 2 GiB address space still holds a 600 MiB package; one of 900 MiB
+// needs the large-address-aware launcher. Run as its own test
+// (tools_make_large_package_test): it writes about 3 GiB, all removed after.
+TEST(ToolsMake, APackageAbove900MiBLaunchesAndItsInstallerRuns)
+{
+    if (GetEnvironmentVariableA("OEM_LARGE_PACKAGE_TEST", nullptr, 0) == 0)
+        GTEST_SKIP() << "runs as tools_make_large_package_test";
+    ScratchFolder dir;
+    MakeFolder(dir / "payload");
+    MakeFolder(dir / "payload\\Commonfiles");
+    MakeFolder(dir / "temp");
+    {
+        // Sparse where the file system allows: a length, no written bytes.
+        HANDLE zeros = CreateFileA((dir / "payload\\Commonfiles\\zeros.bin").c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(zeros, INVALID_HANDLE_VALUE) << GetLastError();
+        LARGE_INTEGER size;
+        size.QuadPart = (901ll << 20) + 4097;
+        EXPECT_TRUE(SetFilePointerEx(zeros, size, nullptr, FILE_BEGIN));
+        EXPECT_TRUE(SetEndOfFile(zeros)) << GetLastError();
+        CloseHandle(zeros);
+    }
+    const std::string setup = dir / "Large.exe";
+    ProcessResult r = OemPack({"make", "--installer", Installer(), "--payload", dir / "payload", "--launcher",
+                               WindowsPath(LAUNCHER_EXE), "-o", setup});
+    ASSERT_EQ(r.exitCode, 0u) << r.err;
+    DeleteFileA((dir / "payload\\Commonfiles\\zeros.bin").c_str());
+    WIN32_FILE_ATTRIBUTE_DATA made;
+    ASSERT_TRUE(GetFileAttributesExA(setup.c_str(), GetFileExInfoStandard, &made));
+    EXPECT_GT((static_cast<uint64_t>(made.nFileSizeHigh) << 32) | made.nFileSizeLow, 600ull << 20);
+
+    const std::string reportPath = dir / "report.txt";
+    const std::string temp = dir / "temp";
+    ProcessResult run = RunProcess(Quote(setup) + " /S",
+                                   {"OEM_SAMPLE_REPORT=" + reportPath, "OEM_SAMPLE_EXIT=6", "TMP=" + temp,
+                                    "TEMP=" + temp},
+                                   dir.Path(), 300000);
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exitCode, 6u);
+    std::string report;
+    EXPECT_TRUE(ReadBytes(reportPath, &report)) << "the sample installer did not run";
+    std::vector<std::string> folder = ReportValues(report, "current folder");
+    ASSERT_EQ(folder.size(), 1u) << report;
+    EXPECT_EQ(0u, folder[0].find(temp + "\\{")) << folder[0];
+    // The work folder and the package interface's own folder are both gone.
+    EXPECT_TRUE(ListFolder(temp).empty());
+}

@@ -3,8 +3,12 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "Crc32c.h"
 #include "FileSink.h"
+#include "PackageChecksum.h"
+#include "PackageChecksum.h"
 #include "PeImage.h"
 #include "PeResourceWriter.h"
 #include "ResourceSource.h"
@@ -24,6 +28,7 @@ constexpr uint16_t kNeutralLanguage = 0;
 // The resources the stamp writes: the package and, unless null, the language settings.
 struct StampedBytes {
     ResourceSource* package;
+    PackageChecksum checksum;
     const void* languageIni;
     uint32_t languageSize;
 };
@@ -39,6 +44,27 @@ Status CheckArguments(const char* launcherPath, const char* outputPath, const St
         return Status::Error(kErrorFileTooLarge, "the package is " + std::to_string(bytes.package->Size()) +
                                                      " bytes; the launcher loads packages of at most " +
                                                      std::to_string(kMaxLaunchablePackageSize) + " bytes");
+    return Status::Ok();
+}
+
+// The checksum record of the package, read from its source in pieces (the
+// writer reads the source again for the copy itself).
+Status ChecksumOf(ResourceSource& package, PackageChecksum* checksum)
+{
+    constexpr uint32_t kPiece = 1u << 20;
+    std::vector<uint8_t> piece(kPiece);
+    const uint64_t size = package.Size();
+    uint32_t crc = 0;
+    for (uint64_t offset = 0; offset < size;) {
+        const uint32_t length = static_cast<uint32_t>(size - offset < kPiece ? size - offset : kPiece);
+        const Status read = package.Read(offset, piece.data(), length);
+        if (!read)
+            return read;
+        crc = Crc32cExtend(crc, piece.data(), length);
+        offset += length;
+    }
+    checksum->crc = crc;
+    checksum->size = size;
     return Status::Ok();
 }
 
@@ -76,7 +102,7 @@ Status WriteCopy(const PeResourceWriter& writer, const std::string& path)
 
 // The launcher's resources with the stamped ones in place of any older versions.
 Status ReadStampedTree(const char* launcherPath, const StampedBytes& bytes, ResourceSource* languageIni,
-                       PeImage* image, ResourceTree* tree)
+                       ResourceSource* checksum, PeImage* image, ResourceTree* tree)
 {
     Status status = PeImage::Open(launcherPath, image);
     if (status)
@@ -87,6 +113,7 @@ Status ReadStampedTree(const char* launcherPath, const StampedBytes& bytes, Reso
     // version of the stamped resources survives.
     const ResourceId type = ResourceId::AsciiName(kOemResourceType);
     tree->Replace(type, ResourceId::AsciiName(kPackageResourceName), kNeutralLanguage, bytes.package);
+    tree->Replace(type, ResourceId::AsciiName(kChecksumResourceName), kNeutralLanguage, checksum);
     if (bytes.languageIni != nullptr && bytes.languageSize != 0)
         tree->Replace(type, ResourceId::AsciiName(kLanguageResourceName), kNeutralLanguage, languageIni);
     else
@@ -94,15 +121,15 @@ Status ReadStampedTree(const char* launcherPath, const StampedBytes& bytes, Reso
     return Status::Ok();
 }
 
+// Stamps once the arguments are checked and the checksum taken.
 Status Stamp(const char* launcherPath, const char* outputPath, const StampedBytes& bytes, StampReport* report)
 {
-    Status status = CheckArguments(launcherPath, outputPath, bytes);
-    if (!status)
-        return status;
     PeImage image;
     ResourceTree tree;
     MemorySource languageIni(ByteView(static_cast<const uint8_t*>(bytes.languageIni), bytes.languageSize));
-    status = ReadStampedTree(launcherPath, bytes, &languageIni, &image, &tree);
+    const auto checksumRecord = bytes.checksum.Encode();
+    MemorySource checksum(ByteView(checksumRecord.data(), kPackageChecksumRecordSize));
+    Status status = ReadStampedTree(launcherPath, bytes, &languageIni, &checksum, &image, &tree);
     PeResourceWriter writer;
     if (status)
         status = PeResourceWriter::Prepare(image, tree, &writer).WithContext(launcherPath);
@@ -130,8 +157,14 @@ Status StampLauncherFromSource(const char* launcherPath, const char* outputPath,
                                const void* languageIni, uint32_t languageSize, StampReport* report)
 {
     StampReport unused;
-    return Stamp(launcherPath, outputPath, {&package, languageIni, languageSize},
-                 report != nullptr ? report : &unused);
+    StampedBytes bytes{&package, PackageChecksum(), languageIni, languageSize};
+    // Arguments first: a refused package is not read for its checksum.
+    Status status = CheckArguments(launcherPath, outputPath, bytes);
+    if (status)
+        status = ChecksumOf(package, &bytes.checksum);
+    if (!status)
+        return status;
+    return Stamp(launcherPath, outputPath, bytes, report != nullptr ? report : &unused);
 }
 
 Status StampLauncherFile(const char* launcherPath, const char* outputPath, const void* package,

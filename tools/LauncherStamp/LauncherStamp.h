@@ -13,11 +13,12 @@ extern const char kDefaultLanguageIni[];
 constexpr uint32_t kDefaultLanguageIniSize = 52;
 
 // Copies launcherPath to outputPath and writes into the copy the resources
-// OEMDATA/DEFAULT (package, packageSize bytes) and, when languageIni is not
-// null and languageSize not 0, OEMDATA/LANGUAGE_INI (languageSize bytes),
-// both language neutral. The launcher's other resources are kept; versions
-// of those two already in it (under any language) are dropped, so a null
-// languageIni leaves the copy without LANGUAGE_INI. A signed launcher's
+// OEMDATA/DEFAULT (package, packageSize bytes), OEMDATA/CHECKSUM (the
+// package's checksum record, PackageChecksum.h) and, when languageIni is not
+// null and languageSize not 0, OEMDATA/LANGUAGE_INI (languageSize bytes), all
+// language neutral. The launcher's other resources are kept; versions of those
+// three already in it (under any language) are dropped, so a null languageIni
+// leaves the copy without LANGUAGE_INI. A signed launcher's
 // certificate table is left out of the copy (see StampReport).
 // Result: 1 on success; 0 on failure with the last-error value set:
 //   ERROR_INVALID_PARAMETER  a null path, a null package, or packageSize 0
