@@ -5,7 +5,9 @@
 
 #include "CString.h"
 #include "CWinApp.h"
+#include "HeldFile.h"
 #include "Status.h"
+#include "WorkFolder.h"
 
 class PackageUnpacker;
 
@@ -13,6 +15,9 @@ class PackageUnpacker;
 // Installer's "fatal error during installation"). When the installer ran, the
 // launcher exits with the installer's own exit code instead.
 constexpr int kLaunchFailedExitCode = 1603;
+// How many fresh GUID names the launcher tries when the work folder's name is
+// taken already (an existing folder is never used).
+constexpr int kWorkFolderAttempts = 5;
 
 // The settings read from the work folder's Language.ini.
 struct LanguageSettings {
@@ -55,7 +60,11 @@ public:
 
 private:
     // The work folder of one launch and the files the launch writes into it.
+    // Destroyed on every path: that removes the work folder (WorkFolder::Remove).
     struct WorkFiles {
+        WorkFolder folder;
+        // setup.exe, held from its extraction until the installer has been started.
+        HeldFile installer;
         CString workFolder;
         CString oemPath;
         CString iniPath;
@@ -68,7 +77,11 @@ private:
     // step's message is the install-log record it calls for; it is empty when
     // the failure has been recorded already or is not recorded at all.
 
-    // "<temp path>{GUID}", created, with the paths of the files in it.
+    // Sweeps stale work folders of earlier launches from the temporary path,
+    // then creates "<temp path>{GUID}" fresh (a new GUID while the name is
+    // taken, at most kWorkFolderAttempts), marked and with access for this
+    // process's user only (administrators and SYSTEM when elevated, the user
+    // reading), and sets the paths of the files in it.
     Status MakeWorkFolder(WorkFiles* files);
     // Stages the Setup.cfg support files and copies sn.bat from the launcher's
     // own folder; fails only when that folder cannot be named.
@@ -76,10 +89,12 @@ private:
     // setup.oem from the package resource, then Language.ini from the language
     // resource (empty without one).
     Status WritePackageFiles(const void* package, DWORD packageSize, const WorkFiles& files);
-    // Opens setup.oem with unpacker and extracts the installer to setup.exe.
-    Status ExtractInstaller(PackageUnpacker& unpacker, const WorkFiles& files);
-    // Runs commandLine in workFolder and waits for it, with exitCode set.
-    Status RunInstaller(const CString& commandLine, const CString& workFolder);
+    // Opens setup.oem with unpacker, extracts the installer to setup.exe and
+    // holds it (files->installer).
+    Status ExtractInstaller(PackageUnpacker& unpacker, WorkFiles* files);
+    // Runs commandLine in the work folder and waits for it, with exitCode set;
+    // lets the held installer go once CreateProcessA has returned.
+    Status RunInstaller(const CString& commandLine, WorkFiles* files);
 
     // Writes size bytes to a new file at path (create or truncate), setting the
     // progress bar to openedPosition once the file is open and to
