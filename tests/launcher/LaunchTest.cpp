@@ -332,6 +332,21 @@ TEST_F(LaunchTest, CommandLineWithoutSwitchesAndWithLanguage)
     EXPECT_TRUE(ListFolder(tempFolder_).empty());
 }
 
+TEST_F(LaunchTest, ConsoleInstallerThatEndsAtOnceLeavesNoWorkFolder)
+{
+    // The sample installer is a console program, started in a new console:
+    // under Wine its console host may still hold the folder for a moment
+    // after it has ended. Several launches in a row, each must leave nothing.
+    StampDefaultLanguage(SamplePackage());
+    for (int launch = 0; launch < 4; ++launch) {
+        LaunchResult result = Run(" /S");
+        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_TRUE(result.log.empty()) << Joined(result.log);
+        EXPECT_NE("", ReportValue(result.report, "current folder"));
+        EXPECT_EQ(std::vector<std::string>{}, ListFolder(tempFolder_)) << "launch " << launch;
+    }
+}
+
 TEST_F(LaunchTest, MissingLanguageResourceWritesAnEmptyIniAndUsesTheDefault)
 {
     Stamp(SamplePackage(), nullptr);
