@@ -13,6 +13,7 @@
 #include "ErrorLog.h"
 #include "FolderSecurity.h"
 #include "HeldFile.h"
+#include "PendingDeletions.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
 #include "WorkFolder.h"
@@ -232,6 +233,7 @@ TEST_F(WorkFolderRemoval, WhatStaysBusyIsLoggedOnceAndLeftForRestart)
     EXPECT_EQ("Failure to remove the work folder " + path + " (3 entries left, first " + path +
                   "\\sub\\held.dat); scheduled for removal at restart.",
               messages[0]);
+    EXPECT_EQ((std::vector<std::string>{path + "\\sub\\held.dat", path + "\\sub", path}), TakePendingDeletions(path));
     EXPECT_TRUE(folder.Remove()) << "logged once: the second call does nothing";
     EXPECT_EQ(1u, Messages().size());
 }
