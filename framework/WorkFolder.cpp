@@ -79,6 +79,17 @@ Status WorkFolder::Create(const CString& path, SECURITY_ATTRIBUTES* security)
     return Status::Ok();
 }
 
+Status WorkFolder::CreateFresh(const CString& tempFolder, SECURITY_ATTRIBUTES* security, int attempts,
+                               GuidCreator create, CString* tried)
+{
+    Status created = Status::Error(ERROR_ALREADY_EXISTS);
+    for (int attempt = 0; attempt < attempts && created.Code() == ERROR_ALREADY_EXISTS; ++attempt) {
+        *tried = tempFolder + MakeGuidText(create);
+        created = Create(*tried, security);
+    }
+    return created;
+}
+
 bool WorkFolder::Remove()
 {
     if (path_.IsEmpty())

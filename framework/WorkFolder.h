@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "CString.h"
+#include "GuidText.h"
 #include "Status.h"
 
 // The marker: an empty file of this name, the first thing written into a work
@@ -35,6 +36,11 @@ public:
     // removes the folder again. The failure's code is the Win32 error; the
     // message is empty (the caller knows what to log).
     Status Create(const CString& path, SECURITY_ATTRIBUTES* security);
+    // Create on "<tempFolder><GUID>" (tempFolder ends in "\"), the GUID text
+    // from MakeGuidText(create); while the name is taken, again with a new
+    // GUID, attempts times in all. *tried is the last path tried.
+    Status CreateFresh(const CString& tempFolder, SECURITY_ATTRIBUTES* security, int attempts, GuidCreator create,
+                       CString* tried);
 
     bool Created() const { return !path_.IsEmpty(); }
     const CString& Path() const { return path_; }

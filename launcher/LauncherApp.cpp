@@ -219,11 +219,8 @@ Status LauncherApp::MakeWorkFolder(WorkFiles* files)
     if (workFolder.GetLength() + 1 + static_cast<int>(sizeof kLanguageFileName) > MAX_PATH)
         return LogRecord(ERROR_FILENAME_EXCED_RANGE, "Path too long for the work folder: %s", workFolder.GetString());
     // A folder of that name made by someone else is never taken over.
-    Status created = files->folder.Create(workFolder, security.Attributes());
-    for (int attempt = 1; attempt < kWorkFolderAttempts && created.Code() == ERROR_ALREADY_EXISTS; ++attempt) {
-        workFolder = tempFolder + MakeGuidText();
-        created = files->folder.Create(workFolder, security.Attributes());
-    }
+    const Status created =
+        files->folder.CreateFresh(tempFolder, security.Attributes(), kWorkFolderAttempts, CoCreateGuid, &workFolder);
     if (!created)
         return LogRecord(created.Code(), "Failure to create the work folder %s, error:%lu.", workFolder.GetString(),
                          static_cast<unsigned long>(created.Code()));

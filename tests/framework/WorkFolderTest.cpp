@@ -158,6 +158,51 @@ TEST(WorkFolderCreation, ExistingFolderIsRefusedAndLeftAsItWas)
     EXPECT_FALSE(FileExists(scratch / "missing"));
 }
 
+namespace {
+
+// GUIDs handed out in turn: the first g_takenGuids are the same one.
+int g_guidCalls = 0;
+int g_takenGuids = 0;
+HRESULT WINAPI CountingGuids(GUID* guid)
+{
+    *guid = GUID{0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+    if (++g_guidCalls > g_takenGuids)
+        guid->Data1 = static_cast<unsigned long>(g_guidCalls);
+    return S_OK;
+}
+
+}  // namespace
+
+TEST(WorkFolderCreation, TakenNameIsTriedAgainWithNewGuidsAFewTimes)
+{
+    ScratchFolder scratch;
+    const std::string temp = scratch.Path() + "\\";
+    const std::string taken = temp + "{12345678-1234-1234-0102-030405060708}";
+    ASSERT_TRUE(MakeFolder(taken));
+
+    g_guidCalls = 0;
+    g_takenGuids = 2;
+    CString tried;
+    {
+        WorkFolder folder;
+        ASSERT_TRUE(folder.CreateFresh(temp.c_str(), nullptr, 5, CountingGuids, &tried).IsOk());
+        EXPECT_EQ(3, g_guidCalls);
+        EXPECT_EQ(temp + "{00000003-1234-1234-0102-030405060708}", std::string(tried));
+        EXPECT_EQ(std::string(tried), std::string(folder.Path()));
+        EXPECT_TRUE(FileExists(std::string(tried) + "\\" + kWorkFolderMarkerName));
+    }
+
+    g_guidCalls = 0;
+    g_takenGuids = 100;
+    WorkFolder folder;
+    EXPECT_EQ(static_cast<uint32_t>(ERROR_ALREADY_EXISTS),
+              folder.CreateFresh(temp.c_str(), nullptr, 5, CountingGuids, &tried).Code());
+    EXPECT_EQ(5, g_guidCalls);
+    EXPECT_EQ(taken, std::string(tried));
+    EXPECT_FALSE(folder.Created());
+    EXPECT_EQ(std::vector<std::string>{}, ListFolder(taken));
+}
+
 TEST(WorkFolderCreation, MarkerComesFirstAndIsHeldUntilRemoval)
 {
     ScratchFolder scratch;
