@@ -165,8 +165,11 @@ std::string AnsiName(const std::wstring& name)
     return ansi;
 }
 
-// Opens name inside the folder behind parent, never through a link.
-HANDLE OpenChild(const NtFileCalls& nt, HANDLE parent, const std::wstring& name, bool folder)
+// Opens name inside the folder behind parent, never through a link. A folder
+// that cannot be opened for deletion (another process's current folder) is
+// opened for listing only, so that its contents can still go.
+HANDLE OpenChild(const NtFileCalls& nt, HANDLE parent, const std::wstring& name, bool folder,
+                 bool forDeletion = true)
 {
     UNICODE_STRING text;
     text.Buffer = const_cast<wchar_t*>(name.c_str());
@@ -176,10 +179,13 @@ HANDLE OpenChild(const NtFileCalls& nt, HANDLE parent, const std::wstring& name,
     InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
     IO_STATUS_BLOCK io = {};
     HANDLE child = INVALID_HANDLE_VALUE;
-    ACCESS_MASK access = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE | (folder ? FILE_LIST_DIRECTORY : 0);
+    ACCESS_MASK access = (forDeletion ? DELETE : 0) | FILE_READ_ATTRIBUTES | SYNCHRONIZE |
+                         (folder ? FILE_LIST_DIRECTORY : 0);
     NTSTATUS status = nt.create(&child, access, &attributes, &io, nullptr, 0, kShareAll, FILE_OPEN,
                                 FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT,
                                 nullptr, 0);
+    if (status < 0 && folder && forDeletion)
+        return OpenChild(nt, parent, name, folder, false);
     return status < 0 ? INVALID_HANDLE_VALUE : child;
 }
 
@@ -330,6 +336,11 @@ int DeleteTree(const char* pattern)
         if (!entry.Valid())
             entry.Reset(CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                    nullptr));
+        // Some other process's current folder: it stays, its contents need not.
+        if (!entry.Valid() && toEnter)
+            entry.Reset(CreateFileA(path, FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | SYNCHRONIZE, kShareAll,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                                     nullptr));
         BY_HANDLE_FILE_INFORMATION info;
         if (!entry.Valid() || !GetFileInformationByHandle(entry.Get(), &info))

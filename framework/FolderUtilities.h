@@ -21,7 +21,8 @@ int CreateFolderTree(CString path);
 // Deletes what pattern names: a file, a folder with its whole subtree, or, for
 // "<folder>\*.*", the folder's contents. Returns 1 when the first search found
 // something, 0 otherwise. Attributes are never changed, so read-only files and
-// the folders above them stay. A directory that is a reparse point (junction or
+// the folders above them stay. A folder that cannot be opened for deletion
+// (some process's current folder, for one) is still emptied; it stays itself. A directory that is a reparse point (junction or
 // symbolic link) is removed as a link and never entered. Entries whose full path
 // would not fit MAX_PATH bytes are left alone with a log record.
 // Below what the search finds, the walk goes by handle, not by path: each entry

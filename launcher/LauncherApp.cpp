@@ -11,6 +11,7 @@
 #include "CFile.h"
 #include "Crc32c.h"
 #include "ErrorLog.h"
+#include "FolderSecurity.h"
 #include "FolderUtilities.h"
 #include "GuidText.h"
 #include "PackageChecksum.h"
@@ -235,7 +236,7 @@ Status LauncherApp::WriteWorkFile(const CString& path, const void* bytes, DWORD 
     return Status::Ok();
 }
 
-Status LauncherApp::RunInstaller(const CString& commandLine, const CString& workFolder)
+Status LauncherApp::RunInstaller(const CString& commandLine, WorkFiles* files)
 {
     std::vector<char> writable(commandLine.GetString(), commandLine.GetString() + commandLine.GetLength() + 1);
     STARTUPINFOA startup;
@@ -243,11 +244,13 @@ Status LauncherApp::RunInstaller(const CString& commandLine, const CString& work
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     memset(&process, 0, sizeof process);
-    if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                        workFolder, &startup, &process)) {
-        const DWORD code = GetLastError();
+    const BOOL started = CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
+                                        nullptr, files->workFolder, &startup, &process);
+    const DWORD code = started ? ERROR_SUCCESS : GetLastError();
+    // The installer's own image is mapped now: it may change itself from here on.
+    files->installer.Release();
+    if (!started)
         return LogRecord(code, "Failure to create process %s, error:%lu", commandLine.GetString(), code);
-    }
     CloseProgress();
     PumpMessages();
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -265,11 +268,25 @@ Status LauncherApp::MakeWorkFolder(WorkFiles* files)
     const CString tempFolder = GetTempFolder();
     if (tempFolder.IsEmpty())
         return Status::Error(ERROR_FILENAME_EXCED_RANGE);
-    const CString workFolder = tempFolder + MakeGuidText();
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    WorkFolder::SweepStale(tempFolder, now);
+
+    FolderSecurity security;
+    const Status rules = security.BuildForThisProcess();
+    if (!rules)
+        return LogRecord(rules.Code(), "Failure to build the work folder's access rules, error:%lu.",
+                         static_cast<unsigned long>(rules.Code()));
+    // Every GUID name has the same length: one check covers all attempts.
+    CString workFolder = tempFolder + MakeGuidText();
     if (workFolder.GetLength() + 1 + static_cast<int>(sizeof kLanguageFileName) > MAX_PATH)
         return LogRecord(ERROR_FILENAME_EXCED_RANGE, "Path too long for the work folder: %s", workFolder.GetString());
-    // Not checked: a folder that could not be made fails the first write into it.
-    CreateFolderTree(workFolder);
+    // A folder of that name made by someone else is never taken over.
+    const Status created =
+        files->folder.CreateFresh(tempFolder, security.Attributes(), kWorkFolderAttempts, CoCreateGuid, &workFolder);
+    if (!created)
+        return LogRecord(created.Code(), "Failure to create the work folder %s, error:%lu.", workFolder.GetString(),
+                         static_cast<unsigned long>(created.Code()));
     files->workFolder = workFolder;
     files->oemPath = PathIn(workFolder, kPackageFileName);
     files->iniPath = PathIn(workFolder, kLanguageFileName);
@@ -342,13 +359,18 @@ Status LauncherApp::WritePackageFiles(const void* package, DWORD packageSize, co
     return WriteWorkFile(files.iniPath, languageIni, languageIni ? languageSize : 0, 50, -1);
 }
 
-Status LauncherApp::ExtractInstaller(PackageUnpacker& unpacker, const WorkFiles& files)
+Status LauncherApp::ExtractInstaller(PackageUnpacker& unpacker, WorkFiles* files)
 {
-    if (!unpacker.Open(files.oemPath, kOpenExistingPackage))
-        return LogRecord(GetLastError(), "Failure to open OEM data file %s", files.oemPath.GetString());
+    if (!unpacker.Open(files->oemPath, kOpenExistingPackage))
+        return LogRecord(GetLastError(), "Failure to open OEM data file %s", files->oemPath.GetString());
     SetProgress(70);
-    if (!unpacker.ExtractCommonFile(kInstallerKey, files.exePath))
-        return LogRecord(GetLastError(), "Failure to copy %%ORG.SETUP.EXE%% to %s", files.exePath.GetString());
+    if (!unpacker.ExtractCommonFile(kInstallerKey, files->exePath))
+        return LogRecord(GetLastError(), "Failure to copy %%ORG.SETUP.EXE%% to %s", files->exePath.GetString());
+    // From here until it has been started, the installer cannot be replaced.
+    const Status held = files->installer.Hold(files->exePath);
+    if (!held)
+        return LogRecord(held.Code(), "Failure to hold %s, error:%lu.", files->exePath.GetString(),
+                         static_cast<unsigned long>(held.Code()));
     SetProgress(100);
     // The installer is on disk: release the in-memory package now rather than
     // hold a copy of it for the installer's whole run. The unpacked files stay
@@ -373,6 +395,7 @@ BOOL LauncherApp::InitInstance()
     const void* package = LoadPackageResource(&packageSize);
     PackageChecksum checksum;
     bool checked = false;
+    // Removes the work folder on every path once it has been created.
     WorkFiles files;
     // setup.oem, held from its writing until the installer is out of it: others
     // may read it meanwhile, but nobody may change or replace it.
@@ -387,13 +410,14 @@ BOOL LauncherApp::InitInstance()
 
     // Destroyed on every path from here on: that removes its own unpack folder.
     PackageUnpacker unpacker;
-    const Status extracted = ExtractInstaller(unpacker, files);
+    const Status extracted = ExtractInstaller(unpacker, &files);
     heldPackage.Abort();
     if (!Proceed(extracted))
         return FALSE;
     const CString commandLine = BuildInstallerCommandLine(files.exePath, passThroughArgs, language);
-    if (!Proceed(RunInstaller(commandLine, files.workFolder)))
+    if (!Proceed(RunInstaller(commandLine, &files)))
         return FALSE;
-    DeleteTree(files.workFolder);
+    // On the other paths files' destructor removes it, after the unpacker's.
+    files.folder.Remove();
     return FALSE;
 }

@@ -7,7 +7,9 @@
 
 #include "CString.h"
 #include "CWinApp.h"
+#include "HeldFile.h"
 #include "Status.h"
+#include "WorkFolder.h"
 
 class CFile;
 class PackageUnpacker;
@@ -17,6 +19,9 @@ struct PackageChecksum;
 // Installer's "fatal error during installation"). When the installer ran, the
 // launcher exits with the installer's own exit code instead.
 constexpr int kLaunchFailedExitCode = 1603;
+// How many fresh GUID names the launcher tries when the work folder's name is
+// taken already (an existing folder is never used).
+constexpr int kWorkFolderAttempts = 5;
 
 // The settings read from the work folder's Language.ini.
 struct LanguageSettings {
@@ -75,7 +80,11 @@ protected:
 
 private:
     // The work folder of one launch and the files the launch writes into it.
+    // Destroyed on every path: that removes the work folder (WorkFolder::Remove).
     struct WorkFiles {
+        WorkFolder folder;
+        // setup.exe, held from its extraction until the installer has been started.
+        HeldFile installer;
         CString workFolder;
         CString oemPath;
         CString iniPath;
@@ -92,7 +101,11 @@ private:
     // none. A record that is malformed or names another size than packageSize
     // fails: the package is damaged.
     Status ReadPackageChecksum(DWORD packageSize, PackageChecksum* checksum, bool* present);
-    // "<temp path>{GUID}", created, with the paths of the files in it.
+    // Sweeps stale work folders of earlier launches from the temporary path,
+    // then creates "<temp path>{GUID}" fresh (a new GUID while the name is
+    // taken, at most kWorkFolderAttempts), marked and with access for this
+    // process's user only (administrators and SYSTEM when elevated, the user
+    // reading), and sets the paths of the files in it.
     Status MakeWorkFolder(WorkFiles* files);
     // Fails when the work folder's volume has less room than the package plus
     // the largest file of group Commonfiles (the installer) take.
@@ -105,10 +118,12 @@ private:
     // Language.ini from the language resource (empty without one).
     Status WritePackageFiles(const void* package, DWORD packageSize, const PackageChecksum* expected,
                              const WorkFiles& files, CFile* heldPackage);
-    // Opens setup.oem with unpacker and extracts the installer to setup.exe.
-    Status ExtractInstaller(PackageUnpacker& unpacker, const WorkFiles& files);
-    // Runs commandLine in workFolder and waits for it, with exitCode set.
-    Status RunInstaller(const CString& commandLine, const CString& workFolder);
+    // Opens setup.oem with unpacker, extracts the installer to setup.exe and
+    // holds it (files->installer).
+    Status ExtractInstaller(PackageUnpacker& unpacker, WorkFiles* files);
+    // Runs commandLine in the work folder and waits for it, with exitCode set;
+    // lets the held installer go once CreateProcessA has returned.
+    Status RunInstaller(const CString& commandLine, WorkFiles* files);
 
     // Writes size bytes to a new file at path (create or truncate), setting the
     // progress bar to openedPosition once the file is open and to

@@ -11,6 +11,7 @@
 #include "GuidText.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
+#include "WorkFolder.h"
 
 using namespace test_support;
 
@@ -371,4 +372,109 @@ TEST(GuidText, BracedUpperCaseAndFallbackOnFailure)
     char timeGroups[16];
     snprintf(timeGroups, sizeof timeGroups, "%04lX-%04lX", now.dwHighDateTime & 0xFFFFul, now.dwHighDateTime >> 16);
     EXPECT_EQ(CString(timeGroups), failed.Mid(10, 9)) << failed.GetString();
+}
+
+TEST(DeleteTree, FolderInUseAsACurrentFolderIsStillEmptied)
+{
+    ScratchFolder folder;
+    const std::string root = folder / "root";
+    ASSERT_TRUE(MakeFolder(root));
+    ASSERT_TRUE(MakeFolder(root + "\\inner"));
+    WriteBytes(root + "\\a.txt", "a");
+    WriteBytes(root + "\\inner\\b.txt", "b");
+    // Opened as a process holds its current folder: no delete sharing.
+    HANDLE busy = CreateFileA((root + "\\inner").c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, busy);
+    EXPECT_EQ(1, DeleteTree(root.c_str()));
+    EXPECT_FALSE(FileExists(root + "\\a.txt"));
+    EXPECT_FALSE(FileExists(root + "\\inner\\b.txt"));
+    EXPECT_TRUE(IsFolder(root + "\\inner"));
+    // The same for the folder named itself.
+    WriteBytes(root + "\\inner\\c.txt", "c");
+    EXPECT_EQ(1, DeleteTree((root + "\\inner").c_str()));
+    EXPECT_EQ(std::vector<std::string>{}, ListFolder(root + "\\inner"));
+    CloseHandle(busy);
+    EXPECT_EQ(1, DeleteTree(root.c_str()));
+    EXPECT_FALSE(FileExists(root));
+}
+
+namespace {
+
+// FILETIME of whole seconds since 1601.
+FILETIME FileTimeOfSeconds(uint64_t seconds)
+{
+    const uint64_t ticks = seconds * 10000000ull;
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(ticks);
+    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return time;
+}
+
+// A work folder of an earlier launch in temp: name, marker written at
+// markerSeconds (none when 0), one more file.
+std::string LeftWorkFolder(const std::string& temp, const std::string& name, uint64_t markerSeconds)
+{
+    const std::string path = temp + "\\" + name;
+    EXPECT_TRUE(MakeFolder(path)) << path;
+    WriteBytes(path + "\\setup.oem", "left");
+    SetFileTimes(path + "\\setup.oem", TimeOfSeconds(markerSeconds ? markerSeconds : 13000000000ull));
+    if (markerSeconds) {
+        WriteBytes(path + "\\" + kWorkFolderMarkerName, "");
+        SetFileTimes(path + "\\" + kWorkFolderMarkerName, TimeOfSeconds(markerSeconds));
+    }
+    return path;
+}
+
+}  // namespace
+
+TEST(WorkFolderSweep, OnlyStaleMarkedFreeWorkFoldersGo)
+{
+    ScratchFolder scratch;
+    const std::string temp = scratch.Path();
+    const uint64_t now = 13300000000ull;
+    const uint64_t day = 86400;
+    const std::string stale = LeftWorkFolder(temp, "{00000000-0000-0000-0000-000000000001}", now - day - 60);
+    WriteBytes(stale + "\\readme.txt", "x");
+    ASSERT_TRUE(MakeFolder(stale + "\\sub"));
+    WriteBytes(stale + "\\sub\\deep.txt", "x");
+    const std::string fresh = LeftWorkFolder(temp, "{00000000-0000-0000-0000-000000000002}", now - day + 60);
+    const std::string unmarked = LeftWorkFolder(temp, "{00000000-0000-0000-0000-000000000003}", 0);
+    const std::string otherName = LeftWorkFolder(temp, "{other}", now - 2 * day);
+    const std::string inUse = LeftWorkFolder(temp, "{00000000-0000-0000-0000-000000000004}", now - 2 * day);
+    // A marker that is a folder is no marker.
+    const std::string fake = LeftWorkFolder(temp, "{00000000-0000-0000-0000-000000000005}", 0);
+    ASSERT_TRUE(MakeFolder(fake + "\\" + kWorkFolderMarkerName));
+    // A launch still running holds its marker.
+    HANDLE held = CreateFileA((inUse + "\\" + kWorkFolderMarkerName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    EXPECT_EQ(1, WorkFolder::SweepStale((temp + "\\").c_str(), FileTimeOfSeconds(now)));
+    CloseHandle(held);
+    EXPECT_FALSE(FileExists(stale));
+    for (const std::string& kept : {fresh, unmarked, otherName, inUse, fake})
+        EXPECT_TRUE(FileExists(kept + "\\setup.oem")) << kept;
+
+    // Released, the abandoned one goes on the next sweep.
+    EXPECT_EQ(1, WorkFolder::SweepStale((temp + "\\").c_str(), FileTimeOfSeconds(now)));
+    EXPECT_FALSE(FileExists(inUse));
+    EXPECT_EQ(0, WorkFolder::SweepStale((scratch / "none\\").c_str(), FileTimeOfSeconds(now)));
+}
+
+TEST(WorkFolderSweep, LinkNamedLikeAWorkFolderIsNotFollowed)
+{
+    ScratchFolder scratch;
+    const std::string temp = scratch / "temp";
+    ASSERT_TRUE(MakeFolder(temp));
+    const uint64_t now = 13300000000ull;
+    // An old marked folder elsewhere, reached through a link in the temporary folder.
+    const std::string target = LeftWorkFolder(scratch.Path(), "{00000000-0000-0000-0000-000000000009}", now - 3 * 86400);
+    const std::string link = temp + "\\{00000000-0000-0000-0000-00000000000A}";
+    ASSERT_TRUE(MakeUnixLink(target, link));
+    EXPECT_EQ(0, WorkFolder::SweepStale((temp + "\\").c_str(), FileTimeOfSeconds(now)));
+    EXPECT_TRUE(FileExists(target + "\\setup.oem"));
+    EXPECT_TRUE(FileExists(target + "\\" + kWorkFolderMarkerName));
+    EXPECT_TRUE(FileExists(link));
+    RemoveUnixLink(link);
 }

@@ -18,6 +18,7 @@
 #include "ResourceSource.h"
 #include "ResourceTree.h"
 #include "ChildProcess.h"
+#include "PendingDeletions.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
 
@@ -191,6 +192,8 @@ protected:
         SetEnvironmentVariableA("TEMP", temp.c_str());
         SetEnvironmentVariableA("OEM_SAMPLE_REPORT", reportPath_.c_str());
         SetEnvironmentVariableA("OEM_SAMPLE_EXIT", installerExit);
+        SetEnvironmentVariableA("OEM_SAMPLE_KEEP", keepFolder_.empty() ? nullptr : keepFolder_.c_str());
+        SetEnvironmentVariableA("OEM_SAMPLE_HOLD_MS", holdMs_.empty() ? nullptr : holdMs_.c_str());
 
         LaunchResult result;
         std::string commandLine = "\"" + launcherFolder_ + "\\" + launcherName_ + "\"" + arguments;
@@ -208,6 +211,8 @@ protected:
         }
         SetEnvironmentVariableA("OEM_SAMPLE_REPORT", nullptr);
         SetEnvironmentVariableA("OEM_SAMPLE_EXIT", nullptr);
+        SetEnvironmentVariableA("OEM_SAMPLE_KEEP", nullptr);
+        SetEnvironmentVariableA("OEM_SAMPLE_HOLD_MS", nullptr);
         SetEnvironmentVariableA("TMP", savedTmp[0] ? savedTmp : nullptr);
         SetEnvironmentVariableA("TEMP", savedTemp[0] ? savedTemp : nullptr);
         result.log = LogMessages();
@@ -215,20 +220,23 @@ protected:
         return result;
     }
 
-    // The one work folder left in the temporary folder ("" when none or more).
-    std::string OnlyWorkFolder()
+    // The work folder a log record names right after lead: "<temp>\{GUID}"
+    // ("" when the record does not start so).
+    std::string WorkFolderNamedIn(const std::string& record, const std::string& lead)
     {
-        std::vector<std::string> names = ListFolder(tempFolder_);
-        EXPECT_EQ(1u, names.size());
-        if (names.size() != 1)
+        const std::string start = lead + tempFolder_ + "\\{";
+        EXPECT_EQ(0u, record.find(start)) << record;
+        if (record.compare(0, start.size(), start) != 0 || record.size() < start.size() + 37)
             return std::string();
-        EXPECT_EQ(38u, names[0].size());
-        EXPECT_EQ('{', names[0][0]);
-        return tempFolder_ + "\\" + names[0];
+        EXPECT_EQ('}', record[start.size() + 36]) << record;
+        return record.substr(lead.size(), tempFolder_.size() + 39);
     }
 
     ScratchFolder scratch_;
     std::string launcherFolder_, tempFolder_, reportPath_, installer_;
+    // For the sample installer: a folder to copy its work files to, and how
+    // long a child it leaves behind holds Language.ini (both unset when empty).
+    std::string keepFolder_, holdMs_;
     std::string launcherName_ = "Setup.exe";
 };
 
@@ -272,7 +280,7 @@ TEST_F(LaunchTest, LauncherWithoutPackageIsRejected)
     EXPECT_TRUE(ListFolder(tempFolder_).empty());
 }
 
-TEST_F(LaunchTest, Exactly1024BytesPassTheCheckAndFilesAreWrittenAsStored)
+TEST_F(LaunchTest, Exactly1024BytesPassTheCheckAndTheFailedExtractionLeavesNothing)
 {
     std::string package(1024, '\0');
     for (size_t i = 0; i < package.size(); ++i)
@@ -283,21 +291,21 @@ TEST_F(LaunchTest, Exactly1024BytesPassTheCheckAndFilesAreWrittenAsStored)
 
     LaunchResult result = Run(" /S");
     EXPECT_EQ(kLaunchFailed, result.exitCode);
-    std::string work = OnlyWorkFolder();
-    ASSERT_FALSE(work.empty());
     ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
     // Not a container: the unpacker opens it empty, so the key is missing.
+    std::string work = WorkFolderNamedIn(result.log[0], "Failure to copy %ORG.SETUP.EXE% to ");
     EXPECT_EQ("Failure to copy %ORG.SETUP.EXE% to " + work + "\\setup.exe", result.log[0]);
-    EXPECT_EQ(package, ReadBytes(work + "\\setup.oem"));
-    EXPECT_EQ(ini, ReadBytes(work + "\\Language.ini"));
-    EXPECT_EQ("@echo serial\r\n", ReadBytes(work + "\\sn.bat"));
-    EXPECT_FALSE(FileExists(work + "\\setup.exe"));
+    EXPECT_TRUE(ListFolder(tempFolder_).empty()) << "the failed launch removes its work folder";
+    EXPECT_EQ("", result.report);
 }
 
 TEST_F(LaunchTest, FullLaunchPassesSwitchesAndExitCodeAndRemovesTheWorkFolder)
 {
-    StampDefaultLanguage(SamplePackage());
+    const std::string package = SamplePackage();
+    StampDefaultLanguage(package);
     WriteBytes(launcherFolder_ + "\\sn.bat", "@echo serial\r\n");
+    keepFolder_ = scratch_ / "kept";
+    CreateDirectoryA(keepFolder_.c_str(), nullptr);
 
     LaunchResult result = Run(" foo /S /v\"x\"", "7");
     EXPECT_EQ(7u, result.exitCode);
@@ -306,8 +314,13 @@ TEST_F(LaunchTest, FullLaunchPassesSwitchesAndExitCodeAndRemovesTheWorkFolder)
     EXPECT_EQ(0u, work.find(tempFolder_ + "\\{")) << work;
     EXPECT_EQ(tempFolder_.size() + 39, work.size());
     EXPECT_EQ("\"" + work + "\\setup.exe\" /S /v\"x\"", ReportValue(result.report, "command line"));
-    for (const char* name : {"Language.ini", "setup.exe", "setup.oem", "sn.bat"})
+    // The installer also sees the work folder's marker beside it.
+    for (const char* name : {"Language.ini", "setup.exe", "setup.oem", "sn.bat", "~oemwork"})
         EXPECT_NE(std::string::npos, result.report.find(std::string("file: ") + name + "\n")) << name;
+    // The work files as the installer found them: written as stored.
+    EXPECT_EQ(package, ReadBytes(keepFolder_ + "\\setup.oem"));
+    EXPECT_EQ(std::string(kDefaultLanguageIni, kDefaultLanguageIniSize), ReadBytes(keepFolder_ + "\\Language.ini"));
+    EXPECT_EQ("@echo serial\r\n", ReadBytes(keepFolder_ + "\\sn.bat"));
     EXPECT_EQ(std::string::npos, result.report.find("\nfolder: ")) << result.report;
     // The work folder and the unpacker's own folder are both gone.
     EXPECT_TRUE(ListFolder(tempFolder_).empty());
@@ -327,6 +340,21 @@ TEST_F(LaunchTest, CommandLineWithoutSwitchesAndWithLanguage)
     work = ReportValue(withLanguage.report, "current folder");
     EXPECT_EQ("\"" + work + "\\setup.exe\" /qn /L0x0404", ReportValue(withLanguage.report, "command line"));
     EXPECT_TRUE(ListFolder(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, ConsoleInstallerThatEndsAtOnceLeavesNoWorkFolder)
+{
+    // The sample installer is a console program, started in a new console:
+    // under Wine its console host may still hold the folder for a moment
+    // after it has ended. Several launches in a row, each must leave nothing.
+    StampDefaultLanguage(SamplePackage());
+    for (int launch = 0; launch < 4; ++launch) {
+        LaunchResult result = Run(" /S");
+        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_TRUE(result.log.empty()) << Joined(result.log);
+        EXPECT_NE("", ReportValue(result.report, "current folder"));
+        EXPECT_EQ(std::vector<std::string>{}, ListFolder(tempFolder_)) << "launch " << launch;
+    }
 }
 
 TEST_F(LaunchTest, MissingLanguageResourceWritesAnEmptyIniAndUsesTheDefault)
@@ -365,13 +393,12 @@ TEST_F(LaunchTest, InstallerThatCannotStartIsLoggedWithTheFullCommandLine)
 
     LaunchResult result = Run(" /S /v\"x\"");
     EXPECT_EQ(kLaunchFailed, result.exitCode);
-    std::string work = OnlyWorkFolder();
-    ASSERT_FALSE(work.empty());
     ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+    std::string work = WorkFolderNamedIn(result.log[0], "Failure to create process \"");
     std::string expected = "Failure to create process \"" + work + "\\setup.exe\" /S /v\"x\", error:";
     EXPECT_EQ(expected, result.log[0].substr(0, expected.size()));
     EXPECT_NE("0", result.log[0].substr(expected.size()));
-    EXPECT_EQ("this is not a program", ReadBytes(work + "\\setup.exe"));
+    EXPECT_TRUE(ListFolder(tempFolder_).empty()) << "the failed launch removes its work folder";
     EXPECT_EQ("", result.report);
 }
 
@@ -384,21 +411,97 @@ TEST_F(LaunchTest, WorkFilesThatCannotBeCreatedAreLoggedWithTheirPaths)
     StampDefaultLanguage(SamplePackage());
     LaunchResult result = Run(" /S");
     EXPECT_EQ(kLaunchFailed, result.exitCode);
-    std::string work = OnlyWorkFolder();
     ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+    std::string work = WorkFolderNamedIn(result.log[0], "Failure to create a new setup.exe(");
     EXPECT_EQ("Failure to create a new setup.exe(" + work + "\\Language.ini),error:5.", result.log[0]);
-    EXPECT_TRUE(FileExists(work + "\\setup.oem"));
+    EXPECT_TRUE(ListFolder(tempFolder_).empty()) << "the failed launch removes its work folder";
 
-    for (const std::string& name : ListFolder(tempFolder_))
-        RemoveTree(tempFolder_ + "\\" + name);
     CreateDirectoryA((launcherFolder_ + "\\setup.oem").c_str(), nullptr);
     WriteBytes(launcherFolder_ + "\\setup.oem\\x.txt", "x");
     WriteBytes(launcherFolder_ + "\\Setup.cfg", "[SupportFiles]\r\nblock=setup.oem\\x.txt\r\n");
     result = Run(" /S");
-    work = OnlyWorkFolder();
     ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+    work = WorkFolderNamedIn(result.log[0], "Failure to create a new setup.exe(");
     EXPECT_EQ("Failure to create a new setup.exe(" + work + "\\setup.oem),error:5.", result.log[0]);
-    EXPECT_FALSE(FileExists(work + "\\Language.ini"));
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, MissingTemporaryFolderIsNotCreatedAndTheLaunchFails)
+{
+    StampDefaultLanguage(SamplePackage());
+    const std::string missing = tempFolder_ + "\\missing";
+    LaunchResult result = Run(" /S", "0", missing);
+    EXPECT_EQ(kLaunchFailed, result.exitCode);
+    ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+    const std::string lead = "Failure to create the work folder " + missing + "\\{";
+    EXPECT_EQ(0u, result.log[0].find(lead)) << result.log[0];
+    EXPECT_EQ("}, error:3.", result.log[0].substr(lead.size() + 36)) << result.log[0];
+    EXPECT_FALSE(FileExists(missing));
+    EXPECT_EQ("", result.report);
+}
+
+TEST_F(LaunchTest, StaleWorkFoldersOfEarlierLaunchesAreSweptAtStart)
+{
+    // An abandoned launch of two days ago, one of a moment ago, and an old
+    // folder of the same shape that is not ours.
+    const std::string stale = tempFolder_ + "\\{11111111-2222-3333-4444-555555555555}";
+    const std::string fresh = tempFolder_ + "\\{66666666-7777-8888-9999-AAAAAAAAAAAA}";
+    const std::string foreign = tempFolder_ + "\\{BBBBBBBB-CCCC-DDDD-EEEE-FFFFFFFFFFFF}";
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t nowSeconds = ((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10000000u;
+    for (const std::string& folder : {stale, fresh, foreign}) {
+        ASSERT_TRUE(MakeFolder(folder));
+        WriteBytes(folder + "\\setup.oem", "left behind");
+        SetFileTimes(folder + "\\setup.oem", TimeOfSeconds(nowSeconds - 2 * 86400));
+    }
+    WriteBytes(stale + "\\~oemwork", "");
+    SetFileTimes(stale + "\\~oemwork", TimeOfSeconds(nowSeconds - 2 * 86400));
+    WriteBytes(fresh + "\\~oemwork", "");
+
+    StampDefaultLanguage(SamplePackage());
+    LaunchResult result = Run(" /S");
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
+    EXPECT_FALSE(FileExists(stale));
+    EXPECT_TRUE(FileExists(fresh + "\\setup.oem"));
+    EXPECT_TRUE(FileExists(foreign + "\\setup.oem"));
+    // Nothing else is left: this launch's own folder is gone as well.
+    EXPECT_EQ(2u, ListFolder(tempFolder_).size());
+}
+
+TEST_F(LaunchTest, FileHeldByAnInstallersChildIsLoggedOnceAndLeftForRestart)
+{
+    StampDefaultLanguage(SamplePackage());
+    // Held past the launcher's retries (about 5 s).
+    holdMs_ = "9000";
+    const DWORD started = GetTickCount();
+    LaunchResult result = Run(" /S");
+    const DWORD took = GetTickCount() - started;
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_GE(took, 4500u) << "the launcher retried for about 5 s";
+    ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+    std::string work = WorkFolderNamedIn(result.log[0], "Failure to remove the work folder ");
+    // Left: the held file, the child's own running image, the folder.
+    EXPECT_EQ("Failure to remove the work folder " + work + " (3 entries left, first " + work +
+                  "\\Language.ini); scheduled for removal at restart.",
+              result.log[0]);
+    EXPECT_TRUE(FileExists(work + "\\Language.ini"));
+    EXPECT_FALSE(FileExists(work + "\\setup.oem")) << "what was free went";
+    EXPECT_FALSE(FileExists(work + "\\~oemwork"));
+    // Scheduled: entries of the system's list of deletions at restart,
+    // files before their folder. They are taken out of it again here.
+    std::vector<std::string> pending = TakePendingDeletions(work);
+    EXPECT_EQ((std::vector<std::string>{work + "\\Language.ini", work + "\\setup.exe", work}), pending);
+
+    // Once the child has ended, nothing holds the leftovers any more.
+    bool removed = false;
+    for (int i = 0; i < 200 && !removed; ++i) {
+        Sleep(100);
+        removed = DeleteFileA((work + "\\Language.ini").c_str()) != 0;
+    }
+    EXPECT_TRUE(removed);
+    EXPECT_TRUE(RemoveTree(work));
 }
 
 TEST_F(LaunchTest, TemporaryPathTooLongForTheWorkFolderIsRefused)
@@ -466,11 +569,8 @@ TEST_F(LaunchTest, AFlippedByteInTheStoredInstallerIsCaughtBeforeAnythingStarts)
                   Hex8(Crc32c(damaged.data(), damaged.size())) + " found.",
               result.log[0]);
     EXPECT_EQ("", result.report);
-    // What was there before setup.oem stays; setup.oem itself is gone and
-    // nothing after it was written.
-    std::string work = OnlyWorkFolder();
-    ASSERT_FALSE(work.empty());
-    EXPECT_EQ(std::vector<std::string>{"sn.bat"}, ListFolder(work));
+    // Nothing is left: setup.oem and the work folder around it are removed.
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
 }
 
 TEST_F(LaunchTest, WithoutAChecksumRecordTheLaunchGoesOnAMalformedOneIsRefused)
@@ -522,15 +622,14 @@ TEST_F(LaunchTest, TooLittleFreeSpaceIsRefusedBeforeSetupOemIsWritten)
     SetEnvironmentVariableA("OEM_TEST_FREE_BYTES", std::to_string(needed - 1).c_str());
     LaunchResult result = Run(" /S");
     EXPECT_EQ(kLaunchFailed, result.exitCode);
-    std::string work = OnlyWorkFolder();
-    ASSERT_FALSE(work.empty());
     ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+    std::string work = WorkFolderNamedIn(result.log[0], "Not enough disk space in ");
+    ASSERT_FALSE(work.empty());
     EXPECT_EQ("Not enough disk space in " + work + ": " + std::to_string(needed) + " bytes needed, " +
                   std::to_string(needed - 1) + " bytes free.",
               result.log[0]);
-    EXPECT_TRUE(ListFolder(work).empty()) << "setup.oem is never created";
+    EXPECT_TRUE(ListFolder(tempFolder_).empty()) << "the empty work folder is removed";
     EXPECT_EQ("", result.report);
-    RemoveTree(work);
 
     SetEnvironmentVariableA("OEM_TEST_FREE_BYTES", std::to_string(needed).c_str());
     result = Run(" /S", "4");

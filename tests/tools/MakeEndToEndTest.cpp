@@ -98,7 +98,9 @@ TEST(ToolsMake, TheInstallerGetsTheUsersSwitchesFromItsWorkFolder)
     ASSERT_EQ(folder.size(), 1u) << run.report;
     EXPECT_EQ(ReportValues(run.report, "command line"),
               std::vector<std::string>{"\"" + folder[0] + "\\setup.exe\" /S /v\"x\""});
-    EXPECT_EQ(ReportValues(run.report, "file"), (std::vector<std::string>{"Language.ini", "setup.exe", "setup.oem"}));
+    // With the work folder's marker, "~oemwork".
+    EXPECT_EQ(ReportValues(run.report, "file"),
+              (std::vector<std::string>{"Language.ini", "setup.exe", "setup.oem", "~oemwork"}));
     // The launcher removes its work folder once the installer has ended.
     EXPECT_FALSE(FileExists(folder[0])) << folder[0];
 }

@@ -11,6 +11,14 @@
 //   exit code: <n>
 // The same lines go to standard output. The exit code is OEM_SAMPLE_EXIT
 // (decimal, default 0).
+//
+// For the launcher's clean-up tests:
+//   OEM_SAMPLE_KEEP=<folder>   copies each file of the current folder there first;
+//   OEM_SAMPLE_HOLD_MS=<n>     leaves a child process behind that keeps
+//                              Language.ini of the current folder open (read
+//                              sharing only) for n milliseconds after this
+//                              program has ended.
+// Started as "<program> --sleep <n>", it only sleeps n milliseconds.
 #include <windows.h>
 
 #include <algorithm>
@@ -40,10 +48,40 @@ std::string DefaultReportPath(const std::string& folder)
     return parent + "\\sample-installer.log";
 }
 
+// Starts this program again with "--sleep <ms>", handing it an inheritable
+// handle on Language.ini: the child holds the file after this process ends.
+void LeaveHoldingChild(const std::string& folder, unsigned long ms)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE held = CreateFileA((folder + "\\Language.ini").c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "sample installer: cannot open Language.ini, error %lu\n", GetLastError());
+        return;
+    }
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string command = std::string("\"") + self + "\" --sleep " + std::to_string(ms);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    } else {
+        fprintf(stderr, "sample installer: cannot start the holding child, error %lu\n", GetLastError());
+    }
+    CloseHandle(held);
+}
+
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--sleep") {
+        Sleep(strtoul(argv[2], nullptr, 10));
+        return 0;
+    }
     char folder[MAX_PATH] = {};
     GetCurrentDirectoryA(sizeof folder, folder);
     std::string exitText = Environment("OEM_SAMPLE_EXIT");
@@ -63,6 +101,14 @@ int main()
     }
     std::sort(files.begin(), files.end());
     std::sort(folders.begin(), folders.end());
+    std::string keep = Environment("OEM_SAMPLE_KEEP");
+    if (!keep.empty()) {
+        for (const std::string& name : files)
+            CopyFileA((std::string(folder) + "\\" + name).c_str(), (keep + "\\" + name).c_str(), FALSE);
+    }
+    std::string holdMs = Environment("OEM_SAMPLE_HOLD_MS");
+    if (!holdMs.empty())
+        LeaveHoldingChild(folder, strtoul(holdMs.c_str(), nullptr, 10));
 
     std::string report = "== sample installer\n";
     report += std::string("command line: ") + GetCommandLineA() + "\n";

@@ -1,0 +1,27 @@
+// A file kept open so that nobody can change it while it is held.
+#pragma once
+
+#include <windows.h>
+
+#include "Status.h"
+
+// Holds a file open for reading with read sharing only: while it is held the
+// file cannot be opened for writing, renamed, replaced or deleted (sharing
+// violation, ERROR_SHARING_VIOLATION), and it can still be read and run.
+class HeldFile {
+public:
+    HeldFile() = default;
+    ~HeldFile() { Release(); }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+    // Opens the existing file at path, as itself where links can be opened as
+    // themselves; a folder or a link is refused (ERROR_CANT_ACCESS_FILE) and
+    // not held. A file already held is released first.
+    Status Hold(const char* path);
+    void Release();
+    bool Held() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
