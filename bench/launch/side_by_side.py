@@ -113,7 +113,7 @@ def run_once(argv, env, stamp=None):
     running = None
     if stamp:
         try:
-            running = int(open(stamp).read().strip()) - start
+            running = int(open(stamp).read().split("\n", 1)[0].strip()) - start
         except (OSError, ValueError):
             running = None
     cpu = int((usage.ru_utime + usage.ru_stime) * 1e9)

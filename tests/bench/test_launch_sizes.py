@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+# The launch benchmark's own logic: /proc parsing, the checks of a launch, growth, the RESULTS.md splice.
+import os
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench", "launch"))
+import launch_sizes as ls  # noqa: E402
+
+STATUS = """Name:\twine-preloader
+VmPeak:\t  900000 kB
+VmHWM:\t  812345 kB
+VmRSS:\t  278000 kB
+RssAnon:\t  262800 kB
+RssFile:\t   15300 kB
+RssShmem:\t       0 kB
+"""
+
+
+def run(**over):
+    r = {"running": 5, "exit": 9, "status": 42, "timed_out": False, "installer_command": '"C:\\t\\setup.exe" /S',
+         "left_folders": [], "log": "", "peak": {}, "samples": 3, "pid_found": True}
+    r.update(over)
+    r["problems"] = ls.check(r, 42, "/S")
+    return r
+
+
+class StatusAndPeaks(unittest.TestCase):
+    def test_fields_in_kib_and_largest_kept(self):
+        fields = ls.status_fields(STATUS)
+        self.assertEqual(fields, {"VmHWM": 812345, "VmRSS": 278000, "RssAnon": 262800, "RssFile": 15300})
+        peaks = ls.Peaks()
+        peaks.add(fields)
+        peaks.add({"VmRSS": 100, "RssAnon": 300000, "RssFile": 10, "VmHWM": 812345})
+        peaks.add(None)
+        self.assertEqual(peaks.samples, 2)
+        self.assertEqual(peaks.values["RssAnon"], 300000)
+        self.assertEqual(peaks.values["VmRSS"], 278000)
+
+    def test_only_a_preloader_counts(self):
+        # This interpreter's command line holds its script's path, but it is no wine-preloader.
+        self.assertIsNone(ls.find_process(os.path.basename(__file__)))
+
+
+class Checks(unittest.TestCase):
+    def test_complete_launch_has_no_problem(self):
+        self.assertEqual(run()["problems"], [])
+
+    def test_each_missing_part_of_the_job_is_named(self):
+        self.assertIn("exit code 1603, not the installer's 42", run(status=1603)["problems"][0])
+        self.assertEqual(run(running=None, installer_command=None)["problems"], ["the installer did not run"])
+        self.assertIn("lacks '/S'", run(installer_command='"C:\\t\\setup.exe"')["problems"][0])
+        killed = run(timed_out=True, status=None)
+        self.assertIn("killed", killed["problems"][0])
+
+    def test_left_work_folder_is_told_apart_from_a_failed_launch(self):
+        left = run(left_folders=[["/p/Temp/{AB}", ["setup.exe", "setup.oem"]]])
+        self.assertEqual(left["problems"], [])
+        self.assertEqual(ls.removal_text([run(), left]), "no (1 of 2; {AB} held setup.exe, setup.oem)")
+        self.assertEqual(ls.removal_text([run()]), "yes")
+
+    def test_failure_row_carries_the_log_record(self):
+        runs = [run(), run(status=1603, running=None, log="12/09 Cannot map\n12/09 Load failed")]
+        text = ls.failure_text(runs)
+        self.assertTrue(text.startswith("FAILED (1 of 2): exit code 1603"))
+        self.assertIn("Vizoror.log: `12/09 Cannot map / 12/09 Load failed`", text)
+        self.assertIn("no record in Vizoror.log", ls.failure_text([run(status=1603)]))
+        self.assertEqual(ls.failure_text([run()]), "")
+
+
+class Growth(unittest.TestCase):
+    def test_bytes_of_peak_per_package_byte_over_the_base(self):
+        base = {"nominal": 1 << 20, "ours": [run(peak={"VmHWM": 25 * 1024})]}
+        big = {"nominal": 257 << 20, "ours": [run(peak={"VmHWM": 25 * 1024 + 3 * 256 * 1024}),
+                                              run(peak={"VmHWM": 30 * 1024})]}
+        self.assertAlmostEqual(ls.growth(big, base), 3.0)
+        self.assertIsNone(ls.growth(base, base))
+        self.assertIsNone(ls.growth({"nominal": 2 << 20, "ours": [run()]}, base))
+
+
+class Splice(unittest.TestCase):
+    def test_replaces_only_the_marked_section(self):
+        old = "# R\n\nintro\n\n%s\nold table\n%s\n\n## Packaging\nkept\n" % (ls.BEGIN, ls.END)
+        new = ls.splice(old, "%s\nnew table\n%s\n" % (ls.BEGIN, ls.END))
+        self.assertEqual(new, "# R\n\nintro\n\n%s\nnew table\n%s\n\n## Packaging\nkept\n" % (ls.BEGIN, ls.END))
+        self.assertEqual(ls.splice(new, "%s\nnew table\n%s\n" % (ls.BEGIN, ls.END)), new)
+
+    def test_appends_when_unmarked(self):
+        self.assertEqual(ls.splice("# R\n", "S\n"), "# R\n\nS\n")
+
+
+class Entries(unittest.TestCase):
+    def test_one_file_per_folder_or_all_in_one(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            ls.cmd_entries(os.path.join(tmp, "flat"), 5, 0)
+            ls.cmd_entries(os.path.join(tmp, "groups"), 3, 3)
+            self.assertEqual(len(os.listdir(os.path.join(tmp, "flat"))), 5)
+            folders = sorted(os.listdir(os.path.join(tmp, "groups")))
+            self.assertEqual(folders, ["g00000", "g00001", "g00002"])
+            self.assertEqual(os.listdir(os.path.join(tmp, "groups", "g00002")), ["f00002.bin"])
+            with self.assertRaises(SystemExit):
+                ls.cmd_entries(os.path.join(tmp, "bad"), 4, 2)
+
+
+if __name__ == "__main__":
+    unittest.main()
