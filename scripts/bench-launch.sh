@@ -14,21 +14,23 @@
 #   entries-N     N entries: CONFIG.INI, the installer and N-2 files of 16 bytes
 #   groups-N      N groups: Config, Commonfiles and N-2 folders of one 16-byte file each
 # Environment: ROUNDS (default 3), NSIS_SIZES (default "256M 1G"), NSIS_ROUNDS (default 5),
-# LAUNCH_TIMEOUT (s per launch, default 300), OEM_BENCH_BUILD (Windows build, default
+# LAUNCH_TIMEOUT (s per launch, default 120), OEM_BENCH_BUILD (Windows build, default
 # build/bench-win), BENCH_SECTION (write the section there instead of into bench/RESULTS.md).
 # Quick run: BENCH_SIZES="1M 64M lzw-16M entries-2000" NSIS_SIZES=64M ROUNDS=1 NSIS_ROUNDS=2
-# Big files live in build/bench-launch-tmp and are deleted as each case ends.
+# Big files live in build/bench-launch-tmp and are deleted as each case ends; the per-case JSON
+# stays in build/bench-launch-results (`bench/launch/launch_sizes.py report` remakes the section).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 BUILD="${OEM_BENCH_BUILD:-$ROOT/build/bench-win}"
 HOST="$ROOT/build/bench"
 TMP="$ROOT/build/bench-launch-tmp"
+RESULTS="$ROOT/build/bench-launch-results"
 BENCH_SIZES="${BENCH_SIZES:-1M 64M 256M 1G 1.5G lzw-256M entries-65535 groups-65532}"
 NSIS_SIZES="${NSIS_SIZES:-256M 1G}"
 ROUNDS="${ROUNDS:-3}"
 NSIS_ROUNDS="${NSIS_ROUNDS:-5}"
-LAUNCH_TIMEOUT="${LAUNCH_TIMEOUT:-300}"
+LAUNCH_TIMEOUT="${LAUNCH_TIMEOUT:-120}"
 PY="python3 $ROOT/bench/launch/launch_sizes.py"
 export BENCH_COMMAND="BENCH_SIZES=\"$BENCH_SIZES\" NSIS_SIZES=\"$NSIS_SIZES\" ROUNDS=$ROUNDS NSIS_ROUNDS=$NSIS_ROUNDS scripts/bench-launch.sh"
 
@@ -54,8 +56,8 @@ INSTALLER="$BUILD/bench/launch/BenchInstaller.exe"
 source "$ROOT/scripts/bench-session.sh"
 bench_session_start
 
-rm -rf "$TMP"
-mkdir -p "$TMP/results"
+rm -rf "$TMP" "$RESULTS"
+mkdir -p "$TMP" "$RESULTS"
 trap 'rm -rf "$TMP"; bench_stop_helpers' EXIT
 installer_size=$(stat -c %s "$INSTALLER")
 chunk=$((256 * 1024 * 1024))
@@ -107,28 +109,35 @@ for case in $BENCH_SIZES; do
   echo "== $case: make"
   if ! "$OEMPACK" make --installer "$installer" ${payload:+--payload "$payload"} "${compress[@]}" \
       --launcher "$LAUNCHER" -o "$ours" >"$dir/make.log" 2>&1; then
-    echo "bench-launch: oempack make failed for $case:"; cat "$dir/make.log"; exit 1
+    echo "bench-launch: oempack make failed for $case:"; cat "$dir/make.log"
+    $PY unmade --label "$case" --kind "$kind" --nominal "$nominal" --json "$RESULTS/size-$case.json" \
+      --reason "oempack make: $(tail -1 "$dir/make.log")"
+    rm -rf "$dir"
+    continue
   fi
   nsis_args=()
   rounds=$ROUNDS
   for n in $NSIS_SIZES; do
     if [ "$n" = "$case" ]; then
-      makensis -V1 "-DOUTFILE=$dir/nsis.exe" "-DINSTALLER=$INSTALLER" "-DPAYLOAD=$payload" \
-        "$ROOT/bench/launch/nsis-same-job.nsi"
-      nsis_args=(--nsis "$dir/nsis.exe")
-      rounds=$NSIS_ROUNDS
+      if makensis -V1 "-DOUTFILE=$dir/nsis.exe" "-DINSTALLER=$INSTALLER" "-DPAYLOAD=$payload" \
+          "$ROOT/bench/launch/nsis-same-job.nsi"; then
+        nsis_args=(--nsis "$dir/nsis.exe")
+        rounds=$NSIS_ROUNDS
+      else
+        echo "bench-launch: makensis failed for $case: Setup.exe alone"
+      fi
     fi
   done
   rm -rf "$payload"  # Setup.exe and nsis.exe carry it now
   echo "== $case: $rounds launches${nsis_args:+, alternated with NSIS}"
   $PY run --label "$case" --kind "$kind" --bytes "$(stat -c %s "$ours")" --nominal "$nominal" \
     --ours "$ours" "${nsis_args[@]}" --rounds "$rounds" --stamp "$dir/stamp.txt" \
-    --timeout "$LAUNCH_TIMEOUT" --json "$TMP/results/size-$case.json"
+    --timeout "$LAUNCH_TIMEOUT" --json "$RESULTS/size-$case.json"
   rm -rf "$dir"
 done
 
-section="$TMP/results/section.md"
-$PY report "$TMP/results" "$section"
+section="$RESULTS/section.md"
+$PY report "$RESULTS" "$section"
 if [ -n "${BENCH_SECTION:-}" ]; then
   cp "$section" "$BENCH_SECTION"
 else

@@ -8,6 +8,8 @@
 #       [--exit-code C] [--switches S] [--timeout SEC]
 #                                N launches of EXE (with --nsis: warm-up each, then EXE and NSIS
 #                                alternated); per launch the checks, times and memory samples
+#   unmade --label L --kind K --nominal B --json OUT --reason TEXT
+#                                a case whose package could not be made (a row saying so)
 #   report RESULTS_DIR OUT.md    the launch section of bench/RESULTS.md from the JSON files
 #   splice RESULTS.md SECTION.md puts SECTION.md between the launch markers of RESULTS.md
 #
@@ -255,6 +257,12 @@ def cmd_run(args):
             "FAILED: " + "; ".join(bad[0]["problems"]) if bad else "ok"))
 
 
+def cmd_unmade(args):
+    opts = parse(args, ["label", "kind", "nominal", "json", "reason"])
+    save(opts["json"], {"label": opts["label"], "kind": opts["kind"], "bytes": 0, "nominal": int(opts["nominal"]),
+                        "rounds": 0, "ours": [], "unmade": opts["reason"], "load": os.getloadavg()[0]})
+
+
 def median(values):
     values = [v for v in values if v is not None]
     return statistics.median(values) if values else None
@@ -325,7 +333,9 @@ def cmd_report(results, out):
         grow = growth(d, base) if base else None
         anon = largest(runs, "RssAnon")
         lines.append("| %s | %d | %d | %s | %s | %s | %s | %s%s | %s | %s | %s | %s |" % (
-            describe(d), d["bytes"], len(runs), failure_text(runs) or "ok", removal_text(runs),
+            describe(d), d["bytes"], len(runs),
+            "NOT MADE: " + d["unmade"] if d.get("unmade") else failure_text(runs) or "ok",
+            removal_text(runs) if runs else "-",
             ms(median([r["running"] for r in runs])), ms(median([r["exit"] for r in runs])),
             mib(anon), "" if anon is None else (" yes" if anon < 64 * 1024 else " no"),
             mib(largest(runs, "RssFile")), mib(largest(runs, "VmRSS")), mib(largest(runs, "VmHWM")),
@@ -423,7 +433,7 @@ def main():
         sys.exit(__doc__ or "usage: see the file's head")
     cmd, args = sys.argv[1], sys.argv[2:]
     commands = {"entries": lambda: cmd_entries(*args), "run": lambda: cmd_run(args),
-                "report": lambda: cmd_report(*args), "splice": lambda: cmd_splice(*args)}
+                "report": lambda: cmd_report(*args), "unmade": lambda: cmd_unmade(args), "splice": lambda: cmd_splice(*args)}
     if cmd not in commands:
         sys.exit("unknown subcommand " + cmd)
     commands[cmd]()
