@@ -64,7 +64,7 @@ for size in $SIZES; do
 done
 
 echo "== launch: scripts/bench-launch.sh (sizes: ${BENCH_SIZES:-default})"
-BENCH_SECTION="$TMP/results/launch-section.md" bash "$ROOT/scripts/bench-launch.sh"
+BENCH_SECTION="$TMP/results/section-launch.md" bash "$ROOT/scripts/bench-launch.sh"
 
 echo "== create: oempack create against tar cf, 2000 files, 256 MiB"
 tree="$TMP/tree"

@@ -387,7 +387,7 @@ def describe(d):
         return "%s stored" % size_name(d["nominal"])
     if d["kind"] == "compressed":
         return "installer entry %s, LZW" % size_name(d["nominal"])
-    return d["label"]
+    return "{:,} {}".format(d["nominal"], d["kind"])
 
 
 def size_name(n):
