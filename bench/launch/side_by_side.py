@@ -240,7 +240,7 @@ def cmd_report(results, out):
 
     packs = sorted((d for d in (load(f) for f in os.listdir(results) if f.startswith("pack-")) if d),
                    key=lambda d: int(d["label"].split("-")[1]))
-    lines = ["# Benchmark results", "", "Written by `scripts/bench-all.sh`; every figure in the tables comes from one run of it. The notes at the end give the command behind each of their own figures.", ""]
+    lines = ["# Benchmark results", "", "Written by `scripts/bench-all.sh`; every figure in the tables comes from one run of it (the launch section may come from a later run of `scripts/bench-launch.sh` alone: it gives its own command and time). The notes at the end give the command behind each of their own figures.", ""]
     lines += machine_lines(results)
     # The launch section comes whole from scripts/bench-launch.sh.
     section = os.path.join(results, "section-launch.md")
