@@ -143,8 +143,12 @@ def launch(exe, env, stamp, switches, timeout, prefix):
     folders_before = temp_folders(prefix)
     argv = ["wine", exe] + switches.split()
     start = time.time_ns()
-    proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, start_new_session=True)
+    # Wine's own complaints (a program it cannot load) go to a file, never a pipe: a pipe
+    # would stay open in whatever Wine process outlives the launch.
+    errors_path = stamp + ".stderr"
+    with open(errors_path, "wb") as errors:
+        proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=errors, start_new_session=True)
     peaks, pid, timed_out = Peaks(), None, False
     while True:
         done, status, usage = os.wait4(proc.pid, os.WNOHANG)
@@ -177,6 +181,10 @@ def launch(exe, env, stamp, switches, timeout, prefix):
         with open(log, "rb") as f:
             f.seek(log_before)
             new_log = f.read().decode("latin-1").strip()
+    try:
+        wine_errors = open(errors_path, "rb").read().decode("latin-1").strip()
+    except OSError:
+        wine_errors = ""
     left = []
     for folder in sorted(temp_folders(prefix) - folders_before):
         try:
@@ -196,6 +204,7 @@ def launch(exe, env, stamp, switches, timeout, prefix):
         "installer_command": installer_line,
         "left_folders": left,
         "log": new_log,
+        "stderr": wine_errors[-400:],
     }
 
 
@@ -295,6 +304,8 @@ def failure_text(runs):
         text += "; Vizoror.log: `%s`" % " / ".join(bad[0]["log"].splitlines()[-3:]).replace("`", "'")
     elif not bad[0]["timed_out"]:
         text += "; no record in Vizoror.log"
+    if bad[0].get("stderr"):
+        text += "; Wine said: `%s`" % bad[0]["stderr"].splitlines()[-1].replace("`", "'")
     return text
 
 

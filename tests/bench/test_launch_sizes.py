@@ -66,6 +66,8 @@ class Checks(unittest.TestCase):
         self.assertTrue(text.startswith("FAILED (1 of 2): exit code 1603"))
         self.assertIn("Vizoror.log: `12/09 Cannot map / 12/09 Load failed`", text)
         self.assertIn("no record in Vizoror.log", ls.failure_text([run(status=1603)]))
+        unloaded = ls.failure_text([run(status=67, running=None, stderr="x\nwine: could not load image")])
+        self.assertTrue(unloaded.endswith("; no record in Vizoror.log; Wine said: `wine: could not load image`"))
         self.assertEqual(ls.failure_text([run()]), "")
 
 
