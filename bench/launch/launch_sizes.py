@@ -214,7 +214,9 @@ def check(run, exit_code, switches):
     if run["timed_out"]:
         problems.append("no exit within the time limit (killed)")
     elif run["status"] != exit_code:
-        problems.append("exit code %s, not the installer's %d" % (run["status"], exit_code))
+        # Unix keeps the low 8 bits of a Windows exit code: the launcher's 1603 arrives as 67.
+        problems.append("exit status %s%s, not the installer's %d" % (
+            run["status"], " (1603)" if run["status"] == 1603 % 256 else "", exit_code))
     if run["running"] is None:
         problems.append("the installer did not run")
     elif not run["installer_command"].rstrip().endswith(" " + switches):

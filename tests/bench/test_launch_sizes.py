@@ -48,7 +48,8 @@ class Checks(unittest.TestCase):
         self.assertEqual(run()["problems"], [])
 
     def test_each_missing_part_of_the_job_is_named(self):
-        self.assertIn("exit code 1603, not the installer's 42", run(status=1603)["problems"][0])
+        self.assertIn("exit status 67 (1603), not the installer's 42", run(status=67)["problems"][0])
+        self.assertIn("exit status 0, not", run(status=0)["problems"][0])
         self.assertEqual(run(running=None, installer_command=None)["problems"], ["the installer did not run"])
         self.assertIn("lacks '/S'", run(installer_command='"C:\\t\\setup.exe"')["problems"][0])
         killed = run(timed_out=True, status=None)
@@ -63,7 +64,7 @@ class Checks(unittest.TestCase):
     def test_failure_row_carries_the_log_record(self):
         runs = [run(), run(status=1603, running=None, log="12/09 Cannot map\n12/09 Load failed")]
         text = ls.failure_text(runs)
-        self.assertTrue(text.startswith("FAILED (1 of 2): exit code 1603"))
+        self.assertTrue(text.startswith("FAILED (1 of 2): exit status 1603"))
         self.assertIn("Vizoror.log: `12/09 Cannot map / 12/09 Load failed`", text)
         self.assertIn("no record in Vizoror.log", ls.failure_text([run(status=1603)]))
         unloaded = ls.failure_text([run(status=67, running=None, stderr="x\nwine: could not load image")])
