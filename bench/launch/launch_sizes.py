@@ -13,12 +13,14 @@
 #   report RESULTS_DIR OUT.md    the launch section of bench/RESULTS.md from the JSON files
 #   splice RESULTS.md SECTION.md puts SECTION.md between the launch markers of RESULTS.md
 #
-# Memory: the process to sample is the one whose /proc/PID/exe is Wine's loader (wine-preloader;
-# Debian's Wine has none, there it is /usr/lib/wine/wine) and whose command line (Wine rewrites
-# it to the Windows program's: "/path/Setup.exe /S") holds the program's path, among the
-# descendants of the process started (`wine`, a script). Its /proc/PID/status is
-# read every SAMPLE_S seconds from when it appears to its exit: the largest RssAnon, RssFile and
-# VmRSS seen and the last VmHWM (the kernel's own peak of the resident set, not sampled).
+# Memory: the processes to sample are those whose /proc/PID/exe is Wine's loader (wine-preloader;
+# Debian's Wine has none, there it is /usr/lib/wine/wine) and whose command line holds the
+# program's path, POSIX or Z: form (Wine rewrites the loader's argv to the program's command
+# line; a program too big to load into the process started is run through start.exe in a new
+# process). Each one's /proc/PID/status is read every SAMPLE_S seconds until the started process
+# exits; the program's own is the one with the largest VmHWM, and for it the largest RssAnon,
+# RssFile and VmRSS seen and the last VmHWM (the kernel's own peak of the resident set, not
+# sampled) are kept.
 import glob
 import json
 import os
@@ -29,6 +31,7 @@ import sys
 import time
 
 SAMPLE_S = 0.005
+RESCAN = 20
 BEGIN = "<!-- launch section: written by scripts/bench-launch.sh -->"
 END = "<!-- end of launch section -->"
 MiB = 1024 * 1024
@@ -64,14 +67,17 @@ def status_fields(text):
 WINE_LOADERS = ("wine", "wine-preloader", "wine64", "wine64-preloader")
 
 
-def find_process(needle, root=None):
-    """PID of a Wine loader process (wine, or wine-preloader where Wine has one) whose command
-    line holds needle, or None.
+def find_processes(needles, ignore=()):
+    """PIDs of the Wine loader processes (wine, or wine-preloader where Wine has one) whose
+    command line holds one of needles, except those in ignore.
 
-    Wine rewrites the loader's argv to the Windows program's own command line, so the program's
-    path is looked for anywhere in it; with root, only root and its descendants count."""
+    Wine rewrites a loader's argv to the Windows program's own command line, so the program's
+    path is looked for anywhere in it, in its POSIX and its Z: form: a program Wine cannot load
+    into the process started is run by `start.exe /exec PATH` in a new process (parent 1, not a
+    descendant of the one started) whose command line has the Z: form."""
+    found = []
     for entry in os.listdir("/proc"):
-        if not entry.isdigit():
+        if not entry.isdigit() or int(entry) in ignore:
             continue
         try:
             with open("/proc/%s/cmdline" % entry, "rb") as f:
@@ -79,24 +85,9 @@ def find_process(needle, root=None):
             exe = os.readlink("/proc/%s/exe" % entry)
         except OSError:
             continue
-        if os.path.basename(exe) in WINE_LOADERS and needle.encode() in cmdline:
-            if root is None or int(entry) == root or is_descendant(int(entry), root):
-                return int(entry)
-    return None
-
-
-def is_descendant(pid, root):
-    for _ in range(16):
-        try:
-            with open("/proc/%d/stat" % pid) as f:
-                pid = int(f.read().rsplit(")", 1)[1].split()[1])
-        except (OSError, ValueError, IndexError):
-            return False
-        if pid == root:
-            return True
-        if pid <= 1:
-            return False
-    return False
+        if os.path.basename(exe) in WINE_LOADERS and any(n.encode() in cmdline for n in needles):
+            found.append(int(entry))
+    return found
 
 
 class Peaks:
@@ -142,6 +133,8 @@ def launch(exe, env, stamp, switches, timeout, prefix):
     log_before = log_size(log)
     folders_before = temp_folders(prefix)
     argv = ["wine", exe] + switches.split()
+    needles = (exe, wine_path(exe))
+    ignore = set(find_processes(needles))  # left over from an earlier launch: not this one's
     start = time.time_ns()
     # Wine's own complaints (a program it cannot load) go to a file, never a pipe: a pipe
     # would stay open in whatever Wine process outlives the launch.
@@ -149,25 +142,35 @@ def launch(exe, env, stamp, switches, timeout, prefix):
     with open(errors_path, "wb") as errors:
         proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=errors, start_new_session=True)
-    peaks, pid, timed_out = Peaks(), None, False
+    # Every matching process is sampled; the program's own is the one with the largest peak.
+    # The list is renewed every RESCAN samples, and at every sample while it is empty.
+    peaks, timed_out, tick = {}, False, 0
     while True:
         done, status, usage = os.wait4(proc.pid, os.WNOHANG)
         if done:
             break
         if time.time_ns() - start > timeout * 1e9:
             os.killpg(proc.pid, signal.SIGKILL)
+            for pid in peaks:  # one that start.exe made is in no group of ours
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except OSError:
+                    pass
             timed_out = True
             _, status, usage = os.wait4(proc.pid, 0)
             break
-        if pid is None:
-            pid = find_process(exe, proc.pid)
-        if pid is not None:
+        if not peaks or tick % RESCAN == 0:
+            for pid in find_processes(needles, ignore):
+                peaks.setdefault(pid, Peaks())
+        tick += 1
+        for pid, peak in peaks.items():
             try:
                 with open("/proc/%d/status" % pid) as f:
-                    peaks.add(status_fields(f.read()))
+                    peak.add(status_fields(f.read()))
             except OSError:
                 pass
         time.sleep(SAMPLE_S)
+    own = max(peaks.values(), key=lambda p: p.values.get("VmHWM", 0), default=Peaks())
     end = time.time_ns()
     stamp_ns, installer_line = None, None
     try:
@@ -180,7 +183,7 @@ def launch(exe, env, stamp, switches, timeout, prefix):
     if log_size(log) > log_before:
         with open(log, "rb") as f:
             f.seek(log_before)
-            new_log = f.read().decode("latin-1").strip()
+            new_log = f.read().decode("latin-1").replace("\0", "").strip()
     try:
         wine_errors = open(errors_path, "rb").read().decode("latin-1").strip()
     except OSError:
@@ -198,9 +201,10 @@ def launch(exe, env, stamp, switches, timeout, prefix):
         "status": None if timed_out else os.waitstatus_to_exitcode(status),
         "timed_out": timed_out,
         "maxrss": usage.ru_maxrss,
-        "pid_found": pid is not None,
-        "samples": peaks.samples,
-        "peak": peaks.values,
+        "pid_found": bool(peaks),
+        "processes": len(peaks),
+        "samples": own.samples,
+        "peak": own.values,
         "installer_command": installer_line,
         "left_folders": left,
         "log": new_log,
@@ -380,17 +384,19 @@ def cmd_report(results, out):
                 lines.append("- %s, %s: %s" % (describe(d), title, ", ".join(
                     "%s/%s" % (ms(r["running"]), ms(r["exit"])) for r in d[side])))
     found = [r for d in rows for side in ("ours", "nsis") for r in d.get(side) or []]
-    lines += ["", "Memory: /proc/PID/status of the program's own process (the descendant of the started `wine`",
-              "whose /proc/PID/exe is Wine's loader, here /usr/lib/wine/wine: Debian's Wine has no",
-              "wine-preloader; and whose command line, which Wine rewrites to the program's, holds the",
-              "program's path), read every %g ms from when it"
-              " appears to its exit;" % (SAMPLE_S * 1000),
-              "peak RssAnon / RssFile / VmRSS = largest sample, VmHWM = the kernel's own peak of the resident",
-              "set (not sampled). Growth = (VmHWM - VmHWM of the smallest stored package that ran) / (package",
-              "bytes - its bytes), package bytes for the LZW row = the installer entry's size. Samples per",
-              "launch: %s (median); process not found in %d of %d launches." % (
+    lines += ["", "Memory: /proc/PID/status of every process whose /proc/PID/exe is Wine's loader (here",
+              "/usr/lib/wine/wine: Debian's Wine has no wine-preloader) and whose command line holds the",
+              "package's path (Wine rewrites it to the program's; a program Wine cannot load into the",
+              "process started runs through start.exe in a new process, which has the Z: form), read every",
+              "%g ms; the launcher's own process is the one with the largest VmHWM. Peak RssAnon /" % (SAMPLE_S * 1000),
+              "RssFile / VmRSS = largest sample of it, VmHWM = the kernel's own peak of its resident set (not",
+              "sampled). Growth = (VmHWM - VmHWM of the smallest stored package that ran) / (package bytes -",
+              "its bytes), package bytes for the LZW row = the installer entry's size. Samples per launch:",
+              "%s (median); no process found in %d of %d launches; Wine ran the package through start.exe"
+              " (two processes) in %d." % (
                   median([r["samples"] for r in found]) if found else "-",
-                  sum(not r["pid_found"] for r in found), len(found)), END]
+                  sum(not r["pid_found"] for r in found), len(found),
+                  sum(r.get("processes", 1) > 1 for r in found)), END]
     with open(out, "w") as f:
         f.write("\n".join(lines) + "\n")
 

@@ -20,7 +20,8 @@ RssShmem:\t       0 kB
 
 def run(**over):
     r = {"running": 5, "exit": 9, "status": 42, "timed_out": False, "installer_command": '"C:\\t\\setup.exe" /S',
-         "left_folders": [], "log": "", "peak": {}, "samples": 3, "pid_found": True}
+         "left_folders": [], "log": "", "peak": {}, "samples": 3, "pid_found": True,
+         "processes": 1}
     r.update(over)
     r["problems"] = ls.check(r, 42, "/S")
     return r
@@ -38,9 +39,9 @@ class StatusAndPeaks(unittest.TestCase):
         self.assertEqual(peaks.values["RssAnon"], 300000)
         self.assertEqual(peaks.values["VmRSS"], 278000)
 
-    def test_only_a_preloader_counts(self):
-        # This interpreter's command line holds its script's path, but it is no wine-preloader.
-        self.assertIsNone(ls.find_process(os.path.basename(__file__)))
+    def test_only_a_wine_loader_counts(self):
+        # This interpreter's command line holds its script's path, but it is no Wine loader.
+        self.assertEqual(ls.find_processes((os.path.basename(__file__),)), [])
 
 
 class Checks(unittest.TestCase):
