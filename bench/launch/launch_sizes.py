@@ -307,7 +307,8 @@ def failure_text(runs):
         return ""
     text = "FAILED (%d of %d): %s" % (len(bad), len(runs), "; ".join(bad[0]["problems"]))
     if bad[0]["log"]:
-        text += "; Vizoror.log: `%s`" % " / ".join(bad[0]["log"].splitlines()[-3:]).replace("`", "'")
+        records = [line for line in bad[0]["log"].splitlines() if line.strip()]
+        text += "; Vizoror.log: `%s`" % " / ".join(records[-3:]).replace("`", "'")
     elif not bad[0]["timed_out"]:
         text += "; no record in Vizoror.log"
     if bad[0].get("stderr"):
@@ -341,22 +342,25 @@ def cmd_report(results, out):
              "Every launch is checked: the installer ran with the switches given to Setup.exe (`/S`, as the",
              "installer's own command line shows) and Setup.exe exited with the installer's exit code (42);",
              "a launch that does not is counted FAILED with what C:\\Vizoror.log got. *work folder removed*:",
-             "no new {GUID} folder in the prefix's temporary folder once Setup.exe has exited.", "",
-             "| package | package bytes | runs | result | work folder removed | to installer, ms | to exit, ms |"
+             "no new {GUID} folder in the prefix's temporary folder once Setup.exe has exited. Verdicts on",
+             "the targets (yes/no) only for cases whose launches all ran the installer.", "",
+             "| package | Setup.exe bytes | runs | result | work folder removed | to installer, ms | to exit, ms |"
              " peak RssAnon MiB (< 64) | peak RssFile MiB | peak VmRSS MiB | VmHWM MiB | VmHWM growth per byte (<= 1.1) |",
              "|---|---:|---:|---|---|---:|---:|---:|---:|---:|---:|---:|"]
     for d in rows:
         runs = d["ours"]
         grow = growth(d, base) if base else None
         anon = largest(runs, "RssAnon")
+        # A launch that failed says nothing about the targets: figures without a verdict.
+        judged = runs and not failure_text(runs)
         lines.append("| %s | %d | %d | %s | %s | %s | %s | %s%s | %s | %s | %s | %s |" % (
             describe(d), d["bytes"], len(runs),
             "NOT MADE: " + d["unmade"] if d.get("unmade") else failure_text(runs) or "ok",
             removal_text(runs) if runs else "-",
             ms(median([r["running"] for r in runs])), ms(median([r["exit"] for r in runs])),
-            mib(anon), "" if anon is None else (" yes" if anon < 64 * 1024 else " no"),
+            mib(anon), "" if anon is None or not judged else (" yes" if anon < 64 * 1024 else " no"),
             mib(largest(runs, "RssFile")), mib(largest(runs, "VmRSS")), mib(largest(runs, "VmHWM")),
-            "-" if grow is None else "%.2f%s" % (grow, " yes" if grow <= 1.1 else " no")))
+            "-" if grow is None else "%.2f%s" % (grow, "" if not judged else " yes" if grow <= 1.1 else " no")))
     versus = [d for d in rows if d.get("nsis")]
     if versus:
         lines += ["", "Against the NSIS installer doing the same job (bench/launch/nsis-same-job.nsi, silent),",
@@ -394,7 +398,7 @@ def cmd_report(results, out):
               "its bytes), package bytes for the LZW row = the installer entry's size. Samples per launch:",
               "%s (median); no process found in %d of %d launches; Wine ran the package through start.exe"
               " (two processes) in %d." % (
-                  median([r["samples"] for r in found]) if found else "-",
+                  "%.0f" % median([r["samples"] for r in found]) if found else "-",
                   sum(not r["pid_found"] for r in found), len(found),
                   sum(r.get("processes", 1) > 1 for r in found)), END]
     with open(out, "w") as f:
