@@ -19,11 +19,22 @@ bench_stop_helpers() {
   bench_helpers=()
 }
 
-# (Re)starts twm on the session's display; twm_pid is its PID.
+# (Re)starts twm on the session's display; twm_pid and BENCH_TWM_PID are its PID.
 bench_start_twm() {
   twm -f "$BENCH_ROOT/bench/launch/twmrc" </dev/null >/dev/null 2>&1 &
   twm_pid=$!
   bench_helpers+=($twm_pid)
+  export BENCH_TWM_PID=$twm_pid
+}
+
+# Without its window manager Wine waits 2 s whenever a window closes: true (and a
+# new twm started) when the session's twm has ended since the last call.
+bench_twm_restarted() {
+  if [ -n "${BENCH_TWM_PID:-}" ] && ! kill -0 "$BENCH_TWM_PID" 2>/dev/null; then
+    bench_start_twm
+    return 0
+  fi
+  return 1
 }
 
 bench_session_start() {

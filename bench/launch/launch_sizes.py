@@ -387,6 +387,9 @@ def cmd_report(results, out):
             if d.get(side):
                 lines.append("- %s, %s: %s" % (describe(d), title, ", ".join(
                     "%s/%s" % (ms(r["running"]), ms(r["exit"])) for r in d[side])))
+    warnings = os.path.join(results, "warnings.txt")
+    if os.path.exists(warnings):
+        lines += [""] + ["Warning: " + w for w in open(warnings).read().splitlines() if w.strip()]
     found = [r for d in rows for side in ("ours", "nsis") for r in d.get(side) or []]
     lines += ["", "Memory: /proc/PID/status of every process whose /proc/PID/exe is Wine's loader (here",
               "/usr/lib/wine/wine: Debian's Wine has no wine-preloader) and whose command line holds the",
