@@ -83,6 +83,40 @@ class Growth(unittest.TestCase):
         self.assertIsNone(ls.growth({"nominal": 2 << 20, "ours": [run()]}, base))
 
 
+class Report(unittest.TestCase):
+    def case(self, folder, label, kind, nominal, ours, nsis=None):
+        data = {"label": label, "kind": kind, "bytes": nominal + 100, "nominal": nominal, "rounds": len(ours),
+                "load": 1.0, "ours": ours}
+        if nsis:
+            data["nsis"] = nsis
+        ls.save(os.path.join(folder, "size-%s.json" % label), data)
+
+    def test_rows_verdicts_and_ratio(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            self.case(tmp, "1M", "stored", 1 << 20, [run(peak={"VmHWM": 25 * 1024, "RssAnon": 8 * 1024})])
+            self.case(tmp, "256M", "stored", 256 << 20,
+                      [run(running=600 * 10**6, peak={"VmHWM": 25 * 1024 + 255 * 1024, "RssAnon": 70 * 1024})],
+                      nsis=[run(running=1000 * 10**6, status=0, peak={"VmHWM": 23 * 1024})])
+            self.case(tmp, "1G", "stored", 1 << 30,
+                      [run(status=67, running=None, log="x: Failure to open", peak={"VmHWM": 30 * 1024})])
+            out = os.path.join(tmp, "section.md")
+            ls.cmd_report(tmp, out)
+            text = open(out).read()
+        main, versus_part = text.split("Against the NSIS", 1)
+        rows = {line.split(" | ")[0]: line for line in main.splitlines() if line.startswith("| ")}
+        self.assertIn("| 8.0 yes |", rows["| 1 MiB stored"])
+        big = rows["| 256 MiB stored"]
+        self.assertIn("| 70.0 no |", big)  # private memory over 64 MiB
+        self.assertTrue(big.endswith("| 1.00 yes |"), big)  # 255 MiB more over 255 MiB more package
+        failed = rows["| 1 GiB stored"]
+        self.assertIn("FAILED (1 of 1): exit status 67 (1603)", failed)
+        self.assertTrue(failed.endswith("| 30.0 | 0.00 |"), failed)  # figures, no verdict
+        versus = [line for line in versus_part.splitlines() if line.startswith("| 256 MiB stored | 1 |")]
+        self.assertEqual(len(versus), 1)
+        self.assertIn("| 600 | 1000 | 0.60 yes |", versus[0])
+        self.assertTrue(text.startswith(ls.BEGIN) and text.rstrip().endswith(ls.END))
+
+
 class Splice(unittest.TestCase):
     def test_replaces_only_the_marked_section(self):
         old = "# R\n\nintro\n\n%s\nold table\n%s\n\n## Packaging\nkept\n" % (ls.BEGIN, ls.END)
