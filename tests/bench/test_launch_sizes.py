@@ -117,6 +117,70 @@ class Report(unittest.TestCase):
         self.assertTrue(text.startswith(ls.BEGIN) and text.rstrip().endswith(ls.END))
 
 
+FAKE_WINE = r"""#!/bin/sh
+# Stands in for wine: does what the environment asks, as the launcher and installer would.
+stamp=$(printf '%s' "${OEM_BENCH_STAMP#Z:}" | tr '\\' '/')
+if [ -n "$FAKE_RUN" ]; then printf '%s\n"C:\\w\\setup.exe" %s\n' "$(date +%s%N)" "$2" > "$stamp"; fi
+if [ -n "$FAKE_LEAVE" ]; then mkdir -p "$WINEPREFIX/drive_c/users/u/Temp/$FAKE_LEAVE" && : > "$WINEPREFIX/drive_c/users/u/Temp/$FAKE_LEAVE/setup.oem"; fi
+if [ -n "$FAKE_LOG" ]; then printf 'Setup.exe %s\r\n\0' "$FAKE_LOG" >> "$WINEPREFIX/drive_c/Vizoror.log"; fi
+echo "wine: complaint" >&2
+exit "${FAKE_EXIT:-0}"
+"""
+
+
+class Launch(unittest.TestCase):
+    """One launch through a stand-in for wine: the stamp, the exit status, leftovers and the log."""
+
+    def launch(self, **fake):
+        tmp = self.tmp.name
+        env = dict(os.environ, PATH=os.path.join(tmp, "bin") + os.pathsep + os.environ["PATH"],
+                   WINEPREFIX=os.path.join(tmp, "prefix"), OEM_BENCH_STAMP=ls.wine_path(os.path.join(tmp, "stamp")))
+        env.update(fake)
+        r = ls.launch(os.path.join(tmp, "Setup.exe"), env, os.path.join(tmp, "stamp"), "/S", 30, env["WINEPREFIX"])
+        r["problems"] = ls.check(r, 42, "/S")
+        return r
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        os.makedirs(os.path.join(self.tmp.name, "bin"))
+        os.makedirs(os.path.join(self.tmp.name, "prefix", "drive_c", "users", "u", "Temp", "{OLD}"))
+        wine = os.path.join(self.tmp.name, "bin", "wine")
+        with open(wine, "w") as f:
+            f.write(FAKE_WINE)
+        os.chmod(wine, 0o755)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def test_installer_ran_and_its_code_came_back(self):
+        r = self.launch(FAKE_RUN="1", FAKE_EXIT="42")
+        self.assertEqual(r["problems"], [])
+        self.assertGreater(r["running"], 0)
+        self.assertLessEqual(r["running"], r["exit"])
+        self.assertEqual(r["left_folders"], [])  # {OLD} was there before
+        self.assertEqual((r["log"], r["stderr"]), ("", "wine: complaint"))
+
+    def test_failed_launch_keeps_its_log_record_and_leftover(self):
+        r = self.launch(FAKE_EXIT="1603", FAKE_LEAVE="{NEW}", FAKE_LOG="Failure to open")
+        self.assertEqual(r["problems"], ["exit status 67 (1603), not the installer's 42", "the installer did not run"])
+        self.assertEqual(r["log"], "Setup.exe Failure to open")
+        self.assertEqual([os.path.basename(f) for f, _ in r["left_folders"]], ["{NEW}"])
+        self.assertEqual(r["left_folders"][0][1], ["setup.oem"])
+        temp = os.path.join(self.tmp.name, "prefix", "drive_c", "users", "u", "Temp")
+        self.assertEqual(sorted(os.listdir(temp)), ["{OLD}"])  # the next launch starts clean
+
+    def test_a_launch_that_hangs_is_killed(self):
+        with open(os.path.join(self.tmp.name, "bin", "wine"), "w") as f:
+            f.write("#!/bin/sh\nsleep 30\n")
+        tmp = self.tmp.name
+        env = dict(os.environ, PATH=os.path.join(tmp, "bin") + os.pathsep + os.environ["PATH"])
+        r = ls.launch(os.path.join(tmp, "Setup.exe"), env, os.path.join(tmp, "stamp"), "/S", 0.3,
+                      os.path.join(tmp, "prefix"))
+        self.assertTrue(r["timed_out"])
+        self.assertLess(r["exit"], 10 * 10**9)
+        self.assertIn("no exit within the time limit (killed)", ls.check(r, 42, "/S"))
+
+
 class Splice(unittest.TestCase):
     def test_replaces_only_the_marked_section(self):
         old = "# R\n\nintro\n\n%s\nold table\n%s\n\n## Packaging\nkept\n" % (ls.BEGIN, ls.END)
