@@ -118,6 +118,11 @@ def temp_folders(prefix):
     return names
 
 
+def read_text(path, mode="r"):
+    with open(path, mode) as f:
+        return f.read()
+
+
 def log_size(path):
     try:
         return os.path.getsize(path)
@@ -174,7 +179,7 @@ def launch(exe, env, stamp, switches, timeout, prefix):
     end = time.time_ns()
     stamp_ns, installer_line = None, None
     try:
-        lines = open(stamp, errors="replace").read().split("\n")
+        lines = read_text(stamp, "rb").decode("latin-1").split("\n")
         stamp_ns = int(lines[0].strip())
         installer_line = lines[1] if len(lines) > 1 else ""
     except (OSError, ValueError):
@@ -185,7 +190,7 @@ def launch(exe, env, stamp, switches, timeout, prefix):
             f.seek(log_before)
             new_log = f.read().decode("latin-1").replace("\0", "").strip()
     try:
-        wine_errors = open(errors_path, "rb").read().decode("latin-1").strip()
+        wine_errors = read_text(errors_path, "rb").decode("latin-1").strip()
     except OSError:
         wine_errors = ""
     left = []
@@ -329,7 +334,7 @@ def cmd_report(results, out):
     rows = []
     for name in sorted(os.listdir(results)):
         if name.startswith("size-") and name.endswith(".json"):
-            rows.append(json.load(open(os.path.join(results, name))))
+            rows.append(json.loads(read_text(os.path.join(results, name))))
     order = {"stored": 0, "compressed": 1, "entries": 2, "groups": 3}
     rows.sort(key=lambda d: (order.get(d["kind"], 9), d["nominal"]))
     stored_ok = [d for d in rows if d["kind"] == "stored" and not failure_text(d["ours"])]
@@ -389,7 +394,7 @@ def cmd_report(results, out):
                     "%s/%s" % (ms(r["running"]), ms(r["exit"])) for r in d[side])))
     warnings = os.path.join(results, "warnings.txt")
     if os.path.exists(warnings):
-        lines += [""] + ["Warning: " + w for w in open(warnings).read().splitlines() if w.strip()]
+        lines += [""] + ["Warning: " + w for w in read_text(warnings).splitlines() if w.strip()]
     found = [r for d in rows for side in ("ours", "nsis") for r in d.get(side) or []]
     lines += ["", "Memory: /proc/PID/status of every process whose /proc/PID/exe is Wine's loader (here",
               "/usr/lib/wine/wine: Debian's Wine has no wine-preloader) and whose command line holds the",
@@ -429,9 +434,9 @@ def splice(text, section):
 
 
 def cmd_splice(results_md, section_md):
-    text = open(results_md).read() if os.path.exists(results_md) else "# Benchmark results\n"
+    text = read_text(results_md) if os.path.exists(results_md) else "# Benchmark results\n"
     with open(results_md, "w") as f:
-        f.write(splice(text, open(section_md).read()))
+        f.write(splice(text, read_text(section_md)))
 
 
 def parse(args, names, optional=()):

@@ -101,7 +101,7 @@ class Report(unittest.TestCase):
                       [run(status=67, running=None, log="x: Failure to open", peak={"VmHWM": 30 * 1024})])
             out = os.path.join(tmp, "section.md")
             ls.cmd_report(tmp, out)
-            text = open(out).read()
+            text = ls.read_text(out)
         main, versus_part = text.split("Against the NSIS", 1)
         rows = {line.split(" | ")[0]: line for line in main.splitlines() if line.startswith("| ")}
         self.assertIn("| 8.0 yes |", rows["| 1 MiB stored"])
