@@ -13,9 +13,10 @@
 #   lzw-SIZE      one installer entry of SIZE bytes (the installer padded with zeros), --compress
 #   entries-N     N entries: CONFIG.INI, the installer and N-2 files of 16 bytes
 #   groups-N      N groups: Config, Commonfiles and N-2 folders of one 16-byte file each
-# Environment: ROUNDS (default 3), NSIS_SIZES (default "256M 1G"; "none": no NSIS), NSIS_ROUNDS (default 5),
-# LAUNCH_TIMEOUT (s per launch, default 120), OEM_BENCH_BUILD (Windows build, default
-# build/bench-win), BENCH_SECTION (write the section there instead of into bench/RESULTS.md).
+# Environment: ROUNDS (default 3), NSIS_SIZES (default "256M 1G"; none: no NSIS), NSIS_ROUNDS
+# (default 5), LAUNCH_TIMEOUT (s per launch, default 120), OEM_BENCH_BUILD (Windows build,
+# default build/bench-win), BENCH_SECTION (write the section there instead of into
+# bench/RESULTS.md), OEM_BENCH_SLEEP_MS (the bench installer sleeps that long before it exits).
 # Quick run: BENCH_SIZES="1M 64M lzw-16M entries-2000" NSIS_SIZES=64M ROUNDS=1 NSIS_ROUNDS=2
 # Big files live in build/bench-launch-tmp and are deleted as each case ends; the per-case JSON
 # stays in build/bench-launch-results (`bench/launch/launch_sizes.py report` remakes the section).
