@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Every benchmark, side by side with its reference, into bench/RESULTS.md:
-#   launch   Setup.exe against an NSIS installer doing the same job (1, 64, 256 MiB),
-#            silent and with its window
+#   launch   scripts/bench-launch.sh: big packages (to 1.5 GiB), a compressed installer,
+#            65,535 entries, 65,532 groups; memory by kind; against NSIS at 256 MiB and 1 GiB
 #   pack     oempack make against makensis; oempack create against tar cf
 #   codec    the LZW codec against compress/uncompress (scripts/bench-lzw.sh)
 #   package  the launcher's package path on the host (bench/package, Google Benchmark)
-# Environment: RUNS (alternations for 1 and 64 MiB, default 7), BIG_RUNS (256 MiB,
-# default 5), PACK_RUNS (default 3), SIZES (MiB, default "1 64 256"),
+# Environment: PACK_RUNS (default 3), SIZES (MiB of the make jobs, default "1 64 256"),
+# BENCH_SIZES, ROUNDS, NSIS_ROUNDS (the launch section: see scripts/bench-launch.sh),
 # OEM_BENCH_BUILD (Windows build folder, default build/bench-win), SKIP_CODEC=1,
 # PACK_ONLY=1 (only the packaging jobs; their table is printed, RESULTS.md is left alone).
 # oempack itself is the native (Linux, Release) build in build/bench.
@@ -16,8 +16,6 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 BUILD="${OEM_BENCH_BUILD:-$ROOT/build/bench-win}"
 TMP="$ROOT/build/bench-tmp"
-RUNS="${RUNS:-7}"
-BIG_RUNS="${BIG_RUNS:-5}"
 PACK_RUNS="${PACK_RUNS:-3}"
 SIZES="${SIZES:-1 64 256}"
 PY="python3 $ROOT/bench/launch/side_by_side.py"
@@ -39,43 +37,8 @@ cmake -S "$ROOT" -B "$HOST_BENCH" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOEM_BENC
 cmake --build "$HOST_BENCH" -j2 --target oempack >/dev/null
 OEMPACK="$HOST_BENCH/tools/oempack/oempack"
 
-# A Wine session of the benchmark's own: its own prefix and server (so no other
-# user of the shared prefix can restart it mid-run), its own X display with a
-# window manager, and one long-lived window keeping Wine's desktop process up,
-# as on a real desktop. Without a window manager Wine waits 2 s for every
-# closed top-level window to be withdrawn, and without a live desktop every
-# launch pays for starting explorer.exe: neither happens on Windows.
-export WINEPREFIX="$ROOT/build/bench-prefix"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-helpers=()
-stop_helpers() {
-  local pid
-  for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${helpers[@]}"; do wait "$pid" 2>/dev/null || true; done
-}
-trap stop_helpers EXIT
-n=90
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-helpers+=($!)
-export DISPLAY=":$n"
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-start_twm() {
-  twm -f "$ROOT/bench/launch/twmrc" </dev/null >/dev/null 2>&1 &
-  twm_pid=$!
-  helpers+=($twm_pid)
-}
-start_twm
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "wine: creating prefix $WINEPREFIX"
-  wineboot --init </dev/null >/dev/null 2>&1 || true
-  wineserver -w
-fi
-# Persistent while the benchmark runs; it leaves by itself a minute after the last program.
-wineserver -p60 </dev/null >/dev/null 2>&1 || true
-wine notepad </dev/null >/dev/null 2>&1 &
-helpers+=($!)
-sleep 2
+source "$ROOT/scripts/bench-session.sh"
+bench_session_start
 
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
 
@@ -104,28 +67,13 @@ for size in $SIZES; do
   $PY pack --label "make-$size" --runs "$PACK_RUNS" --json "$TMP/results/pack-$size.json" \
     --clean "$ours:$nsis" --ours "${make_ours[@]}" --other "${make_nsis[@]}"
   [ -s "$ours" ] && [ -s "$nsis" ] || { echo "bench: a package was not made"; exit 1; }
-  if [ "$PACK_ONLY" = 1 ]; then
-    rm -rf "$dir"
-    continue
-  fi
-
-  # The same NSIS installer showing its window, as Setup.exe shows its own.
-  nsisw="$dir/nsis-window.exe"
-  makensis -V1 -DWINDOW "-DOUTFILE=$nsisw" "-DINSTALLER=$INSTALLER" "-DPAYLOAD=$dir/payload" \
-    "$ROOT/bench/launch/nsis-same-job.nsi"
-
-  runs=$RUNS
-  [ "$size" -ge 256 ] && runs=$BIG_RUNS
-  echo "== launch $size MiB: Setup.exe against NSIS, $runs alternations"
-  $PY launch --label "$size" --ours "$ours" --nsis "$nsis" --nsis-window "$nsisw" --runs "$runs" \
-    --stamp "$dir/stamp.txt" --json "$TMP/results/launch-$size.json"
-  # Without its window manager Wine waits 2 s whenever a window closes: say so.
-  if ! kill -0 "$twm_pid" 2>/dev/null; then
-    echo "The window manager had ended by the end of the $size MiB launches; their exit times include Wine's 2 s wait for withdrawn windows." >>"$TMP/results/warnings.txt"
-    start_twm
-  fi
   rm -rf "$dir"
 done
+
+if [ "$PACK_ONLY" != 1 ]; then
+  echo "== launch: scripts/bench-launch.sh (sizes: ${BENCH_SIZES:-default})"
+  BENCH_SECTION="$TMP/results/section-launch.md" bash "$ROOT/scripts/bench-launch.sh"
+fi
 
 echo "== create: oempack create against tar cf, 2000 files, 256 MiB"
 tree="$TMP/tree"

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 # Side-by-side timings under Wine: launch (Setup.exe against an NSIS installer) and packaging.
+# (bench-all.sh takes its launch figures from scripts/bench-launch.sh; `launch` stays for single runs.)
 #
 # Subcommands (all paths POSIX; Wine sees them through drive Z:):
 #   data POOL OUT SIZE NFILES          cut SIZE bytes of POOL into NFILES files in OUT
 #   tree POOL OUT NFILES SIZE NDIRS    a tree of NFILES files, SIZE bytes in all, NDIRS folders
 #   launch --label L --ours EXE --nsis EXE [--nsis-window EXE] --runs N --stamp FILE --json OUT
 #   pack --label L --runs N --json OUT [--clean F1:F2] --ours CMD... --other CMD...
-#   report RESULTS_DIR OUT.md          the results table from the JSON files
+#   report RESULTS_DIR OUT.md          RESULTS.md from the JSON files and section-launch.md
 #
 # launch alternates ours/NSIS (A B A B) after one warm-up each; per run it
 # records the time from just before the start to the bench installer's stamp
@@ -113,7 +114,7 @@ def run_once(argv, env, stamp=None):
     running = None
     if stamp:
         try:
-            running = int(open(stamp).read().strip()) - start
+            running = int(open(stamp).read().split("\n", 1)[0].strip()) - start
         except (OSError, ValueError):
             running = None
     cpu = int((usage.ru_utime + usage.ru_stime) * 1e9)
@@ -219,8 +220,8 @@ def machine_lines(results):
         "- Date: %s (when the last result was written)" % time.strftime(
             "%Y-%m-%d %H:%M UTC", time.gmtime(max(os.path.getmtime(os.path.join(results, f))
                                                   for f in os.listdir(results)))),
-        "- Command: `scripts/bench-all.sh` (environment: RUNS=%s BIG_RUNS=%s PACK_RUNS=%s)" % (
-            os.environ.get("RUNS", "7"), os.environ.get("BIG_RUNS", "5"), os.environ.get("PACK_RUNS", "3")),
+        "- Command: `scripts/bench-all.sh` (environment: PACK_RUNS=%s; the launch section names its own)" % (
+            os.environ.get("PACK_RUNS", "3")),
     ]
 
 
@@ -237,93 +238,14 @@ def cmd_report(results, out):
         path = os.path.join(results, name)
         return json.load(open(path)) if os.path.exists(path) else None
 
-    launches = sorted((d for d in (load(f) for f in os.listdir(results) if f.startswith("launch-")) if d),
-                      key=lambda d: int(d["label"]))
     packs = sorted((d for d in (load(f) for f in os.listdir(results) if f.startswith("pack-")) if d),
                    key=lambda d: int(d["label"].split("-")[1]))
-    lines = ["# Benchmark results", "", "Written by `scripts/bench-all.sh`; every figure in the tables comes from one run of it. The notes at the end give the command behind each of their own figures.", ""]
+    lines = ["# Benchmark results", "", "Written by `scripts/bench-all.sh`; every figure in the tables comes from one run of it (the launch section may come from a later run of `scripts/bench-launch.sh` alone: it gives its own command and time). The notes at the end give the command behind each of their own figures.", ""]
     lines += machine_lines(results)
-    lines += ["", "## Launch: Setup.exe against an NSIS installer doing the same job", "",
-              "Package = the bench installer (bench/launch/BenchInstaller.cpp) plus payload files cut from Wine's",
-              "own Windows DLLs, SIZE MiB in all. NSIS: bench/launch/nsis-same-job.nsi (`SetCompress off`,",
-              "silent, extracts to $PLUGINSDIR, `ExecWait`s the same installer with `/S`, removes the folder).",
-              "Runs alternate Setup.exe / NSIS after one warm-up each. *running* = start to the installer's",
-              "own time stamp; *exit* = start to the launcher's exit (work folder removed). Medians in ms;",
-              "ratio = Setup.exe / NSIS (below 1: Setup.exe faster). Peak RSS = largest ru_maxrss of the",
-              "Wine process over the runs, MiB; *waiting* = its resident set sampled (/proc, every 3 ms) just",
-              "after the installer's stamp appeared, when the launcher only waits for the installer.",
-              "*CPU* = user + system time of the launcher's own process (Wine's server not counted), median,",
-              "steadier than wall time on this shared machine; *load* = 1-minute load average when the size",
-              "finished (2 cores shared with other users).", "",
-              "*best* = the fastest run to the installer running.", "",
-              "| MiB | runs | running: ours | NSIS | ratio | best: ours | NSIS | ratio | exit: ours | NSIS | ratio | CPU: ours | NSIS | ratio | peak RSS ours | NSIS | waiting ours | NSIS | load | command (ours; NSIS) |",
-              "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|"]
-    for d in launches:
-        o, n = d["ours"], d["nsis"]
-        lines.append("| %s | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %.1f | `%s`; `%s` |" % (
-            d["label"], d["runs"], ms(o["running_median"]), ms(n["running_median"]),
-            ratio(o["running_median"], n["running_median"]), ms(o.get("running_best")), ms(n.get("running_best")),
-            ratio(o.get("running_best"), n.get("running_best")), ms(o["exit_median"]), ms(n["exit_median"]),
-            ratio(o["exit_median"], n["exit_median"]), ms(o.get("cpu_median")), ms(n.get("cpu_median")),
-            ratio(o.get("cpu_median"), n.get("cpu_median")), mib(o["rss_max"]), mib(n["rss_max"]),
-            mib(o["rss_waiting_max"] or 0), mib(n["rss_waiting_max"] or 0), d.get("load", 0.0),
-            d["command"]["ours"].replace(os.environ.get("HOME", "~"), "~"), d["command"]["nsis"]))
-    lines += ["", "Setup.exe's resident set by kind (MiB, largest sample of the runs; /proc RssAnon = private",
-              "memory such as the entry buffers, RssFile = file pages mapped into the process: the program image",
-              "with its package resource, the mapped setup.oem, Wine's own DLLs):", "",
-              "| MiB | peak: total | anon | file | waiting: total | anon | file |", "|---:|---:|---:|---:|---:|---:|---:|"]
-    for d in launches:
-        samples = d["ours"].get("samples", [])
-        peaks = [x["peak"] for x in samples if x.get("peak")]
-        waits = [x["waiting"] for x in samples if x.get("waiting")]
-        if not peaks or not waits:
-            continue
-        p = max(peaks, key=lambda x: x["VmRSS"])
-        w = max(waits, key=lambda x: x["VmRSS"])
-        lines.append("| %s | %s | %s | %s | %s | %s | %s |" % (
-            d["label"], mib(p["VmRSS"]), mib(p["RssAnon"]), mib(p["RssFile"]), mib(w["VmRSS"]),
-            mib(w["RssAnon"]), mib(w["RssFile"])))
-    warnings = os.path.join(results, "warnings.txt")
-    if os.path.exists(warnings):
-        lines += [""] + ["Warning: " + w for w in open(warnings).read().splitlines() if w.strip()]
-    bad = [d for d in launches for k in ("ours", "nsis", "nsisw")
-           if k in d and (any(s != 0 for s in d[k]["status"]) or None in d[k]["running"])]
-    if bad:
-        lines += ["", "Warning: some runs exited non-zero or left no stamp: sizes %s." %
-                  ", ".join(sorted({d["label"] for d in bad}))]
-    if len(launches) >= 2:
-        lo, hi = launches[0], launches[-1]
-        span = (int(hi["label"]) - int(lo["label"])) * 1024.0
-        if span > 0:
-            slope_ours = (hi["ours"]["rss_max"] - lo["ours"]["rss_max"]) / span
-            slope_nsis = (hi["nsis"]["rss_max"] - lo["nsis"]["rss_max"]) / span
-            slope_wait = ((hi["ours"]["rss_waiting_max"] or 0) - (lo["ours"]["rss_waiting_max"] or 0)) / span
-            slope_ours, slope_wait, slope_nsis = (0.0 if abs(x) < 0.005 else x
-                                                  for x in (slope_ours, slope_wait, slope_nsis))
-            lines += ["", "Memory growth with the package, %s to %s MiB, per package byte: Setup.exe %.2f bytes of peak"
-                      " RSS and %.2f bytes while the installer runs; NSIS %.2f bytes of peak RSS." % (
-                          lo["label"], hi["label"], slope_ours, slope_wait, slope_nsis)]
-    windowed = [d for d in launches if "nsisw" in d]
-    if windowed:
-        lines += ["", "Beside an NSIS installer that shows a window too (the same script built with `-DWINDOW`:",
-                  "its progress page, closed by itself; started without `/S`), in the same alternation:", "",
-                  "| MiB | running: ours | NSIS with window | ratio | best: ours | NSIS with window | ratio | exit: ours | NSIS with window | ratio |",
-                  "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
-        for d in windowed:
-            o, w = d["ours"], d["nsisw"]
-            lines.append("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
-                d["label"], ms(o["running_median"]), ms(w["running_median"]),
-                ratio(o["running_median"], w["running_median"]), ms(o.get("running_best")),
-                ms(w.get("running_best")), ratio(o.get("running_best"), w.get("running_best")),
-                ms(o["exit_median"]), ms(w["exit_median"]),
-                ratio(o["exit_median"], w["exit_median"])))
-    lines += ["", "Every run, ms (running / exit):", ""]
-    for d in launches:
-        for k, title in (("ours", "Setup.exe"), ("nsis", "NSIS"), ("nsisw", "NSIS with window")):
-            if k not in d:
-                continue
-            lines.append("- %s MiB %s: %s" % (d["label"], title, ", ".join(
-                "%s/%s" % (ms(a), ms(b)) for a, b in zip(d[k]["running"], d[k]["exit"]))))
+    # The launch section comes whole from scripts/bench-launch.sh.
+    section = os.path.join(results, "section-launch.md")
+    if os.path.exists(section):
+        lines += [""] + open(section).read().rstrip().splitlines()
     lines += ["", "## Packaging", "",
               "`oempack make` (native build) against `makensis` on the same installer and payload, both",
               "storing without compression; medians of PACK_RUNS runs, ms; ratio = oempack / reference.", "",
@@ -342,8 +264,9 @@ def cmd_report(results, out):
     if os.path.exists(package):
         lines += ["", "## Package path on the host", "",
                   "PackageHandle open (map, copy every entry into its buffer, unmap) and extraction of the 1 MiB",
-                  "installer entry, native Release build; bytes = package bytes. Command: `bench/package/package_bench`",
-                  "(built in build/bench by the script).", "", "```"]
+                  "installer entry, native Release build; bytes = package bytes. OpenManyGroups/N: the same on a",
+                  "package of N groups (Config, Commonfiles, N-2 groups of one 16-byte entry). Command:",
+                  "`bench/package/package_bench` (built in build/bench by the script).", "", "```"]
         lines += open(package).read().rstrip().splitlines() + ["```"]
     notes = os.path.join(os.path.dirname(os.path.abspath(__file__)), "RESULTS-notes.md")
     if os.path.exists(notes):
