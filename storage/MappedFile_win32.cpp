@@ -10,10 +10,12 @@ NativeHandle FromHandle(HANDLE h) { return reinterpret_cast<NativeHandle>(h); }
 
 }  // namespace
 
-int MappedFile::PlatformOpenFile(const char* path, bool readOnly, uint32_t creationDisposition, uint32_t extraSize)
+int MappedFile::PlatformOpenFile(const char* path, bool readOnly, uint32_t creationDisposition, uint32_t extraSize,
+                                 bool shareRename)
 {
-    HANDLE file = CreateFileA(path, readOnly ? GENERIC_READ : (GENERIC_READ | GENERIC_WRITE), FILE_SHARE_READ,
-                              nullptr, creationDisposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD share = shareRename ? (FILE_SHARE_READ | FILE_SHARE_DELETE) : FILE_SHARE_READ;
+    HANDLE file = CreateFileA(path, readOnly ? GENERIC_READ : (GENERIC_READ | GENERIC_WRITE), share, nullptr,
+                              creationDisposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         file_ = 0;
         return 0;

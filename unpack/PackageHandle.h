@@ -24,6 +24,7 @@
 #include "CString.h"
 #include "CStringArray.h"
 #include "EntryExtraction.h"
+#include "PackageFileSave.h"
 
 class MappedFile;
 class PackageDirectory;
@@ -44,13 +45,18 @@ public:
     // system's error when it cannot be mapped), 3 open always (as 2, but an
     // unmappable file leaves the package empty). A file that is not a valid
     // container loads nothing and still opens. Loading adds to entries already
-    // held. The file is not held open afterwards. 1 on success, 0 on failure.
+    // held. The file stays mapped read-only until Close: its entries are
+    // views of it, copied only when changed. Others may read it (and rename
+    // it) meanwhile, not write it. 1 on success, 0 on failure.
     int Open(const char* path, int mode, ExtractFailureCallback failureCallback = nullptr,
              void* callbackData = nullptr, int32_t option = 0);
-    // Drops the directory, the callback and the path; writes nothing.
+    // Drops the directory, the callback and the path, and unmaps the file; writes nothing.
     void Close();
-    // Writes the whole package to the path given to Open. 1 on success; 0 with
-    // 21 when closed, or the system's error when the file cannot be written.
+    // Writes the whole package to the path given to Open (SavePackageFile: a
+    // new file beside it replaces it when complete; the path itself is never
+    // written, and a failed save leaves it as it was). 1 on success; 0 with 21
+    // when closed, 87 when the package cannot be written as a container, or
+    // the system's error when the file cannot be written or put in place.
     int Save();
 
     // Adds the file at sourcePath (read-only mapping) to group under its file
@@ -91,6 +97,8 @@ public:
 
 private:
     std::unique_ptr<PackageDirectory> directory;
+    // The package file the entries view (each of them holds it too).
+    PackageMapping mapped;
     CString path;
     ExtractFailureCallback failureCallback = nullptr;
     void* callbackData = nullptr;
