@@ -267,3 +267,36 @@ TEST(StringKeyMapContents, ManyKeysAcrossBlocksAndRemoveAll)
         EXPECT_EQ(nullptr, map.GetStartPosition());
     }
 }
+
+TEST(StringKeyMapOrder, TheFullGroupRangeKeepsTheBucketOrderAndEveryKeyIsFound)
+{
+    // As many keys as a package can have groups, some of them equal but for case.
+    const int count = 65535;
+    StringKeyMap map(10);
+    std::vector<std::vector<std::string>> byBucket(StringKeyMap::kBucketCount);
+    for (int i = 0; i < count; ++i) {
+        std::string key = (i % 7 == 0 ? "GROUP" : "group") + std::to_string(i / 2);
+        void* seen = nullptr;
+        if (map.Lookup(key.c_str(), seen))
+            continue;
+        map.SetAt(key.c_str(), P(static_cast<uintptr_t>(i) + 1));
+        byBucket[StringKeyMap::HashKey(key.c_str()) % StringKeyMap::kBucketCount].push_back(key);
+    }
+    std::vector<std::string> expected;
+    for (const auto& keys : byBucket)
+        expected.insert(expected.end(), keys.rbegin(), keys.rend());
+    ASSERT_EQ(static_cast<int>(expected.size()), map.GetCount());
+    auto items = Iterate(map);
+    ASSERT_EQ(expected.size(), items.size());
+    for (size_t i = 0; i < items.size(); ++i)
+        ASSERT_EQ(expected[i], items[i].first) << i;
+    // A replaced value keeps the key's place; keys differing in case stay apart.
+    map.SetAt(expected[5].c_str(), P(7));
+    void* value = nullptr;
+    ASSERT_EQ(1, map.Lookup(expected[5].c_str(), value));
+    EXPECT_EQ(P(7), value);
+    EXPECT_EQ(expected[5], Iterate(map)[5].first);
+    EXPECT_EQ(0, map.Lookup("Group1", value));
+    EXPECT_EQ(1, map.Lookup("group1", value));
+    EXPECT_EQ(1, map.Lookup("GROUP0", value));
+}
