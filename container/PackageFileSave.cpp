@@ -1,7 +1,9 @@
 // Saving a package: the image streamed into a new file beside the old one, which then takes its place.
 #include "PackageFileSave.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "CFile.h"
@@ -102,6 +104,34 @@ void FolderOf(const char* path, char (&folder)[kMaxPath])
     folder[length] = '\0';
 }
 
+// Creates a new file beside path, named "~oemXXXX.tmp" in path's folder, and
+// opens it for writing as the package itself used to be opened. 0 with the
+// open's error (so a missing or read-only folder reports what writing the
+// package would have).
+int CreateBeside(const char* path, char (&temporary)[kMaxPath], CFile& file)
+{
+    char folder[kMaxPath];
+    FolderOf(path, folder);
+    static uint32_t next = GetSystemFileTime().lowDateTime;
+    const size_t folderLength = std::strlen(folder);
+    const bool separator = folder[folderLength - 1] != '\\' && folder[folderLength - 1] != kPathSeparator;
+    for (int tries = 0; tries < 256; ++tries) {
+        char name[16];
+        std::snprintf(name, sizeof name, "~oem%04X.tmp", static_cast<unsigned>(next++ & 0xFFFF));
+        std::string candidate = std::string(folder) + (separator ? std::string(1, kPathSeparator) : "") + name;
+        if (candidate.size() >= static_cast<size_t>(kMaxPath)) {
+            SetLastErrorValue(kErrorFilenameExcedRange);
+            return 0;
+        }
+        std::memcpy(temporary, candidate.c_str(), candidate.size() + 1);
+        if (PathExists(temporary))
+            continue;
+        return file.Open(temporary, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite);
+    }
+    SetLastErrorValue(kErrorFileExists);
+    return 0;
+}
+
 // The image of groups, streamed into file; placed receives every entry's offset.
 void StreamImage(const std::vector<GroupOut>& groups, uint32_t entryTotal, CFile& file, std::vector<Placed>& placed)
 {
@@ -173,17 +203,10 @@ int SavePackageFile(PackageDirectory& directory, const char* path, PackageMappin
     directory.VisitGroups([&groups](const CString& name, PackageGroup& group) { groups.push_back({name, &group}); });
     const uint32_t entryTotal = static_cast<uint32_t>(directory.GetEntryCount(nullptr));
 
-    char folder[kMaxPath];
     char temporary[kMaxPath];
-    FolderOf(path, folder);
-    if (!CreateUniqueFile(folder, "oem", temporary))
-        return 0;
     CFile file;
-    if (!file.Open(temporary, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite)) {
-        LastErrorGuard keep;
-        DeletePath(temporary);
+    if (!CreateBeside(path, temporary, file))
         return 0;
-    }
     std::vector<Placed> placed;
     placed.reserve(entryTotal);
     try {

@@ -266,6 +266,26 @@ TEST_F(PackageHandleTest, SharingOfAnOpenPackageWithOtherOpeners)
     EXPECT_EQ(4, reopened.CountEntries(nullptr));
 }
 
+TEST_F(PackageHandleTest, AFullPackageOf65535EntriesOpensExtractsAndSaves)
+{
+    // Each entry would have cost an allocation of its own (64 KiB of address
+    // space on Windows): 40,000 of them did not fit a 32-bit process.
+    std::vector<std::string> entries;
+    for (uint32_t i = 0; i < 65535; ++i)
+        entries.push_back(StoredEntry("f" + std::to_string(i) + ".txt", "content " + std::to_string(i)));
+    const std::string path = scratch / "full.oem";
+    WriteBytes(path, ContainerBytes({{"G", entries}}));
+    ASSERT_EQ(1, handle.Open(path.c_str(), PackageHandle::kOpenExisting));
+    EXPECT_EQ(65535, handle.CountEntries(nullptr));
+    ASSERT_EQ(1, handle.ExtractEntry("f65534.txt", "G", scratch.Path().c_str(), nullptr, 0));
+    EXPECT_EQ("content 65534", ReadBytes(scratch / "f65534.txt"));
+    const std::string original = ReadBytes(path);
+    ASSERT_EQ(1, handle.Save());
+    EXPECT_EQ(original, ReadBytes(path)) << "an unchanged package saves as the same bytes";
+    ASSERT_EQ(1, handle.ExtractEntry("f0.txt", "G", scratch.Path().c_str(), nullptr, 0));
+    EXPECT_EQ("content 0", ReadBytes(scratch / "f0.txt"));
+}
+
 TEST_F(PackageHandleTest, ReadEntrySizesTheBlockAndRefusesEmptyEntriesAndBusyBlocks)
 {
     OpenImage(ContainerBytes({{"G", {StoredEntry("a.txt", "abc"), StoredEntry("empty", {})}}}));
