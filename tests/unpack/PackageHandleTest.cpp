@@ -215,11 +215,18 @@ TEST_F(PackageHandleTest, EditsLeaveTheFileAloneUntilSaveWhichReplacesItInPlace)
     ASSERT_EQ(1, reopened.ExtractEntry("setup.exe", "Commonfiles", scratch.Path().c_str(), "setup.out", 0));
     EXPECT_EQ("new installer", ReadBytes(scratch / "setup.out"));
     EXPECT_EQ(0, reopened.GetEntryInfo("readme.txt", "Commonfiles", nullptr, nullptr));
+#ifdef _WIN32
+    // While another handle has the file mapped, Windows does not let it be
+    // replaced: that save fails and changes nothing.
+    EXPECT_EQ(0, reopened.Save());
+    EXPECT_EQ(saved, ReadBytes(path));
+    EXPECT_EQ((std::vector<std::string>{"config.out", "sample.oem", "setup.out"}), ListFolder(scratch.Path()));
+#endif
+    handle.Close();
     // A package saved unchanged is the same bytes.
     ASSERT_EQ(1, reopened.Save());
     EXPECT_EQ(saved, ReadBytes(path));
     reopened.Close();
-    handle.Close();
     EXPECT_TRUE(DeletePath(path.c_str())) << "Close lets go of the file";
 }
 
