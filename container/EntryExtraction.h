@@ -59,6 +59,7 @@ int IsBareFileName(const char* name);
 int BuildDestinationPath(const char* folder, const char* fileName, char* path);
 
 class CFile;
+class MappedFile;
 
 // The decoded bytes of one entry as WriteEntryFile takes them: written to the
 // destination in pieces, and held whole only when a version comparison or the
@@ -104,7 +105,7 @@ private:
     const uint8_t* stream_;
     uint32_t length_;
     uint32_t size_;
-    class MappedFile* whole_ = nullptr;
+    MappedFile* whole_ = nullptr;
 };
 
 // Writes the decoded bytes of one entry to destinationFolder + fileName:

@@ -89,7 +89,11 @@ public:
     int ReadEntry(const char* name, const char* group, MappedFile& block, uint32_t minimumCapacity,
                   EntryInfo* info);
     // Writes the entry to destinationFolder + (destinationName, or name as the
-    // caller spelled it), applying overwriteMode (see WriteEntryFile). 87, 21, 2,
+    // caller spelled it), applying overwriteMode (see WriteEntryFile). The
+    // entry is checked first (a faulty compressed stream: 13, nothing
+    // touched) and then written in pieces, decoded on the way; it is held
+    // whole in memory only for a version comparison or the failure callback.
+    // An empty entry is not extracted (0, last-error untouched). 87, 21, 2,
     // 13, 123, 206; 1 also when the overwrite rule keeps the existing file;
     // the failure callback's result when the destination cannot be created.
     int ExtractEntry(const char* name, const char* group, const char* destinationFolder,
