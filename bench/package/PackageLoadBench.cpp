@@ -1,9 +1,9 @@
-// The launcher's package path on the host: open a package file into memory, extract the installer.
+// The launcher's package path on the host: open a package file, extract the installer.
 //
 // A package like the launch benchmark's (an installer of 1 MiB and payload
 // files of 8 MiB in group "Commonfiles", CONFIG.INI in group "Config") is saved
 // once per size under $TMPDIR; each iteration opens it as PackageUnpacker does
-// (PackageHandle mode 2: map, copy every entry into its buffer, unmap),
+// (PackageHandle mode 2: map the file, entries as views of it),
 // extracts the installer entry to a file and closes the handle. Bytes processed
 // are package bytes. OpenManyGroups opens a package of 65,532 groups of one
 // small entry each; OpenManyEntries one of 65,535 small entries in one group
