@@ -20,6 +20,55 @@ int EntryBuffer::CreateFromEntry(const uint8_t* entry, uint32_t length)
     return 1;
 }
 
+int EntryBuffer::CreateView(std::shared_ptr<const MappedFile> file, uint32_t offset, uint32_t length)
+{
+    if (!IsClosed() || !file)
+        return 0;
+    const ByteView whole(file->GetData(), file->IsClosed() ? 0 : file->GetCapacity());
+    const uint8_t* bytes = nullptr;
+    EntryRecord record;
+    if (!whole.Bytes(offset, length, &bytes) || !ContainerWalker::ReadEntry(ByteView(bytes, length), 0, &record) ||
+        record.entryLength != length) {
+        SetLastErrorValue(kErrorInvalidData);
+        return 0;
+    }
+    return OpenView(std::move(file), offset, length);
+}
+
+int EntryBuffer::MakeWritable()
+{
+    if (IsMemory())
+        return 1;
+    if (!IsView())
+        return 0;
+    // Held here so that the bytes outlive the view while they are copied.
+    const std::shared_ptr<const MappedFile> owner = GetViewOwner();
+    const uint32_t offset = static_cast<uint32_t>(GetData() - owner->GetData());
+    const uint32_t length = GetCapacity();
+    Close();
+    if (!CreateMemory(nullptr, length, 0)) {
+        LastErrorGuard keep;
+        OpenView(owner, offset, length);
+        return 0;
+    }
+    ByteSpan(GetData(), GetCapacity()).WriteBytes(0, owner->GetData() + offset, length);
+    return 1;
+}
+
+int EntryBuffer::MoveTo(std::shared_ptr<const MappedFile> file, uint32_t offset)
+{
+    const uint32_t length = GetEntryLength();
+    if (length == 0 || !file || file->IsClosed())
+        return 0;
+    const ByteView whole(file->GetData(), file->GetCapacity());
+    const uint8_t* bytes = nullptr;
+    // The record decides the entry's length and meaning; the rest was copied from here.
+    if (!whole.Bytes(offset, length, &bytes) || std::memcmp(bytes, GetData(), kEntryNameOffset) != 0)
+        return 0;
+    Close();
+    return OpenView(std::move(file), offset, length);
+}
+
 const EntryRecord* EntryBuffer::Record() const
 {
     const ByteView bytes = Bytes();
@@ -124,15 +173,15 @@ uint32_t EntryBuffer::GetEntryLength() const
 
 int EntryBuffer::SetAttributes(uint32_t attributes)
 {
-    // Only a memory block is writable; a file view may be read-only.
-    if (!IsMemory() || !IsValidEntry())
+    // Only a memory block is writable: a view is copied first, a file mapping refused.
+    if (!IsValidEntry() || (IsView() && !MakeWritable()) || !IsMemory())
         return 0;
     return ByteSpan(GetData(), GetCapacity()).WriteU32(kEntryAttributesOffset, attributes) ? 1 : 0;
 }
 
 int EntryBuffer::SetTimes(const FileTime& creation, const FileTime& lastAccess, const FileTime& lastWrite)
 {
-    if (!IsMemory() || !IsValidEntry())
+    if (!IsValidEntry() || (IsView() && !MakeWritable()) || !IsMemory())
         return 0;
     ByteSpan record(GetData(), GetCapacity());
     return record.WriteU32(kEntryCreationTimeOffset, creation.lowDateTime) &&

@@ -7,6 +7,11 @@
 // record that reaches past the block or a name above 259 bytes) is invalid,
 // and every accessor answers for it as documented below.
 //
+// An entry loaded from a package file is a read-only view of that file's
+// mapping (CreateView) and costs no memory of its own; the first change to it
+// (SetAttributes, SetTimes, MakeWritable) copies it into its own block. Its
+// bytes must not be written through GetData() while it is a view.
+//
 // The record is decoded once (ContainerWalker::ReadEntry) and kept. The bytes
 // can change behind this class's back: through GetData(), MappedFile::Write,
 // or Close and CreateMemory on the base class, as well as through the Set
@@ -31,6 +36,22 @@ public:
     // whole entry (last-error 13) or the block cannot be created.
     int CreateFromEntry(const uint8_t* entry, uint32_t length);
 
+    // Makes this closed object a view of the whole entry of length bytes at
+    // offset of file (an open mapping, kept open while the view lives); nothing
+    // is copied. 1 on success; 0 when this object is open, the range is not
+    // inside the file, or the bytes are not one whole entry (last-error 13).
+    int CreateView(std::shared_ptr<const MappedFile> file, uint32_t offset, uint32_t length);
+    // Copy on write: a view gets a memory block of its own holding the same
+    // bytes. 1 when the bytes are now in a memory block (also when they were
+    // already); 0 when this is not a view or a block, or the block cannot be
+    // created (the view is kept then, with the platform's last-error).
+    int MakeWritable();
+
+    // Makes the entry a view of the same entry at offset of file (a copy of it
+    // that was just written there, whose record must match). 1 on success;
+    // 0, the entry left as it was, when the bytes there are not this entry.
+    int MoveTo(std::shared_ptr<const MappedFile> file, uint32_t offset);
+
     // The decoded record; false when the block does not hold a whole entry.
     bool GetRecord(EntryRecord* record) const;
     bool IsValidEntry() const { return Record() != nullptr; }
@@ -54,8 +75,9 @@ public:
     // 40 + max(M, 1) + S, or 0 when the block does not hold a whole entry.
     uint32_t GetEntryLength() const;
 
-    // Overwrite the record's fields; 0 when this is not a memory block holding a
-    // whole entry.
+    // Overwrite the record's fields, a view being copied first (MakeWritable);
+    // 0 when this is not a memory block or view holding a whole entry, or the
+    // copy cannot be made.
     int SetAttributes(uint32_t attributes);
     int SetTimes(const FileTime& creation, const FileTime& lastAccess, const FileTime& lastWrite);
 

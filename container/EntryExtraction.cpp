@@ -2,9 +2,13 @@
 #include "EntryExtraction.h"
 
 #include <cstring>
+#include <memory>
 
 #include "CFile.h"
+#include "CFileException.h"
 #include "FileComparison.h"
+#include "LzwCodec.h"
+#include "MappedFile.h"
 
 namespace {
 
@@ -23,24 +27,66 @@ char LastSingleByteChar(const char* text)
     return last;
 }
 
-// Whether an existing file stays, by the overwrite rule.
-bool KeepExisting(const char* path, const char* destinationFolder, const uint8_t* data, uint32_t size,
-                  const EntryInfo& info, int overwriteMode)
+// Pieces in which plain bytes are written: the file system gets large writes,
+// and a view of a file is read a piece at a time.
+constexpr uint32_t kWritePiece = 1024 * 1024;
+
+enum class Keep { kNo, kYes, kFailed };
+
+// CompareVersion on the content's whole bytes; kFailed stands for "they cannot be had".
+bool VersionOf(const char* path, EntryContent& content, const char* destinationFolder, int* version)
 {
+    const uint8_t* whole = content.Whole();
+    if (content.Size() && !whole)
+        return false;
+    *version = CompareVersion(path, whole, content.Size(), destinationFolder);
+    return true;
+}
+
+// Whether an existing file stays, by the overwrite rule.
+Keep KeepExisting(const char* path, const char* destinationFolder, EntryContent& content, const EntryInfo& info,
+                  int overwriteMode)
+{
+    int version = 0;
     switch (overwriteMode) {
     case kOverwriteIfNewerTime:
-        return CompareTimes(path, info.creationTime, info.lastWriteTime, 1) >= 0;
+        return CompareTimes(path, info.creationTime, info.lastWriteTime, 1) >= 0 ? Keep::kYes : Keep::kNo;
     case kOverwriteIfNewerVersion:
-        return CompareVersion(path, data, size, destinationFolder) >= 0;
-    case kOverwriteIfNewerVersionThenTime: {
-        int version = CompareVersion(path, data, size, destinationFolder);
+        if (!VersionOf(path, content, destinationFolder, &version))
+            return Keep::kFailed;
+        return version >= 0 ? Keep::kYes : Keep::kNo;
+    case kOverwriteIfNewerVersionThenTime:
+        if (!VersionOf(path, content, destinationFolder, &version))
+            return Keep::kFailed;
         if (version != 0)
-            return version > 0;
-        return CompareTimes(path, info.creationTime, info.lastWriteTime, 1) >= 0;
-    }
+            return version > 0 ? Keep::kYes : Keep::kNo;
+        return CompareTimes(path, info.creationTime, info.lastWriteTime, 1) >= 0 ? Keep::kYes : Keep::kNo;
     default:
+        return Keep::kNo;
+    }
+}
+
+// Hands decoded pieces to the file; a failed write is kept to be thrown
+// again outside the decoder.
+struct FilePieces {
+    CFile* file;
+    bool failed = false;
+    long osError = 0;
+    CString fileName;
+};
+
+bool WritePiece(const uint8_t* data, uint32_t length, void* context)
+{
+    auto* pieces = static_cast<FilePieces*>(context);
+    try {
+        pieces->file->WriteHuge(data, length);
+    } catch (const CFileException& failure) {
+        pieces->failed = true;
+        pieces->osError = failure.m_lOsError;
+        pieces->fileName = failure.m_strFileName;
         return false;
     }
+    return true;
 }
 
 }  // namespace
@@ -120,7 +166,63 @@ int BuildDestinationPath(const char* folder, const char* fileName, char* path)
     return 1;
 }
 
+void PlainContent::WriteTo(CFile& file)
+{
+    for (uint32_t done = 0; done < size_;) {
+        uint32_t piece = size_ - done < kWritePiece ? size_ - done : kWritePiece;
+        file.WriteHuge(data_ + done, piece);
+        done += piece;
+    }
+}
+
+PackedContent::PackedContent(const uint8_t* stream, uint32_t length, uint32_t size)
+    : stream_(stream), length_(length), size_(size)
+{}
+
+PackedContent::~PackedContent() { delete whole_; }
+
+const uint8_t* PackedContent::Whole()
+{
+    if (whole_)
+        return whole_->GetData();
+    if (size_ == 0)
+        return nullptr;
+    std::unique_ptr<MappedFile> block(new MappedFile);
+    if (!block->CreateMemory(nullptr, size_, 0))
+        return nullptr;
+    uint32_t produced = 0;
+    if (!LzwDecodeBuffer(stream_, length_, block->GetData(), size_, &produced) || produced != size_) {
+        SetLastErrorValue(kErrorInvalidData);
+        return nullptr;
+    }
+    whole_ = block.release();
+    return whole_->GetData();
+}
+
+void PackedContent::WriteTo(CFile& file)
+{
+    FilePieces pieces;
+    pieces.file = &file;
+    uint32_t produced = 0;
+    int decoded = LzwDecodePieces(stream_, length_, WritePiece, &pieces, &produced);
+    if (pieces.failed) {
+        const long code = pieces.osError;
+        throw CFileException(CFileException::OsErrorToException(code), code, pieces.fileName.GetString());
+    }
+    // The caller checked the stream; a fault here means the bytes changed under it.
+    if (!decoded || produced != size_)
+        throw CFileException(CFileException::OsErrorToException(kErrorInvalidData), kErrorInvalidData,
+                             file.GetFilePath().GetString());
+}
+
 int WriteEntryFile(const char* destinationFolder, const char* fileName, const uint8_t* data, uint32_t size,
+                   const EntryInfo& info, int overwriteMode, ExtractFailureCallback callback, void* callbackData)
+{
+    PlainContent content(data, size);
+    return WriteEntryFile(destinationFolder, fileName, content, info, overwriteMode, callback, callbackData);
+}
+
+int WriteEntryFile(const char* destinationFolder, const char* fileName, EntryContent& content,
                    const EntryInfo& info, int overwriteMode, ExtractFailureCallback callback, void* callbackData)
 {
     if (!IsBareFileName(fileName)) {
@@ -131,14 +233,18 @@ int WriteEntryFile(const char* destinationFolder, const char* fileName, const ui
     if (!BuildDestinationPath(destinationFolder, fileName, path))
         return 0;
 
-    if (PathExists(path) && KeepExisting(path, destinationFolder, data, size, info, overwriteMode))
-        return 1;
+    if (PathExists(path)) {
+        Keep keep = KeepExisting(path, destinationFolder, content, info, overwriteMode);
+        if (keep == Keep::kFailed)
+            return 0;
+        if (keep == Keep::kYes)
+            return 1;
+    }
 
     CFile file;
     if (file.Open(path, CFile::modeCreate | CFile::modeWrite)) {
         try {
-            if (size)
-                file.WriteHuge(data, size);
+            content.WriteTo(file);
             SetHandleTimes(file.GetHandle(), &info.creationTime, &info.lastAccessTime, &info.lastWriteTime);
             file.Close();
         } catch (const CFileException& failure) {
@@ -154,18 +260,23 @@ int WriteEntryFile(const char* destinationFolder, const char* fileName, const ui
 
     uint32_t error = GetLastErrorValue();
     int times = CompareTimes(path, info.creationTime, info.lastWriteTime, 0);
-    int version = times == 0 ? CompareVersion(path, data, size, destinationFolder) : 0;
+    int version = 0;
+    if (times == 0 && !VersionOf(path, content, destinationFolder, &version))
+        return 0;
     if (times == 0 && version == 0)
         return 1;
     if (!callback) {
         SetLastErrorValue(error);
         return 0;
     }
+    const uint8_t* whole = content.Whole();
+    if (content.Size() && !whole)
+        return 0;
     ExtractFailureInfo failure;
     failure.path = path;
     failure.error = error;
-    failure.data = data;
-    failure.size = size;
+    failure.data = whole;
+    failure.size = content.Size();
     failure.creationTime = info.creationTime;
     failure.lastAccessTime = info.lastAccessTime;
     failure.lastWriteTime = info.lastWriteTime;

@@ -58,6 +58,56 @@ int IsBareFileName(const char* name);
 // an empty string. Null folder counts as empty.
 int BuildDestinationPath(const char* folder, const char* fileName, char* path);
 
+class CFile;
+class MappedFile;
+
+// The decoded bytes of one entry as WriteEntryFile takes them: written to the
+// destination in pieces, and held whole only when a version comparison or the
+// failure callback asks for them.
+class EntryContent {
+public:
+    virtual ~EntryContent() = default;
+    // Number of decoded bytes.
+    virtual uint32_t Size() const = 0;
+    // The whole decoded bytes, valid while this object lives; null when they
+    // cannot be had (last-error set by the failing call).
+    virtual const uint8_t* Whole() = 0;
+    // Writes the decoded bytes to file in order, in pieces. Throws the
+    // CFileException of a failed write.
+    virtual void WriteTo(CFile& file) = 0;
+};
+
+// Bytes that are already there as they are: in memory, or a view of a file.
+class PlainContent : public EntryContent {
+public:
+    PlainContent(const uint8_t* data, uint32_t size) : data_(data), size_(size) {}
+    uint32_t Size() const override { return size_; }
+    const uint8_t* Whole() override { return data_; }
+    void WriteTo(CFile& file) override;
+
+private:
+    const uint8_t* data_;
+    uint32_t size_;
+};
+
+// A compressed stream that is known to decode to exactly size bytes (the
+// caller checked it, e.g. with LzwDecodePieces and no sink). WriteTo decodes
+// it again straight into the file; Whole decodes it once into a memory block.
+class PackedContent : public EntryContent {
+public:
+    PackedContent(const uint8_t* stream, uint32_t length, uint32_t size);
+    ~PackedContent() override;
+    uint32_t Size() const override { return size_; }
+    const uint8_t* Whole() override;
+    void WriteTo(CFile& file) override;
+
+private:
+    const uint8_t* stream_;
+    uint32_t length_;
+    uint32_t size_;
+    MappedFile* whole_ = nullptr;
+};
+
 // Writes the decoded bytes of one entry to destinationFolder + fileName:
 //  - fileName not a bare file name -> 0, ERROR_INVALID_NAME (123), nothing touched;
 //  - the path does not fit kMaxPath -> 0, 206;
@@ -74,4 +124,9 @@ int BuildDestinationPath(const char* folder, const char* fileName, char* path);
 //    the failed create.
 // size may be 0 (an empty file). Throws only std::bad_alloc.
 int WriteEntryFile(const char* destinationFolder, const char* fileName, const uint8_t* data, uint32_t size,
+                   const EntryInfo& info, int overwriteMode, ExtractFailureCallback callback, void* callbackData);
+// The same for content that is written in pieces. Its whole bytes are asked
+// for only by a version comparison or the failure callback; when they cannot
+// be had, the result is 0 with that failure's last-error value.
+int WriteEntryFile(const char* destinationFolder, const char* fileName, EntryContent& content,
                    const EntryInfo& info, int overwriteMode, ExtractFailureCallback callback, void* callbackData);

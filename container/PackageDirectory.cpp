@@ -32,6 +32,11 @@ void PackageDirectory::ForEachGroup(Visit visit) const
     }
 }
 
+void PackageDirectory::VisitGroups(const std::function<void(const CString& name, PackageGroup& group)>& visit) const
+{
+    ForEachGroup([&visit](const CString& name, PackageGroup* group) { visit(name, *group); });
+}
+
 void PackageDirectory::DeleteAllGroups()
 {
     ForEachGroup([](const CString&, PackageGroup* group) { delete group; });
@@ -44,9 +49,9 @@ PackageGroup* PackageDirectory::FindGroup(const char* group) const
     return groups_.Lookup(GroupKey(group), value) ? static_cast<PackageGroup*>(value) : nullptr;
 }
 
-int PackageDirectory::LoadImage(const uint8_t* image, uint32_t size)
+template <typename MakeEntry>
+int PackageDirectory::LoadWalked(const ByteView& view, MakeEntry makeEntry)
 {
-    const ByteView view(image, size);
     WalkedContainer contents;
     if (!ContainerWalker(view, ContainerCheck::kLoad).Walk(&contents))
         return 0;
@@ -70,12 +75,9 @@ int PackageDirectory::LoadImage(const uint8_t* image, uint32_t size)
         delete replaced;
 
         for (const WalkedEntry& entry : walked->entries) {
-            // The walk found the whole entry inside the image.
-            const uint8_t* bytes = nullptr;
-            if (!view.Bytes(entry.record.offset, entry.record.entryLength, &bytes))
-                continue;
             EntryBuffer* buffer = new EntryBuffer;
-            if (!buffer->CreateFromEntry(bytes, entry.record.entryLength)) {
+            // The walk found the whole entry inside the image.
+            if (!makeEntry(*buffer, entry.record.offset, entry.record.entryLength)) {
                 delete buffer;
                 continue;
             }
@@ -83,6 +85,25 @@ int PackageDirectory::LoadImage(const uint8_t* image, uint32_t size)
         }
     }
     return GetGroupCount();
+}
+
+int PackageDirectory::LoadImage(const uint8_t* image, uint32_t size)
+{
+    const ByteView view(image, size);
+    return LoadWalked(view, [&view](EntryBuffer& buffer, uint32_t offset, uint32_t length) {
+        const uint8_t* bytes = nullptr;
+        return view.Bytes(offset, length, &bytes) && buffer.CreateFromEntry(bytes, length);
+    });
+}
+
+int PackageDirectory::LoadMapped(const std::shared_ptr<const MappedFile>& file)
+{
+    if (!file || file->IsClosed())
+        return 0;
+    const ByteView view(file->GetData(), file->GetCapacity());
+    return LoadWalked(view, [&file](EntryBuffer& buffer, uint32_t offset, uint32_t length) {
+        return buffer.CreateView(file, offset, length) != 0;
+    });
 }
 
 int PackageDirectory::AddEntry(EntryBuffer* buffer, const char* group, const char* entryName, int owned)

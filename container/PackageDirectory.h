@@ -8,7 +8,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
+#include "ByteView.h"
 #include "CStringArray.h"
 #include "EntryBuffer.h"
 #include "MappedFile.h"
@@ -37,6 +40,10 @@ public:
     // buffer cannot be created is skipped. Result: the number of groups held
     // afterwards, or 0 for an invalid image.
     int LoadImage(const uint8_t* image, uint32_t size);
+    // LoadImage of a mapped package file without copying: every entry is a
+    // view of file (EntryBuffer::CreateView), which stays mapped while any of
+    // them does. An entry is copied only when it is changed.
+    int LoadMapped(const std::shared_ptr<const MappedFile>& file);
 
     // Adds buffer under entryName to the group, creating the group when
     // missing. The first entry whose stored name equals entryName ignoring
@@ -53,6 +60,8 @@ public:
     PackageGroup* FindGroup(const char* group) const;
 
     int GetGroupCount() const { return groups_.GetCount(); }
+    // Every group with its name, in map order (the order images are written in).
+    void VisitGroups(const std::function<void(const CString& name, PackageGroup& group)>& visit) const;
     // Entries of the group (0 if it does not exist); with a null group, the
     // sum over all groups.
     int GetEntryCount(const char* group) const;
@@ -73,6 +82,10 @@ public:
     int WriteImage(uint8_t* image, uint32_t size) const;
 
 private:
+    // The loading rules of LoadImage; makeEntry(buffer, offset, length) fills
+    // a new buffer with the entry at offset of the image.
+    template <typename MakeEntry>
+    int LoadWalked(const ByteView& view, MakeEntry makeEntry);
     // Calls visit(name, group) for every group in map order.
     template <typename Visit>
     void ForEachGroup(Visit visit) const;

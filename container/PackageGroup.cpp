@@ -25,8 +25,10 @@ int PackageGroup::Find(const char* name) const
 void PackageGroup::Append(EntryBuffer* buffer, int owned)
 {
     entries_.Add(buffer);
-    if (owned && !Owns(buffer))
+    if (owned && !Owns(buffer)) {
+        ownedSet_.insert(buffer);
         owned_.Add(buffer);
+    }
 }
 
 void PackageGroup::Replace(int index, EntryBuffer* buffer, int owned)
@@ -39,8 +41,10 @@ void PackageGroup::Replace(int index, EntryBuffer* buffer, int owned)
         Disown(old);
         delete old;
     }
-    if (owned && !Owns(buffer))
+    if (owned && !Owns(buffer)) {
+        ownedSet_.insert(buffer);
         owned_.Add(buffer);
+    }
 }
 
 int PackageGroup::RemoveAt(int index)
@@ -67,6 +71,8 @@ int PackageGroup::OwnedIndex(const EntryBuffer* buffer) const
 
 void PackageGroup::Disown(const EntryBuffer* buffer)
 {
+    if (ownedSet_.erase(buffer) == 0)
+        return;
     int index = OwnedIndex(buffer);
     if (index >= 0)
         owned_.RemoveAt(index);

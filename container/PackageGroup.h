@@ -1,6 +1,8 @@
 // A named group's entries in write order, and the subset of them the group owns.
 #pragma once
 
+#include <unordered_set>
+
 #include "EntryBuffer.h"
 #include "PointerArray.h"
 
@@ -29,7 +31,7 @@ public:
     // Takes entry index out of the list, deleting it when owned. 1 when removed.
     int RemoveAt(int index);
 
-    int Owns(const EntryBuffer* buffer) const { return OwnedIndex(buffer) >= 0; }
+    int Owns(const EntryBuffer* buffer) const { return ownedSet_.count(buffer) != 0; }
 
 private:
     int OwnedIndex(const EntryBuffer* buffer) const;
@@ -37,4 +39,6 @@ private:
 
     PointerArray entries_;
     PointerArray owned_;
+    // The same buffers as owned_, found without a scan: a group may hold 65,535.
+    std::unordered_set<const EntryBuffer*> ownedSet_;
 };

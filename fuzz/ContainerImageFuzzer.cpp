@@ -3,10 +3,13 @@
 // Checks: an image the walker refuses loads nothing, and the refusal names
 // an offset; a loaded directory always writes an image the reader accepts;
 // loading that image gives the same groups and entries, and writing it again
-// gives the same bytes.
+// gives the same bytes. The same bytes loaded as views of a mapping
+// (LoadMapped) give the same directory as the copying load, and an entry
+// changed through its view is copied, leaving the mapping as it was.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "ContainerWalker.h"
@@ -58,6 +61,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     Require(groups == first.GetGroupCount());
+
+    if (length > 0) {
+        auto mapped = std::make_shared<MappedFile>();
+        Require(mapped->CreateMemory(nullptr, length, 0) == 1);
+        std::memcpy(mapped->GetData(), data, length);
+        PackageDirectory views;
+        Require(views.LoadMapped(mapped) == groups);
+        Require(SameEntries(first, views));
+        CStringArray names;
+        views.ListGroups(names);
+        EntryBuffer* entry = names.GetSize() ? views.FindGroup(names[0])->GetAt(0) : nullptr;
+        if (entry) {
+            Require(entry->IsView());
+            Require(entry->SetAttributes(entry->GetAttributes() ^ 1u) == 1 && entry->IsMemory());
+            Require(std::memcmp(mapped->GetData(), data, length) == 0);
+        }
+    }
 
     MappedFile image;
     Require(BuildContainerImage(first, image) == 1);

@@ -1,4 +1,4 @@
-// Arbitrary bytes as an LZW stream: both decoders stay in bounds and agree.
+// Arbitrary bytes as an LZW stream: the decoders (callbacks, buffer, pieces) stay in bounds and agree.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -37,6 +37,24 @@ int WriteByte(uint8_t value, void* ctx)
     return 1;
 }
 
+// The streaming decode's pieces, checked against the buffer decode's output.
+struct Pieces {
+    const uint8_t* expected;
+    uint64_t produced;
+};
+
+bool TakePiece(const uint8_t* data, uint32_t length, void* ctx)
+{
+    Pieces* pieces = static_cast<Pieces*>(ctx);
+    if (length == 0 || length > kLzwPieceSize)
+        std::abort();
+    for (uint32_t i = 0; i < length; ++i, ++pieces->produced) {
+        if (pieces->produced < kOutputCap && pieces->expected[pieces->produced] != data[i])
+            std::abort();
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -57,6 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     size_t stored = produced < kOutputCap ? produced : kOutputCap;
     if (stored > 0 && std::memcmp(out.data(), run.output.data(), stored) != 0)
+        std::abort();
+
+    Pieces pieces{out.data(), 0};
+    uint32_t streamed = 0;
+    if (LzwDecodePieces(data, static_cast<uint32_t>(size), TakePiece, &pieces, &streamed) != viaBuffer ||
+        streamed != produced || pieces.produced != produced)
         std::abort();
 
     // Whatever a well-formed stream decodes to must survive our own round trip.

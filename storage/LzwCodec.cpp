@@ -703,6 +703,72 @@ private:
     bool clipped_ = false;
 };
 
+// Output gathered into a fixed window and handed on in pieces. A string whose
+// code was last written inside the window is copied from there, as in
+// BufferSink; an older one is spelled from the table.
+class PieceSink {
+public:
+    PieceSink(LzwDecodeTable& table, LzwPieceSink sink, void* context)
+        : table_(table), sink_(sink), context_(context), window_(new uint8_t[kLzwPieceSize + kTableSize])
+    {}
+
+    void Defined(uint32_t c) { table_.offset[c] = lastOffset_; }
+
+    bool Emit(uint32_t c)
+    {
+        uint32_t length = table_.length[c];
+        if (fill_ + length > kLzwPieceSize && !Flush())
+            return false;
+        // Offsets are kept modulo 2^32 like the buffer path's; a string counts
+        // as inside the window when it starts at or after the window's start.
+        uint32_t at = static_cast<uint32_t>(produced_);
+        uint8_t* dest = window_.get() + fill_;
+        if (c < 256) {
+            *dest = static_cast<uint8_t>(c);
+        } else {
+            uint32_t from = table_.offset[c];
+            uint32_t head = length - 1;
+            uint32_t back = at - from;
+            if (from - windowStart_ < fill_ && back <= fill_ && back >= head) {
+                std::memcpy(dest, dest - back, head);
+                dest[head] = table_.suffix[c];
+            } else {
+                table_.Spell(c, dest + length);
+            }
+        }
+        lastOffset_ = at;
+        fill_ += length;
+        produced_ += length;
+        return produced_ <= UINT32_MAX;
+    }
+
+    // Hands the gathered bytes on; false when the sink refused them.
+    bool Flush()
+    {
+        if (fill_ > 0 && sink_ && !sink_(window_.get(), fill_, context_)) {
+            refused_ = true;
+            return false;
+        }
+        windowStart_ = static_cast<uint32_t>(produced_);
+        fill_ = 0;
+        return true;
+    }
+
+    uint64_t Produced() const { return produced_; }
+    bool Refused() const { return refused_; }
+
+private:
+    LzwDecodeTable& table_;
+    LzwPieceSink sink_;
+    void* context_;
+    std::unique_ptr<uint8_t[]> window_;
+    uint32_t fill_ = 0;
+    uint32_t windowStart_ = 0;
+    uint64_t produced_ = 0;
+    uint32_t lastOffset_ = 0;
+    bool refused_ = false;
+};
+
 // The decoding loop shared by the callback and buffer paths. Returns true when
 // the end code was met, false at the first fault: input exhausted, a code that
 // names no string, a definition beyond the table, or output that cannot be counted.
@@ -805,4 +871,18 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out)
     LzwEncoder encoder;
     encoder.CompressToVector(in, n, out);
     return 1;
+}
+
+int LzwDecodePieces(const uint8_t* in, uint32_t inLength, LzwPieceSink sink, void* context, uint32_t* produced)
+{
+    std::unique_ptr<LzwDecodeTable> table(new LzwDecodeTable);
+    MemoryBitSource source(in, inLength, kLzwChunkSize);
+    PieceSink pieces(*table, sink, context);
+    bool ended = DecodeCodes(*table, source, pieces);
+    // What was decoded before a fault is still delivered; the result says it is not the file.
+    bool flushed = !pieces.Refused() && pieces.Flush();
+    uint64_t total = pieces.Produced();
+    if (produced)
+        *produced = total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(total);
+    return ended && flushed && total <= UINT32_MAX && source.Consumed() == inLength ? 1 : 0;
 }

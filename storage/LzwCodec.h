@@ -116,6 +116,21 @@ private:
 int LzwDecodeBuffer(const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t outCapacity,
                     uint32_t* produced);
 
+// Receives one piece of decoded output; false stops the decoding.
+using LzwPieceSink = bool (*)(const uint8_t* data, uint32_t length, void* context);
+
+// Pieces of the streaming decode: at most this many bytes each.
+constexpr uint32_t kLzwPieceSize = 64 * 1024;
+
+// Decodes a whole stream held in memory and hands the output to sink in
+// pieces of at most kLzwPieceSize bytes, in order, so that memory does not
+// grow with the output. sink may be null (the stream is only checked and
+// counted). *produced (when given) receives the number of bytes decoded up to
+// the first fault. 1 for a well-formed stream (as LzwDecodeBuffer), 0 for any
+// fault, an output above 4 GB, or a sink that returned false (the pieces
+// before it were delivered).
+int LzwDecodePieces(const uint8_t* in, uint32_t inLength, LzwPieceSink sink, void* context, uint32_t* produced);
+
 // Encodes n bytes at in into *out (replaced), the same stream LzwEncoder gives
 // (with any chunk size), without the per-byte callbacks. Memory besides *out:
 // the dictionary and 12 KB of stack. 1 on success.

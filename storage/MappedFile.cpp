@@ -32,10 +32,34 @@ int MappedFile::OpenFile(const char* path, int readOnly, uint32_t creationDispos
     if (state_ != kClosed)
         return 0;
     bool ro = (readOnly & 0xFF) != 0;
-    if (!PlatformOpenFile(path, ro, creationDisposition, extraSize))
+    if (!PlatformOpenFile(path, ro, creationDisposition, extraSize, false))
         return 0;
     state_ = kFile;
     readOnly_ = ro;
+    return 1;
+}
+
+int MappedFile::OpenShared(const char* path)
+{
+    if (state_ != kClosed)
+        return 0;
+    if (!PlatformOpenFile(path, true, kOpenExisting, 0, true))
+        return 0;
+    state_ = kFile;
+    readOnly_ = true;
+    return 1;
+}
+
+int MappedFile::OpenView(std::shared_ptr<const MappedFile> owner, uint32_t offset, uint32_t length)
+{
+    if (state_ != kClosed || !owner || owner->IsClosed() || length == 0 || offset > owner->capacity_ ||
+        length > owner->capacity_ - offset)
+        return 0;
+    view_ = owner->view_ + offset;
+    length_ = capacity_ = length;
+    owner_ = std::move(owner);
+    state_ = kView;
+    readOnly_ = true;
     return 1;
 }
 
@@ -43,7 +67,11 @@ void MappedFile::Close(int flush)
 {
     if (state_ == kClosed)
         return;
-    PlatformClose(flush);
+    // A view releases only its hold on the owner, which unmaps when it is the last.
+    if (state_ == kView)
+        owner_.reset();
+    else
+        PlatformClose(flush);
     mapping_ = 0;
     alreadyExisted_ = 0;
     view_ = nullptr;

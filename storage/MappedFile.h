@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "SystemApi.h"
@@ -54,6 +55,20 @@ public:
     // mapping longer than the file (8), a view that cannot be mapped.
     int OpenFile(const char* path, int readOnly, uint32_t creationDisposition, uint32_t extraSize);
 
+    // As OpenFile(path, 1, kOpenExisting, 0), but other openers may also
+    // rename the file while it is mapped (on Windows FILE_SHARE_DELETE besides
+    // FILE_SHARE_READ): a package whose entries are views of the file can be
+    // replaced by a new one without closing them first. Writers are still
+    // refused, and a mapped file cannot be deleted or truncated on Windows.
+    int OpenShared(const char* path);
+
+    // Makes this closed object a read-only view of length bytes at offset of
+    // owner's view, keeping owner open while the view lives. Read, Seek and
+    // GetData work as on a file mapping; Write moves nothing; GetFileHandle
+    // is 0. 1 on success; 0 (nothing changed) when this object is open, owner
+    // is null or closed, length is 0 or the range is not inside owner's view.
+    int OpenView(std::shared_ptr<const MappedFile> owner, uint32_t offset, uint32_t length);
+
     // Releases view, mapping and file; with flush set, a file view is flushed
     // first. Every field returns to 0. Nothing happens on a closed object.
     void Close(int flush = 0);
@@ -82,16 +97,20 @@ public:
     int IsClosed() const { return state_ == kClosed; }
     int IsMemory() const { return state_ == kMemory; }
     int IsFile() const { return state_ == kFile; }
+    int IsView() const { return state_ == kView; }
+    // The object a view belongs to; null for anything but a view.
+    const std::shared_ptr<const MappedFile>& GetViewOwner() const { return owner_; }
     // 1 when CreateMemory with a name found a mapping of that name already present.
     int AlreadyExisted() const { return alreadyExisted_; }
 
 private:
-    enum State : uint32_t { kClosed = 0, kMemory = 1, kFile = 2 };
+    enum State : uint32_t { kClosed = 0, kMemory = 1, kFile = 2, kView = 3 };
 
     // Platform halves (MappedFile_win32.cpp / MappedFile_posix.cpp). Both assume
     // a closed object and, on failure, leave it closed with the error set.
     int PlatformCreateMemory(const char* name, uint32_t capacity);
-    int PlatformOpenFile(const char* path, bool readOnly, uint32_t creationDisposition, uint32_t extraSize);
+    int PlatformOpenFile(const char* path, bool readOnly, uint32_t creationDisposition, uint32_t extraSize,
+                         bool shareRename);
     void PlatformClose(int flush);
     // How many of count bytes a transfer at the cursor may move: clamped to the view.
     uint32_t Transferable(uint32_t count) const;
@@ -106,6 +125,8 @@ private:
     uint32_t position_ = 0;
     // A read-only file view; Write refuses it.
     bool readOnly_ = false;
+    // A view: the object whose view it borrows.
+    std::shared_ptr<const MappedFile> owner_;
     // POSIX only: the shared-memory name this object created and removes on close.
     std::string sharedName_;
 };

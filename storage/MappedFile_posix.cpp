@@ -46,7 +46,8 @@ std::string SharedMemoryName(const char* name)
 
 }  // namespace
 
-int MappedFile::PlatformOpenFile(const char* path, bool readOnly, uint32_t creationDisposition, uint32_t extraSize)
+int MappedFile::PlatformOpenFile(const char* path, bool readOnly, uint32_t creationDisposition, uint32_t extraSize,
+                                 bool /*shareRename: POSIX never stops a rename*/)
 {
     int flags = DispositionFlags(creationDisposition);
     if (flags < 0) {

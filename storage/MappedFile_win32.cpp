@@ -10,12 +10,18 @@ NativeHandle FromHandle(HANDLE h) { return reinterpret_cast<NativeHandle>(h); }
 
 }  // namespace
 
-int MappedFile::PlatformOpenFile(const char* path, bool readOnly, uint32_t creationDisposition, uint32_t extraSize)
+int MappedFile::PlatformOpenFile(const char* path, bool readOnly, uint32_t creationDisposition, uint32_t extraSize,
+                                 bool shareRename)
 {
     // A read-only open shares writing too, so that a file its writer still
     // holds (shared for reading only, as the launcher holds setup.oem) can be
-    // mapped; a read-write open admits readers only.
-    const DWORD share = readOnly ? (FILE_SHARE_READ | FILE_SHARE_WRITE) : FILE_SHARE_READ;
+    // mapped; a read-write open admits readers only. An open package is
+    // mapped with shareRename, so that Save can put a new file in its place.
+    DWORD share = FILE_SHARE_READ;
+    if (readOnly)
+        share |= FILE_SHARE_WRITE;
+    if (shareRename)
+        share |= FILE_SHARE_DELETE;
     HANDLE file = CreateFileA(path, readOnly ? GENERIC_READ : (GENERIC_READ | GENERIC_WRITE), share, nullptr,
                               creationDisposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -25,10 +25,31 @@ uint32_t StringKeyMap::HashKey(const char* key)
     return hash;
 }
 
+namespace {
+
+// Whether the key's last byte is a lead byte without its trail byte, where
+// CompareMbs may see equal what differs in its bytes.
+bool EndsInLoneLeadByte(const char* key)
+{
+    bool lone = false;
+    for (const char* p = key; *p; ++p) {
+        lone = IsLeadByte(static_cast<uint8_t>(*p)) && p[1] == '\0';
+        if (IsLeadByte(static_cast<uint8_t>(*p)) && p[1] != '\0')
+            ++p;
+    }
+    return lone;
+}
+
+}  // namespace
+
 StringKeyMap::Assoc* StringKeyMap::Find(const char* key, uint32_t bucket) const
 {
     if (!buckets_)
         return nullptr;
+    if (irregularKeys_ == 0 && !EndsInLoneLeadByte(key)) {
+        auto found = index_.find(key);
+        return found == index_.end() ? nullptr : found->second;
+    }
     for (Assoc* a = buckets_[bucket]; a; a = a->next) {
         if (CompareMbs(a->key, key) == 0)
             return a;
@@ -77,9 +98,21 @@ void StringKeyMap::SetAt(const char* key, void* value)
     }
     if (!buckets_)
         buckets_ = new Assoc*[bucketCount_]();
-    // Copy the key before taking the association, so a failed copy loses nothing.
+    // Copy the key and make room in the index before taking the association,
+    // so a failed allocation loses nothing.
     CString copy(key);
-    Assoc* a = NewAssoc();
+    auto slot = index_.emplace(key, nullptr);
+    Assoc* a;
+    try {
+        a = NewAssoc();
+    } catch (...) {
+        if (slot.second)
+            index_.erase(slot.first);
+        throw;
+    }
+    slot.first->second = a;
+    if (EndsInLoneLeadByte(key))
+        ++irregularKeys_;
     a->bucket = bucket;
     a->key = copy;
     a->value = value;
@@ -128,4 +161,6 @@ void StringKeyMap::RemoveAll()
     }
     freeList_ = nullptr;
     count_ = 0;
+    index_.clear();
+    irregularKeys_ = 0;
 }

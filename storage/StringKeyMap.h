@@ -3,9 +3,17 @@
 // 17 buckets; a new key goes to the head of its bucket's chain. Iteration runs
 // buckets 0..16, each chain head first (newest key first). Keys are copied and
 // compared exactly (CompareMbs). The map never owns what its values point to.
+//
+// The buckets fix only the iteration order. Keys are found through an index
+// beside them (a hash table of the key bytes), so that Lookup and SetAt stay
+// fast with tens of thousands of keys. Byte equality is CompareMbs equality
+// except for a key that ends in a lone lead byte; while such a key is in the
+// map, or is the one looked for, the bucket's chain is searched as well.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 
 #include "CString.h"
 
@@ -53,6 +61,10 @@ private:
     Assoc* Find(const char* key, uint32_t bucket) const;
     Assoc* NewAssoc();
 
+    // Key bytes -> association, for every key.
+    std::unordered_map<std::string, Assoc*> index_;
+    // Keys in the map that end in a lone lead byte.
+    int irregularKeys_ = 0;
     Assoc** buckets_ = nullptr;
     uint32_t bucketCount_ = kBucketCount;
     int count_ = 0;

@@ -77,10 +77,12 @@ int PackageHandle::Open(const char* packagePath, int mode, ExtractFailureCallbac
     case kCreateAlways:
         break;
     default: {
-        MappedFile file;
-        if (file.OpenFile(packagePath, 1, ::kOpenExisting, 0)) {
+        auto file = std::make_shared<MappedFile>();
+        if (file->OpenShared(packagePath)) {
             // An invalid image loads nothing and the package opens empty.
-            directory->LoadImage(file.GetData(), file.GetLength());
+            directory->LoadMapped(file);
+            mapped.file = std::move(file);
+            mapped.path = packagePath;
         } else if (mode == kOpenExisting) {
             return 0;
         }
@@ -96,6 +98,7 @@ int PackageHandle::Open(const char* packagePath, int mode, ExtractFailureCallbac
 void PackageHandle::Close()
 {
     directory.reset();
+    mapped = PackageMapping();
     failureCallback = nullptr;
     callbackData = nullptr;
     path.Empty();
@@ -105,7 +108,7 @@ int PackageHandle::Save()
 {
     if (!directory)
         return Fail(kErrorNotReady);
-    return WriteContainerImage(*directory, path);
+    return SavePackageFile(*directory, path, mapped);
 }
 
 int PackageHandle::AddFile(const char* sourcePath, const char* group)
@@ -253,11 +256,27 @@ int PackageHandle::ExtractEntry(const char* name, const char* group, const char*
     const EntryBuffer* entry = name ? directory->FindEntry(name, group) : nullptr;
     if (!entry)
         return Fail(kErrorFileNotFound);
-    // The entry is decoded before anything is decided about the destination.
-    MappedFile block;
-    if (!ReadEntry(name, group, block, 0, nullptr))
+    // The entry is checked whole before anything is decided about the
+    // destination, but never held whole: it is written in pieces from where it
+    // is stored, a compressed one decoded on the way.
+    const uint32_t size = entry->GetUncompressedSize();
+    // An empty entry cannot be read into a block, and so is not extracted.
+    if (size == 0)
         return 0;
-    EntryInfo info = InfoOf(*entry);
-    return WriteEntryFile(destinationFolder, destinationName ? destinationName : name, block.GetData(),
-                          entry->GetUncompressedSize(), info, overwriteMode, failureCallback, callbackData);
+    const uint8_t* stored = entry->GetStoredData();
+    const uint32_t storedLength = entry->GetStoredLength();
+    const EntryInfo info = InfoOf(*entry);
+    const char* fileName = destinationName ? destinationName : name;
+    if (entry->GetCompressedSize() == 0) {
+        if (storedLength < size)
+            return Fail(kErrorInvalidData);
+        PlainContent content(stored, size);
+        return WriteEntryFile(destinationFolder, fileName, content, info, overwriteMode, failureCallback,
+                              callbackData);
+    }
+    uint32_t produced = 0;
+    if (!LzwDecodePieces(stored, storedLength, nullptr, nullptr, &produced) || produced != size)
+        return Fail(kErrorInvalidData);
+    PackedContent content(stored, storedLength, size);
+    return WriteEntryFile(destinationFolder, fileName, content, info, overwriteMode, failureCallback, callbackData);
 }

@@ -24,6 +24,7 @@
 #include "CString.h"
 #include "CStringArray.h"
 #include "EntryExtraction.h"
+#include "PackageFileSave.h"
 
 class MappedFile;
 class PackageDirectory;
@@ -44,13 +45,18 @@ public:
     // system's error when it cannot be mapped), 3 open always (as 2, but an
     // unmappable file leaves the package empty). A file that is not a valid
     // container loads nothing and still opens. Loading adds to entries already
-    // held. The file is not held open afterwards. 1 on success, 0 on failure.
+    // held. The file stays mapped read-only until Close: its entries are
+    // views of it, copied only when changed. Others may read it (and rename
+    // it) meanwhile, not write it. 1 on success, 0 on failure.
     int Open(const char* path, int mode, ExtractFailureCallback failureCallback = nullptr,
              void* callbackData = nullptr, int32_t option = 0);
-    // Drops the directory, the callback and the path; writes nothing.
+    // Drops the directory, the callback and the path, and unmaps the file; writes nothing.
     void Close();
-    // Writes the whole package to the path given to Open. 1 on success; 0 with
-    // 21 when closed, or the system's error when the file cannot be written.
+    // Writes the whole package to the path given to Open (SavePackageFile: a
+    // new file beside it replaces it when complete; the path itself is never
+    // written, and a failed save leaves it as it was). 1 on success; 0 with 21
+    // when closed, 87 when the package cannot be written as a container, or
+    // the system's error when the file cannot be written or put in place.
     int Save();
 
     // Adds the file at sourcePath (read-only mapping) to group under its file
@@ -83,7 +89,11 @@ public:
     int ReadEntry(const char* name, const char* group, MappedFile& block, uint32_t minimumCapacity,
                   EntryInfo* info);
     // Writes the entry to destinationFolder + (destinationName, or name as the
-    // caller spelled it), applying overwriteMode (see WriteEntryFile). 87, 21, 2,
+    // caller spelled it), applying overwriteMode (see WriteEntryFile). The
+    // entry is checked first (a faulty compressed stream: 13, nothing
+    // touched) and then written in pieces, decoded on the way; it is held
+    // whole in memory only for a version comparison or the failure callback.
+    // An empty entry is not extracted (0, last-error untouched). 87, 21, 2,
     // 13, 123, 206; 1 also when the overwrite rule keeps the existing file;
     // the failure callback's result when the destination cannot be created.
     int ExtractEntry(const char* name, const char* group, const char* destinationFolder,
@@ -91,6 +101,8 @@ public:
 
 private:
     std::unique_ptr<PackageDirectory> directory;
+    // The package file the entries view (each of them holds it too).
+    PackageMapping mapped;
     CString path;
     ExtractFailureCallback failureCallback = nullptr;
     void* callbackData = nullptr;

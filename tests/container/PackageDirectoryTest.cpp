@@ -4,7 +4,9 @@
 #include "ContainerFormat.h"
 #include "ContainerImage.h"
 #include "PackageDirectory.h"
+#include "ScratchFolder.h"
 #include "StringKeyMap.h"
+#include "TestFiles.h"
 
 using namespace test_support;
 
@@ -122,4 +124,46 @@ TEST(DirectoryImage, LoadingCopiesCompressedEntriesAndKeepsTheLastGroupOfAName)
     const EntryBuffer* entry = directory.FindEntry("PACKED.DLL", "Lib");
     ASSERT_NE(nullptr, entry);
     EXPECT_EQ(packed, std::string(reinterpret_cast<const char*>(entry->GetData()), entry->GetEntryLength()));
+}
+
+TEST(DirectoryViews, LoadedEntriesViewTheFileUntilTheyAreChanged)
+{
+    ScratchFolder scratch;
+    const std::string path = scratch / "p.oem";
+    const std::string image = ContainerBytes({{"G", {StoredEntry("a.txt", "alpha"), PackedEntry("b.bin", "beta")}}});
+    WriteBytes(path, image);
+    auto file = std::make_shared<MappedFile>();
+    ASSERT_EQ(1, file->OpenShared(path.c_str()));
+    PackageDirectory directory;
+    ASSERT_EQ(1, directory.LoadMapped(file));
+    EntryBuffer* a = directory.FindEntry("a.txt", "G");
+    EntryBuffer* b = directory.FindEntry("b.bin", "G");
+    ASSERT_TRUE(a && b);
+    EXPECT_TRUE(a->IsView() && b->IsView());
+    // No copy: the entry's bytes lie inside the mapping.
+    EXPECT_GE(a->GetData(), file->GetData());
+    EXPECT_LT(a->GetData(), file->GetData() + file->GetLength());
+    EXPECT_EQ(0u, a->Write("x", 1)) << "a view is read-only";
+
+    // The first change copies the entry; the file and the other entry stay as they were.
+    const FileTime later = TimeOfSeconds(14000000000ull);
+    ASSERT_EQ(1, a->SetTimes(later, later, later));
+    ASSERT_EQ(1, a->SetAttributes(0x21));
+    EXPECT_TRUE(a->IsMemory());
+    EXPECT_TRUE(b->IsView());
+    EXPECT_EQ(later, a->GetLastWriteTime());
+    EXPECT_EQ(0x21u, a->GetAttributes());
+    EXPECT_EQ("alpha", Stored(a));
+    EXPECT_EQ(image, ReadBytes(path));
+
+    // The written image carries the change, and the mapping lives as long as a view does.
+    std::string written = Written(directory);
+    EXPECT_NE(image, written);
+    EXPECT_EQ(image.size(), written.size());
+    file.reset();
+    EXPECT_EQ(PackedEntry("b.bin", "beta").stored, Stored(b));
+    PackageDirectory reloaded;
+    ASSERT_EQ(1, reloaded.LoadImage(Data(written), Size(written)));
+    EXPECT_EQ(later, reloaded.FindEntry("A.TXT", "G")->GetLastWriteTime());
+    EXPECT_EQ(Stored(b), Stored(reloaded.FindEntry("b.bin", "G")));
 }

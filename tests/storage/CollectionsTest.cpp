@@ -8,6 +8,7 @@
 
 #include "PointerArray.h"
 #include "StringKeyMap.h"
+#include "SystemApi.h"
 
 namespace {
 
@@ -265,5 +266,82 @@ TEST(StringKeyMapContents, ManyKeysAcrossBlocksAndRemoveAll)
         map.RemoveAll();
         EXPECT_EQ(0, map.GetCount());
         EXPECT_EQ(nullptr, map.GetStartPosition());
+    }
+}
+
+TEST(StringKeyMapOrder, TheFullGroupRangeKeepsTheBucketOrderAndEveryKeyIsFound)
+{
+    // As many keys as a package can have groups, some of them equal but for case.
+    const int count = 65535;
+    StringKeyMap map(10);
+    std::vector<std::vector<std::string>> byBucket(StringKeyMap::kBucketCount);
+    for (int i = 0; i < count; ++i) {
+        std::string key = (i % 7 == 0 ? "GROUP" : "group") + std::to_string(i / 2);
+        void* seen = nullptr;
+        if (map.Lookup(key.c_str(), seen))
+            continue;
+        map.SetAt(key.c_str(), P(static_cast<uintptr_t>(i) + 1));
+        byBucket[StringKeyMap::HashKey(key.c_str()) % StringKeyMap::kBucketCount].push_back(key);
+    }
+    std::vector<std::string> expected;
+    for (const auto& keys : byBucket)
+        expected.insert(expected.end(), keys.rbegin(), keys.rend());
+    ASSERT_EQ(static_cast<int>(expected.size()), map.GetCount());
+    auto items = Iterate(map);
+    ASSERT_EQ(expected.size(), items.size());
+    for (size_t i = 0; i < items.size(); ++i)
+        ASSERT_EQ(expected[i], items[i].first) << i;
+    // A replaced value keeps the key's place; keys differing in case stay apart.
+    map.SetAt(expected[5].c_str(), P(7));
+    void* value = nullptr;
+    ASSERT_EQ(1, map.Lookup(expected[5].c_str(), value));
+    EXPECT_EQ(P(7), value);
+    EXPECT_EQ(expected[5], Iterate(map)[5].first);
+    EXPECT_EQ(0, map.Lookup("Group1", value));
+    EXPECT_EQ(1, map.Lookup("group1", value));
+    EXPECT_EQ(1, map.Lookup("GROUP0", value));
+}
+
+TEST(StringKeyMapIndex, LookupsAgreeWithTheExactComparisonInTheKeysBucket)
+{
+    // Under a double-byte code page 0x81 is a lead byte: "a\x81" ends in a
+    // lone one, which the exact comparison may see differently from its bytes.
+    const std::vector<std::string> keys = {"a", "ab", "\x81\x40", "a\x81", "b\x81\x40", "\x81", "", "a\x81\x41"};
+    std::vector<std::string> probes = keys;
+    for (const char* extra : {"A", "b", "a\x82", "\x81\x41", "b\x81"})
+        probes.push_back(extra);
+    for (size_t firstIrregular : {size_t(0), size_t(3), keys.size()}) {
+        SCOPED_TRACE(firstIrregular);
+        StringKeyMap map;
+        // Reference: what a search of the key's bucket finds, newest first.
+        std::vector<std::pair<std::string, void*>> stored;
+        auto find = [&stored](const std::string& key) -> std::pair<std::string, void*>* {
+            const uint32_t bucket = StringKeyMap::HashKey(key.c_str()) % StringKeyMap::kBucketCount;
+            for (auto it = stored.rbegin(); it != stored.rend(); ++it) {
+                if (StringKeyMap::HashKey(it->first.c_str()) % StringKeyMap::kBucketCount == bucket &&
+                    CompareMbs(it->first.c_str(), key.c_str()) == 0)
+                    return &*it;
+            }
+            return nullptr;
+        };
+        for (size_t i = 0; i < keys.size(); ++i) {
+            // Regular keys only up to firstIrregular, then all of them.
+            if (i >= firstIrregular || (keys[i].empty() || static_cast<uint8_t>(keys[i].back()) != 0x81)) {
+                map.SetAt(keys[i].c_str(), P(i + 1));
+                if (auto* existing = find(keys[i]))
+                    existing->second = P(i + 1);
+                else
+                    stored.emplace_back(keys[i], P(i + 1));
+            }
+        }
+        EXPECT_EQ(static_cast<int>(stored.size()), map.GetCount());
+        for (const std::string& probe : probes) {
+            void* value = nullptr;
+            auto* expected = find(probe);
+            EXPECT_EQ(expected ? 1 : 0, map.Lookup(probe.c_str(), value)) << probe;
+            if (expected) {
+                EXPECT_EQ(expected->second, value) << probe;
+            }
+        }
     }
 }

@@ -218,6 +218,29 @@ Bytes Text(size_t length)
     return FromText(s);
 }
 
+// Pieces of a streaming decode, appended; refuses the piece numbered refuseAt.
+struct PieceRun {
+    Bytes output;
+    size_t pieces = 0;
+    size_t refuseAt = SIZE_MAX;
+    bool oversized = false;
+};
+
+bool PieceCb(const uint8_t* data, uint32_t length, void* ctx)
+{
+    auto* run = static_cast<PieceRun*>(ctx);
+    if (run->pieces++ == run->refuseAt)
+        return false;
+    run->oversized = run->oversized || length == 0 || length > kLzwPieceSize;
+    run->output.insert(run->output.end(), data, data + length);
+    return true;
+}
+
+int DecodePieces(const Bytes& stream, PieceRun* run, uint32_t* produced)
+{
+    return LzwDecodePieces(stream.data(), static_cast<uint32_t>(stream.size()), PieceCb, run, produced);
+}
+
 void ExpectRoundTrip(const Bytes& input, const char* what)
 {
     SCOPED_TRACE(std::string(what) + " length " + std::to_string(input.size()));
@@ -234,6 +257,13 @@ void ExpectRoundTrip(const Bytes& input, const char* what)
     EXPECT_EQ(0xEE, viaBuffer.back()) << "wrote past the capacity";
     viaBuffer.pop_back();
     EXPECT_TRUE(viaBuffer == input);
+
+    PieceRun pieces;
+    produced = 0;
+    EXPECT_EQ(1, DecodePieces(stream, &pieces, &produced));
+    EXPECT_EQ(input.size(), produced);
+    EXPECT_FALSE(pieces.oversized);
+    EXPECT_TRUE(pieces.output == input);
 
     Bytes viaEncodeBuffer;
     EXPECT_EQ(1, LzwEncodeBuffer(input.data(), static_cast<uint32_t>(input.size()), &viaEncodeBuffer));
@@ -554,6 +584,11 @@ TEST(LzwMalformed, RandomAndMutatedStreamsAgreeBetweenBothDecoders)
                                            &produced);
         EXPECT_EQ(callbackResult, bufferResult);
         ASSERT_EQ(viaCallbacks.size(), produced);
+        PieceRun pieces;
+        uint32_t streamed = 0;
+        EXPECT_EQ(callbackResult, DecodePieces(stream, &pieces, &streamed));
+        EXPECT_EQ(produced, streamed);
+        EXPECT_TRUE(pieces.output == viaCallbacks);
         size_t stored = std::min<size_t>(64, produced);
         EXPECT_TRUE(std::equal(out.begin(), out.begin() + static_cast<long>(stored), viaCallbacks.begin()));
         for (size_t i = 64; i < out.size(); ++i)
@@ -576,4 +611,35 @@ TEST(LzwBuffer, OutputClipsAtCapacityButCountsEverything)
         for (uint32_t i = capacity; i < out.size(); ++i)
             ASSERT_EQ(0x5A, out[i]);
     }
+}
+
+TEST(LzwPieces, LongOutputComesInBoundedPiecesAndARefusalStopsIt)
+{
+    // Long runs make strings that reach back across piece boundaries.
+    Bytes input = Text(300000);
+    for (size_t i = 100000; i < 180000; ++i)
+        input[i] = 'z';
+    Bytes stream = Encode(input);
+    PieceRun whole;
+    uint32_t produced = 0;
+    ASSERT_EQ(1, DecodePieces(stream, &whole, &produced));
+    EXPECT_TRUE(whole.output == input);
+    EXPECT_GE(whole.pieces, input.size() / kLzwPieceSize);
+    EXPECT_FALSE(whole.oversized);
+
+    // A sink that refuses the second piece: the first stays delivered, the
+    // result is 0 and nothing follows.
+    PieceRun refused;
+    refused.refuseAt = 1;
+    EXPECT_EQ(0, DecodePieces(stream, &refused, nullptr));
+    EXPECT_EQ(2u, refused.pieces);
+    EXPECT_TRUE(std::equal(refused.output.begin(), refused.output.end(), input.begin()));
+    EXPECT_LT(refused.output.size(), input.size());
+
+    // No sink: only checked and counted.
+    produced = 0;
+    EXPECT_EQ(1, LzwDecodePieces(stream.data(), static_cast<uint32_t>(stream.size()), nullptr, nullptr, &produced));
+    EXPECT_EQ(input.size(), produced);
+    stream.pop_back();
+    EXPECT_EQ(0, LzwDecodePieces(stream.data(), static_cast<uint32_t>(stream.size()), nullptr, nullptr, nullptr));
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -402,3 +403,50 @@ TEST(MappedFileFile, ReadOnlyOpensShareWritingReadWriteOpensDoNot)
     }
 }
 #endif
+
+TEST(MappedFileView, AViewBorrowsAPartOfItsOwnerAndKeepsItMapped)
+{
+    TempFile file("mapped_view.bin", "0123456789");
+    auto owner = std::make_shared<MappedFile>();
+    ASSERT_EQ(1, owner->OpenShared(file.c_str()));
+    MappedFile view, refused;
+    EXPECT_EQ(0, refused.OpenView(owner, 8, 3)) << "beyond the owner's view";
+    EXPECT_EQ(0, refused.OpenView(owner, 11, 0));
+    EXPECT_EQ(0, refused.OpenView(nullptr, 0, 1));
+    ExpectClosed(refused);
+    ASSERT_EQ(1, view.OpenView(owner, 3, 4));
+    EXPECT_EQ(1, view.IsView());
+    EXPECT_EQ(0, view.IsFile());
+    EXPECT_EQ(0u, view.GetFileHandle());
+    EXPECT_EQ(4u, view.GetLength());
+    EXPECT_EQ(0u, view.Write("x", 1));
+    EXPECT_EQ(0, view.OpenView(owner, 0, 1)) << "an open object refuses a second open";
+    // The owner stays mapped while the view lives, and closing the view leaves it mapped.
+    MappedFile* raw = owner.get();
+    owner.reset();
+    char bytes[8] = {};
+    EXPECT_EQ(4u, view.Read(bytes, 8));
+    EXPECT_EQ(std::string("3456"), std::string(bytes));
+    MappedFile second;
+    ASSERT_EQ(1, second.OpenView(view.GetViewOwner(), 0, 10));
+    view.Close();
+    ExpectClosed(view);
+    EXPECT_EQ(1, raw->IsFile());
+    EXPECT_EQ(0, std::memcmp(second.GetData(), "0123456789", 10));
+}
+
+TEST(MappedFileFile, ASharedMappingLetsTheFileBeRenamed)
+{
+    TempFile file("mapped_rename.bin", "data");
+    TempFile moved("mapped_renamed.bin");
+    MappedFile shared;
+    ASSERT_EQ(1, shared.OpenShared(file.c_str()));
+    EXPECT_TRUE(ReplacePath(file.c_str(), moved.c_str()));
+    EXPECT_EQ(0, std::memcmp(shared.GetData(), "data", 4));
+#ifdef _WIN32
+    // A plain mapping does not share renaming.
+    MappedFile plain;
+    ASSERT_EQ(1, plain.OpenFile(moved.c_str(), 1, kOpenExisting, 0));
+    EXPECT_FALSE(ReplacePath(moved.c_str(), file.c_str()));
+#endif
+}

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "CFile.h"
 #include "MappedFile.h"
 #include "ContainerImage.h"
 #include "PackageHandle.h"
@@ -184,6 +185,109 @@ TEST_F(PackageHandleTest, SaveWritesAContainerThatReadsBackTheSame)
     EXPECT_EQ(content, std::string(block.GetData(), block.GetData() + block.GetSize()));
 }
 
+TEST_F(PackageHandleTest, EditsLeaveTheFileAloneUntilSaveWhichReplacesItInPlace)
+{
+    const std::string path = Sample();
+    const std::string original = ReadBytes(path);
+    ASSERT_EQ(1, handle.Open(path.c_str(), PackageHandle::kOpenExisting));
+    ASSERT_EQ(1, Add("setup.exe", "Commonfiles", "new installer", MakeInfo(0x20, 5)));
+    ASSERT_EQ(1, handle.RemoveEntry("readme.txt", "Commonfiles"));
+    ASSERT_EQ(1, Add("extra.dat", "Extra", "extra", MakeInfo(0x20, 6)));
+    EXPECT_EQ(original, ReadBytes(path)) << "changes live in memory until Save";
+
+    // The file stays open for the entries: others can read it meanwhile.
+    {
+        CFile reader;
+        EXPECT_EQ(1, reader.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone));
+    }
+    ASSERT_EQ(1, handle.Save());
+    EXPECT_EQ(std::vector<std::string>{"sample.oem"}, ListFolder(scratch.Path())) << "no temporary file stays";
+    // Saved twice to the same path: the entries now view the saved file.
+    ASSERT_EQ(1, handle.Save());
+    const std::string saved = ReadBytes(path);
+    EXPECT_NE(original, saved);
+    ASSERT_EQ(1, handle.ExtractEntry("CONFIG.INI", "Config", scratch.Path().c_str(), "config.out", 0));
+    EXPECT_EQ("[Commonfiles]", ReadBytes(scratch / "config.out"));
+
+    PackageHandle reopened;
+    ASSERT_EQ(1, reopened.Open(path.c_str(), PackageHandle::kOpenExisting));
+    EXPECT_EQ(3, reopened.CountEntries(nullptr));
+    ASSERT_EQ(1, reopened.ExtractEntry("setup.exe", "Commonfiles", scratch.Path().c_str(), "setup.out", 0));
+    EXPECT_EQ("new installer", ReadBytes(scratch / "setup.out"));
+    EXPECT_EQ(0, reopened.GetEntryInfo("readme.txt", "Commonfiles", nullptr, nullptr));
+#ifdef _WIN32
+    // While another handle has the file mapped, Windows does not let it be
+    // replaced: that save fails and changes nothing.
+    EXPECT_EQ(0, reopened.Save());
+    EXPECT_EQ(saved, ReadBytes(path));
+    EXPECT_EQ((std::vector<std::string>{"config.out", "sample.oem", "setup.out"}), ListFolder(scratch.Path()));
+#endif
+    handle.Close();
+    // A package saved unchanged is the same bytes.
+    ASSERT_EQ(1, reopened.Save());
+    EXPECT_EQ(saved, ReadBytes(path));
+    reopened.Close();
+    EXPECT_TRUE(DeletePath(path.c_str())) << "Close lets go of the file";
+}
+
+TEST_F(PackageHandleTest, SharingOfAnOpenPackageWithOtherOpeners)
+{
+    const std::string path = Sample();
+    const std::string original = ReadBytes(path);
+    ASSERT_EQ(1, handle.Open(path.c_str(), PackageHandle::kOpenExisting));
+    ASSERT_EQ(1, Add("extra.dat", "Extra", "extra", MakeInfo(0x20, 6)));
+    {
+        CFile writer;
+        int opened = writer.Open(path.c_str(), CFile::modeWrite | CFile::shareDenyNone);
+        // The read-only mapping shares writing (a file its writer still
+        // holds can be opened); POSIX has no share modes at all.
+        EXPECT_EQ(1, opened);
+    }
+    {
+        // Another reader that does not share deletion keeps the file in place
+        // on Windows: the save fails, and leaves the file and the folder as
+        // they were. POSIX replaces a file whoever has it open.
+        CFile reader;
+        ASSERT_EQ(1, reader.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone));
+        SetLastErrorValue(0);
+        int saved = handle.Save();
+#ifdef _WIN32
+        EXPECT_EQ(0, saved);
+        EXPECT_NE(0u, GetLastErrorValue());
+        EXPECT_EQ(original, ReadBytes(path));
+        EXPECT_EQ(std::vector<std::string>{"sample.oem"}, ListFolder(scratch.Path()));
+#else
+        EXPECT_EQ(1, saved);
+#endif
+    }
+    ASSERT_EQ(1, handle.Save());
+    ASSERT_EQ(1, handle.ExtractEntry("setup.exe", "Commonfiles", scratch.Path().c_str(), "setup.out", 0));
+    EXPECT_EQ("installer", ReadBytes(scratch / "setup.out"));
+    PackageHandle reopened;
+    ASSERT_EQ(1, reopened.Open(path.c_str(), PackageHandle::kOpenExisting));
+    EXPECT_EQ(4, reopened.CountEntries(nullptr));
+}
+
+TEST_F(PackageHandleTest, AFullPackageOf65535EntriesOpensExtractsAndSaves)
+{
+    // Each entry would have cost an allocation of its own (64 KiB of address
+    // space on Windows): 40,000 of them did not fit a 32-bit process.
+    std::vector<std::string> entries;
+    for (uint32_t i = 0; i < 65535; ++i)
+        entries.push_back(StoredEntry("f" + std::to_string(i) + ".txt", "content " + std::to_string(i)));
+    const std::string path = scratch / "full.oem";
+    WriteBytes(path, ContainerBytes({{"G", entries}}));
+    ASSERT_EQ(1, handle.Open(path.c_str(), PackageHandle::kOpenExisting));
+    EXPECT_EQ(65535, handle.CountEntries(nullptr));
+    ASSERT_EQ(1, handle.ExtractEntry("f65534.txt", "G", scratch.Path().c_str(), nullptr, 0));
+    EXPECT_EQ("content 65534", ReadBytes(scratch / "f65534.txt"));
+    const std::string original = ReadBytes(path);
+    ASSERT_EQ(1, handle.Save());
+    EXPECT_EQ(original, ReadBytes(path)) << "an unchanged package saves as the same bytes";
+    ASSERT_EQ(1, handle.ExtractEntry("f0.txt", "G", scratch.Path().c_str(), nullptr, 0));
+    EXPECT_EQ("content 0", ReadBytes(scratch / "f0.txt"));
+}
+
 TEST_F(PackageHandleTest, ReadEntrySizesTheBlockAndRefusesEmptyEntriesAndBusyBlocks)
 {
     OpenImage(ContainerBytes({{"G", {StoredEntry("a.txt", "abc"), StoredEntry("empty", {})}}}));
@@ -235,6 +339,45 @@ TEST_F(PackageHandleTest, AFaultyCompressedStreamIsInvalidDataAndNothingIsWritte
                                 handle.ExtractEntry("data.bin", "G", scratch.Path().c_str(), "installer.exe", 0));
         EXPECT_EQ("previous installer", ReadBytes(destination));
     }
+}
+
+// The whole decoded bytes the failure callback was handed.
+int KeepFailureData(ExtractFailureInfo* info, void* data)
+{
+    static_cast<std::string*>(data)->assign(reinterpret_cast<const char*>(info->data), info->size);
+    return 7;
+}
+
+TEST_F(PackageHandleTest, LargeEntriesAreWrittenInPiecesWholeAndTheCallbackStillSeesAllBytes)
+{
+    // Several write pieces of a stored entry, many decoder pieces of a packed one.
+    std::string stored = PatternBytes(2 * 1024 * 1024 + 12345, 5), packed = CompressibleBytes(700000);
+    std::string image = scratch / "large.oem";
+    WriteBytes(image, ContainerBytes({{"G", {StoredEntry("stored.bin", stored), PackedEntry("packed.bin", packed)}}}));
+    std::string failures;
+    ASSERT_EQ(1, handle.Open(image.c_str(), PackageHandle::kOpenExisting, KeepFailureData, &failures));
+    for (const char* name : {"stored.bin", "packed.bin"}) {
+        ASSERT_EQ(1, handle.ExtractEntry(name, "G", scratch.Path().c_str(), nullptr, kOverwriteAlways)) << name;
+        EXPECT_TRUE(ReadBytes(scratch / name) == (name[0] == 's' ? stored : packed)) << name;
+    }
+    // A destination that cannot be created hands the whole entry to the callback.
+    std::string folder = scratch / "blocked";
+    ASSERT_TRUE(CreateFolder(folder.c_str()));
+    ASSERT_TRUE(CreateFolder((folder + kPathSeparator + "packed.bin").c_str()));
+    EXPECT_EQ(7, handle.ExtractEntry("packed.bin", "G", folder.c_str(), nullptr, kOverwriteAlways));
+    EXPECT_TRUE(failures == packed);
+}
+
+TEST_F(PackageHandleTest, ADamagedStreamLeavesNoFileBehind)
+{
+    // The damage lies far behind the first pieces of output.
+    ImageEntry entry = PackedEntry("data.bin", CompressibleBytes(500000));
+    entry.stored.resize(entry.stored.size() - 3);
+    entry.compressedSize = static_cast<uint32_t>(entry.stored.size());
+    OpenImage(ContainerBytes({{"G", {entry}}}));
+    EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData,
+                            handle.ExtractEntry("data.bin", "G", scratch.Path().c_str(), "out.bin", 0));
+    EXPECT_FALSE(PathExists((scratch / "out.bin").c_str()));
 }
 
 TEST_F(PackageHandleTest, ExtractEntryWritesUnderTheCallersSpellingWithTimesAndAttributes)

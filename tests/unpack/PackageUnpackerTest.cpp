@@ -178,6 +178,8 @@ TEST_F(UnpackerTest, ConfigurationListsAreDistinctIgnoringCaseInFirstSpelling)
     EXPECT_EQ((std::vector<std::string>{"A", "B", "x.y", ""}), Items(unpacker.GetReplaceNames()));
     EXPECT_EQ((std::vector<std::string>{"ORG.SETUP.EXE=setup.bin", "Readme=readme.txt"}),
               Items(unpacker.GetCommonFileLines()));
+    // An open package stays mapped; on Windows it cannot be replaced until it is closed.
+    unpacker.Close(1);
 
     PackageUnpacker empty;
     ASSERT_EQ(1, empty.Open(Package("[ResourceReplace]\r\n[Commonfiles]\r\n[Other]\r\nk=v\r\n").c_str(), 3));
