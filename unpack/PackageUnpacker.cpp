@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "FolderUtilities.h"
-#include "GuidText.h"
 #include "PackageResources.h"
 
 namespace {
