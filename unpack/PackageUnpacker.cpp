@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "FolderUtilities.h"
-#include "GuidText.h"
 #include "PackageResources.h"
 
 namespace {
@@ -26,6 +25,8 @@ int LastBackslash(const char* text)
 }  // namespace
 
 PackageUnpacker::PackageUnpacker() = default;
+
+PackageUnpacker::PackageUnpacker(GuidCreator create) : guidCreator(create) {}
 
 PackageUnpacker::~PackageUnpacker() { Close(1); }
 
@@ -47,14 +48,35 @@ int PackageUnpacker::Open(const char* path, int mode)
         package.Close();
         return 0;
     }
-    CString guid = MakeGuidText();
-    unpackFolder.Format("%s%s", tempPath, static_cast<const char*>(guid));
-    CreateFolderTree(unpackFolder);
+    // The rules exist before the folder does: it never has others.
+    const Status rules = folderRules.BuildForThisProcess();
+    if (!rules) {
+        package.Close();
+        SetLastError(rules.Code());
+        return 0;
+    }
+    // The temporary path may be missing; the folder itself must be new, or
+    // whoever made it could change CONFIG.INI under us.
+    CreateFolderTree(tempPath);
+    CString tried;
+    const Status created =
+        folder.CreateFresh(tempPath, folderRules.Attributes(), kUnpackFolderAttempts, guidCreator, &tried);
+    if (!created) {
+        package.Close();
+        SetLastError(created.Code());
+        return 0;
+    }
+    unpackFolder = folder.Path();
     configPath.Format("%s\\%s", static_cast<const char*>(unpackFolder), kConfigEntry);
 
     if (!package.GetEntryInfo(kConfigEntry, kConfigGroup, nullptr, nullptr))
         return 1;
     package.ExtractEntry(kConfigEntry, kConfigGroup, unpackFolder, nullptr, kOverwriteAlways);
+    // A CONFIG.INI that could not be unpacked reads as empty, as before.
+    {
+        LastErrorGuard keep;
+        (void)heldConfig.Hold(configPath);
+    }
     LoadReplaceNames();
     LoadCommonFiles();
     return 1;
@@ -97,10 +119,10 @@ void PackageUnpacker::Close(int removeFiles)
     package.Close();
     if (!removeFiles)
         return;
+    heldConfig.Release();
     if (!configPath.IsEmpty())
         DeleteFileA(configPath);
-    if (!unpackFolder.IsEmpty())
-        DeleteTree(unpackFolder);
+    folder.Remove();
     configPath.Empty();
     unpackFolder.Empty();
     replaceNames.RemoveAll();

@@ -4,11 +4,25 @@
 // "<temp path>{GUID}" and loads its [ResourceReplace] names and [Commonfiles]
 // lines; ExtractCommonFile writes the entry that [Commonfiles] names under a
 // key; Close(1), and so the destructor, deletes everything that was unpacked.
+//
+// The unpack folder is made like the launcher's work folder (WorkFolder,
+// FolderSecurity): never an existing folder, with the access rules for this
+// process from its creation, marked so that the start-up sweep takes it when a
+// launch dies; CONFIG.INI is held with read sharing only from its unpacking
+// until Close(1), so what ExtractCommonFile reads is what was unpacked.
 #pragma once
 
 #include "CString.h"
 #include "CStringArray.h"
+#include "FolderSecurity.h"
+#include "GuidText.h"
+#include "HeldFile.h"
 #include "PackageHandle.h"
+#include "WorkFolder.h"
+
+// How many fresh GUID names Open tries while the unpack folder's name is
+// taken already (an existing folder is never used).
+constexpr int kUnpackFolderAttempts = 5;
 
 class PackageUnpacker {
 public:
@@ -19,9 +33,13 @@ public:
 
     // mode 1..4 opens the package as PackageHandle modes 0..3 (1 create new,
     // 2 create always, 3 open existing, 4 open always). 0 for any other mode
-    // or when the package cannot be opened; nothing is created then. On success
-    // the unpack folder exists; a package without Config\CONFIG.INI opens with
-    // an empty configuration. 1 on success.
+    // or when the package cannot be opened; nothing is created then. Also 0,
+    // with the package closed again and nothing left, when the access rules
+    // cannot be built or the unpack folder cannot be created (every name tried
+    // taken: ERROR_ALREADY_EXISTS); the last-error value says why. Missing
+    // folders of the temporary path itself are created. On success the unpack
+    // folder exists; a package without Config\CONFIG.INI opens with an empty
+    // configuration. 1 on success.
     int Open(const char* path, int mode);
     // Writes the entry of group "Commonfiles" that [Commonfiles] names under key
     // to destinationPath (a full path: folder, '\\', file name), always
@@ -29,8 +47,10 @@ public:
     // when destinationPath has no '\\' or is longer than 259 bytes, or when the
     // extraction fails (the last-error value tells why, see PackageHandle).
     int ExtractCommonFile(const char* key, const char* destinationPath);
-    // Closes the package; with removeFiles, also deletes CONFIG.INI and the
-    // unpack folder with everything in it, and forgets paths and lists.
+    // Closes the package; with removeFiles, also lets CONFIG.INI go, deletes it
+    // and the unpack folder with everything in it (WorkFolder::Remove: retried
+    // while busy, else one log record and deletion at restart), and forgets
+    // paths and lists.
     void Close(int removeFiles);
 
     const CString& GetUnpackFolder() const { return unpackFolder; }
@@ -39,6 +59,12 @@ public:
     // spelling kept, in order of first appearance.
     const CStringArray& GetReplaceNames() const { return replaceNames; }
     const CStringArray& GetCommonFileLines() const { return commonFileLines; }
+
+protected:
+    // For tests: the unpack folder's GUIDs come from create.
+    explicit PackageUnpacker(GuidCreator create);
+    // The access rules the unpack folder is created with; built by Open.
+    FolderSecurity& FolderRules() { return folderRules; }
 
 private:
     void LoadReplaceNames();
@@ -49,4 +75,8 @@ private:
     CString unpackFolder;
     CStringArray replaceNames;
     CStringArray commonFileLines;
+    GuidCreator guidCreator = CoCreateGuid;
+    FolderSecurity folderRules;
+    WorkFolder folder;
+    HeldFile heldConfig;
 };

@@ -1,5 +1,6 @@
 // The package unpacker and its configuration, on packages written by the project's own writer.
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include "PackageUnpacker.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
+#include "WorkFolder.h"
 
 using namespace test_support;
 
@@ -205,6 +207,142 @@ TEST_F(UnpackerTest, CloseRemovesWhatWasUnpackedOnlyWhenAsked)
     EXPECT_FALSE(IsFolder(folder));
     EXPECT_TRUE(unpacker.GetUnpackFolder().IsEmpty());
     EXPECT_EQ(0, unpacker.GetCommonFileLines().GetSize());
+    EXPECT_TRUE(TempIsEmpty());
+}
+
+// An unpacker whose folder names come from the test's GUIDs: the first is
+// {0000000N-1234-1234-0102-030405060708} for the Nth call, or always the
+// same when g_sameGuid is set.
+int g_guidCalls = 0;
+bool g_sameGuid = false;
+HRESULT WINAPI CountingGuids(GUID* guid)
+{
+    ++g_guidCalls;
+    *guid = GUID{g_sameGuid ? 1ul : static_cast<unsigned long>(g_guidCalls), 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+    return S_OK;
+}
+std::string GuidName(int n)
+{
+    return "{0000000" + std::to_string(n) + "-1234-1234-0102-030405060708}";
+}
+
+class UnpackerWithGuids : public PackageUnpacker {
+public:
+    UnpackerWithGuids() : PackageUnpacker(CountingGuids) {}
+    using PackageUnpacker::FolderRules;
+};
+
+std::string DescriptorText(PSECURITY_DESCRIPTOR descriptor)
+{
+    char* text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                              &text, nullptr))
+        return "<error " + std::to_string(GetLastError()) + ">";
+    std::string result = text;
+    LocalFree(text);
+    return result;
+}
+
+// Opening for writing, renaming and deleting fail with a sharing violation.
+void ExpectUnchangeable(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, file) << path << " opened for writing";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    EXPECT_FALSE(MoveFileA(path.c_str(), (path + ".moved").c_str())) << path << " renamed";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_FALSE(DeleteFileA(path.c_str())) << path << " deleted";
+}
+
+TEST_F(UnpackerTest, AFolderOfTheChosenNameIsNeverUsedNorRemoved)
+{
+    std::string package = Package("[Commonfiles]\r\nORG.SETUP.EXE=real.bin\r\n",
+                                  {{"Commonfiles", "real.bin", "real"}, {"Commonfiles", "evil.bin", "evil"}});
+    const std::string planted = temp + "\\" + GuidName(1);
+    const std::string plantedConfig = "[Commonfiles]\r\nORG.SETUP.EXE=evil.bin\r\n";
+    ASSERT_TRUE(MakeFolder(planted));
+    WriteBytes(planted + "\\CONFIG.INI", plantedConfig);
+
+    g_guidCalls = 0;
+    g_sameGuid = false;
+    {
+        UnpackerWithGuids unpacker;
+        ASSERT_EQ(1, unpacker.Open(package.c_str(), 3));
+        EXPECT_EQ(2, g_guidCalls);
+        EXPECT_EQ(temp + "\\" + GuidName(2), unpacker.GetUnpackFolder().GetString());
+        ASSERT_EQ(1, unpacker.ExtractCommonFile("ORG.SETUP.EXE", (scratch / "setup.exe").c_str()));
+        EXPECT_EQ("real", ReadBytes(scratch / "setup.exe"));
+    }
+    EXPECT_FALSE(FileExists(temp + "\\" + GuidName(2)));
+    EXPECT_EQ(plantedConfig, ReadBytes(planted + "\\CONFIG.INI")) << "someone else's folder is left alone";
+
+    // Every name tried is taken: Open fails, the package is closed again and
+    // nothing new is there.
+    g_guidCalls = 0;
+    g_sameGuid = true;
+    UnpackerWithGuids unpacker;
+    SetLastErrorValue(0xDEADBEEF);
+    EXPECT_EQ(0, unpacker.Open(package.c_str(), 3));
+    EXPECT_EQ(static_cast<uint32_t>(ERROR_ALREADY_EXISTS), GetLastErrorValue());
+    g_sameGuid = false;
+    EXPECT_EQ(kUnpackFolderAttempts, g_guidCalls);
+    EXPECT_TRUE(unpacker.GetUnpackFolder().IsEmpty());
+    EXPECT_TRUE(unpacker.GetConfigPath().IsEmpty());
+    EXPECT_EQ(0, unpacker.ExtractCommonFile("ORG.SETUP.EXE", (scratch / "other.exe").c_str()));
+    EXPECT_FALSE(FileExists(scratch / "other.exe"));
+    EXPECT_EQ(plantedConfig, ReadBytes(planted + "\\CONFIG.INI"));
+    EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(temp), std::filesystem::directory_iterator()));
+}
+
+TEST_F(UnpackerTest, TheUnpackFolderIsMarkedAndCreatedWithThisProcesssRules)
+{
+    FolderSecurity expected;
+    ASSERT_TRUE(expected.BuildForThisProcess().IsOk());
+    UnpackerWithGuids unpacker;
+    ASSERT_EQ(1, unpacker.Open(Package("[Commonfiles]\r\n").c_str(), 3));
+    const std::string folder = unpacker.GetUnpackFolder().GetString();
+    // Wine does not keep the rules on the folder: the ones built are checked.
+    EXPECT_EQ(unpacker.FolderRules().Descriptor(), unpacker.FolderRules().Attributes()->lpSecurityDescriptor);
+    const std::string rules = DescriptorText(unpacker.FolderRules().Descriptor());
+    EXPECT_EQ("D:P", rules.substr(0, 3));
+    EXPECT_EQ(DescriptorText(expected.Descriptor()), rules);
+
+    const std::string marker = folder + "\\" + kWorkFolderMarkerName;
+    EXPECT_TRUE(FileExists(marker));
+    HANDLE opened = CreateFileA(marker.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, opened) << "the marker is held without sharing";
+    if (opened != INVALID_HANDLE_VALUE)
+        CloseHandle(opened);
+    // A running launch's folder is not taken by the start-up sweep, however old.
+    FILETIME later;
+    GetSystemTimeAsFileTime(&later);
+    later.dwHighDateTime += 100;
+    EXPECT_EQ(0, WorkFolder::SweepStale((temp + "\\").c_str(), later));
+    EXPECT_TRUE(IsFolder(folder));
+
+    unpacker.Close(1);
+    EXPECT_FALSE(FileExists(folder));
+    EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(UnpackerTest, TheUnpackedConfigurationIsHeldUntilClosedWithRemoval)
+{
+    std::string package = Package("[Commonfiles]\r\nORG.SETUP.EXE=real.bin\r\n", {{"Commonfiles", "real.bin", "real"}});
+    PackageUnpacker unpacker;
+    ASSERT_EQ(1, unpacker.Open(package.c_str(), 3));
+    const std::string config = unpacker.GetConfigPath().GetString();
+    ExpectUnchangeable(config);
+    EXPECT_EQ("[Commonfiles]\r\nORG.SETUP.EXE=real.bin\r\n", ReadBytes(config)) << "still readable";
+    EXPECT_EQ(1, unpacker.ExtractCommonFile("ORG.SETUP.EXE", (scratch / "setup.exe").c_str()));
+    unpacker.Close(0);
+    ExpectUnchangeable(config);
+    unpacker.Close(1);
+    EXPECT_FALSE(FileExists(config));
+    EXPECT_FALSE(FileExists(config + ".moved"));
     EXPECT_TRUE(TempIsEmpty());
 }
 

@@ -1,4 +1,4 @@
-// The unpacker's reported failures: memory for the configuration lines, an unusable temporary path.
+// The unpacker's reported failures: memory for the configuration lines, an unusable temporary path, a folder that stays.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,7 +8,9 @@
 
 #include "ErrorLog.h"
 #include "ContainerImage.h"
+#include "FolderUtilities.h"
 #include "PackageUnpacker.h"
+#include "PendingDeletions.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
 
@@ -65,6 +67,41 @@ TEST(UnpackerFailures, ATemporaryPathThatDoesNotFitOpensNothing)
     SetEnvironmentVariableA("TMP", saved);
     EXPECT_TRUE(unpacker.GetUnpackFolder().IsEmpty());
     EXPECT_EQ(0, unpacker.ExtractCommonFile("K", (scratch / "v.exe").c_str()));
+}
+
+TEST(UnpackerFailures, AnUnpackFolderThatStaysBusyIsLoggedOnceAndLeftForRestart)
+{
+    ScratchFolder scratch;
+    std::string package = PackageWithConfig(scratch, "[Commonfiles]\r\nK=v.bin\r\n");
+    std::string log = InstallLog();
+    size_t before = ReadBytes(log).size();
+
+    PackageUnpacker unpacker;
+    ASSERT_EQ(1, unpacker.Open(package.c_str(), 3));
+    const std::string folder = unpacker.GetUnpackFolder().GetString();
+    const std::string busyPath = folder + "\\busy.dat";
+    WriteBytes(busyPath, "busy");
+    HANDLE busy = CreateFileA(busyPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, busy);
+    const DWORD started = GetTickCount();
+    unpacker.Close(1);
+    const DWORD took = GetTickCount() - started;
+    CloseHandle(busy);
+    EXPECT_GE(took, 4900u) << "retried while busy";
+    EXPECT_TRUE(unpacker.GetUnpackFolder().IsEmpty());
+    EXPECT_FALSE(PathExists((folder + "\\CONFIG.INI").c_str()));
+    // Under Wine the test may schedule deletions at restart (it runs as an
+    // administrator of its prefix).
+    std::string added = ReadBytes(log).substr(before);
+    EXPECT_NE(std::string::npos, added.find("Failure to remove the work folder " + folder + " (2 entries left, first " +
+                                            busyPath + "); scheduled for removal at restart."))
+        << added;
+    EXPECT_EQ(added.find("Failure to remove"), added.rfind("Failure to remove")) << "one record";
+    EXPECT_EQ((std::vector<std::string>{busyPath, folder}), TakePendingDeletions(folder));
+    unpacker.Close(1);
+    EXPECT_EQ(added, ReadBytes(log).substr(before)) << "nothing more to remove, nothing more logged";
+    DeleteTree(folder.c_str());
+    EXPECT_FALSE(PathExists(folder.c_str()));
 }
 
 }  // namespace
