@@ -7,6 +7,7 @@
 
 #include "Console.h"
 #include "FileRangeSource.h"
+#include "FileSink.h"
 #include "LauncherStamp.h"
 #include "ListingFormat.h"
 #include "MappedFile.h"
