@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "PeChecksum.h"
+#include "MemorySink.h"
 #include "PeFormat.h"
 #include "PeImage.h"
 #include "PeResourceWriter.h"
@@ -56,7 +57,7 @@ std::map<std::string, std::string> Contents(const PeImage& image, const Resource
 }
 
 Status Stamp(const PeImage& image, ResourceTree tree, ResourceSource* package, ResourceSource* ini,
-             ResourceTree* stamped, VectorSink* sink, PeWriteSummary* summary)
+             ResourceTree* stamped, MemorySink* sink, PeWriteSummary* summary)
 {
     tree.Replace(ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("DEFAULT"), 0, package);
     tree.Replace(ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("LANGUAGE_INI"), 0, ini);
@@ -95,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const uint8_t kIni[] = "[LANGUAGE]\r\nUseDefault =1\r\n";
     MemorySource ini(ByteView(kIni, sizeof kIni - 1));
     ResourceTree stamped;
-    VectorSink sink;
+    MemorySink sink;
     PeWriteSummary summary;
     if (!Stamp(image, tree, &package, &ini, &stamped, &sink, &summary))
         return 0;
@@ -117,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     REQUIRE(output.Directory(pe::kCertificateDirectoryIndex).size == 0);
 
     ResourceTree again;
-    VectorSink second;
+    MemorySink second;
     PeWriteSummary secondSummary;
     // A second stamp may be refused or need yet another section when a damaged
     // directory of the input points where the first one put the resources.

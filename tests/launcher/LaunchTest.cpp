@@ -171,7 +171,7 @@ protected:
         if (s)
             s = writer.Write(sink);
         if (s)
-            s = sink.Close();
+            s = sink.Finish();
         ASSERT_TRUE(s) << s.Message();
         ASSERT_TRUE(MoveFileExA(rewritten.c_str(), setup.c_str(), MOVEFILE_REPLACE_EXISTING)) << GetLastError();
     }

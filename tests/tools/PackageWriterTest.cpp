@@ -1,4 +1,4 @@
-// Packages written piece by piece: file output against the in-memory image, jobs, sinks and spilled streams.
+// Packages written piece by piece: file output against the in-memory image, jobs and spilled streams.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "ContainerFormat.h"
+#include "FileSink.h"
+#include "MemorySink.h"
 #include "PackageListing.h"
 #include "PackagePlan.h"
-#include "PackageSink.h"
 #include "PackageWriter.h"
 #include "ScratchFolder.h"
 #include "SpillBuffer.h"
@@ -74,7 +75,7 @@ TEST(ToolsPackageWriter, FileOutputIsTheImageWhateverTheJobs)
             settings.jobs = jobs;
             settings.spillFolder = dir.Path();
             const std::string out = dir / ("out" + std::to_string(jobs) + ".oem");
-            FilePackageSink sink;
+            FileSink sink;
             ASSERT_TRUE(sink.Create(out, false));
             WriteStats stats;
             const Status written = WritePackage(plan, settings, sink, nullptr, &stats);
@@ -107,49 +108,13 @@ TEST(ToolsPackageWriter, AFailingInputIsNamedWhateverTheJobs)
         WriteSettings settings;
         settings.compress = true;
         settings.jobs = jobs;
-        MemoryPackageSink sink;
+        MemorySink sink;
         WriteStats stats;
         const Status written = WritePackage(plan, settings, sink, nullptr, &stats);
         EXPECT_FALSE(written);
         EXPECT_NE(written.Message().find(missing + ": cannot read"), std::string::npos) << written.Message();
         EXPECT_EQ(stats.entries, 6u) << "the entries before it were written, none after";
     }
-}
-
-TEST(ToolsPackageSink, PatchesReachWrittenAndBufferedBytesAlike)
-{
-    ScratchFolder dir;
-    const std::string path = dir / "sink.bin";
-    FilePackageSink file;
-    MemoryPackageSink memory;
-    ASSERT_TRUE(file.Create(path, true));
-    const std::string content = PatternBytes(kPackageIoPiece + kPackageIoPiece / 2, 7);
-    for (size_t at = 0; at < content.size(); at += 100000) {
-        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(100000, content.size() - at));
-        ASSERT_TRUE(file.Append(Bytes(content) + at, n));
-        ASSERT_TRUE(memory.Append(Bytes(content) + at, n));
-    }
-    const std::string patch(64, 'P');
-    // In the written part, across the edge of the buffer, in the buffer, at the very end.
-    for (uint64_t offset : {uint64_t{10}, uint64_t{kPackageIoPiece - 20}, uint64_t{kPackageIoPiece + 5000},
-                            uint64_t{content.size() - patch.size()}}) {
-        ASSERT_TRUE(file.Patch(offset, Bytes(patch), static_cast<uint32_t>(patch.size())));
-        ASSERT_TRUE(memory.Patch(offset, Bytes(patch), static_cast<uint32_t>(patch.size())));
-    }
-    EXPECT_FALSE(file.Patch(content.size() - 10, Bytes(patch), 64));
-    EXPECT_FALSE(memory.Patch(content.size() - 10, Bytes(patch), 64));
-    // A whole piece appended at once goes around the buffer.
-    const std::string whole = PatternBytes(kPackageIoPiece, 8);
-    ASSERT_TRUE(file.Append(Bytes(whole), kPackageIoPiece));
-    ASSERT_TRUE(memory.Append(Bytes(whole), kPackageIoPiece));
-    ASSERT_TRUE(file.Finish());
-    EXPECT_EQ(file.Size(), memory.Size());
-    EXPECT_TRUE(ReadBytes(path) == std::string(memory.Bytes().begin(), memory.Bytes().end()));
-
-    ASSERT_TRUE(file.Restart());
-    ASSERT_TRUE(file.Append(Bytes(patch), 3));
-    ASSERT_TRUE(file.Finish());
-    EXPECT_EQ(ReadBytes(path), "PPP");
 }
 
 TEST(ToolsSpillBuffer, SpillsBeyondItsLimitAndReadsBackInOrder)

@@ -96,7 +96,7 @@ Status WriteCopy(const PeResourceWriter& writer, const std::string& path)
     if (status)
         status = writer.Write(sink);
     if (status)
-        status = sink.Close();
+        status = sink.Finish();
     return status;
 }
 

@@ -1,29 +1,22 @@
-// Where the writer's output goes: appended in pieces, with one look back to fill in the checksum.
+// Where written bytes go: appended in order, with earlier bytes patched once their values are known.
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "Status.h"
 
 class ByteSink {
 public:
     virtual ~ByteSink() = default;
-    // Appends length bytes.
-    virtual Status Write(const uint8_t* bytes, uint32_t length) = 0;
-    // Overwrites length bytes at offset, all of them written before. The PE
-    // writer does this once, for the 4 checksum bytes, after the last Write.
-    virtual Status Rewrite(uint64_t offset, const uint8_t* bytes, uint32_t length) = 0;
-};
-
-// Collects the output in memory (tests, small images).
-class VectorSink : public ByteSink {
-public:
-    Status Write(const uint8_t* bytes, uint32_t length) override;
-    Status Rewrite(uint64_t offset, const uint8_t* bytes, uint32_t length) override;
-    const std::vector<uint8_t>& Bytes() const { return bytes_; }
-    std::vector<uint8_t> Take() { return std::move(bytes_); }
-
-private:
-    std::vector<uint8_t> bytes_;
+    // Appends length bytes after everything appended so far.
+    virtual Status Append(const uint8_t* data, uint32_t length) = 0;
+    // Overwrites length bytes at offset, all of them appended before
+    // (offset + length <= Size()); anything else is refused.
+    virtual Status Patch(uint64_t offset, const uint8_t* data, uint32_t length) = 0;
+    // Makes everything appended and patched final; nothing is appended after.
+    virtual Status Finish() = 0;
+    // Drops everything written: the next Append starts at offset 0 again.
+    virtual Status Restart() = 0;
+    // Bytes appended so far.
+    virtual uint64_t Size() const = 0;
 };

@@ -443,7 +443,7 @@ Status PeResourceWriter::Write(ByteSink& sink) const
     PeChecksum checksum;
     const std::function<Status(const uint8_t*, uint32_t)> put = [&](const uint8_t* bytes, uint32_t length) {
         checksum.Add(bytes, length);
-        return sink.Write(bytes, length).WithContext("writing the program at " + Hex(checksum.Length() - length));
+        return sink.Append(bytes, length).WithContext("writing the program at " + Hex(checksum.Length() - length));
     };
     static const uint8_t kZeros[4096] = {};
     std::vector<uint8_t> buffer(kCopyPiece);
@@ -473,5 +473,5 @@ Status PeResourceWriter::Write(ByteSink& sink) const
     const uint32_t value = checksum.Value();
     const uint8_t field[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                               static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-    return sink.Rewrite(checksumOffset_, field, sizeof field).WithContext("writing the checksum");
+    return sink.Patch(checksumOffset_, field, sizeof field).WithContext("writing the checksum");
 }

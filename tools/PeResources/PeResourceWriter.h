@@ -66,7 +66,8 @@ public:
     // Streams the planned output into sink, reading the image's file and the
     // caller's sources in pieces of at most 1 MiB: memory use does not grow
     // with their size. The
-    // checksum is filled in at the end with one Rewrite. Failures of a source
+    // checksum is filled in at the end with one Patch; finishing the sink is
+    // the caller's. Failures of a source
     // or of the sink come back with their own code and a note of what was read
     // or written.
     Status Write(ByteSink& sink) const;

@@ -7,9 +7,11 @@
 
 #include "Console.h"
 #include "FileRangeSource.h"
+#include "FileSink.h"
 #include "LauncherStamp.h"
 #include "ListingFormat.h"
 #include "MappedFile.h"
+#include "MemorySink.h"
 #include "PackageDirectory.h"
 #include "PackageExtractor.h"
 #include "PackageListing.h"
@@ -127,7 +129,7 @@ std::string FolderOfPath(const std::string& path)
 
 // Writes the plan's package into sink with a progress bar.
 Status WriteWithProgress(const PackagePlan& plan, const WriteSettings& settings, bool showProgress,
-                         PackageSink& sink, WriteStats* stats)
+                         ByteSink& sink, WriteStats* stats)
 {
     ProgressBar bar("packing", plan.TotalBytes(), showProgress);
     const Status written = WritePackage(plan, settings, sink, [&](uint64_t done) { bar.Update(done); }, stats);
@@ -166,6 +168,12 @@ Status BeginOutput(StagedFile& output, const std::string& path)
     return SystemFailure(GetLastErrorValue(), path + ": cannot create a file in " + output.Folder());
 }
 
+// A package file's failures in the tool's words: "<path>: cannot write: <system text>".
+std::string PackageFileFailure(uint32_t code, const std::string& path, bool)
+{
+    return SystemFailure(code, path + ": cannot write").Message();
+}
+
 // Writes the package (or nothing, on failure) via a temporary file.
 Status WritePackageFile(const PackagePlan& plan, WriteSettings settings, const Options& options,
                         WriteStats* stats, uint64_t* size)
@@ -175,7 +183,7 @@ Status WritePackageFile(const PackagePlan& plan, WriteSettings settings, const O
     if (!status)
         return status;
     settings.spillFolder = FolderOfPath(output.TemporaryPath());
-    FilePackageSink sink;
+    FileSink sink(PackageFileFailure);
     status = sink.Create(output.TemporaryPath(), true);
     if (status)
         status = WriteWithProgress(plan, settings, options.progress, sink, stats);
@@ -262,7 +270,7 @@ Status PlanMake(const Options& options, const std::string& installerName, Packag
 
 // make's package, compressed on request unless that leaves it below the
 // launcher's minimum: then stored plainly, which may reach it.
-Status WriteMakePackage(const PackagePlan& plan, WriteSettings settings, const Options& options, PackageSink& sink,
+Status WriteMakePackage(const PackagePlan& plan, WriteSettings settings, const Options& options, ByteSink& sink,
                         WriteStats* stats)
 {
     Status status = WriteWithProgress(plan, settings, options.progress, sink, stats);
@@ -465,9 +473,9 @@ int RunMake(const Options& options)
     // into place: it is gone when make ends. Where no file can be made there,
     // the package is built in memory and the stamp reports the output's fault.
     StagedFile staged;
-    FilePackageSink fileSink;
-    MemoryPackageSink memorySink;
-    PackageSink* sink = &memorySink;
+    FileSink fileSink(PackageFileFailure);
+    MemorySink memorySink;
+    ByteSink* sink = &memorySink;
     if (staged.Begin(options.output) == StagedFileRefusal::kNone) {
         settings.spillFolder = FolderOfPath(staged.TemporaryPath());
         status = fileSink.Create(staged.TemporaryPath(), false);

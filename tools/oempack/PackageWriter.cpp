@@ -12,6 +12,7 @@
 #include "Console.h"
 #include "ContainerFormat.h"
 #include "LzwCodec.h"
+#include "MemorySink.h"
 #include "SpillBuffer.h"
 #include "StringKeyMap.h"
 #include "SystemApi.h"
@@ -423,7 +424,7 @@ std::vector<const PlannedGroup*> GroupsInImageOrder(const PackagePlan& plan)
 }
 
 // Appends the stored data of a prepared entry, reporting progress from base.
-Status AppendData(const PlannedEntry& entry, PreparedEntry& prepared, PackageSink& sink,
+Status AppendData(const PlannedEntry& entry, PreparedEntry& prepared, ByteSink& sink,
                   const ByteProgress& progress, uint64_t base)
 {
     if (prepared.stream) {
@@ -463,7 +464,7 @@ void WriteTime(ByteSpan& record, uint32_t offset, const FileTime& time)
 }
 
 // Appends the entry's record, name and data.
-Status AppendEntry(const PlannedEntry& entry, PreparedEntry& prepared, PackageSink& sink,
+Status AppendEntry(const PlannedEntry& entry, PreparedEntry& prepared, ByteSink& sink,
                    const ByteProgress& progress, uint64_t base, WriteStats* stats)
 {
     const uint32_t nameLength = static_cast<uint32_t>(entry.name.size());
@@ -502,7 +503,7 @@ unsigned DefaultJobCount()
     return n == 0 ? 1 : n > kMaxJobs ? kMaxJobs : n;
 }
 
-Status WritePackage(const PackagePlan& plan, const WriteSettings& settings, PackageSink& sink,
+Status WritePackage(const PackagePlan& plan, const WriteSettings& settings, ByteSink& sink,
                     const ByteProgress& progress, WriteStats* stats)
 {
     if (!settings.compress && plan.UncompressedImageSize() > kMaxPackageSize)
@@ -575,7 +576,7 @@ Status WritePackage(const PackagePlan& plan, const WriteSettings& settings, Pack
 Status BuildPackageImage(const PackagePlan& plan, bool compress, MappedFile& image, const ByteProgress& progress,
                          WriteStats* stats)
 {
-    MemoryPackageSink sink;
+    MemorySink sink;
     WriteSettings settings;
     settings.compress = compress;
     Status status = WritePackage(plan, settings, sink, progress, stats);

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "ByteSink.h"
+#include "FileSink.h"
 #include "MappedFile.h"
 #include "PackagePlan.h"
-#include "PackageSink.h"
 #include "Status.h"
 
 // Called with the number of source bytes handled so far.
@@ -38,6 +39,10 @@ struct WriteSettings {
 // which a 32-bit process must afford.
 constexpr unsigned kMaxJobs = 64;
 
+// Size of the pieces files are read in: a file sink's buffer, so that a whole
+// piece goes out without a copy.
+constexpr uint32_t kPackageIoPiece = FileSink::kBufferSize;
+
 // The number of processors (at least 1): the default of -j.
 unsigned DefaultJobCount();
 
@@ -50,7 +55,7 @@ unsigned DefaultJobCount();
 // files: they are read in pieces, and only the entries being compressed are
 // held, up to a bound each. Refuses a container above 4 GiB - 1; a failure
 // names the input that failed, and leaves the sink's content undefined.
-Status WritePackage(const PackagePlan& plan, const WriteSettings& settings, PackageSink& sink,
+Status WritePackage(const PackagePlan& plan, const WriteSettings& settings, ByteSink& sink,
                     const ByteProgress& progress, WriteStats* stats);
 
 // WritePackage (one job, in memory), then the image into image (closed on entry).

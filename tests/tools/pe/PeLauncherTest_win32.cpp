@@ -115,7 +115,7 @@ Status StampWithWriter(const std::string& launcher, const std::string& output, c
     if (s)
         s = writer.Write(sink);
     if (s)
-        s = sink.Close();
+        s = sink.Finish();
     *summary = writer.Summary();
     return s;
 }

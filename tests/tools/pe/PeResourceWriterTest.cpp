@@ -6,6 +6,7 @@
 
 #include "FileRangeSource.h"
 #include "FileSink.h"
+#include "MemorySink.h"
 #include "PeChecksum.h"
 #include "PeFormat.h"
 #include "PeImage.h"
@@ -85,7 +86,7 @@ Status Stamp(const std::vector<uint8_t>& bytes, ResourceSource* package, Resourc
     tree.Replace(ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("LANGUAGE_INI"), 0, ini);
     PeResourceWriter writer;
     s = PeResourceWriter::Prepare(image, tree, &writer);
-    VectorSink sink;
+    MemorySink sink;
     if (s)
         s = writer.Write(sink);
     if (s && summary)
@@ -116,7 +117,7 @@ Status StampOpened(const char* path, const std::string& package, std::vector<uin
     tree.Replace(ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("LANGUAGE_INI"), 0, &i);
     PeResourceWriter writer;
     s = PeResourceWriter::Prepare(image, tree, &writer);
-    VectorSink sink;
+    MemorySink sink;
     if (s)
         s = writer.Write(sink);
     *out = sink.Take();
@@ -332,12 +333,15 @@ private:
 
 class FailingSink : public ByteSink {
 public:
-    Status Write(const uint8_t*, uint32_t length) override
+    Status Append(const uint8_t*, uint32_t length) override
     {
         written_ += length;
         return written_ > 0x1000 ? Status::Error(112, "disk full") : Status::Ok();
     }
-    Status Rewrite(uint64_t, const uint8_t*, uint32_t) override { return Status::Ok(); }
+    Status Patch(uint64_t, const uint8_t*, uint32_t) override { return Status::Ok(); }
+    Status Finish() override { return Status::Ok(); }
+    Status Restart() override { return Status::Ok(); }
+    uint64_t Size() const override { return written_; }
 
 private:
     uint64_t written_ = 0;
@@ -366,7 +370,7 @@ TEST(PeResourceWriter, StreamsSourcesInPiecesAndPassesTheirFailuresOn)
     tree.Replace(ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("DEFAULT"), 0, &failing);
     PeResourceWriter writer;
     ASSERT_TRUE(PeResourceWriter::Prepare(image, tree, &writer));
-    VectorSink sink;
+    MemorySink sink;
     s = writer.Write(sink);
     EXPECT_EQ(s.Code(), 23u);
     EXPECT_EQ(s.Message(), "reading resource OEMDATA/DEFAULT/0 at 0x100000: device says no");
@@ -447,10 +451,10 @@ TEST(PeResourceWriter, StampsFromARangeOfOneFileIntoAnother)
     {
         FileSink input;
         ASSERT_TRUE(input.Create(inputPath));
-        ASSERT_TRUE(input.Write(reinterpret_cast<const uint8_t*>("head"), 4));
-        ASSERT_TRUE(input.Write(reinterpret_cast<const uint8_t*>(package.data()), static_cast<uint32_t>(package.size())));
-        ASSERT_TRUE(input.Write(reinterpret_cast<const uint8_t*>("tail"), 4));
-        ASSERT_TRUE(input.Close());
+        ASSERT_TRUE(input.Append(reinterpret_cast<const uint8_t*>("head"), 4));
+        ASSERT_TRUE(input.Append(reinterpret_cast<const uint8_t*>(package.data()), static_cast<uint32_t>(package.size())));
+        ASSERT_TRUE(input.Append(reinterpret_cast<const uint8_t*>("tail"), 4));
+        ASSERT_TRUE(input.Finish());
     }
     FileRangeSource range, tooLong;
     ASSERT_TRUE(range.Open(inputPath, 4, package.size()));
@@ -469,7 +473,7 @@ TEST(PeResourceWriter, StampsFromARangeOfOneFileIntoAnother)
     ASSERT_TRUE(output.Create(outputPath));
     s = writer.Write(output);
     ASSERT_TRUE(s) << s.Message();
-    ASSERT_TRUE(output.Close());
+    ASSERT_TRUE(output.Finish());
 
     PeImage written;
     s = PeImage::Load(outputPath, &written);
@@ -509,8 +513,8 @@ TEST(PeResourceWriter, AProgramOpenedFromItsFileIsStampedAsFromMemory)
         {
             FileSink file;
             ASSERT_TRUE(file.Create(path));
-            ASSERT_TRUE(file.Write(in.bytes.data(), static_cast<uint32_t>(in.bytes.size())));
-            ASSERT_TRUE(file.Close());
+            ASSERT_TRUE(file.Append(in.bytes.data(), static_cast<uint32_t>(in.bytes.size())));
+            ASSERT_TRUE(file.Finish());
         }
         std::vector<uint8_t> fromMemory, fromFile;
         PeWriteSummary summary;

@@ -54,7 +54,7 @@ int main(int argc, char** argv)
     if (s)
         s = writer.Write(sink);
     if (s)
-        s = sink.Close();
+        s = sink.Finish();
     if (!s)
         return Fail(s);
     const PeWriteSummary& summary = writer.Summary();
