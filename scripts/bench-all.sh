@@ -24,6 +24,7 @@ MiB=$((1024 * 1024))
 bash scripts/bootstrap.sh >/dev/null
 echo "== Windows build (Release, benchmarks on) in $BUILD"
 mkdir -p "$(dirname "$BUILD")"
+mkdir -p "$(dirname "$BUILD")"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOEM_BENCH=ON \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >"$BUILD.configure.log" 2>&1 \
   || { cat "$BUILD.configure.log"; exit 1; }

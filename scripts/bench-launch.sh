@@ -40,6 +40,7 @@ if [ -z "${BENCH_SESSION:-}" ]; then
 fi
 echo "== builds: Windows (Release) in $BUILD, native oempack in $HOST"
 if [ ! -f "$BUILD/build.ninja" ]; then
+  mkdir -p "$(dirname "$BUILD")"
   cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOEM_BENCH=ON \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >"$BUILD.configure.log" 2>&1 \
     || { cat "$BUILD.configure.log"; exit 1; }
