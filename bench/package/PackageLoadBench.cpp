@@ -134,6 +134,21 @@ std::string GroupsPackageOf(uint32_t groupCount)
     return package.Save() ? path : std::string();
 }
 
+// Each iteration opens the package at path as the unpacker does and extracts
+// its installer to folder/target.
+void OpenAndExtractEach(benchmark::State& state, const std::string& path, const std::string& folder,
+                        const std::string& target)
+{
+    for (auto _ : state) {
+        PackageHandle package;
+        if (!package.Open(path.c_str(), PackageHandle::kOpenExisting) ||
+            !package.ExtractEntry("setup.exe", "Commonfiles", folder.c_str(), target.c_str(), 0)) {
+            state.SkipWithError("open or extract failed");
+            break;
+        }
+    }
+}
+
 void OpenManyGroups(benchmark::State& state)
 {
     const uint32_t groupCount = static_cast<uint32_t>(state.range(0));
@@ -144,14 +159,7 @@ void OpenManyGroups(benchmark::State& state)
     }
     std::string folder = TempFolder();
     std::string target = "oem-package-bench-" + std::to_string(getpid()) + "-groups-setup.exe";
-    for (auto _ : state) {
-        PackageHandle package;
-        if (!package.Open(path.c_str(), PackageHandle::kOpenExisting) ||
-            !package.ExtractEntry("setup.exe", "Commonfiles", folder.c_str(), target.c_str(), 0)) {
-            state.SkipWithError("open or extract failed");
-            break;
-        }
-    }
+    OpenAndExtractEach(state, path, folder, target);
     state.counters["groups"] = groupCount;
     std::remove((folder + "/" + target).c_str());
 }
@@ -166,14 +174,7 @@ void OpenAndExtract(benchmark::State& state)
     }
     std::string folder = TempFolder();
     std::string target = "oem-package-bench-" + std::to_string(getpid()) + "-setup.exe";
-    for (auto _ : state) {
-        PackageHandle package;
-        if (!package.Open(path.c_str(), PackageHandle::kOpenExisting) ||
-            !package.ExtractEntry("setup.exe", "Commonfiles", folder.c_str(), target.c_str(), 0)) {
-            state.SkipWithError("open or extract failed");
-            break;
-        }
-    }
+    OpenAndExtractEach(state, path, folder, target);
     MappedFile file;
     if (file.OpenFile(path.c_str(), 1, kOpenExisting, 0))
         state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * file.GetLength());
