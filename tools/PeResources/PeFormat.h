@@ -49,6 +49,8 @@ static_assert(kOpt32DataDirectories == kOpt32NumberOfRvaAndSizes + 4, "PE32: dir
 static_assert(kOpt64DataDirectories == kOpt64NumberOfRvaAndSizes + 4, "PE32+: directories follow their count");
 // Largest file and section alignment the format allows.
 constexpr uint32_t kMaxFileAlignment = 0x10000;
+// The page size of the 32-bit Windows loader.
+constexpr uint32_t kPageSize = 0x1000;
 
 // Data directory: an RVA (for the certificate table a file offset) and a size.
 constexpr uint32_t kDataDirectorySize = 8;

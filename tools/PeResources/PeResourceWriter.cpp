@@ -203,7 +203,14 @@ Status PlaceSection(const PeImage& image, ResourceSectionPlan* plan)
     for (const PeSection& section : sections)
         imageEnd = std::max<uint64_t>(imageEnd, uint64_t(section.virtualAddress) + section.MappedSize());
     plan->rva = AlignUp(imageEnd, image.SectionAlignment());
-    plan->file = AlignUp(image.SectionDataEnd(), image.FileAlignment());
+    // The data starts on a page boundary of the file: a loader can then map it
+    // straight from the file rather than read it into private memory, which
+    // matters for a package of hundreds of megabytes (Wine maps a section whose
+    // file offset is page-aligned, and copies one that is not).
+    const uint32_t dataAlignment = image.SectionAlignment() >= pe::kPageSize
+                                       ? std::max<uint32_t>(image.FileAlignment(), pe::kPageSize)
+                                       : image.FileAlignment();
+    plan->file = AlignUp(image.SectionDataEnd(), dataAlignment);
     plan->prefixEnd = image.SectionDataEnd();
     if (plan->rva > 0xFFFFFFFFu)
         return Status::Error(kErrorFileTooLarge, "the image has no room for another section below 4 GiB");

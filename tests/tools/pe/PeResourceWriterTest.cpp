@@ -244,7 +244,11 @@ TEST(PeResourceWriter, MovesResourcesThatAreNotLastIntoANewLastSection)
     }
     EXPECT_EQ(image.Directory(5).address, reloc.virtualAddress);
     EXPECT_EQ(rsrc.virtualAddress, (reloc.virtualAddress + reloc.virtualSize + 0xFFF) / 0x1000 * 0x1000);
-    EXPECT_EQ(rsrc.pointerToRawData, before.SectionDataEnd());
+    // Its data starts at the first page boundary of the file after the others'
+    // (3072 here), so a loader can map it from the file; zeros fill the gap.
+    EXPECT_EQ(rsrc.pointerToRawData, 4096u);
+    EXPECT_EQ(Slice(out, before.SectionDataEnd(), 4096 - before.SectionDataEnd()),
+              std::string(4096 - before.SectionDataEnd(), '\0'));
     EXPECT_EQ(image.Directory(pe::kResourceDirectoryIndex).address, rsrc.virtualAddress);
     EXPECT_EQ(GetU32(out, image.OptionalHeaderOffset() + 56), rsrc.virtualAddress + 0x2000);
     EXPECT_EQ(Slice(out, image.SymbolTableOffset(), 7), "SYMBOLS");
