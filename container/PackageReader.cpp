@@ -1,6 +1,7 @@
 // Direct reader of container images, from a read-only whole-file mapping or the caller's bytes.
 #include "PackageReader.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -101,6 +102,17 @@ uint32_t PackageReader::GetEntrySize(const char* entryName, const char* group) c
 {
     const WalkedEntry* entry = FindEntry(entryName, group);
     return entry ? entry->record.uncompressedSize : 0;
+}
+
+uint32_t PackageReader::GetLargestEntrySize(const char* group) const
+{
+    const WalkedGroup* found = open_ ? FindWalkedGroup(contents_, group ? group : "") : nullptr;
+    uint32_t largest = 0;
+    if (found) {
+        for (const WalkedEntry& entry : found->entries)
+            largest = std::max(largest, entry.record.uncompressedSize);
+    }
+    return largest;
 }
 
 int PackageReader::ReadRecord(const EntryRecord& entry, MappedFile& output) const

@@ -59,6 +59,10 @@ public:
     // The entry's uncompressed size; 0 when closed or not found. A null group
     // searches every group (first hit in table order).
     uint32_t GetEntrySize(const char* entryName, const char* group) const;
+    // The largest uncompressed size among the group's file entries (every one
+    // of them, also those a same-named earlier entry hides); 0 when closed,
+    // the group is not found or has none. Linear in the group's entries.
+    uint32_t GetLargestEntrySize(const char* group) const;
 
     // Creates output (which must be closed) as a memory block of the entry's
     // uncompressed size holding its content, decoded when stored compressed.

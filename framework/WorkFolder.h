@@ -20,6 +20,10 @@ constexpr uint64_t kStaleWorkFolderAge100ns = 24ull * 60 * 60 * 10000000ull;
 // The waits between removal attempts of a folder still in use, in
 // milliseconds: about 5 s in all, growing.
 constexpr DWORD kRemovalWaitsMs[] = {50, 100, 200, 400, 800, 1600, 1850};
+// How many fresh GUID names are tried while a new folder's name is taken
+// already (an existing folder is never used): the launcher's work folder and
+// the unpacker's folder alike.
+constexpr int kWorkFolderAttempts = 5;
 
 class WorkFolder {
 public:

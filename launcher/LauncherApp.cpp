@@ -4,8 +4,11 @@
 #include <io.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "CFile.h"
@@ -33,6 +36,47 @@ constexpr char kInstallerFileName[] = "setup.exe";
 constexpr char kSerialBatchName[] = "sn.bat";
 // setup.oem is written in pieces of this size, each added to the checksum as it goes.
 constexpr DWORD kPackagePieceSize = 1u << 20;
+
+// The CRC-32C of a block of memory, computed on a thread of its own while the
+// caller writes the same bytes to disk, so that the check costs no time of
+// its own on a machine with two cores. A checksum that is dropped unread
+// stops at its next piece.
+class BackgroundChecksum {
+public:
+    BackgroundChecksum(const uint8_t* bytes, DWORD size)
+        : worker_([this, bytes, size] {
+              uint32_t crc = 0;
+              for (DWORD at = 0; at < size && !stop_.load(std::memory_order_relaxed);) {
+                  const DWORD piece = std::min(size - at, kPackagePieceSize);
+                  crc = Crc32cExtend(crc, bytes + at, piece);
+                  at += piece;
+              }
+              crc_ = crc;
+          })
+    {
+    }
+    ~BackgroundChecksum()
+    {
+        stop_.store(true, std::memory_order_relaxed);
+        if (worker_.joinable())
+            worker_.join();
+    }
+    BackgroundChecksum(const BackgroundChecksum&) = delete;
+    BackgroundChecksum& operator=(const BackgroundChecksum&) = delete;
+
+    // Waits for the whole block.
+    uint32_t Result()
+    {
+        if (worker_.joinable())
+            worker_.join();
+        return crc_;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    uint32_t crc_ = 0;
+    std::thread worker_;
+};
 
 // The path of a fixed file name in folder; "" when it would not fit MAX_PATH,
 // after a log record.
@@ -76,13 +120,7 @@ uint64_t LargestCommonFile(const void* package, DWORD size)
     PackageReader reader;
     if (!reader.Open(static_cast<const uint8_t*>(package), size))
         return 0;
-    CStringArray names;
-    if (!reader.ListEntries(kCommonFilesGroup, names))
-        return 0;
-    uint64_t largest = 0;
-    for (int i = 0; i < names.GetSize(); ++i)
-        largest = std::max<uint64_t>(largest, reader.GetEntrySize(names[i], kCommonFilesGroup));
-    return largest;
+    return reader.GetLargestEntrySize(kCommonFilesGroup);
 }
 
 // Whether the launch goes on after step; a failed step's record (if it has
@@ -324,12 +362,13 @@ Status LauncherApp::WritePackageFile(const CString& path, const void* package, D
     }
     SetProgress(20);
     const uint8_t* bytes = static_cast<const uint8_t*>(package);
-    uint32_t crc = 0;
+    std::unique_ptr<BackgroundChecksum> checksum;
+    if (expected)
+        checksum = std::make_unique<BackgroundChecksum>(bytes, size);
     try {
         for (DWORD at = 0; at < size;) {
             const DWORD piece = std::min(size - at, kPackagePieceSize);
             held->Write(bytes + at, piece);
-            crc = Crc32cExtend(crc, bytes + at, piece);
             at += piece;
         }
     } catch (const CFileException& e) {
@@ -337,6 +376,7 @@ Status LauncherApp::WritePackageFile(const CString& path, const void* package, D
         return LogRecord(static_cast<uint32_t>(e.m_lOsError), "Failure to write data to setup.exe(%s),error:%lu.",
                          path.GetString(), static_cast<unsigned long>(e.m_lOsError));
     }
+    const uint32_t crc = checksum ? checksum->Result() : 0;
     if (expected && crc != expected->crc) {
         held->Abort();
         DeleteFileA(path);

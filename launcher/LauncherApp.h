@@ -19,9 +19,6 @@ struct PackageChecksum;
 // Installer's "fatal error during installation"). When the installer ran, the
 // launcher exits with the installer's own exit code instead.
 constexpr int kLaunchFailedExitCode = 1603;
-// How many fresh GUID names the launcher tries when the work folder's name is
-// taken already (an existing folder is never used).
-constexpr int kWorkFolderAttempts = 5;
 
 // The settings read from the work folder's Language.ini.
 struct LanguageSettings {

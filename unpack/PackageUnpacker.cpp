@@ -60,7 +60,7 @@ int PackageUnpacker::Open(const char* path, int mode)
     CreateFolderTree(tempPath);
     CString tried;
     const Status created =
-        folder.CreateFresh(tempPath, folderRules.Attributes(), kUnpackFolderAttempts, guidCreator, &tried);
+        folder.CreateFresh(tempPath, folderRules.Attributes(), kWorkFolderAttempts, guidCreator, &tried);
     if (!created) {
         package.Close();
         SetLastError(created.Code());

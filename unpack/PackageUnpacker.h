@@ -20,9 +20,6 @@
 #include "PackageHandle.h"
 #include "WorkFolder.h"
 
-// How many fresh GUID names Open tries while the unpack folder's name is
-// taken already (an existing folder is never used).
-constexpr int kUnpackFolderAttempts = 5;
 
 class PackageUnpacker {
 public:

@@ -89,6 +89,12 @@ TEST_F(Reader, ListsInTableOrderFindsIgnoringCaseAndNeverReachesALaterEqualGroup
     EXPECT_EQ(0u, reader_.GetEntrySize("skip", "Bin"));
     EXPECT_EQ(0u, reader_.GetEntrySize("hidden.txt", nullptr));
     EXPECT_EQ(0u, reader_.GetEntrySize("hidden.txt", "BIN"));
+
+    // The largest file entry of the group found as above: the compressed
+    // entry's uncompressed size, never the kind-1 child or a later group's.
+    EXPECT_EQ(3003u, reader_.GetLargestEntrySize("bin"));
+    EXPECT_EQ(0u, reader_.GetLargestEntrySize("Empty"));
+    EXPECT_EQ(0u, reader_.GetLargestEntrySize("Missing"));
 }
 
 TEST_F(Reader, ReadsStoredAndCompressedEntriesIntoBlocksAndBuffers)

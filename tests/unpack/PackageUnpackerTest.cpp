@@ -288,7 +288,7 @@ TEST_F(UnpackerTest, AFolderOfTheChosenNameIsNeverUsedNorRemoved)
     EXPECT_EQ(0, unpacker.Open(package.c_str(), 3));
     EXPECT_EQ(static_cast<uint32_t>(ERROR_ALREADY_EXISTS), GetLastErrorValue());
     g_sameGuid = false;
-    EXPECT_EQ(kUnpackFolderAttempts, g_guidCalls);
+    EXPECT_EQ(kWorkFolderAttempts, g_guidCalls);
     EXPECT_TRUE(unpacker.GetUnpackFolder().IsEmpty());
     EXPECT_TRUE(unpacker.GetConfigPath().IsEmpty());
     EXPECT_EQ(0, unpacker.ExtractCommonFile("ORG.SETUP.EXE", (scratch / "other.exe").c_str()));
