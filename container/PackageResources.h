@@ -15,14 +15,15 @@ inline constexpr char kChecksumResourceName[] = "CHECKSUM";
 // Smallest package resource the launcher accepts, in bytes.
 inline constexpr uint32_t kMinimumPackageSize = 1024;
 
-// Largest package resource the launcher can load, in bytes; the packaging
-// tools refuse to stamp a larger one. Not measured yet: Setup.exe is a 32-bit
-// process that has its own image, with the package inside, mapped and then
-// writes the package out in one piece, so 2 GiB - 1 (the most a signed 32-bit
-// count holds, and the user address space of a 32-bit process) is the bound
-// until the launcher loads larger packages and the real figure is measured by
-// launching stamped programs of rising size under Windows.
-inline constexpr uint64_t kMaxLaunchablePackageSize = 0x7FFFFFFF;
+// Largest package resource the launcher can load, in bytes (1.75 GiB); the
+// packaging tools refuse to stamp a larger one. Setup.exe is a 32-bit,
+// large-address-aware process that has its own image, with the package
+// inside, mapped, and maps the setup.oem it writes from it whole while it
+// takes the installer out: the package is in its address space twice.
+// Measured under Wine 8 on a 64-bit system (4 GiB of address space) by
+// launching stamped programs of rising size: 1.8 GiB launched, 1.85 GiB
+// failed to map setup.oem; this bound keeps some room below that.
+inline constexpr uint64_t kMaxLaunchablePackageSize = 0x70000000;
 
 // Inside the package: the group and entry of its configuration file, the
 // group of the files that file names by key (its section of the same name

@@ -198,7 +198,7 @@ TEST(LauncherStampHost, APackageTooLargeToLaunchOrAFolderAsOutputIsRefusedBefore
     ClaimedSizeSource huge(kMaxLaunchablePackageSize + 1);
     Status s = StampLauncherFromSource(launcher.c_str(), (dir / "Setup.exe").c_str(), huge, nullptr, 0, nullptr);
     EXPECT_EQ(s.Code(), kErrorFileTooLarge);
-    EXPECT_EQ(s.Message(), "the package is 2147483648 bytes; the launcher loads packages of at most 2147483647 bytes");
+    EXPECT_EQ(s.Message(), "the package is 1879048193 bytes; the launcher loads packages of at most 1879048192 bytes");
     EXPECT_FALSE(huge.read_);
 
     // At the limit the size is no reason to refuse: the stamp goes on and fails reading the source.

@@ -128,12 +128,12 @@ check "the package of a stamped program stamps the same bytes" cmp -s st/Big.exe
 # A package larger than the launcher can load: exit 1, a message, no output,
 # and nothing read (sparse files stand in for gigabytes).
 mkdir huge
-truncate -s 2147483648 huge/over.oem
+truncate -s 1879048193 huge/over.oem
 run stamp --launcher st/launcher.exe --package huge/over.oem -o huge/out.exe
 check "a package over the launchable size fails with 1" [ "$rc" = 1 ]
 check "the launchable size is named" contains err.txt \
-  "oempack: huge/over.oem: the package is 2147483648 bytes; the launcher loads packages of at most 2147483647 bytes"
-truncate -s 2147483647 huge/edge.oem
+  "oempack: huge/over.oem: the package is 1879048193 bytes; the launcher loads packages of at most 1879048192 bytes"
+truncate -s 1879048192 huge/edge.oem
 run stamp --launcher st/launcher.exe --package huge/edge.oem -o huge/out.exe
 check "a package of exactly the launchable size is judged by its content" contains err.txt \
   "oempack: huge/edge.oem: not a valid package"
