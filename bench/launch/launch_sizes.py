@@ -30,6 +30,9 @@ import subprocess
 import sys
 import time
 
+# The command-line and result-file helpers the packaging benchmark uses too.
+from side_by_side import parse, save  # noqa: E402
+
 SAMPLE_S = 0.005
 RESCAN = 20
 BEGIN = "<!-- launch section: written by scripts/bench-launch.sh -->"
@@ -439,24 +442,6 @@ def cmd_splice(results_md, section_md):
         f.write(splice(text, read_text(section_md)))
 
 
-def parse(args, names, optional=()):
-    opts = {}
-    i = 0
-    while i < len(args):
-        key = args[i][2:]
-        if not args[i].startswith("--") or (key not in names and key not in optional) or i + 1 >= len(args):
-            sys.exit("bad argument " + args[i])
-        opts[key] = args[i + 1]
-        i += 2
-    missing = [n for n in names if n not in opts]
-    if missing:
-        sys.exit("missing --" + ", --".join(missing))
-    return opts
-
-
-def save(path, data):
-    with open(path, "w") as f:
-        json.dump(data, f, indent=1)
 
 
 def main():
