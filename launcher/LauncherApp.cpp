@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -40,20 +41,17 @@ constexpr DWORD kPackagePieceSize = 1u << 20;
 // The CRC-32C of a block of memory, computed on a thread of its own while the
 // caller writes the same bytes to disk, so that the check costs no time of
 // its own on a machine with two cores. A checksum that is dropped unread
-// stops at its next piece.
+// stops at its next piece; where no thread can be started, Result computes
+// it in place.
 class BackgroundChecksum {
 public:
-    BackgroundChecksum(const uint8_t* bytes, DWORD size)
-        : worker_([this, bytes, size] {
-              uint32_t crc = 0;
-              for (DWORD at = 0; at < size && !stop_.load(std::memory_order_relaxed);) {
-                  const DWORD piece = std::min(size - at, kPackagePieceSize);
-                  crc = Crc32cExtend(crc, bytes + at, piece);
-                  at += piece;
-              }
-              crc_ = crc;
-          })
+    BackgroundChecksum(const uint8_t* bytes, DWORD size) : bytes_(bytes), size_(size)
     {
+        try {
+            worker_ = std::thread([this] { crc_ = Compute(); });
+        } catch (const std::system_error&) {
+            // Computed by Result instead.
+        }
     }
     ~BackgroundChecksum()
     {
@@ -67,12 +65,26 @@ public:
     // Waits for the whole block.
     uint32_t Result()
     {
-        if (worker_.joinable())
-            worker_.join();
+        if (!worker_.joinable())
+            return Compute();
+        worker_.join();
         return crc_;
     }
 
 private:
+    uint32_t Compute() const
+    {
+        uint32_t crc = 0;
+        for (DWORD at = 0; at < size_ && !stop_.load(std::memory_order_relaxed);) {
+            const DWORD piece = std::min(size_ - at, kPackagePieceSize);
+            crc = Crc32cExtend(crc, bytes_ + at, piece);
+            at += piece;
+        }
+        return crc;
+    }
+
+    const uint8_t* bytes_;
+    DWORD size_;
     std::atomic<bool> stop_{false};
     uint32_t crc_ = 0;
     std::thread worker_;
