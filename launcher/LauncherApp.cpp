@@ -366,30 +366,11 @@ Status LauncherApp::TakeModuleFiles(const CString& workFolder)
 Status LauncherApp::WritePackageFile(const CString& path, const void* package, DWORD size,
                                      const PackageChecksum* expected, CFile* held)
 {
-    // Opened without truncation: the work folder is new, so the file is too,
-    // and one that is already there is refused (ERROR_FILE_EXISTS) as someone
-    // else's. Truncating a new file costs nothing on Windows, but on Linux
-    // file systems that flush a truncated-then-rewritten file when it is first
-    // closed it cost a third of a second per GiB under Wine.
     CFileException error;
-    if (!held->Open(path, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite | CFile::shareDenyWrite,
-                    &error)) {
+    if (!held->Open(path, CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyWrite, &error)) {
         const uint32_t code = static_cast<uint32_t>(error.m_lOsError);
         return LogRecord(code, "Failure to create a new setup.exe(%s),error:%lu.", path.GetString(),
                          static_cast<unsigned long>(error.m_lOsError));
-    }
-    uint64_t existing = 0;
-    try {
-        existing = held->GetLength();
-    } catch (const CFileException& e) {
-        held->Abort();
-        return LogRecord(static_cast<uint32_t>(e.m_lOsError), "Failure to create a new setup.exe(%s),error:%lu.",
-                         path.GetString(), static_cast<unsigned long>(e.m_lOsError));
-    }
-    if (existing != 0) {
-        held->Abort();
-        return LogRecord(ERROR_FILE_EXISTS, "Failure to create a new setup.exe(%s),error:%lu.", path.GetString(),
-                         static_cast<unsigned long>(ERROR_FILE_EXISTS));
     }
     SetProgress(20);
     const uint8_t* bytes = static_cast<const uint8_t*>(package);
