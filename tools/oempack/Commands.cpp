@@ -117,16 +117,6 @@ Status ParseJobs(const Options& options, unsigned* jobs)
     return Status::Ok();
 }
 
-// The folder of a path ("." without one): where large compressed streams of
-// a package written there wait.
-std::string FolderOfPath(const std::string& path)
-{
-    const size_t cut = path.find_last_of(kPathSeparator == '\\' ? "\\/" : "/");
-    if (cut == std::string::npos)
-        return ".";
-    return cut == 0 ? path.substr(0, 1) : path.substr(0, cut);
-}
-
 // Writes the plan's package into sink with a progress bar.
 Status WriteWithProgress(const PackagePlan& plan, const WriteSettings& settings, bool showProgress,
                          ByteSink& sink, WriteStats* stats)
@@ -182,7 +172,8 @@ Status WritePackageFile(const PackagePlan& plan, WriteSettings settings, const O
     Status status = BeginOutput(output, options.package);
     if (!status)
         return status;
-    settings.spillFolder = FolderOfPath(output.TemporaryPath());
+    // Large compressed streams wait in the output's folder.
+    settings.spillFolder = output.Folder();
     FileSink sink(PackageFileFailure);
     status = sink.Create(output.TemporaryPath(), true);
     if (status)
@@ -477,7 +468,7 @@ int RunMake(const Options& options)
     MemorySink memorySink;
     ByteSink* sink = &memorySink;
     if (staged.Begin(options.output) == StagedFileRefusal::kNone) {
-        settings.spillFolder = FolderOfPath(staged.TemporaryPath());
+        settings.spillFolder = staged.Folder();
         status = fileSink.Create(staged.TemporaryPath(), false);
         if (!status)
             return Fail(status);
