@@ -382,6 +382,25 @@ TEST_F(LaunchTest, SnBatAlreadyStagedInTheWorkFolderIsReplaced)
         EXPECT_NE(std::string::npos, result.report.find(std::string("file: ") + name + "\n")) << name;
 }
 
+TEST_F(LaunchTest, SetupOemAlreadyStagedInTheWorkFolderIsReplacedWhole)
+{
+    // A stale setup.oem longer than the package: none of its bytes may be left
+    // behind the package's own.
+    const std::string package = SamplePackage();
+    WriteBytes(launcherFolder_ + "\\Setup.cfg", "[SupportFiles]\r\nstale=setup.oem\r\n");
+    WriteBytes(launcherFolder_ + "\\setup.oem", std::string(package.size() * 3 + 4096, 'x'));
+    StampDefaultLanguage(package);
+    keepFolder_ = scratch_ / "kept";
+    CreateDirectoryA(keepFolder_.c_str(), nullptr);
+    LaunchResult result = Run(" /S", "7");
+    EXPECT_EQ(7u, result.exitCode);
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
+    const std::string written = ReadBytes(keepFolder_ + "\\setup.oem");
+    EXPECT_EQ(package.size(), written.size());
+    EXPECT_TRUE(written == package) << "setup.oem differs from the package";
+    EXPECT_TRUE(ListFolder(tempFolder_).empty()) << "the launch removes its work folder";
+}
+
 TEST_F(LaunchTest, InstallerThatCannotStartIsLoggedWithTheFullCommandLine)
 {
     std::string fake = scratch_ / "broken.exe";
