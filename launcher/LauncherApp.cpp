@@ -35,8 +35,11 @@ constexpr char kPackageFileName[] = "setup.oem";
 constexpr char kLanguageFileName[] = "Language.ini";  // the longest of the work folder's names
 constexpr char kInstallerFileName[] = "setup.exe";
 constexpr char kSerialBatchName[] = "sn.bat";
-// setup.oem is written in pieces of this size, each added to the checksum as it goes.
-constexpr DWORD kPackagePieceSize = 1u << 20;
+// setup.oem is written in pieces of this size, each added to the checksum as
+// it goes. Small pieces keep the page cache's blocks small: alternated under
+// Wine on a Linux virtual machine, writing 1 GiB took 0.7-7.4 s in 1 MiB
+// pieces and 0.7-1.4 s in 32 KiB pieces (the size other installers write).
+constexpr DWORD kPackagePieceSize = 32u << 10;
 
 // The CRC-32C of a block of memory, computed on a thread of its own while the
 // caller writes the same bytes to disk, so that the check costs no time of
