@@ -27,10 +27,6 @@ char LastSingleByteChar(const char* text)
     return last;
 }
 
-// Pieces in which plain bytes are written: the file system gets large writes,
-// and a view of a file is read a piece at a time.
-constexpr uint32_t kWritePiece = 1024 * 1024;
-
 enum class Keep { kNo, kYes, kFailed };
 
 // CompareVersion on the content's whole bytes; kFailed stands for "they cannot be had".
@@ -168,11 +164,7 @@ int BuildDestinationPath(const char* folder, const char* fileName, char* path)
 
 void PlainContent::WriteTo(CFile& file)
 {
-    for (uint32_t done = 0; done < size_;) {
-        uint32_t piece = size_ - done < kWritePiece ? size_ - done : kWritePiece;
-        file.WriteHuge(data_ + done, piece);
-        done += piece;
-    }
+    file.WriteHuge(data_, size_);
 }
 
 PackedContent::PackedContent(const uint8_t* stream, uint32_t length, uint32_t size)

@@ -16,7 +16,6 @@ namespace {
 // Small records are gathered to this size before they are written; entry
 // data of this size or more goes to the file straight from where it is held.
 constexpr uint32_t kGatherSize = 256 * 1024;
-constexpr uint32_t kWritePiece = 1024 * 1024;
 
 // Little-endian records into a file, gathered; throws the file's CFileException.
 class ImageStream {
@@ -39,11 +38,7 @@ public:
         const uint8_t* bytes = static_cast<const uint8_t*>(data);
         if (length >= kGatherSize) {
             Flush();
-            for (uint32_t done = 0; done < length;) {
-                const uint32_t piece = length - done < kWritePiece ? length - done : kWritePiece;
-                file_.WriteHuge(bytes + done, piece);
-                done += piece;
-            }
+            file_.WriteHuge(bytes, length);
         } else {
             if (gathered_.size() + length > kGatherSize)
                 Flush();

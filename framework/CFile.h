@@ -43,6 +43,8 @@ public:
     int Open(const char* path, unsigned openFlags, CFileException* error = nullptr);
 
     unsigned Read(void* buffer, unsigned count);
+    // Writes all count bytes or throws. On Windows large buffers go to the
+    // system in pieces of 32 KiB (see CFile_win32.cpp for why).
     void Write(const void* buffer, unsigned count);
     unsigned ReadHuge(void* buffer, uint32_t count) { return Read(buffer, count); }
     void WriteHuge(const void* buffer, uint32_t count) { Write(buffer, count); }
