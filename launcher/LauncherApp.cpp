@@ -300,6 +300,8 @@ Status LauncherApp::WriteWorkFile(const CString& path, const void* bytes, DWORD 
 Status LauncherApp::RunInstaller(const CString& commandLine, WorkFiles* files)
 {
     std::vector<char> writable(commandLine.GetString(), commandLine.GetString() + commandLine.GetLength() + 1);
+    // 68 bytes on 32-bit Windows, 104 on 64-bit: zeroed whole for the architecture built for.
+    static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 8 ? 104 : 68), "STARTUPINFOA of this architecture");
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
@@ -453,7 +455,6 @@ Status LauncherApp::ExtractInstaller(PackageUnpacker& unpacker, WorkFiles* files
 
 BOOL LauncherApp::InitInstance()
 {
-    static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA of 32-bit Windows");
     exitCode = kLaunchFailedExitCode;
     AfxEnableControlContainer();
 
