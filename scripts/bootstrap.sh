@@ -4,8 +4,8 @@ set -euo pipefail
 
 packages=(
   cmake make ninja-build g++ clang-14 libfuzzer-14-dev libclang-rt-14-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 xvfb x11-utils imagemagick fonts-wqy-microhei locales
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  wine wine64 wine32:i386 xvfb x11-utils imagemagick fonts-wqy-microhei locales
   googletest libbenchmark-dev ncompress nsis python3 twm xfonts-base xfonts-75dpi
   osslsigncode openssl
 )

@@ -2,14 +2,14 @@
 # The native and the Windows oempack make the same bytes: create and make with the same
 # inputs and SOURCE_DATE_EPOCH through both, then cmp. Needs both builds and, for the
 # Windows program, a running Wine environment (scripts/wine-env.sh).
-# Usage: compare-builds.sh HOST_BUILD WIN_BUILD
+# Usage: compare-builds.sh HOST_BUILD WIN_BUILD (of either architecture: the launcher is that build's)
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 HOST="$1"
 WIN="$2"
 NATIVE="$HOST/tools/oempack/oempack"
 WINDOWS="$WIN/tools/oempack/oempack.exe"
-LAUNCHER="$WIN/tools/oempack/Setup.exe"
+LAUNCHER="$WIN/launcher/Setup.exe"
 INSTALLER="$WIN/tools/SampleInstaller/SampleInstaller.exe"
 for f in "$NATIVE" "$WINDOWS" "$LAUNCHER" "$INSTALLER"; do
   [ -f "$f" ] || { echo "compare-builds: $f was not built"; exit 1; }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs every test: the demo, host build under the sanitizers, Windows build under Wine,
-# short fuzz runs. Ends with "N passed, N failed" and fails when anything failed.
+# Runs every test: the demo, host build under the sanitizers, Windows builds under Wine
+# (each architecture the host runs), short fuzz runs. Ends with "N passed, N failed" and fails when anything failed.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
@@ -25,8 +25,8 @@ count() {  # count <ctest log>: its tests into the totals, or one failure when c
 bash scripts/bootstrap.sh
 
 # First, before anything here makes build/: the demo must work from a fresh clone.
-# It also builds build/win exactly as the Windows step below does, and the native
-# oempack in build/host as the host step does: both then find that part built.
+# It also builds build/win-<arch> exactly as the Windows step below does, which then
+# finds that part built.
 echo "== demo (scripts/demo.sh)"
 if bash scripts/demo.sh; then passed=$((passed + 1)); else echo "demo failed"; failed=$((failed + 1)); fi
 
@@ -44,29 +44,51 @@ else
   echo "host build failed"; failed=$((failed + 1))
 fi
 
-echo "== Windows build (mingw-w64 i686), tests under Wine"
-if bash scripts/win-build.sh build/win; then
-  source scripts/wine-env.sh
-  trap wine_env_stop EXIT
-  trap 'exit 130' INT
-  trap 'exit 143' TERM
-  wine_env_start
-  (cd build/win && ctest --output-on-failure -j"$JOBS") 2>&1 | tee build/win-ctest.log || true
-  count build/win-ctest.log
-  echo "== native and Windows oempack: the same bytes"
-  if bash scripts/compare-builds.sh build/host build/win; then
-    passed=$((passed + 1))
-  else
-    echo "native and Windows outputs differ"; failed=$((failed + 1))
-  fi
-  wine_env_stop
-else
-  echo "Windows build failed"; failed=$((failed + 1))
+# The Windows suite once for every architecture this host runs (OEM_WINDOWS_ARCHES
+# narrows it; naming one the host cannot run is an error). Tests that make sense on
+# one architecture only carry the label only-<arch>.
+source scripts/wine-arches.sh
+source scripts/wine-env.sh
+trap wine_env_stop EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+echo "== which Windows programs this host runs under Wine"
+arch_report=""
+if ! wine_arches_decide; then
+  failed=$((failed + 1)); arch_report="none (OEM_WINDOWS_ARCHES is not usable here)"
+elif [ -z "$OEM_ARCHES_RUN" ]; then
+  wine_arches_none_sentence
+  failed=$((failed + 1)); arch_report="none"
 fi
+for arch in $OEM_ARCHES_RUN; do
+  before_passed=$passed before_failed=$failed
+  echo "== Windows build ($arch), tests under Wine"
+  if bash scripts/win-build.sh "$arch"; then
+    wine_env_start "$arch"
+    other=x86; [ "$arch" = x86 ] && other=x64
+    (cd "build/win-$arch" && ctest --output-on-failure -j"$JOBS" -LE "only-$other") 2>&1 \
+      | tee "build/win-$arch-ctest.log" || true
+    count "build/win-$arch-ctest.log"
+    echo "== native and Windows ($arch) oempack: the same bytes"
+    if bash scripts/compare-builds.sh build/host "build/win-$arch"; then
+      passed=$((passed + 1))
+    else
+      echo "native and Windows ($arch) outputs differ"; failed=$((failed + 1))
+    fi
+    wine_env_stop
+  else
+    echo "Windows build ($arch) failed"; failed=$((failed + 1))
+  fi
+  arch_report="${arch_report:+$arch_report; }$arch ran: $((passed - before_passed)) passed, $((failed - before_failed)) failed"
+done
+while IFS= read -r line; do
+  [ -n "$line" ] && arch_report="${arch_report:+$arch_report; }${line%%:*} skipped: ${line#*: }"
+done <<<"${OEM_ARCHES_SKIPPED:-}"
 
 echo "== fuzz smoke runs"
 if bash scripts/fuzz-smoke.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
 echo
+echo "Windows architectures: $arch_report"
 echo "${passed} passed, ${failed} failed"
 [ "$failed" -eq 0 ]

@@ -23,7 +23,8 @@ stamp() {  # stamp IN OUT
 stamp Launcher.exe Setup.exe
 
 "$objdump" -p Setup.exe >objdump.txt 2>&1 || fail "objdump -p: $(tail -3 objdump.txt)"
-grep -Eq 'Entry 2 [0-9a-f]{8} [0-9a-f]{8} Resource Directory \[\.rsrc\]' objdump.txt || fail "objdump shows no resource directory"
+# Addresses are 8 hex digits in a PE32 launcher, 16 in a PE32+ one.
+grep -Eq 'Entry 2 ([0-9a-f]{8}|[0-9a-f]{16}) [0-9a-f]{8} Resource Directory \[\.rsrc\]' objdump.txt || fail "objdump shows no resource directory"
 grep -Eqi 'corrupt|warning' objdump.txt && fail "objdump complains: $(grep -Ei 'corrupt|warning' objdump.txt | head -3)"
 for name in OEMDATA DEFAULT LANGUAGE_INI; do
   grep -q "]: $name, Value" objdump.txt || fail "objdump does not list $name"
@@ -47,7 +48,7 @@ echo "osslsigncode signs and verifies the stamped launcher"
 stamp Signed.exe Restamped.exe
 grep -q 'signature (.* bytes) was dropped' Restamped.exe.log || fail "no note of the dropped signature: $(cat Restamped.exe.log)"
 "$objdump" -p Restamped.exe >restamped-headers.txt 2>&1 || fail "objdump: $(tail -3 restamped-headers.txt)"
-grep -q 'Entry 4 00000000 00000000 Security Directory' restamped-headers.txt || fail "the certificate entry is still set"
+grep -Eq 'Entry 4 (0{8}|0{16}) 00000000 Security Directory' restamped-headers.txt || fail "the certificate entry is still set"
 osslsigncode verify -CAfile cert.pem -in Restamped.exe >reverify.txt 2>&1 && fail "the restamped launcher still verifies"
 grep -q 'No signature found' reverify.txt || fail "unexpected verify output: $(tail -3 reverify.txt)"
 osslsigncode sign -certs cert.pem -key key.pem -in Restamped.exe -out Resigned.exe >resign.txt 2>&1 || fail "sign again: $(tail -3 resign.txt)"
