@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "BuildVersion.h"
 #include "PackageResources.h"
 
 namespace {
@@ -413,7 +414,9 @@ Status ParseCommandLine(const std::vector<std::string>& arguments, Options* opti
 
 const char* VersionText()
 {
-    return "oempack 2.0 (package container format BOEM 0x0200)\n";
+    static const std::string text = std::string("oempack ") + kToolVersion + " (commit " + kToolCommit +
+                                    "; package container format BOEM 0x0200)\n";
+    return text.c_str();
 }
 
 const char* HelpText()
