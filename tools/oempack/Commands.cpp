@@ -17,6 +17,7 @@
 #include "PackageListing.h"
 #include "PackageResources.h"
 #include "PackageWriter.h"
+#include "ProgramVersion.h"
 #include "ProgressBar.h"
 #include "ResourceSource.h"
 #include "StagedFile.h"
@@ -62,6 +63,8 @@ public:
         return ByteView(file_.GetData(), file_.GetSize());
     }
     uint32_t Size() const { return View().Size(); }
+    // True when the package was read from a stamped setup program.
+    bool FromProgram() const { return fromProgram_; }
     // The bytes for stamping: a package file is read from the file in pieces
     // (the mapping's pages are not touched), a stamped program's package from memory.
     Status OpenStampSource(const std::string& path, std::unique_ptr<ResourceSource>* source) const
@@ -348,8 +351,14 @@ int RunList(const Options& options)
         PrintError(options.package + ": " + error);
         return kExitFailure;
     }
-    PrintOut(options.json ? FormatListingJson(listing, options.package, AnsiToUtf8)
-                          : FormatListingText(listing, options.package));
+    std::string fileVersion;
+    if (package.FromProgram()) {
+        fileVersion = ReadProgramFileVersion(options.package);
+        if (fileVersion.empty())
+            fileVersion = "none";
+    }
+    PrintOut(options.json ? FormatListingJson(listing, options.package, fileVersion, AnsiToUtf8)
+                          : FormatListingText(listing, options.package, fileVersion));
     return kExitSuccess;
 }
 
