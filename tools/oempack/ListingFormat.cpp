@@ -68,7 +68,8 @@ std::string FormatAttributes(uint32_t attributes)
     return text;
 }
 
-std::string FormatListingText(const PackageListing& listing, const std::string& path)
+std::string FormatListingText(const PackageListing& listing, const std::string& path,
+                              const std::string& architecture)
 {
     std::string out = path + ": " + Plural(listing.imageSize, "byte", "bytes") + ", version ";
     char version[16];
@@ -76,6 +77,8 @@ std::string FormatListingText(const PackageListing& listing, const std::string& 
     out += version;
     out += ", " + Plural(listing.groups.size(), "group", "groups") + ", " +
            Plural(listing.fileEntries, "entry", "entries") + "\n";
+    if (!architecture.empty())
+        out += "architecture: " + architecture + "\n";
     if (listing.skippedGroups)
         out += "(" + Plural(listing.skippedGroups, "slot", "slots") + " without a group record skipped)\n";
     for (const ListedGroup& g : listing.groups) {
@@ -143,6 +146,7 @@ std::string JsonString(const std::string& utf8)
 }
 
 std::string FormatListingJson(const PackageListing& listing, const std::string& path,
+                              const std::string& architecture,
                               const std::function<std::string(const std::string&)>& toUtf8)
 {
     auto text = [&](const std::string& s) { return JsonString(toUtf8 ? toUtf8(s) : s); };
@@ -166,5 +170,5 @@ std::string FormatListingJson(const PackageListing& listing, const std::string& 
         }
         out += "]}";
     }
-    return out + "]}\n";
+    return out + "],\"architecture\":" + (architecture.empty() ? "null" : JsonString(architecture)) + "}\n";
 }

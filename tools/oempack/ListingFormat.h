@@ -14,11 +14,17 @@ std::string FormatFileTime(const FileTime& time);
 // A (archive), '-' for each clear bit.
 std::string FormatAttributes(uint32_t attributes);
 
-std::string FormatListingText(const PackageListing& listing, const std::string& path);
+// The listing of the package at path as a table. architecture: that of the
+// stamped program the package was read from ("x86", "x64" or the machine in
+// hexadecimal), shown on a line of its own; empty for a package file.
+std::string FormatListingText(const PackageListing& listing, const std::string& path,
+                              const std::string& architecture);
 
 // One JSON object; names are passed through toUtf8 (from the ANSI code page)
-// and escaped.
+// and escaped. "architecture" comes last: as in FormatListingText, or null
+// for a package file.
 std::string FormatListingJson(const PackageListing& listing, const std::string& path,
+                              const std::string& architecture,
                               const std::function<std::string(const std::string&)>& toUtf8);
 
 // A JSON string literal of UTF-8 text: quotes, backslashes and control
