@@ -22,6 +22,8 @@ constexpr uint16_t kFileEntryKind = 0xFFFF;
 constexpr uint32_t kMaxNameLength = kMaxPath - 1;
 // Field widths: groups, entries of a group and entries in all are u16 counts.
 constexpr uint32_t kMaxCount = 0xFFFF;
+// Largest container the format can describe: every offset and size is 32 bits.
+constexpr uint64_t kMaxPackageSize = 0xFFFFFFFFull;
 
 // Header.
 constexpr uint32_t kHeaderMagicOffset = 0;

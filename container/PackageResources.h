@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "ContainerFormat.h"
+
 // The launcher carries its package as resources of its own module: type
 // OEMDATA, the container under DEFAULT, the language settings under
 // LANGUAGE_INI and the container's checksum record (PackageChecksum.h) under
@@ -15,15 +17,36 @@ inline constexpr char kChecksumResourceName[] = "CHECKSUM";
 // Smallest package resource the launcher accepts, in bytes.
 inline constexpr uint32_t kMinimumPackageSize = 1024;
 
-// Largest package resource the launcher can load, in bytes (1.75 GiB); the
-// packaging tools refuse to stamp a larger one. Setup.exe is a 32-bit,
-// large-address-aware process that has its own image, with the package
-// inside, mapped, and maps the setup.oem it writes from it whole while it
-// takes the installer out: the package is in its address space twice.
-// Measured under Wine 8 on a 64-bit system (4 GiB of address space) by
-// launching stamped programs of rising size: 1.8 GiB launched, 1.85 GiB
-// failed to map setup.oem; this bound keeps some room below that.
-inline constexpr uint64_t kMaxLaunchablePackageSize = 0x70000000;
+// The architectures Setup.exe is built for: x86 (32-bit, PE32) and x64 (PE32+).
+enum class LauncherArchitecture { kX86, kX64 };
+
+// The architecture's name as the tools write and take it: "x86" or "x64".
+constexpr const char* LauncherArchitectureName(LauncherArchitecture architecture)
+{
+    return architecture == LauncherArchitecture::kX64 ? "x64" : "x86";
+}
+
+// Largest package resource the x86 launcher can load, in bytes (1.75 GiB).
+// The x86 Setup.exe is a 32-bit, large-address-aware process that has its own
+// image, with the package inside, mapped, and maps the setup.oem it writes
+// from it whole while it takes the installer out: the package is in its
+// address space twice. Measured under Wine 8 on a 64-bit system (4 GiB of
+// address space) by launching stamped programs of rising size: 1.8 GiB
+// launched, 1.85 GiB failed to map setup.oem; this bound keeps some room
+// below that.
+inline constexpr uint64_t kMaxLaunchablePackageSizeX86 = 0x70000000;
+
+// Largest package resource the x64 launcher can load, in bytes. Not measured
+// yet: until it is, the container's own limit (its offsets are 32 bits),
+// since a 64-bit process has address space for two images of that size.
+inline constexpr uint64_t kMaxLaunchablePackageSizeX64 = kMaxPackageSize;
+
+// The largest package the launcher of an architecture can load; the packaging
+// tools refuse to stamp a larger one into it.
+constexpr uint64_t MaxLaunchablePackageSize(LauncherArchitecture architecture)
+{
+    return architecture == LauncherArchitecture::kX64 ? kMaxLaunchablePackageSizeX64 : kMaxLaunchablePackageSizeX86;
+}
 
 // Inside the package: the group and entry of its configuration file, the
 // group of the files that file names by key (its section of the same name

@@ -37,6 +37,7 @@ constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorBadExeFormat = 193;
 constexpr uint32_t kErrorFileTooLarge = 223;
 constexpr uint32_t kErrorFilenameExcedRange = 206;
+constexpr uint32_t kErrorExeMachineTypeMismatch = 216;
 constexpr uint32_t kErrorDirectory = 267;
 constexpr uint32_t kErrorFileInvalid = 1006;
 constexpr uint32_t kErrorResourceDataNotFound = 1812;

@@ -82,7 +82,7 @@ for arch in $OEM_ARCHES_RUN; do
   arch_report="${arch_report:+$arch_report; }$arch ran: $((passed - before_passed)) passed, $((failed - before_failed)) failed"
 done
 while IFS= read -r line; do
-  [ -n "$line" ] && arch_report="${arch_report:+$arch_report; }${line%%:*} skipped: ${line#*: }"
+  if [ -n "$line" ]; then arch_report="${arch_report:+$arch_report; }${line%%:*} skipped: ${line#*: }"; fi
 done <<<"${OEM_ARCHES_SKIPPED:-}"
 
 echo "== fuzz smoke runs"

@@ -77,8 +77,9 @@ TEST(DllPlanting, OemPackUsesTheSystemDllsOnly)
                                       {BuiltFile("OEM_SETUP_EXE"), "Setup.exe"}});
     std::string oempack = Quote(tool + "\\oempack.exe");
     std::string setup = scratch / "Setup.exe";
+    // The launcher named: only x86 is looked for beside oempack.exe.
     ProcessResult made = RunProcess(oempack + " make --installer " + Quote(BuiltFile("OEM_SAMPLE_INSTALLER")) +
-                                        " -o " + Quote(setup),
+                                        " --launcher " + Quote(tool + "\\Setup.exe") + " -o " + Quote(setup),
                                     {}, scratch.Path());
     EXPECT_EQ(0u, made.exitCode) << made.err;
     // Extracted twice: the second time every file is there already, and the

@@ -191,27 +191,93 @@ private:
 
 }  // namespace
 
-TEST(LauncherStampHost, APackageTooLargeToLaunchOrAFolderAsOutputIsRefusedBeforeWriting)
+TEST(LauncherStampHost, APackageTooLargeForTheLaunchersArchitectureOrAFolderAsOutputIsRefusedBeforeWriting)
 {
     ScratchFolder dir;
     const std::string launcher = SaveImage(dir, "launcher.exe", petest::LauncherLike(petest::LauncherResources(), true));
-    ClaimedSizeSource huge(kMaxLaunchablePackageSize + 1);
+    petest::ImageSpec plus = petest::LauncherLike(petest::LauncherResources(), true);
+    plus.pe32Plus = true;
+    const std::string launcher64 = SaveImage(dir, "launcher64.exe", plus);
+    ClaimedSizeSource huge(kMaxLaunchablePackageSizeX86 + 1);
     Status s = StampLauncherFromSource(launcher.c_str(), (dir / "Setup.exe").c_str(), huge, nullptr, 0, nullptr);
     EXPECT_EQ(s.Code(), kErrorFileTooLarge);
-    EXPECT_EQ(s.Message(), "the package is 1879048193 bytes; the launcher loads packages of at most 1879048192 bytes");
+    EXPECT_EQ(s.Message(),
+              "the package is 1879048193 bytes; the x86 launcher loads packages of at most 1879048192 bytes");
     EXPECT_FALSE(huge.read_);
 
     // At the limit the size is no reason to refuse: the stamp goes on and fails reading the source.
-    ClaimedSizeSource largest(kMaxLaunchablePackageSize);
+    ClaimedSizeSource largest(kMaxLaunchablePackageSizeX86);
     s = StampLauncherFromSource(launcher.c_str(), (dir / "Setup.exe").c_str(), largest, nullptr, 0, nullptr);
     EXPECT_EQ(s.Code(), kErrorInvalidParameter);
     EXPECT_TRUE(largest.read_);
+
+    // The x64 launcher takes what the x86 one refuses, up to the container's own limit.
+    StampReport report;
+    s = StampLauncherFromSource(launcher64.c_str(), (dir / "Setup.exe").c_str(), huge, nullptr, 0, &report);
+    EXPECT_EQ(s.Code(), kErrorInvalidParameter);
+    EXPECT_TRUE(huge.read_);
+    EXPECT_EQ(report.architecture, LauncherArchitecture::kX64);
+    ClaimedSizeSource beyond(kMaxPackageSize + 1);
+    s = StampLauncherFromSource(launcher64.c_str(), (dir / "Setup.exe").c_str(), beyond, nullptr, 0, nullptr);
+    EXPECT_EQ(s.Code(), kErrorFileTooLarge);
+    EXPECT_EQ(s.Message(),
+              "the package is 4294967296 bytes; the x64 launcher loads packages of at most 4294967295 bytes");
+    EXPECT_FALSE(beyond.read_);
 
     ASSERT_TRUE(CreateFolder((dir / "folder").c_str()));
     const std::string package = PatternBytes(2048, 4);
     SetLastErrorValue(0);
     EXPECT_EQ(Stamp(launcher, dir / "folder", package, nullptr), 0);
     EXPECT_EQ(GetLastErrorValue(), kErrorAccessDenied);
-    EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"folder", "launcher.exe"}));
+    EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"folder", "launcher.exe", "launcher64.exe"}));
     EXPECT_TRUE(ListFolder(dir / "folder").empty());
+}
+
+TEST(LauncherStampHost, TheArchitectureComesFromTheMachineFieldAndOnlyX86AndX64AreLaunchers)
+{
+    ScratchFolder dir;
+    const std::string package = PatternBytes(4096, 5);
+    struct Case {
+        bool pe32Plus;
+        uint16_t machine;
+        LauncherArchitecture architecture;
+    };
+    // The machine decides, not the optional header's kind.
+    for (const Case& c : {Case{false, 0x14C, LauncherArchitecture::kX86}, Case{true, 0x8664, LauncherArchitecture::kX64},
+                          Case{false, 0x8664, LauncherArchitecture::kX64}}) {
+        petest::ImageSpec shape = petest::LauncherLike(petest::LauncherResources(), false);
+        shape.pe32Plus = c.pe32Plus;
+        shape.machine = c.machine;
+        const std::string launcher = SaveImage(dir, "launcher.exe", shape);
+        LauncherArchitecture read = LauncherArchitecture::kX86;
+        const Status s = ReadLauncherArchitecture(launcher.c_str(), &read);
+        ASSERT_TRUE(s) << s.Message();
+        EXPECT_EQ(read, c.architecture) << c.machine;
+        StampReport report;
+        ASSERT_TRUE(StampLauncherFile(launcher.c_str(), (dir / "Setup.exe").c_str(), package.data(),
+                                      static_cast<uint32_t>(package.size()), nullptr, 0, &report));
+        EXPECT_EQ(report.architecture, c.architecture);
+        EXPECT_EQ(ResourcesOf(dir / "Setup.exe")[(Key{"OEMDATA", "DEFAULT", 0})], package);
+        PeImage stamped;
+        ASSERT_TRUE(PeImage::Load((dir / "Setup.exe").c_str(), &stamped));
+        EXPECT_EQ(stamped.Machine(), c.machine);
+        EXPECT_EQ(stamped.IsPe32Plus(), c.pe32Plus);
+    }
+    EXPECT_EQ(MachineName(0x14C), "x86");
+    EXPECT_EQ(MachineName(0x8664), "x64");
+    EXPECT_EQ(MachineName(0xAA64), "0xAA64");
+
+    // An ARM64 program is no launcher: refused before anything is written.
+    petest::ImageSpec arm = petest::LauncherLike(petest::LauncherResources(), false);
+    arm.pe32Plus = true;
+    arm.machine = 0xAA64;
+    const std::string launcher = SaveImage(dir, "arm64.exe", arm);
+    LauncherArchitecture read = LauncherArchitecture::kX86;
+    Status s = ReadLauncherArchitecture(launcher.c_str(), &read);
+    EXPECT_EQ(s.Code(), kErrorExeMachineTypeMismatch);
+    EXPECT_EQ(s.Message(), launcher + ": a program for machine 0xAA64, neither x86 (0x14C) nor x64 (0x8664)");
+    SetLastErrorValue(0);
+    EXPECT_EQ(Stamp(launcher, dir / "Arm.exe", package, nullptr), 0);
+    EXPECT_EQ(GetLastErrorValue(), kErrorExeMachineTypeMismatch);
+    EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"Setup.exe", "arm64.exe", "launcher.exe"}));
 }

@@ -68,9 +68,12 @@ TEST(ToolsMake, TheInstallerGetsTheUsersSwitchesFromItsWorkFolder)
     MakeFolder(dir / "payload\\Data");
     ASSERT_TRUE(WriteBytes(dir / "payload\\Data\\x.txt", "payload"));
     std::string setup = dir / "MySetup.exe";
-    // The launcher beside oempack.exe is the default.
-    ProcessResult r = OemPack({"make", "--installer", Installer(), "--payload", dir / "payload", "-o", setup});
+    // Without --launcher oempack finds the launcher of the architecture asked for in
+    // its own build tree: this build's.
+    ProcessResult r = OemPack(
+        {"make", "--installer", Installer(), "--payload", dir / "payload", "--arch", OEM_WINDOWS_ARCH, "-o", setup});
     ASSERT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_NE(r.out.find("made " + setup + " from " + WindowsPath(LAUNCHER_EXE) + ": "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("installer SampleInstaller.exe"), std::string::npos) << r.out;
 
     // What the package inside the program holds. A relative name must not

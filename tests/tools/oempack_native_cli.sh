@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # The native oempack through its command line: create, list, verify, extract; stamp and make
-# onto small program images (the PE seed images), restamp, signed and malformed launchers.
-# Usage: oempack_native_cli.sh OEMPACK SEED_FOLDER SCRATCH_FOLDER
+# onto small program images (the PE seed images), restamp, signed and malformed launchers;
+# launchers of both architectures, named or found by a copy of the program.
+# Usage: oempack_native_cli.sh OEMPACK SEED_FOLDER SCRATCH_FOLDER x86=BUILD_X86 x64=BUILD_X64
+# (BUILD_*: the Windows build folders as recorded for OEMPACK, relative to its folder).
 set -u
 OEMPACK="$1"
 SEEDS="$2"
 WORK="$3"
+BUILD_X86="${4#x86=}"
+BUILD_X64="${5#x64=}"
 rm -rf "$WORK"
 mkdir -p "$WORK"
 cd "$WORK" || exit 1
@@ -69,7 +73,8 @@ mkdir st
 cp "$SEEDS/rsrc_last.exe" st/launcher.exe
 run stamp --launcher st/launcher.exe --package pkg.oem -o st/Setup.exe
 check "stamp succeeds" [ "$rc" = 0 ]
-check "stamp reports" contains out.txt "stamped st/Setup.exe: package of $(stat -c %s pkg.oem) bytes, 52 bytes"
+check "stamp reports" contains out.txt \
+  "stamped st/Setup.exe from st/launcher.exe: package of $(stat -c %s pkg.oem) bytes, 52 bytes"
 run verify st/Setup.exe
 check "the stamped program's package verifies" [ "$rc" = 0 ]
 run extract st/Setup.exe -C out2
@@ -105,7 +110,8 @@ for launcher in text cut tiny empty; do
 done
 run stamp --launcher bad/missing.exe --package pkg.oem -o bad/out.exe
 check "a missing launcher fails with 1" [ "$rc" = 1 ]
-check "a missing launcher is named" contains err.txt "oempack: cannot write bad/out.exe from bad/missing.exe"
+check "a missing launcher is named, not the output" contains err.txt \
+  "oempack: cannot read the launcher bad/missing.exe: File not found (error 2)"
 run stamp --launcher st/launcher.exe --package pkg.oem -o nofolder/out.exe
 check "a missing output folder fails with 1" [ "$rc" = 1 ]
 check "no output, no temporary file" only bad "cut.exe empty.exe text.exe tiny.exe "
@@ -131,8 +137,11 @@ mkdir huge
 truncate -s 1879048193 huge/over.oem
 run stamp --launcher st/launcher.exe --package huge/over.oem -o huge/out.exe
 check "a package over the launchable size fails with 1" [ "$rc" = 1 ]
-check "the launchable size is named" contains err.txt \
-  "oempack: huge/over.oem: the package is 1879048193 bytes; the launcher loads packages of at most 1879048192 bytes"
+check "the launchable size of the x86 launcher is named" contains err.txt \
+  "oempack: huge/over.oem: the package is 1879048193 bytes; the x86 launcher loads packages of at most 1879048192 bytes"
+run stamp --launcher "$SEEDS/pe32plus.exe" --package huge/over.oem -o huge/out.exe
+check "the x64 launcher takes a package over the x86 limit: it is judged by its content" contains err.txt \
+  "oempack: huge/over.oem: not a valid package"
 truncate -s 1879048192 huge/edge.oem
 run stamp --launcher st/launcher.exe --package huge/edge.oem -o huge/out.exe
 check "a package of exactly the launchable size is judged by its content" contains err.txt \
@@ -215,6 +224,133 @@ check "a package above 4 GiB is refused with a message" contains err.txt "a pack
 check "no huge package" [ ! -e huge.oem ]
 check "no temporary file" [ -z "$(ls -A | grep -i '^oem.*\.tmp$')" ]
 rm -rf huge
+
+# Architectures. A copy of the program in a scratch layout, deep enough that the build-tree
+# places (the recorded folders taken from the copy's folder) stay inside the scratch folder.
+X86="$SEEDS/rsrc_last.exe"
+X64="$SEEDS/pe32plus.exe"
+depth=1
+for rel in "$BUILD_X86" "$BUILD_X64"; do
+  n=$(printf '%s\n' "$rel" | tr '/' '\n' | grep -c '^\.\.$')
+  [ "$n" -ge "$depth" ] && depth=$n
+done
+BIN="$WORK/layout"
+for i in $(seq 1 "$depth"); do BIN="$BIN/d$i"; done
+BIN="$BIN/bin"
+mkdir -p "$BIN" arch
+cp "$OEMPACK" "$BIN/oempack"
+run_copy() {
+  "$BIN/oempack" "$@" >out.txt 2>err.txt
+  rc=$?
+}
+share_place() { realpath -ms "$BIN/../share/oempack/launchers/$1/Setup.exe"; }
+tree_place() {  # the build-tree place of a recorded folder, none for an empty one
+  case "$1" in
+    "") ;;
+    /*) realpath -ms "$1/launcher/Setup.exe" ;;
+    *) realpath -ms "$BIN/$1/launcher/Setup.exe" ;;
+  esac
+}
+put() { mkdir -p "$(dirname "$2")" && cp "$1" "$2"; }
+inside() { case "$1" in "$WORK"/*) return 0 ;; *) return 1 ;; esac; }
+SHARE_X86=$(share_place x86)
+SHARE_X64=$(share_place x64)
+TREE_X86=$(tree_place "$BUILD_X86")
+TREE_X64=$(tree_place "$BUILD_X64")
+BESIDE="$BIN/Setup.exe"
+
+# Nothing anywhere: the architecture, every place in order, --launcher; nothing written.
+run_copy make --installer mk/setup.exe --payload mk/payload -o arch/none.exe
+check "make without any launcher fails with 1" [ "$rc" = 1 ]
+check "the missing x86 launcher and every place looked in are named" contains err.txt \
+  "oempack: no x86 launcher found; looked in: $SHARE_X86, ${TREE_X86:+$TREE_X86, }$BESIDE; name one with --launcher"
+run_copy stamp --arch x64 --package pkg.oem -o arch/none.exe
+check "stamp without any launcher fails with 1" [ "$rc" = 1 ]
+check "the x64 places have none beside the program" contains err.txt \
+  "oempack: no x64 launcher found; looked in: $SHARE_X64${TREE_X64:+, $TREE_X64}; name one with --launcher"
+check "nothing is written without a launcher" only arch ""
+
+# The order: beside the program, then the build tree before it, then the installed layout first.
+put "$X86" "$BESIDE"
+run_copy make --installer mk/setup.exe --payload mk/payload -o arch/o.exe
+check "make finds the x86 launcher beside the program" contains out.txt "made arch/o.exe from $BESIDE: installer setup.exe"
+if [ -n "$TREE_X86" ] && inside "$TREE_X86"; then
+  put "$X86" "$TREE_X86"
+  run_copy make --installer mk/setup.exe --payload mk/payload -o arch/o.exe
+  check "the build tree comes before the program's folder" contains out.txt "made arch/o.exe from $TREE_X86:"
+else
+  echo "note: no build-tree place for x86 inside the scratch folder ('$BUILD_X86'): not tested" >&2
+fi
+put "$X86" "$SHARE_X86"
+run_copy make --installer mk/setup.exe --payload mk/payload -o arch/o.exe
+check "the installed layout comes first" contains out.txt "made arch/o.exe from $SHARE_X86:"
+run_copy make --installer mk/setup.exe --payload mk/payload --launcher st/launcher.exe -o arch/o.exe
+check "--launcher overrides the search" contains out.txt "made arch/o.exe from st/launcher.exe:"
+run_copy stamp --package pkg.oem -o arch/s86.exe
+check "stamp searches like make" contains out.txt "stamped arch/s86.exe from $SHARE_X86:"
+if [ -n "$TREE_X64" ] && inside "$TREE_X64"; then
+  put "$X64" "$TREE_X64"
+  run_copy stamp --arch x64 --package pkg.oem -o arch/s64.exe
+  check "the x64 launcher of the build tree" contains out.txt "stamped arch/s64.exe from $TREE_X64:"
+else
+  echo "note: no build-tree place for x64 inside the scratch folder ('$BUILD_X64'): not tested" >&2
+fi
+put "$X64" "$SHARE_X64"
+run_copy stamp --arch x64 --package pkg.oem -o arch/s64.exe
+check "the x64 launcher of the installed layout comes first" contains out.txt "stamped arch/s64.exe from $SHARE_X64:"
+
+# A launcher of the other architecture where the search finds one is refused: an x64
+# Setup.exe beside the program (the x64 Windows build's layout) with x86 asked for.
+rm -f "$SHARE_X86" "$TREE_X86"
+put "$X64" "$BESIDE"
+run_copy make --installer mk/setup.exe --payload mk/payload -o arch/wrong.exe
+check "an x64 launcher found for x86 fails with 1" [ "$rc" = 1 ]
+check "both architectures are named" contains err.txt \
+  "oempack: $BESIDE: an x64 launcher, found where the x86 launcher was looked for; choose --arch x64 or name one with --launcher"
+run stamp --launcher "$X64" --arch x86 --package pkg.oem -o arch/wrong.exe
+check "--launcher of another architecture than --arch fails with 1" [ "$rc" = 1 ]
+check "the disagreement is named" contains err.txt "oempack: $X64: an x64 launcher, but --arch asks for x86"
+check "nothing is written for a launcher of the wrong architecture" [ ! -e arch/wrong.exe ]
+run stamp --launcher "$X64" --arch x64 --package pkg.oem -o arch/agree.exe
+check "--launcher and --arch that agree" [ "$rc" = 0 ]
+check "the launcher named is the launcher found" cmp -s arch/s64.exe arch/agree.exe
+run stamp --launcher "$X64" --package pkg.oem -o arch/alone.exe
+check "--launcher alone takes the launcher's architecture" [ "$rc" = 0 ]
+check "--launcher alone stamps the same bytes" cmp -s arch/s64.exe arch/alone.exe
+for cmd in stamp make; do
+  run "$cmd" --arch arm --installer mk/setup.exe --package pkg.oem -o arch/bad.exe
+  check "$cmd --arch arm is a usage error" [ "$rc" = 2 ]
+  check "$cmd --arch arm says what --arch takes" contains err.txt "oempack: --arch takes x86 or x64, not 'arm'"
+done
+
+# The architecture of a stamped program in list, list --json and verify.
+run list arch/s86.exe
+check "list names x86" contains out.txt "architecture: x86"
+run list arch/s64.exe
+check "list names x64" contains out.txt "architecture: x64"
+run list --json arch/s64.exe
+check "list --json names x64, and the seed's lack of a version block" contains out.txt \
+  '"architecture":"x64","fileVersion":"none"}'
+run list arch/s64.exe
+check "list says so in its table too" contains out.txt "launcher file version: none"
+run list --json pkg.oem
+check "a package file has no architecture and no file version" contains out.txt \
+  '],"architecture":null,"fileVersion":null}'
+run verify arch/s64.exe
+check "verify names x64" contains out.txt "arch/s64.exe: OK, architecture x64, 2 groups, 3 entries"
+# Another machine (ARM64): shown as its number, refused as a launcher.
+cp arch/s64.exe arch/arm-stamped.exe
+cp "$X64" arch/arm.exe
+for f in arch/arm-stamped.exe arch/arm.exe; do
+  printf '\x64\xaa' | dd of="$f" bs=1 seek=$((0x84)) conv=notrunc 2>/dev/null
+done
+run list arch/arm-stamped.exe
+check "list shows another machine as its number" contains out.txt "architecture: 0xAA64"
+run stamp --launcher arch/arm.exe --package pkg.oem -o arch/arm-out.exe
+check "an ARM64 launcher fails with 1" [ "$rc" = 1 ]
+check "an ARM64 launcher is refused naming its machine" contains err.txt \
+  "oempack: arch/arm.exe: a program for machine 0xAA64, neither x86 (0x14C) nor x64 (0x8664); the launcher must be"
+check "nothing is written for an ARM64 launcher" [ ! -e arch/arm-out.exe ]
 
 echo "oempack native CLI: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -8,8 +8,9 @@
 #include "Crc32c.h"
 #include "FileSink.h"
 #include "PackageChecksum.h"
-#include "PackageChecksum.h"
+#include "PeFormat.h"
 #include "PeImage.h"
+#include "PeText.h"
 #include "PeResourceWriter.h"
 #include "ResourceSource.h"
 #include "ResourceTree.h"
@@ -40,10 +41,6 @@ Status CheckArguments(const char* launcherPath, const char* outputPath, const St
         return Status::Error(kErrorInvalidParameter, "missing argument");
     if (std::strlen(outputPath) >= static_cast<size_t>(kMaxPath))
         return Status::Error(kErrorFilenameExcedRange, std::string(outputPath) + ": path too long");
-    if (bytes.package->Size() > kMaxLaunchablePackageSize)
-        return Status::Error(kErrorFileTooLarge, "the package is " + std::to_string(bytes.package->Size()) +
-                                                     " bytes; the launcher loads packages of at most " +
-                                                     std::to_string(kMaxLaunchablePackageSize) + " bytes");
     return Status::Ok();
 }
 
@@ -102,11 +99,9 @@ Status WriteCopy(const PeResourceWriter& writer, const std::string& path)
 
 // The launcher's resources with the stamped ones in place of any older versions.
 Status ReadStampedTree(const char* launcherPath, const StampedBytes& bytes, ResourceSource* languageIni,
-                       ResourceSource* checksum, PeImage* image, ResourceTree* tree)
+                       ResourceSource* checksum, const PeImage& image, ResourceTree* tree)
 {
-    Status status = PeImage::Open(launcherPath, image);
-    if (status)
-        status = ResourceTree::Read(*image, tree).WithContext(launcherPath);
+    const Status status = ResourceTree::Read(image, tree).WithContext(launcherPath);
     if (!status)
         return status;
     // Replace drops the resource under every language first, so no older
@@ -121,15 +116,15 @@ Status ReadStampedTree(const char* launcherPath, const StampedBytes& bytes, Reso
     return Status::Ok();
 }
 
-// Stamps once the arguments are checked and the checksum taken.
-Status Stamp(const char* launcherPath, const char* outputPath, const StampedBytes& bytes, StampReport* report)
+// Stamps once the arguments are checked, the launcher's headers read and the checksum taken.
+Status Stamp(const char* launcherPath, PeImage& image, const char* outputPath, const StampedBytes& bytes,
+             StampReport* report)
 {
-    PeImage image;
     ResourceTree tree;
     MemorySource languageIni(ByteView(static_cast<const uint8_t*>(bytes.languageIni), bytes.languageSize));
     const auto checksumRecord = bytes.checksum.Encode();
     MemorySource checksum(ByteView(checksumRecord.data(), kPackageChecksumRecordSize));
-    Status status = ReadStampedTree(launcherPath, bytes, &languageIni, &checksum, &image, &tree);
+    Status status = ReadStampedTree(launcherPath, bytes, &languageIni, &checksum, image, &tree);
     PeResourceWriter writer;
     if (status)
         status = PeResourceWriter::Prepare(image, tree, &writer).WithContext(launcherPath);
@@ -157,14 +152,23 @@ Status StampLauncherFromSource(const char* launcherPath, const char* outputPath,
                                const void* languageIni, uint32_t languageSize, StampReport* report)
 {
     StampReport unused;
+    StampReport* said = report != nullptr ? report : &unused;
     StampedBytes bytes{&package, PackageChecksum(), languageIni, languageSize};
-    // Arguments first: a refused package is not read for its checksum.
+    // The arguments and the launcher's headers first: a package refused for
+    // its size is not read for its checksum.
     Status status = CheckArguments(launcherPath, outputPath, bytes);
+    PeImage image;
+    if (status)
+        status = PeImage::Open(launcherPath, &image);
+    if (status)
+        status = LauncherArchitectureOf(image, &said->architecture).WithContext(launcherPath);
+    if (status)
+        status = CheckLaunchablePackageSize(package.Size(), said->architecture);
     if (status)
         status = ChecksumOf(package, &bytes.checksum);
     if (!status)
         return status;
-    return Stamp(launcherPath, outputPath, bytes, report != nullptr ? report : &unused);
+    return Stamp(launcherPath, image, outputPath, bytes, said);
 }
 
 Status StampLauncherFile(const char* launcherPath, const char* outputPath, const void* package,
@@ -185,4 +189,49 @@ int StampLauncher(const char* launcherPath, const char* outputPath, const void* 
     // Set here, after every clean-up: NO_ERROR on success, else the failure's code.
     SetLastErrorValue(stamped.Code());
     return stamped ? 1 : 0;
+}
+
+Status LauncherArchitectureOf(const PeImage& image, LauncherArchitecture* architecture)
+{
+    switch (image.Machine()) {
+    case pe::kMachineI386:
+        *architecture = LauncherArchitecture::kX86;
+        return Status::Ok();
+    case pe::kMachineAmd64:
+        *architecture = LauncherArchitecture::kX64;
+        return Status::Ok();
+    default:
+        return Status::Error(kErrorExeMachineTypeMismatch,
+                             "a program for machine " + MachineName(image.Machine()) + ", neither x86 (" +
+                                 pe::Hex(pe::kMachineI386) + ") nor x64 (" + pe::Hex(pe::kMachineAmd64) + ")");
+    }
+}
+
+Status ReadLauncherArchitecture(const char* path, LauncherArchitecture* architecture)
+{
+    PeImage image;
+    const Status status = PeImage::Open(path, &image);
+    if (!status)
+        return status;
+    return LauncherArchitectureOf(image, architecture).WithContext(path);
+}
+
+std::string MachineName(uint16_t machine)
+{
+    if (machine == pe::kMachineI386)
+        return LauncherArchitectureName(LauncherArchitecture::kX86);
+    if (machine == pe::kMachineAmd64)
+        return LauncherArchitectureName(LauncherArchitecture::kX64);
+    return pe::Hex(machine);
+}
+
+Status CheckLaunchablePackageSize(uint64_t size, LauncherArchitecture architecture)
+{
+    const uint64_t limit = MaxLaunchablePackageSize(architecture);
+    if (size <= limit)
+        return Status::Ok();
+    return Status::Error(kErrorFileTooLarge, "the package is " + std::to_string(size) + " bytes; the " +
+                                                 LauncherArchitectureName(architecture) +
+                                                 " launcher loads packages of at most " + std::to_string(limit) +
+                                                 " bytes");
 }

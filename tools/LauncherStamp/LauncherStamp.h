@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "PackageResources.h"
 #include "Status.h"
 
+class PeImage;
 class ResourceSource;
 
 // The LANGUAGE_INI text shipped with the launcher (52 bytes, no terminator counted).
@@ -23,6 +25,9 @@ constexpr uint32_t kDefaultLanguageIniSize = 52;
 // Result: 1 on success; 0 on failure with the last-error value set:
 //   ERROR_INVALID_PARAMETER  a null path, a null package, or packageSize 0
 //   ERROR_BAD_EXE_FORMAT     the launcher is not a Windows executable
+//   ERROR_EXE_MACHINE_TYPE_MISMATCH  the launcher is built for neither x86 nor x64
+//   ERROR_FILE_TOO_LARGE     the package is larger than the launcher's
+//                            architecture can load (MaxLaunchablePackageSize)
 //   ERROR_FILENAME_EXCED_RANGE  outputPath, or its folder with room for a
 //                            temporary name, does not fit MAX_PATH
 //   ERROR_PATH_NOT_FOUND     the folder of outputPath does not exist
@@ -38,6 +43,8 @@ struct StampReport {
     // The launcher was signed: its certificate table (this many bytes) was
     // left out, since the signature no longer matches. Sign after stamping.
     uint32_t droppedCertificateSize = 0;
+    // The launcher's architecture, whose limit the package was held to.
+    LauncherArchitecture architecture = LauncherArchitecture::kX86;
 };
 
 // StampLauncher with its failure as a Status (the same code, and a message
@@ -51,7 +58,27 @@ Status StampLauncherFile(const char* launcherPath, const char* outputPath, const
 // bytes, read from 0 to the end; read again should the copy be written twice):
 // memory use grows neither with the package nor with a stamped launcher's old
 // package, which is skipped. Refused besides: a package of 0 bytes
-// (kErrorInvalidParameter) or of more than kMaxLaunchablePackageSize bytes
-// (kErrorFileTooLarge). A failed read of the source comes back with its own code.
+// (kErrorInvalidParameter) or of more than the launcher's architecture can
+// load (kErrorFileTooLarge, CheckLaunchablePackageSize), both before the
+// package is read. A failed read of the source comes back with its own code.
 Status StampLauncherFromSource(const char* launcherPath, const char* outputPath, ResourceSource& package,
                                const void* languageIni, uint32_t languageSize, StampReport* report);
+
+// The launcher architecture of a program image, from its Machine field: i386
+// is x86, AMD64 is x64. Any other machine is refused with
+// kErrorExeMachineTypeMismatch and a message naming it in hexadecimal.
+Status LauncherArchitectureOf(const PeImage& image, LauncherArchitecture* architecture);
+
+// LauncherArchitectureOf on the program at path, reading only its headers.
+// Its failures are PeImage::Open's (kErrorBadExeFormat and the file's own
+// codes) and LauncherArchitectureOf's, with the path in front of the message.
+Status ReadLauncherArchitecture(const char* path, LauncherArchitecture* architecture);
+
+// A machine value as people read it: "x86", "x64", or the number in
+// hexadecimal ("0xAA64") for any other machine.
+std::string MachineName(uint16_t machine);
+
+// Refuses (kErrorFileTooLarge) a package of more bytes than the launcher of
+// architecture can load, with a message naming its size, the architecture
+// and the limit.
+Status CheckLaunchablePackageSize(uint64_t size, LauncherArchitecture architecture);

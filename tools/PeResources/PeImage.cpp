@@ -167,6 +167,7 @@ Status PeImage::ParseHeaders(ByteView v, uint32_t size)
         return Bad("not a Windows program: no PE signature at " + Hex(peOffset));
 
     coffHeader_ = peOffset + pe::kPeSignatureSize;
+    machine_ = U16(v, coffHeader_ + pe::kCoffMachine);
     const uint32_t sectionCount = U16(v, coffHeader_ + pe::kCoffNumberOfSections);
     Status s = ParseOptionalHeader(v, size, U16(v, coffHeader_ + pe::kCoffSizeOfOptionalHeader));
     if (s)

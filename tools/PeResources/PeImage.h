@@ -66,6 +66,9 @@ public:
     Status ReadAt(uint32_t offset, uint8_t* buffer, uint32_t length) const;
 
     bool IsPe32Plus() const { return pe32Plus_; }
+    // The COFF header's Machine field as it stands (pe::kMachineI386,
+    // pe::kMachineAmd64 or any other value: it is not checked).
+    uint16_t Machine() const { return machine_; }
     uint32_t CoffHeaderOffset() const { return coffHeader_; }
     uint32_t OptionalHeaderOffset() const { return optionalHeader_; }
     uint32_t SectionTableOffset() const { return sectionTable_; }
@@ -107,6 +110,7 @@ private:
     uint32_t size_ = 0;
     std::shared_ptr<FileRangeSource> file_;  // Open: where the bytes not held are read
     bool pe32Plus_ = false;
+    uint16_t machine_ = 0;
     uint32_t coffHeader_ = 0;
     uint32_t optionalHeader_ = 0;
     uint32_t sectionTable_ = 0;

@@ -248,6 +248,20 @@ Status TakeLanguageOption(ArgumentCursor& cursor, Options* options, bool* taken)
     return Status::Ok();
 }
 
+// Takes the current argument and its value when it is --arch; *taken tells whether it was.
+Status TakeArchitectureOption(ArgumentCursor& cursor, Options* options, bool* taken)
+{
+    std::string value;
+    const int r = cursor.TakeValue("--arch", &value);
+    *taken = r != 0;
+    if (r < 0)
+        return Missing("architecture after --arch (x86 or x64)");
+    if (r > 0 && !ParseArchitecture(value, &options->arch))
+        return Usage("--arch takes x86 or x64, not '" + value + "'");
+    options->archGiven = options->archGiven || r > 0;
+    return Status::Ok();
+}
+
 // Takes the current argument of stamp or make (with its value), or refuses it.
 Status TakeStampOrMakeArgument(ArgumentCursor& cursor, Options* options, bool make)
 {
@@ -273,6 +287,8 @@ Status TakeStampOrMakeArgument(ArgumentCursor& cursor, Options* options, bool ma
     }
     bool taken = false;
     Status status = TakePathOption(cursor, options, make, &taken);
+    if (status && !taken)
+        status = TakeArchitectureOption(cursor, options, &taken);
     if (status && !taken && make)
         status = TakeLanguageOption(cursor, options, &taken);
     if (!status || taken)
@@ -288,11 +304,8 @@ Status CheckStampOrMakeComplete(const Options& options, bool make)
     if (make) {
         if (options.installer.empty())
             return Missing("installer (--installer setup.exe)");
-    } else {
-        if (options.launcher.empty())
-            return Missing("launcher (--launcher Setup.exe)");
-        if (options.packagePath.empty())
-            return Missing("package (--package PKG)");
+    } else if (options.packagePath.empty()) {
+        return Missing("package (--package PKG)");
     }
     return Status::Ok();
 }
@@ -371,6 +384,17 @@ int ParseOverwriteMode(const std::string& text)
     return -1;
 }
 
+bool ParseArchitecture(const std::string& name, LauncherArchitecture* architecture)
+{
+    for (LauncherArchitecture known : {LauncherArchitecture::kX86, LauncherArchitecture::kX64}) {
+        if (name == LauncherArchitectureName(known)) {
+            *architecture = known;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool IsValidLanguageCode(const std::string& code)
 {
     if (code.empty() || code.size() > 16)
@@ -438,24 +462,36 @@ const char* HelpText()
            "      Shows groups and entries: sizes, stored sizes, attributes, times (UTC).\n"
            "  verify PKG\n"
            "      Checks the whole container and decodes every compressed entry.\n"
+           "      For a setup program, list and verify also name its architecture.\n"
            "  extract PKG [--group NAME] [ENTRY...] -C DIR [--overwrite MODE]\n"
            "      Writes entries to DIR\\GROUP\\NAME (entries of the empty group to DIR).\n"
            "      With --group only that group; with ENTRY names only those entries.\n"
            "      MODE: always (0, default), newer-time (1: keep a file whose last-write\n"
            "      time is not older), newer-version (2: keep a file whose version is not\n"
            "      older), version-then-time (3).\n"
-           "  stamp --launcher Setup.exe --package PKG [--language-ini FILE] -o OUT.exe\n"
+           "  stamp --package PKG [--language-ini FILE] [--arch x86|x64]\n"
+           "        [--launcher Setup.exe] -o OUT.exe\n"
            "      Copies the launcher and writes the package (at least 1024 bytes, valid)\n"
            "      and the language settings into its resources. Without --language-ini\n"
            "      the shipped settings are used (UseDefault =1, SelectLanguage = 0x0404).\n"
            "  make --installer setup.exe [--payload DIR] [--use-default-language 0|1]\n"
-           "       [--select-language CODE] [--compress] [-j N] [--launcher Setup.exe]\n"
-           "       -o OUT.exe\n"
+           "       [--select-language CODE] [--compress] [-j N] [--arch x86|x64]\n"
+           "       [--launcher Setup.exe] -o OUT.exe\n"
            "      One step from an installer to a finished setup program: writes\n"
            "      Config\\CONFIG.INI naming the installer, puts the installer into group\n"
            "      \"Commonfiles\" and each subfolder of the payload into a group of its\n"
            "      name (files directly in the payload into \"Commonfiles\"), and stamps\n"
-           "      the package into the launcher (default: Setup.exe beside oempack.exe).\n"
+           "      the package into the launcher.\n"
+           "\n"
+           "The launcher of stamp and make: --launcher names it, and then --arch, when\n"
+           "given, must name its architecture. Otherwise oempack takes the launcher of\n"
+           "the architecture --arch names (default x86) from the first place that has one:\n"
+           "  1. DIR/../share/oempack/launchers/ARCH/Setup.exe (DIR: oempack's own folder)\n"
+           "  2. the launcher of the Windows build of that architecture that oempack was\n"
+           "     built with (its build tree)\n"
+           "  3. DIR/Setup.exe, for x86 only\n"
+           "and refuses one built for another architecture. The package may be at most as\n"
+           "large as the launcher's architecture can load (x86: 1.75 GiB).\n"
            "\n"
            "PKG may also be a setup program made by stamp or make: its package is read.\n"
            "Options for every command: --help, --version, --no-progress.\n"

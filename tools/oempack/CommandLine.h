@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "PackageResources.h"
 #include "Status.h"
 
 enum class Command { kHelp, kVersion, kCreate, kList, kVerify, kExtract, kStamp, kMake };
@@ -37,8 +38,11 @@ struct Options {
     std::string destination;
     int overwriteMode = 0;
 
-    // stamp and make
+    // stamp and make: the launcher named by --launcher (empty: looked for,
+    // see ChooseLauncher) and the architecture --arch asks for.
     std::string launcher;
+    LauncherArchitecture arch = LauncherArchitecture::kX86;
+    bool archGiven = false;
     std::string packagePath;
     std::string languageIni;
     std::string output;
@@ -59,6 +63,10 @@ Status ParseCommandLine(const std::vector<std::string>& arguments, Options* opti
 // Overwrite mode from its name or number: always, newer-time, newer-version,
 // version-then-time, or 0..3. -1 for anything else.
 int ParseOverwriteMode(const std::string& text);
+
+// The architecture a name given to --arch stands for ("x86" or "x64", as
+// written); false for any other text.
+bool ParseArchitecture(const std::string& name, LauncherArchitecture* architecture);
 
 // A language code the launcher may append as "/L<code>": 1 to 16 characters,
 // decimal digits or "0x" and hexadecimal digits. Anything else could add

@@ -8,6 +8,7 @@
 #include "Console.h"
 #include "FileRangeSource.h"
 #include "FileSink.h"
+#include "LauncherSearch.h"
 #include "LauncherStamp.h"
 #include "ListingFormat.h"
 #include "MappedFile.h"
@@ -25,30 +26,24 @@
 
 namespace {
 
-// Refuses a package the launcher cannot load.
-Status CheckLaunchableSize(uint64_t size, const std::string& what)
-{
-    if (size <= kMaxLaunchablePackageSize)
-        return Status::Ok();
-    return Status::Error(kErrorFileTooLarge, what + "the package is " + std::to_string(size) +
-                                                 " bytes; the launcher loads packages of at most " +
-                                                 std::to_string(kMaxLaunchablePackageSize) + " bytes");
-}
-
 // The bytes of a package: a package file mapped read-only, or the package
 // resource of a stamped setup program.
 class PackageSource {
 public:
-    // A package file larger than maxSize is refused before it is mapped.
-    Status Open(const std::string& path, uint64_t maxSize = UINT64_MAX)
+    // With launcher, a package file larger than the launcher of that
+    // architecture can load is refused before it is mapped.
+    Status Open(const std::string& path, const LauncherArchitecture* launcher = nullptr)
     {
-        const Status stamped = ReadStampedPackage(path, &fromProgram_, &copy_);
+        const Status stamped = ReadStampedPackage(path, &fromProgram_, &copy_, &machine_);
         if (!stamped || fromProgram_)
             return stamped;
         bool isFolder = false;
         uint64_t size = 0;
-        if (QueryPath(path, &isFolder, &size) && !isFolder && size > maxSize)
-            return CheckLaunchableSize(size, path + ": ");
+        if (launcher != nullptr && QueryPath(path, &isFolder, &size) && !isFolder) {
+            const Status fits = CheckLaunchablePackageSize(size, *launcher);
+            if (!fits)
+                return fits.WithContext(path);
+        }
         if (file_.OpenFile(path.c_str(), 1, kOpenExisting, 0))
             return Status::Ok();
         uint32_t code = GetLastErrorValue();
@@ -63,6 +58,9 @@ public:
         return ByteView(file_.GetData(), file_.GetSize());
     }
     uint32_t Size() const { return View().Size(); }
+    // The architecture of the stamped program the package was read from
+    // (MachineName); empty for a package file.
+    std::string Architecture() const { return fromProgram_ ? MachineName(machine_) : std::string(); }
     // True when the package was read from a stamped setup program.
     bool FromProgram() const { return fromProgram_; }
     // The bytes for stamping: a package file is read from the file in pieces
@@ -85,6 +83,7 @@ private:
     MappedFile file_;
     std::vector<uint8_t> copy_;
     bool fromProgram_ = false;
+    uint16_t machine_ = 0;
 };
 
 std::string Count(uint64_t n, const char* one, const char* many)
@@ -210,15 +209,8 @@ Status Stamp(const std::string& launcher, const std::string& output, ResourceSou
         return Status::Ok();
     }
     const uint32_t code = stamped.Code();
-    if (code == kErrorBadExeFormat) {
-        // The reader's detail, without the path and the verdict said here already.
-        std::string detail = stamped.Message();
-        for (const std::string& said : {launcher + ": ", std::string("not a Windows program: ")})
-            if (detail.compare(0, said.size(), said) == 0)
-                detail.erase(0, said.size());
-        return Status::Error(code, launcher + ": not a Windows program" + (detail.empty() ? "" : " (" + detail + ")") +
-                                       "; the launcher must be the built Setup.exe");
-    }
+    if (code == kErrorBadExeFormat || code == kErrorExeMachineTypeMismatch)
+        return LauncherFailure(launcher, stamped);
     return SystemFailure(code, "cannot write " + output + " from " + launcher);
 }
 
@@ -357,8 +349,9 @@ int RunList(const Options& options)
         if (fileVersion.empty())
             fileVersion = "none";
     }
-    PrintOut(options.json ? FormatListingJson(listing, options.package, fileVersion, AnsiToUtf8)
-                          : FormatListingText(listing, options.package, fileVersion));
+    PrintOut(options.json
+                 ? FormatListingJson(listing, options.package, package.Architecture(), fileVersion, AnsiToUtf8)
+                 : FormatListingText(listing, options.package, package.Architecture(), fileVersion));
     return kExitSuccess;
 }
 
@@ -382,7 +375,9 @@ int RunVerify(const Options& options)
                    (report.faults.size() == 1 ? " fault)" : " faults)"));
         return kExitFailure;
     }
-    PrintOut(options.package + ": OK, " + Count(report.listing.groups.size(), "group", "groups") + ", " +
+    const std::string architecture = package.Architecture();
+    PrintOut(options.package + ": OK, " + (architecture.empty() ? "" : "architecture " + architecture + ", ") +
+             Count(report.listing.groups.size(), "group", "groups") + ", " +
              Count(report.listing.fileEntries, "entry", "entries") + ", " +
              Count(report.decodedEntries, "compressed entry", "compressed entries") + " decoded\n");
     return kExitSuccess;
@@ -419,10 +414,13 @@ int RunExtract(const Options& options)
 
 int RunStamp(const Options& options)
 {
+    ChosenLauncher launcher;
+    Status status = ChooseLauncher(options, &launcher);
     PackageSource package;
-    Status status = package.Open(options.packagePath, kMaxLaunchablePackageSize);
     if (status)
-        status = CheckLaunchableSize(package.Size(), options.packagePath + ": ");
+        status = package.Open(options.packagePath, &launcher.architecture);
+    if (status)
+        status = CheckLaunchablePackageSize(package.Size(), launcher.architecture).WithContext(options.packagePath);
     if (!status)
         return Fail(status);
     const ByteView bytes = package.View();
@@ -444,10 +442,11 @@ int RunStamp(const Options& options)
     if (status)
         status = package.OpenStampSource(options.packagePath, &source);
     if (status)
-        status = Stamp(options.launcher, options.output, *source, languageIni);
+        status = Stamp(launcher.path, options.output, *source, languageIni);
     if (!status)
         return Fail(status);
-    PrintOut("stamped " + options.output + ": package of " + std::to_string(bytes.Size()) + " bytes, " +
+    PrintOut("stamped " + options.output + " from " + launcher.path + ": package of " +
+             std::to_string(bytes.Size()) + " bytes, " +
              std::to_string(languageIni.size()) + " bytes of language settings\n");
     return kExitSuccess;
 }
@@ -457,8 +456,13 @@ int RunMake(const Options& options)
     WriteSettings settings;
     settings.compress = options.compress;
     Status status = ParseJobs(options, &settings.jobs);
+    // The launcher before the package: a make that cannot stamp writes nothing.
+    ChosenLauncher chosen;
+    if (status)
+        status = ChooseLauncher(options, &chosen);
     if (!status)
         return Fail(status);
+    const std::string& launcher = chosen.path;
     const std::string installerName = FileNameOf(options.installer);
     PackagePlan plan;
     std::vector<std::string> warnings;
@@ -466,8 +470,6 @@ int RunMake(const Options& options)
     if (!status)
         return Fail(status);
     PrintWarnings(warnings);
-    const std::string launcher =
-        options.launcher.empty() ? ProgramFolder() + kPathSeparator + "Setup.exe" : options.launcher;
 
     // The package goes to a temporary file beside the output, never moved
     // into place: it is gone when make ends. Where no file can be made there,
@@ -494,7 +496,7 @@ int RunMake(const Options& options)
                    " bytes (is " + options.installer + " really the installer?)");
         return kExitFailure;
     }
-    status = CheckLaunchableSize(size, "");
+    status = CheckLaunchablePackageSize(size, chosen.architecture);
     if (!status)
         return Fail(status);
     {

@@ -70,6 +70,7 @@ std::string SystemErrorText(uint32_t code)
         {kErrorAlreadyExists, "File already exists"},
         {kErrorBadExeFormat, "Bad EXE format for %1"},
         {kErrorFilenameExcedRange, "File name is too long"},
+        {kErrorExeMachineTypeMismatch, "Machine type mismatch"},
         {kErrorDirectory, "Directory name invalid"},
         {kErrorFileInvalid, "File invalid"},
         {kErrorResourceDataNotFound, "Resource data not found"},

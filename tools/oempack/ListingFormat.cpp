@@ -69,7 +69,7 @@ std::string FormatAttributes(uint32_t attributes)
 }
 
 std::string FormatListingText(const PackageListing& listing, const std::string& path,
-                              const std::string& fileVersion)
+                              const std::string& architecture, const std::string& fileVersion)
 {
     std::string out = path + ": " + Plural(listing.imageSize, "byte", "bytes") + ", version ";
     char version[16];
@@ -77,6 +77,8 @@ std::string FormatListingText(const PackageListing& listing, const std::string& 
     out += version;
     out += ", " + Plural(listing.groups.size(), "group", "groups") + ", " +
            Plural(listing.fileEntries, "entry", "entries") + "\n";
+    if (!architecture.empty())
+        out += "architecture: " + architecture + "\n";
     if (!fileVersion.empty())
         out += "launcher file version: " + fileVersion + "\n";
     if (listing.skippedGroups)
@@ -146,7 +148,7 @@ std::string JsonString(const std::string& utf8)
 }
 
 std::string FormatListingJson(const PackageListing& listing, const std::string& path,
-                              const std::string& fileVersion,
+                              const std::string& architecture, const std::string& fileVersion,
                               const std::function<std::string(const std::string&)>& toUtf8)
 {
     auto text = [&](const std::string& s) { return JsonString(toUtf8 ? toUtf8(s) : s); };
@@ -170,5 +172,6 @@ std::string FormatListingJson(const PackageListing& listing, const std::string& 
         }
         out += "]}";
     }
-    return out + "],\"fileVersion\":" + (fileVersion.empty() ? "null" : JsonString(fileVersion)) + "}\n";
+    return out + "],\"architecture\":" + (architecture.empty() ? "null" : JsonString(architecture)) +
+           ",\"fileVersion\":" + (fileVersion.empty() ? "null" : JsonString(fileVersion)) + "}\n";
 }

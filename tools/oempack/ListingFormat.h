@@ -14,17 +14,18 @@ std::string FormatFileTime(const FileTime& time);
 // A (archive), '-' for each clear bit.
 std::string FormatAttributes(uint32_t attributes);
 
-// The listing of the package at path as a table. fileVersion: the file
-// version of the stamped program the package was read from, shown on a line
-// of its own ("none" for a program without one); empty for a package file.
+// The listing of the package at path as a table. architecture: that of the
+// stamped program the package was read from ("x86", "x64" or the machine in
+// hexadecimal), fileVersion: that program's file version ("none" without
+// one), each shown on a line of its own; both empty for a package file.
 std::string FormatListingText(const PackageListing& listing, const std::string& path,
-                              const std::string& fileVersion);
+                              const std::string& architecture, const std::string& fileVersion);
 
 // One JSON object; names are passed through toUtf8 (from the ANSI code page)
-// and escaped. "fileVersion" comes last: as in FormatListingText, or null for
-// a package file.
+// and escaped. "architecture" and "fileVersion" come last: as in
+// FormatListingText, or null for a package file.
 std::string FormatListingJson(const PackageListing& listing, const std::string& path,
-                              const std::string& fileVersion,
+                              const std::string& architecture, const std::string& fileVersion,
                               const std::function<std::string(const std::string&)>& toUtf8);
 
 // A JSON string literal of UTF-8 text: quotes, backslashes and control

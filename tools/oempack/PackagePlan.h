@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ContainerFormat.h"
 #include "Status.h"
 #include "SystemApi.h"
 
@@ -70,9 +71,6 @@ private:
     FileTime timeLimit_ = {0, 0};
     bool hasTimeLimit_ = false;
 };
-
-// Largest container the format can describe: every offset and size is 32 bits.
-constexpr uint64_t kMaxPackageSize = 0xFFFFFFFFull;
 
 // Checks a group or entry name: 1..259 bytes and a bare file name (no '\\',
 // '/' or ':' byte anywhere, also not as the second byte of a double-byte

@@ -123,7 +123,7 @@ Status ReadWholeFile(const std::string& path, std::string* bytes)
     return Status::Ok();
 }
 
-Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes)
+Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes, uint16_t* machine)
 {
     *stamped = false;
     // Only a file that starts like a program is read as one.
@@ -155,6 +155,7 @@ Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<ui
     status = image.ReadAt(found->imageOffset, bytes->data(), static_cast<uint32_t>(found->size));
     if (!status)
         return SystemFailure(status.Code(), path + ": cannot read it as a program");
+    *machine = image.Machine();
     *stamped = true;
     return Status::Ok();
 }

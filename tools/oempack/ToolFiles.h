@@ -41,10 +41,10 @@ Status CollectFolderGroups(const std::string& folder, const std::string& looseGr
 Status ReadWholeFile(const std::string& path, std::string* bytes);
 
 // The package resource (OEMDATA/DEFAULT) of a stamped setup program: *stamped
-// set, with the bytes. Ok with *stamped false when path is not a Windows
-// program (or cannot be opened); a failure when it is one but carries no
-// package or cannot be read.
-Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes);
+// set, with the bytes and the program's machine (PeImage::Machine). Ok with
+// *stamped false when path is not a Windows program (or cannot be opened); a
+// failure when it is one but carries no package or cannot be read.
+Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes, uint16_t* machine);
 
 // True when both paths name the same file (Windows: full paths compared
 // ignoring case; POSIX: the same device and inode).

@@ -125,7 +125,7 @@ Image BuildImage(const ImageSpec& shape)
     b[pe] = 'P';
     b[pe + 1] = 'E';
     const uint32_t coff = pe + 4;
-    PutU16(&b, coff, shape.pe32Plus ? 0x8664 : 0x14C);
+    PutU16(&b, coff, shape.machine != 0 ? shape.machine : shape.pe32Plus ? 0x8664 : 0x14C);
     PutU16(&b, coff + 2, static_cast<uint16_t>(shape.sections.size()));
     const uint16_t optionalSize = shape.pe32Plus ? 112 + 128 : 96 + 128;
     PutU16(&b, coff + 16, optionalSize);

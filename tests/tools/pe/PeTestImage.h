@@ -33,6 +33,8 @@ struct Section {
 
 struct ImageSpec {
     bool pe32Plus = false;
+    // The COFF Machine field; 0: i386 for PE32, AMD64 for PE32+.
+    uint16_t machine = 0;
     uint32_t fileAlignment = 0x200;
     uint32_t sectionAlignment = 0x1000;
     uint32_t sizeOfHeaders = 0x400;
