@@ -8,11 +8,11 @@
 #   WORK: a scratch folder; ARCH: each Windows architecture this host runs, whose
 #   build/win-ARCH has built SampleInstaller.
 set -u
-ROOT="$1"
-DEB="$2"
-ZIP="$3"
-RELEASE="$4"
-WORK="$5"
+ROOT="$(realpath "$1")"
+DEB="$(realpath "$2")"
+ZIP="$(realpath "$3")"
+RELEASE="$(realpath "$4")"
+WORK="$(realpath -m "$5")"
 shift 5
 ARCHES="$*"
 rm -rf "$WORK"
@@ -115,11 +115,14 @@ for arch in $ARCHES; do
   check "the $arch Setup.exe made is of its architecture" [ "$(pe_machine "run-$arch/Setup.exe")" = "$(machine_of "$arch")" ]
   cat "run-$arch/make.txt"
   wine_env_start "$arch" >/dev/null
-  OEM_SAMPLE_EXIT=23 OEM_SAMPLE_REPORT= bash "$ROOT/scripts/wine-run.sh" --arch "$arch" "run-$arch/Setup.exe" /S \
-    </dev/null >"run-$arch/setup.txt" 2>&1
+  # The sample installer reports to a file named as Wine's drive Z: shows it.
+  report="$WORK/run-$arch/report.txt"
+  OEM_SAMPLE_EXIT=23 OEM_SAMPLE_REPORT="Z:$(printf '%s' "$report" | tr '/' '\\')" \
+    bash "$ROOT/scripts/wine-run.sh" --arch "$arch" "run-$arch/Setup.exe" /S </dev/null >"run-$arch/setup.txt" 2>&1
   status=$?
   check "the $arch Setup.exe hands back the installer's exit code (23, got $status)" [ "$status" = 23 ]
-  check "the installer ran" contains "run-$arch/setup.txt" "exit code: 23"
+  check "the installer ran with the switches given" contains "$report" "/S"
+  check "the installer's report has its exit code" contains "$report" "exit code: 23"
   wine_env_stop
 
   # The launcher of that architecture not installed: the search says where it looked.
