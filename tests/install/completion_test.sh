@@ -6,18 +6,8 @@ set -u
 COMPLETION="$1"
 OEMPACK="$(realpath "$2")"
 
-passed=0
-failed=0
-check() {  # check NAME COMMAND...: passes when the command succeeds
-  local name="$1"
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
+# shellcheck source=../support/checks.sh
+source "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/../support/checks.sh"
 
 # shellcheck source=/dev/null
 source "$COMPLETION"
@@ -62,5 +52,4 @@ for cmd in $commands; do
   done
 done
 
-echo "oempack completion: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+checks_summary "oempack completion"

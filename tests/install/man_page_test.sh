@@ -8,18 +8,8 @@ PAGE="$1"
 OEMPACK="$2"
 SOURCES="$3"
 
-passed=0
-failed=0
-check() {  # check NAME COMMAND...: passes when the command succeeds
-  local name="$1"
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
+# shellcheck source=../support/checks.sh
+source "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/../support/checks.sh"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
@@ -54,5 +44,4 @@ for name in $(grep -rhoE 'getenv\("[A-Z_]+"\)' "$SOURCES/tools/oempack" | grep -
   check "the page explains $name" grep -qE "^ +$name( |$)" "$WORK/environment.txt"
 done
 
-echo "oempack man page: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+checks_summary "oempack man page"

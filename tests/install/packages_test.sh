@@ -8,6 +8,8 @@
 #   WORK: a scratch folder; ARCH: each Windows architecture this host runs, whose
 #   build/win-ARCH has built SampleInstaller.
 set -u
+# shellcheck source=../support/checks.sh
+source "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/../support/checks.sh"
 ROOT="$(realpath "$1")"
 DEB="$(realpath "$2")"
 ZIP="$(realpath "$3")"
@@ -19,19 +21,6 @@ rm -rf "$WORK"
 mkdir -p "$WORK"
 cd "$WORK" || exit 1
 
-passed=0
-failed=0
-check() {  # check NAME COMMAND...: passes when the command succeeds
-  local name="$1"
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
-contains() { grep -qF -- "$2" "$1"; }
 # pe_machine FILE: the machine field of a Windows program's header (014c x86, 8664 x64).
 pe_machine() {
   local lfanew
@@ -168,5 +157,4 @@ for f in $(find zip -type f); do
   done
 done
 
-echo "oempack packages: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+checks_summary "oempack packages"

@@ -7,18 +7,8 @@ OEMPACK="$1"
 VERSION="$2"
 SOURCES="$3"
 
-passed=0
-failed=0
-check() {  # check NAME COMMAND...: passes when the command succeeds
-  local name="$1"
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
+# shellcheck source=../support/checks.sh
+source "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/../support/checks.sh"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
@@ -50,5 +40,4 @@ check "in git the commit is HEAD's" [ "$(record "$WORK/repo")" = "$commit" ]
 echo two >"$WORK/repo/file.txt"
 check "a changed file marks the commit as modified" [ "$(record "$WORK/repo")" = "$commit-modified" ]
 
-echo "oempack version: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+checks_summary "oempack version"
