@@ -8,6 +8,7 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 JOBS="${JOBS:-$(nproc)}"
 
+mkdir -p build
 bash scripts/package.sh | tee build/package.log
 DEB="$(sed -n 's/^package: \(.*\.deb\)$/\1/p' build/package.log)"
 ZIP="$(sed -n 's/^package: \(.*\.zip\)$/\1/p' build/package.log)"

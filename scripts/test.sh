@@ -85,6 +85,18 @@ while IFS= read -r line; do
   if [ -n "$line" ]; then arch_report="${arch_report:+$arch_report; }${line%%:*} skipped: ${line#*: }"; fi
 done <<<"${OEM_ARCHES_SKIPPED:-}"
 
+# The Debian package and the Windows zip, built from the Release builds and tested
+# as installed (lintian, an installed make, a launch where the host runs Windows programs).
+echo "== packages (scripts/package-test.sh)"
+bash scripts/package-test.sh 2>&1 | tee build/package-test.log || true
+line=$(grep -E '^oempack packages: [0-9]+ passed, [0-9]+ failed$' build/package-test.log | tail -1) || true
+if [ -n "$line" ]; then
+  passed=$((passed + $(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"$line")))
+  failed=$((failed + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")))
+else
+  echo "packages: the package test did not finish"; failed=$((failed + 1))
+fi
+
 echo "== fuzz smoke runs"
 if bash scripts/fuzz-smoke.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 

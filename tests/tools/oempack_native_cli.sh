@@ -239,6 +239,12 @@ for i in $(seq 1 "$depth"); do BIN="$BIN/d$i"; done
 BIN="$BIN/bin"
 mkdir -p "$BIN" arch
 cp "$OEMPACK" "$BIN/oempack"
+# An installed copy: the recorded build folders are neither searched nor named.
+"$BIN/oempack" stamp --arch x64 --package pkg.oem -o arch/none.exe >out.txt 2>err.txt
+check "an installed copy looks in the installed layout only" contains err.txt \
+  "oempack: no x64 launcher found; looked in: $(realpath -ms "$BIN/../share/oempack/launchers/x64/Setup.exe"); name one with --launcher"
+# From here on the copy stands where CMake built it (CMake's own files beside it).
+mkdir "$BIN/CMakeFiles"
 run_copy() {
   "$BIN/oempack" "$@" >out.txt 2>err.txt
   rc=$?

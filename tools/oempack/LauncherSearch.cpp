@@ -70,6 +70,16 @@ Status ReadArchitecture(const std::string& path, LauncherArchitecture* architect
     return read ? read : LauncherFailure(path, read);
 }
 
+// True when the program runs from the folder CMake built it in (CMake keeps its
+// own files there): only then do the recorded build folders lead anywhere. An
+// installed or copied program leaves them out of its search and its messages.
+bool RunsFromItsBuildFolder(const std::string& programFolder)
+{
+    bool isFolder = false;
+    uint64_t size = 0;
+    return QueryPath(JoinPath(programFolder, "CMakeFiles"), &isFolder, &size) && isFolder;
+}
+
 std::string ListOfPlaces(const std::vector<std::string>& places)
 {
     std::string text;
@@ -134,8 +144,9 @@ Status ChooseLauncher(const Options& options, ChosenLauncher* chosen)
                              chosen->path + ": an " + LauncherArchitectureName(chosen->architecture) +
                                  " launcher, but --arch asks for " + asked);
     }
-    const std::vector<std::string> places =
-        LauncherPlaces(ProgramFolder(), RecordedBuildFolder(options.arch), options.arch);
+    const std::string programFolder = ProgramFolder();
+    const std::vector<std::string> places = LauncherPlaces(
+        programFolder, RunsFromItsBuildFolder(programFolder) ? RecordedBuildFolder(options.arch) : "", options.arch);
     for (const std::string& place : places) {
         if (!IsFile(place))
             continue;

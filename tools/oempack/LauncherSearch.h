@@ -31,7 +31,8 @@ struct ChosenLauncher {
 // The launcher stamp and make use, with its architecture read from its headers.
 // With --launcher that file, whose architecture must be the one --arch names
 // when --arch is given; otherwise the first file of LauncherPlaces (for
-// oempack's own folder and RecordedBuildFolder), which must be of the
+// oempack's own folder and RecordedBuildFolder, the latter only while the
+// program runs from the folder it was built in), which must be of the
 // architecture --arch names (x86 when not given). Failures, each with a
 // message that needs no more context:
 //   kErrorFileNotFound             nothing found: the architecture and every place looked in
