@@ -5,6 +5,8 @@
 # Usage: oempack_native_cli.sh OEMPACK SEED_FOLDER SCRATCH_FOLDER x86=BUILD_X86 x64=BUILD_X64
 # (BUILD_*: the Windows build folders as recorded for OEMPACK, relative to its folder).
 set -u
+# shellcheck source=../support/checks.sh
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../support/checks.sh"
 OEMPACK="$1"
 SEEDS="$2"
 WORK="$3"
@@ -14,24 +16,11 @@ rm -rf "$WORK"
 mkdir -p "$WORK"
 cd "$WORK" || exit 1
 
-passed=0
-failed=0
-check() {  # check NAME COMMAND...: passes when the command succeeds
-  local name="$1"
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
 # run CMD...: the tool's exit status in $rc, its streams in out.txt and err.txt
 run() {
   "$OEMPACK" "$@" >out.txt 2>err.txt
   rc=$?
 }
-contains() { grep -qF -- "$2" "$1"; }
 # Nothing but the expected files in the folder: no temporary file left behind.
 only() { [ "$(ls -A "$1" | tr '\n' ' ')" = "$2" ]; }
 
@@ -358,5 +347,4 @@ check "an ARM64 launcher is refused naming its machine" contains err.txt \
   "oempack: arch/arm.exe: a program for machine 0xAA64, neither x86 (0x14C) nor x64 (0x8664); the launcher must be"
 check "nothing is written for an ARM64 launcher" [ ! -e arch/arm-out.exe ]
 
-echo "oempack native CLI: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+checks_summary "oempack native CLI"
