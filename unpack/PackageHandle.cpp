@@ -280,3 +280,58 @@ int PackageHandle::ExtractEntry(const char* name, const char* group, const char*
     PackedContent content(stored, storedLength, size);
     return WriteEntryFile(destinationFolder, fileName, content, info, overwriteMode, failureCallback, callbackData);
 }
+
+namespace {
+
+// Passes decoded pieces on to the caller's sink, no further than the entry's
+// size: a stream that decodes to more is faulty, not a longer file.
+struct BoundedPieces {
+    LzwPieceSink sink;
+    void* context;
+    uint32_t left;
+    bool tooLong = false;
+    bool refused = false;
+};
+
+bool PassBoundedPiece(const uint8_t* data, uint32_t length, void* context)
+{
+    BoundedPieces& pieces = *static_cast<BoundedPieces*>(context);
+    if (length > pieces.left) {
+        pieces.tooLong = true;
+        return false;
+    }
+    pieces.left -= length;
+    if (!pieces.sink(data, length, pieces.context)) {
+        pieces.refused = true;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int PackageHandle::ReadEntryPieces(const char* name, const char* group, LzwPieceSink sink, void* context)
+{
+    if (IsEmptyName(group) || !sink)
+        return Fail(kErrorInvalidParameter);
+    if (!directory)
+        return Fail(kErrorNotReady);
+    const EntryBuffer* entry = name ? directory->FindEntry(name, group) : nullptr;
+    if (!entry)
+        return Fail(kErrorFileNotFound);
+    const uint32_t size = entry->GetUncompressedSize();
+    const uint8_t* stored = entry->GetStoredData();
+    const uint32_t storedLength = entry->GetStoredLength();
+    if (entry->GetCompressedSize() == 0) {
+        if (storedLength < size)
+            return Fail(kErrorInvalidData);
+        return size == 0 || sink(stored, size, context) ? 1 : 0;
+    }
+    BoundedPieces pieces{sink, context, size};
+    const int decoded = LzwDecodePieces(stored, storedLength, PassBoundedPiece, &pieces, nullptr);
+    if (pieces.refused)
+        return 0;
+    if (!decoded || pieces.tooLong || pieces.left != 0)
+        return Fail(kErrorInvalidData);
+    return 1;
+}

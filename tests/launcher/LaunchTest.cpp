@@ -657,3 +657,36 @@ TEST_F(LaunchTest, TooLittleFreeSpaceIsRefusedBeforeSetupOemIsWritten)
     EXPECT_TRUE(result.log.empty()) << Joined(result.log);
     EXPECT_TRUE(ListFolder(tempFolder_).empty());
 }
+
+TEST_F(LaunchTest, AnInstallerReplacedBeforeItIsHeldIsRefusedAndNothingStarts)
+{
+    std::string ini(kDefaultLanguageIni, kDefaultLanguageIniSize);
+    Stamp(SamplePackage(), &ini, "OEM_SWAPPED_INSTALLER_SETUP_EXE");
+    // Programs that would report if they ran: the installer with one byte of
+    // its DOS stub changed (the same size), and with one byte more.
+    const std::string installer = ReadBytes(installer_);
+    std::string sameSize = installer;
+    const size_t stub = sameSize.find("DOS mode");
+    ASSERT_NE(std::string::npos, stub);
+    sameSize[stub] = 'd';
+    const std::string swap = scratch_ / "swap.exe";
+    SetEnvironmentVariableA("OEM_TEST_SWAP_INSTALLER", swap.c_str());
+    for (const std::string& other : {sameSize, installer + "x"}) {
+        ASSERT_TRUE(WriteBytes(swap, other));
+        LaunchResult result = Run(" /S", "7");
+        EXPECT_EQ(kLaunchFailed, result.exitCode) << other.size();
+        ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+        const std::string work = WorkFolderNamedIn(result.log[0], "The installer ");
+        EXPECT_EQ("The installer " + work + "\\setup.exe changed after it was unpacked.", result.log[0]);
+        EXPECT_EQ("", result.report) << "nothing started";
+        EXPECT_TRUE(ListFolder(tempFolder_).empty());
+    }
+    // The same bytes written over it again are still the installer.
+    ASSERT_TRUE(WriteBytes(swap, installer));
+    LaunchResult result = Run(" /S", "7");
+    SetEnvironmentVariableA("OEM_TEST_SWAP_INSTALLER", nullptr);
+    EXPECT_EQ(7u, result.exitCode);
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
+    EXPECT_EQ("7", ReportValue(result.report, "exit code"));
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
+}
