@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -689,4 +692,61 @@ TEST_F(LaunchTest, AnInstallerReplacedBeforeItIsHeldIsRefusedAndNothingStarts)
     EXPECT_TRUE(result.log.empty()) << Joined(result.log);
     EXPECT_EQ("7", ReportValue(result.report, "exit code"));
     EXPECT_TRUE(ListFolder(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, AProgramOfTheSameUserRacingTwentyLaunchesNeverGetsItsOwnProgramStarted)
+{
+    // An installer of 8 MiB (the sample installer padded with zeros).
+    std::string installer = ReadBytes(installer_);
+    installer.resize(8u << 20);
+    ASSERT_TRUE(WriteBytes(installer_, installer));
+    StampDefaultLanguage(SamplePackage());
+    const std::string stop = scratch_ / "stop-racer", ran = scratch_ / "racer-ran.txt";
+    SetEnvironmentVariableA("OEM_RACER_RAN", ran.c_str());
+    std::string racerLine =
+        Quote(BuiltProgram("OEM_INSTALLER_RACER")) + " --race " + Quote(tempFolder_) + " " + Quote(stop);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION racer = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &racerLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &racer))
+        << GetLastError();
+
+    // What each launch came to: the installer ran with its code back, a
+    // refusal (by its record's first words), or the racer's program ran.
+    std::map<std::string, int> outcomes;
+    for (int i = 0; i < 20; ++i) {
+        const LaunchResult result = Run(" /S", "7");
+        if (result.exitCode == 7 && ReportValue(result.report, "exit code") == "7") {
+            ++outcomes["installer ran"];
+            for (const std::string& record : result.log)
+                EXPECT_EQ(0u, record.find("Failure to remove the work folder ")) << record;
+            continue;
+        }
+        if (result.exitCode != kLaunchFailed || result.log.empty() || !result.report.empty()) {
+            ++outcomes["racer's program ran or unclean failure"];
+            ADD_FAILURE() << "exit " << result.exitCode << "\n" << Joined(result.log) << result.report;
+            continue;
+        }
+        const std::string& record = result.log[0];
+        bool known = false;
+        for (const char* lead : {"Failure to hold ", "The installer ", "Failure to copy %ORG.SETUP.EXE% to "}) {
+            if (record.find(lead) == 0) {
+                ++outcomes[lead];
+                known = true;
+            }
+        }
+        EXPECT_TRUE(known) << record;
+    }
+    WriteBytes(stop, "");
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(racer.hProcess, kLaunchTimeoutMs));
+    CloseHandle(racer.hThread);
+    CloseHandle(racer.hProcess);
+    SetEnvironmentVariableA("OEM_RACER_RAN", nullptr);
+
+    std::ostringstream counts;
+    for (const auto& outcome : outcomes)
+        counts << " [" << outcome.first << "] " << outcome.second;
+    std::printf("20 launches beside the racer:%s\n", counts.str().c_str());
+    EXPECT_EQ("", ReadBytes(ran)) << "the racer's program never runs";
+    EXPECT_GT(outcomes["installer ran"], 0) << counts.str();
 }

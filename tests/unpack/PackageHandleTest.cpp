@@ -369,8 +369,9 @@ TEST_F(PackageHandleTest, EntryPiecesAreTheDecodedBytesInOrder)
         Collected pieces;
         ASSERT_EQ(1, handle.ReadEntryPieces(name, "G", Collect, &pieces)) << name;
         EXPECT_TRUE(pieces.bytes == (name[0] == 's' ? stored : packed)) << name;
-        if (name[0] == 'p')
+        if (name[0] == 'p') {
             EXPECT_EQ(static_cast<int>((packed.size() + kLzwPieceSize - 1) / kLzwPieceSize), pieces.count);
+        }
     }
     Collected none;
     EXPECT_EQ(1, handle.ReadEntryPieces("empty", "G", Collect, &none));

@@ -416,7 +416,8 @@ TEST_F(UnpackerTest, AConfigurationOpenForWritingByOthersCannotBeHeldAndFailsThe
 
 TEST_F(UnpackerTest, AHeldFileIsComparedWithTheEntryAKeyNames)
 {
-    const std::string stored = PatternBytes(600000, 7), packed = CompressibleBytes(700000);
+    // Both longer than the pieces the file is read in (1 MiB).
+    const std::string stored = PatternBytes(2600000, 7), packed = CompressibleBytes(1600000);
     const std::string path = scratch / "setup.oem";
     WriteBytes(path, ContainerBytes({{"Config", {StoredEntry("CONFIG.INI", "[Commonfiles]\r\nS=s.bin\r\nP=p.bin\r\n"
                                                                           "GONE=gone.bin\r\n")}},
