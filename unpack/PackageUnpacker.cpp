@@ -198,8 +198,10 @@ int PackageUnpacker::CompareEntry(const char* name, const char* group, const Hel
 int PackageUnpacker::CompareCommonFile(const char* key, const HeldFile& held)
 {
     char value[MAX_PATH + 1] = {};
-    if (!CommonFileName(key, value))
+    if (!CommonFileName(key, value)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return 0;
+    }
     return CompareEntry(value, kCommonFilesGroup, held);
 }
 

@@ -51,9 +51,9 @@ public:
     // 1 when the file that held holds has exactly the bytes of the entry that
     // ExtractCommonFile(key, ...) writes (the decoded bytes of a compressed
     // one), compared in pieces. 0 with ERROR_FILE_INVALID when they differ;
-    // otherwise 0 when the key cannot be resolved (as ExtractCommonFile),
-    // the entry cannot be read (see PackageHandle::ReadEntryPieces) or the
-    // file cannot be read (the system's error).
+    // otherwise 0 with ERROR_FILE_NOT_FOUND when the key names nothing (as
+    // for ExtractCommonFile) or no entry, with PackageHandle's code when the
+    // entry cannot be read, with the system's when the file cannot.
     int CompareCommonFile(const char* key, const HeldFile& held);
     // Closes the package; with removeFiles, also lets CONFIG.INI go, deletes it
     // and the unpack folder with everything in it (WorkFolder::Remove: retried

@@ -450,7 +450,9 @@ TEST_F(UnpackerTest, AHeldFileIsComparedWithTheEntryAKeyNames)
     SetLastErrorValue(0xDEADBEEF);
     EXPECT_EQ(0, unpacker.CompareCommonFile("GONE", held));
     EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue());
+    SetLastErrorValue(0xDEADBEEF);
     EXPECT_EQ(0, unpacker.CompareCommonFile("NO.SUCH.KEY", held));
+    EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue());
 }
 
 }  // namespace
