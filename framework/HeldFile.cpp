@@ -29,3 +29,24 @@ void HeldFile::Release()
         handle_ = INVALID_HANDLE_VALUE;
     }
 }
+
+Status HeldFile::GetSize(uint64_t* size) const
+{
+    LARGE_INTEGER length;
+    if (!GetFileSizeEx(handle_, &length))
+        return Status::LastError();
+    *size = static_cast<uint64_t>(length.QuadPart);
+    return Status::Ok();
+}
+
+Status HeldFile::ReadAt(uint64_t offset, void* buffer, DWORD count, DWORD* read) const
+{
+    // The offset travels with the call: no file position is shared with anyone.
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    *read = 0;
+    if (!ReadFile(handle_, buffer, count, read, &at) && GetLastError() != ERROR_HANDLE_EOF)
+        return Status::LastError();
+    return Status::Ok();
+}

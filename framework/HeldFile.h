@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "Status.h"
 
 // Holds a file open for reading with read sharing only: while it is held the
@@ -21,6 +23,12 @@ public:
     Status Hold(const char* path);
     void Release();
     bool Held() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+    // The held file's size in bytes.
+    Status GetSize(uint64_t* size) const;
+    // Reads up to count bytes at offset into buffer through the hold; *read
+    // receives how many, fewer only at the end of the file.
+    Status ReadAt(uint64_t offset, void* buffer, DWORD count, DWORD* read) const;
 
 private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;

@@ -206,6 +206,8 @@ bool LauncherApp::QueryFreeSpace(const CString& folder, uint64_t* freeBytes)
     return true;
 }
 
+void LauncherApp::InstallerUnpacked(const CString&) {}
+
 Status LauncherApp::ReadPackageChecksum(DWORD packageSize, PackageChecksum* checksum, bool* present)
 {
     *present = FindResourceA(AfxGetResourceHandle(), kChecksumResourceName, kOemResourceType) != nullptr;
@@ -440,11 +442,22 @@ Status LauncherApp::ExtractInstaller(PackageUnpacker& unpacker, WorkFiles* files
     SetProgress(70);
     if (!unpacker.ExtractCommonFile(kInstallerKey, files->exePath))
         return LogRecord(GetLastError(), "Failure to copy %%ORG.SETUP.EXE%% to %s", files->exePath.GetString());
+    InstallerUnpacked(files->exePath);
     // From here until it has been started, the installer cannot be replaced.
     const Status held = files->installer.Hold(files->exePath);
     if (!held)
         return LogRecord(held.Code(), "Failure to hold %s, error:%lu.", files->exePath.GetString(),
                          static_cast<unsigned long>(held.Code()));
+    // Before the hold only the work folder's access rules kept the file as
+    // unpacked, and they are not enforced everywhere: what is held must be
+    // the entry, byte for byte.
+    if (!unpacker.CompareCommonFile(kInstallerKey, files->installer)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_INVALID)
+            return LogRecord(code, "The installer %s changed after it was unpacked.", files->exePath.GetString());
+        return LogRecord(code, "Failure to check the installer %s, error:%lu.", files->exePath.GetString(),
+                         static_cast<unsigned long>(code));
+    }
     SetProgress(100);
     // The installer is on disk: release the in-memory package now rather than
     // hold a copy of it for the installer's whole run. The unpacked files stay

@@ -74,6 +74,9 @@ protected:
     // volume cannot be asked (the free-space check is then passed over).
     // Virtual so that a test build of the launcher can stand in a small volume.
     virtual bool QueryFreeSpace(const CString& folder, uint64_t* freeBytes);
+    // Called between unpacking the installer to exePath and holding it; a
+    // test build of the launcher stands in whoever changes the file then.
+    virtual void InstallerUnpacked(const CString& exePath);
 
 private:
     // The work folder of one launch and the files the launch writes into it.
@@ -115,8 +118,9 @@ private:
     // Language.ini from the language resource (empty without one).
     Status WritePackageFiles(const void* package, DWORD packageSize, const PackageChecksum* expected,
                              const WorkFiles& files, CFile* heldPackage);
-    // Opens setup.oem with unpacker, extracts the installer to setup.exe and
-    // holds it (files->installer).
+    // Opens setup.oem with unpacker, extracts the installer to setup.exe,
+    // holds it (files->installer) and compares what it holds with the
+    // package's entry: a file changed before the hold is refused.
     Status ExtractInstaller(PackageUnpacker& unpacker, WorkFiles* files);
     // Runs commandLine in the work folder and waits for it, with exitCode set;
     // lets the held installer go once CreateProcessA has returned.

@@ -44,6 +44,24 @@ std::unique_ptr<EntryBuffer> NewEntryBuffer()
     return std::unique_ptr<EntryBuffer>(new (std::nothrow) EntryBuffer);
 }
 
+// The entry name of group in directory; null, with 87, 21 or 2 (checked in
+// that order), when there is none.
+const EntryBuffer* FindEntryOf(const PackageDirectory* directory, const char* name, const char* group)
+{
+    if (IsEmptyName(group)) {
+        Fail(kErrorInvalidParameter);
+        return nullptr;
+    }
+    if (!directory) {
+        Fail(kErrorNotReady);
+        return nullptr;
+    }
+    const EntryBuffer* entry = name ? directory->FindEntry(name, group) : nullptr;
+    if (!entry)
+        Fail(kErrorFileNotFound);
+    return entry;
+}
+
 }  // namespace
 
 PackageHandle::PackageHandle() : directory(NewDirectory()) {}
@@ -195,13 +213,9 @@ int PackageHandle::CountEntries(const char* group)
 
 int PackageHandle::GetEntryInfo(const char* name, const char* group, EntryInfo* info, uint32_t* size)
 {
-    if (IsEmptyName(group))
-        return Fail(kErrorInvalidParameter);
-    if (!directory)
-        return Fail(kErrorNotReady);
-    const EntryBuffer* entry = name ? directory->FindEntry(name, group) : nullptr;
+    const EntryBuffer* entry = FindEntryOf(directory.get(), name, group);
     if (!entry)
-        return Fail(kErrorFileNotFound);
+        return 0;
     if (info)
         *info = InfoOf(*entry);
     if (size)
@@ -212,13 +226,9 @@ int PackageHandle::GetEntryInfo(const char* name, const char* group, EntryInfo* 
 int PackageHandle::ReadEntry(const char* name, const char* group, MappedFile& block, uint32_t minimumCapacity,
                              EntryInfo* info)
 {
-    if (IsEmptyName(group))
-        return Fail(kErrorInvalidParameter);
-    if (!directory)
-        return Fail(kErrorNotReady);
-    const EntryBuffer* entry = name ? directory->FindEntry(name, group) : nullptr;
+    const EntryBuffer* entry = FindEntryOf(directory.get(), name, group);
     if (!entry)
-        return Fail(kErrorFileNotFound);
+        return 0;
     uint32_t size = entry->GetUncompressedSize();
     if (!block.CreateMemory(nullptr, size, minimumCapacity))
         return 0;
@@ -279,4 +289,57 @@ int PackageHandle::ExtractEntry(const char* name, const char* group, const char*
         return Fail(kErrorInvalidData);
     PackedContent content(stored, storedLength, size);
     return WriteEntryFile(destinationFolder, fileName, content, info, overwriteMode, failureCallback, callbackData);
+}
+
+namespace {
+
+// Passes decoded pieces on to the caller's sink, no further than the entry's
+// size: a stream that decodes to more is faulty, not a longer file.
+struct BoundedPieces {
+    LzwPieceSink sink;
+    void* context;
+    uint32_t left;
+    bool tooLong = false;
+    bool refused = false;
+};
+
+bool PassBoundedPiece(const uint8_t* data, uint32_t length, void* context)
+{
+    BoundedPieces& pieces = *static_cast<BoundedPieces*>(context);
+    if (length > pieces.left) {
+        pieces.tooLong = true;
+        return false;
+    }
+    pieces.left -= length;
+    if (!pieces.sink(data, length, pieces.context)) {
+        pieces.refused = true;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int PackageHandle::ReadEntryPieces(const char* name, const char* group, LzwPieceSink sink, void* context)
+{
+    if (!sink)
+        return Fail(kErrorInvalidParameter);
+    const EntryBuffer* entry = FindEntryOf(directory.get(), name, group);
+    if (!entry)
+        return 0;
+    const uint32_t size = entry->GetUncompressedSize();
+    const uint8_t* stored = entry->GetStoredData();
+    const uint32_t storedLength = entry->GetStoredLength();
+    if (entry->GetCompressedSize() == 0) {
+        if (storedLength < size)
+            return Fail(kErrorInvalidData);
+        return size == 0 || sink(stored, size, context) ? 1 : 0;
+    }
+    BoundedPieces pieces{sink, context, size};
+    const int decoded = LzwDecodePieces(stored, storedLength, PassBoundedPiece, &pieces, nullptr);
+    if (pieces.refused)
+        return 0;
+    if (!decoded || pieces.tooLong || pieces.left != 0)
+        return Fail(kErrorInvalidData);
+    return 1;
 }

@@ -3,8 +3,9 @@
 // Every operation returns a plain integer and, on the failures it detects
 // itself, sets the thread's last-error value:
 //   0   ERROR_SUCCESS          at the start of every Open
-//   2   ERROR_FILE_NOT_FOUND   the entry is not in the group (GetEntryInfo, ReadEntry, ExtractEntry)
-//   13  ERROR_INVALID_DATA     a compressed entry's stream is faulty (ReadEntry, ExtractEntry)
+//   2   ERROR_FILE_NOT_FOUND   the entry is not in the group (GetEntryInfo, ReadEntry, ReadEntryPieces,
+//                              ExtractEntry)
+//   13  ERROR_INVALID_DATA     a compressed entry's stream is faulty (ReadEntry, ReadEntryPieces, ExtractEntry)
 //   14  ERROR_OUTOFMEMORY      the directory (Open) or an entry (AddFile, AddBuffer) cannot be allocated
 //   21  ERROR_NOT_READY        the handle has no directory (after Close); checked after the argument checks
 //   80  ERROR_FILE_EXISTS      Open in mode 0 and a file exists at the path
@@ -24,6 +25,7 @@
 #include "CString.h"
 #include "CStringArray.h"
 #include "EntryExtraction.h"
+#include "LzwCodec.h"
 #include "PackageFileSave.h"
 
 class MappedFile;
@@ -98,6 +100,13 @@ public:
     // the failure callback's result when the destination cannot be created.
     int ExtractEntry(const char* name, const char* group, const char* destinationFolder,
                      const char* destinationName, int overwriteMode);
+    // Hands the entry's decoded bytes to sink in order, without holding them
+    // whole: a stored entry as one view of the package, a compressed one
+    // decoded in pieces of at most kLzwPieceSize. An empty entry gives no
+    // piece. 1 when exactly the entry's bytes were handed over; 0 when sink
+    // returned false (last-error untouched); 87, 21, 2; 13 when the entry's
+    // data is faulty (pieces before the fault may have been handed over).
+    int ReadEntryPieces(const char* name, const char* group, LzwPieceSink sink, void* context);
 
 private:
     std::unique_ptr<PackageDirectory> directory;

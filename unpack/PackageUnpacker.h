@@ -8,8 +8,9 @@
 // The unpack folder is made like the launcher's work folder (WorkFolder,
 // FolderSecurity): never an existing folder, with the access rules for this
 // process from its creation, marked so that the start-up sweep takes it when a
-// launch dies; CONFIG.INI is held with read sharing only from its unpacking
-// until Close(1), so what ExtractCommonFile reads is what was unpacked.
+// launch dies. CONFIG.INI is held with read sharing only from its unpacking
+// until Close(1), and compared with its entry once held: what ExtractCommonFile
+// reads is the package's own, also where the folder's rules are not enforced.
 #pragma once
 
 #include "CString.h"
@@ -34,9 +35,12 @@ public:
     // with the package closed again and nothing left, when the access rules
     // cannot be built or the unpack folder cannot be created (every name tried
     // taken: ERROR_ALREADY_EXISTS); the last-error value says why. Missing
-    // folders of the temporary path itself are created. On success the unpack
-    // folder exists; a package without Config\CONFIG.INI opens with an empty
-    // configuration. 1 on success.
+    // folders of the temporary path itself are created. Also 0, with nothing
+    // left, when CONFIG.INI cannot be unpacked or held (the system's error,
+    // ERROR_SHARING_VIOLATION while someone else has it open) or is not the
+    // entry's bytes once held (ERROR_FILE_INVALID). On success the unpack
+    // folder exists; a package without Config\CONFIG.INI, or with an empty
+    // one, opens with an empty configuration. 1 on success.
     int Open(const char* path, int mode);
     // Writes the entry of group "Commonfiles" that [Commonfiles] names under key
     // to destinationPath (a full path: folder, '\\', file name), always
@@ -44,6 +48,13 @@ public:
     // when destinationPath has no '\\' or is longer than 259 bytes, or when the
     // extraction fails (the last-error value tells why, see PackageHandle).
     int ExtractCommonFile(const char* key, const char* destinationPath);
+    // 1 when the file that held holds has exactly the bytes of the entry that
+    // ExtractCommonFile(key, ...) writes (the decoded bytes of a compressed
+    // one), compared in pieces. 0 with ERROR_FILE_INVALID when they differ;
+    // otherwise 0 with ERROR_FILE_NOT_FOUND when the key names nothing (as
+    // for ExtractCommonFile) or no entry, with PackageHandle's code when the
+    // entry cannot be read, with the system's when the file cannot.
+    int CompareCommonFile(const char* key, const HeldFile& held);
     // Closes the package; with removeFiles, also lets CONFIG.INI go, deletes it
     // and the unpack folder with everything in it (WorkFolder::Remove: retried
     // while busy, else one log record and deletion at restart), and forgets
@@ -62,8 +73,16 @@ protected:
     explicit PackageUnpacker(GuidCreator create);
     // The access rules the unpack folder is created with; built by Open.
     FolderSecurity& FolderRules() { return folderRules; }
+    // Called by Open between unpacking CONFIG.INI to path and holding it; a
+    // test build stands in whoever changes the file then.
+    virtual void ConfigUnpacked(const char* path);
 
 private:
+    // The value of key in [Commonfiles] into value; false when there is none
+    // or it does not fit MAX_PATH.
+    bool CommonFileName(const char* key, char (&value)[MAX_PATH + 1]);
+    // As CompareCommonFile, for the entry name of group.
+    int CompareEntry(const char* name, const char* group, const HeldFile& held);
     void LoadReplaceNames();
     void LoadCommonFiles();
 

@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -656,4 +659,94 @@ TEST_F(LaunchTest, TooLittleFreeSpaceIsRefusedBeforeSetupOemIsWritten)
     EXPECT_EQ(4u, result.exitCode);
     EXPECT_TRUE(result.log.empty()) << Joined(result.log);
     EXPECT_TRUE(ListFolder(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, AnInstallerReplacedBeforeItIsHeldIsRefusedAndNothingStarts)
+{
+    std::string ini(kDefaultLanguageIni, kDefaultLanguageIniSize);
+    Stamp(SamplePackage(), &ini, "OEM_SWAPPED_INSTALLER_SETUP_EXE");
+    // Programs that would report if they ran: the installer with one byte of
+    // its DOS stub changed (the same size), and with one byte more.
+    const std::string installer = ReadBytes(installer_);
+    std::string sameSize = installer;
+    const size_t stub = sameSize.find("DOS mode");
+    ASSERT_NE(std::string::npos, stub);
+    sameSize[stub] = 'd';
+    const std::string swap = scratch_ / "swap.exe";
+    SetEnvironmentVariableA("OEM_TEST_SWAP_INSTALLER", swap.c_str());
+    for (const std::string& other : {sameSize, installer + "x"}) {
+        ASSERT_TRUE(WriteBytes(swap, other));
+        LaunchResult result = Run(" /S", "7");
+        EXPECT_EQ(kLaunchFailed, result.exitCode) << other.size();
+        ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+        const std::string work = WorkFolderNamedIn(result.log[0], "The installer ");
+        EXPECT_EQ("The installer " + work + "\\setup.exe changed after it was unpacked.", result.log[0]);
+        EXPECT_EQ("", result.report) << "nothing started";
+        EXPECT_TRUE(ListFolder(tempFolder_).empty());
+    }
+    // The same bytes written over it again are still the installer.
+    ASSERT_TRUE(WriteBytes(swap, installer));
+    LaunchResult result = Run(" /S", "7");
+    SetEnvironmentVariableA("OEM_TEST_SWAP_INSTALLER", nullptr);
+    EXPECT_EQ(7u, result.exitCode);
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
+    EXPECT_EQ("7", ReportValue(result.report, "exit code"));
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, AProgramOfTheSameUserRacingTwentyLaunchesNeverGetsItsOwnProgramStarted)
+{
+    // An installer of 8 MiB (the sample installer padded with zeros).
+    std::string installer = ReadBytes(installer_);
+    installer.resize(8u << 20);
+    ASSERT_TRUE(WriteBytes(installer_, installer));
+    StampDefaultLanguage(SamplePackage());
+    const std::string stop = scratch_ / "stop-racer", ran = scratch_ / "racer-ran.txt";
+    SetEnvironmentVariableA("OEM_RACER_RAN", ran.c_str());
+    std::string racerLine =
+        Quote(BuiltProgram("OEM_INSTALLER_RACER")) + " --race " + Quote(tempFolder_) + " " + Quote(stop);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION racer = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &racerLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &racer))
+        << GetLastError();
+
+    // What each launch came to: the installer ran with its code back, a
+    // refusal (by its record's first words), or the racer's program ran.
+    std::map<std::string, int> outcomes;
+    for (int i = 0; i < 20; ++i) {
+        const LaunchResult result = Run(" /S", "7");
+        if (result.exitCode == 7 && ReportValue(result.report, "exit code") == "7") {
+            ++outcomes["installer ran"];
+            for (const std::string& record : result.log)
+                EXPECT_EQ(0u, record.find("Failure to remove the work folder ")) << record;
+            continue;
+        }
+        if (result.exitCode != kLaunchFailed || result.log.empty() || !result.report.empty()) {
+            ++outcomes["racer's program ran or unclean failure"];
+            ADD_FAILURE() << "exit " << result.exitCode << "\n" << Joined(result.log) << result.report;
+            continue;
+        }
+        const std::string& record = result.log[0];
+        bool known = false;
+        for (const char* lead : {"Failure to hold ", "The installer ", "Failure to copy %ORG.SETUP.EXE% to "}) {
+            if (record.find(lead) == 0) {
+                ++outcomes[lead];
+                known = true;
+            }
+        }
+        EXPECT_TRUE(known) << record;
+    }
+    WriteBytes(stop, "");
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(racer.hProcess, kLaunchTimeoutMs));
+    CloseHandle(racer.hThread);
+    CloseHandle(racer.hProcess);
+    SetEnvironmentVariableA("OEM_RACER_RAN", nullptr);
+
+    std::ostringstream counts;
+    for (const auto& outcome : outcomes)
+        counts << " [" << outcome.first << "] " << outcome.second;
+    std::printf("20 launches beside the racer:%s\n", counts.str().c_str());
+    EXPECT_EQ("", ReadBytes(ran)) << "the racer's program never runs";
+    EXPECT_GT(outcomes["installer ran"], 0) << counts.str();
 }

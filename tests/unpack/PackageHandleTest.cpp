@@ -22,6 +22,23 @@ namespace {
         EXPECT_EQ(static_cast<uint32_t>(error), GetLastErrorValue()); \
     } while (0)
 
+// What ReadEntryPieces handed over; the piece numbered refuseAt (from 1) is
+// refused, after being counted.
+struct Collected {
+    std::string bytes;
+    int count = 0;
+    int refuseAt = 0;
+};
+
+bool Collect(const uint8_t* data, uint32_t length, void* context)
+{
+    Collected& collected = *static_cast<Collected*>(context);
+    if (++collected.count == collected.refuseAt)
+        return false;
+    collected.bytes.append(reinterpret_cast<const char*>(data), length);
+    return true;
+}
+
 class PackageHandleTest : public ::testing::Test {
 protected:
     // Groups "Config" (CONFIG.INI) and "Commonfiles" (setup.exe, readme.txt).
@@ -338,7 +355,37 @@ TEST_F(PackageHandleTest, AFaultyCompressedStreamIsInvalidDataAndNothingIsWritte
         EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData,
                                 handle.ExtractEntry("data.bin", "G", scratch.Path().c_str(), "installer.exe", 0));
         EXPECT_EQ("previous installer", ReadBytes(destination));
+        Collected pieces;
+        EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData, handle.ReadEntryPieces("data.bin", "G", Collect, &pieces));
     }
+}
+
+TEST_F(PackageHandleTest, EntryPiecesAreTheDecodedBytesInOrder)
+{
+    const std::string stored = PatternBytes(300000, 3), packed = CompressibleBytes(700000);
+    OpenImage(ContainerBytes({{"G", {StoredEntry("stored.bin", stored), PackedEntry("packed.bin", packed),
+                                     StoredEntry("empty", {})}}}));
+    for (const char* name : {"stored.bin", "packed.bin"}) {
+        Collected pieces;
+        ASSERT_EQ(1, handle.ReadEntryPieces(name, "G", Collect, &pieces)) << name;
+        EXPECT_TRUE(pieces.bytes == (name[0] == 's' ? stored : packed)) << name;
+        if (name[0] == 'p') {
+            EXPECT_EQ(static_cast<int>((packed.size() + kLzwPieceSize - 1) / kLzwPieceSize), pieces.count);
+        }
+    }
+    Collected none;
+    EXPECT_EQ(1, handle.ReadEntryPieces("empty", "G", Collect, &none));
+    EXPECT_EQ(0, none.count);
+    // A sink that stops: no further piece, and the last-error value is the caller's.
+    Collected stopped;
+    stopped.refuseAt = 3;
+    EXPECT_RESULT_AND_ERROR(0, 0xDEADBEEF, handle.ReadEntryPieces("packed.bin", "G", Collect, &stopped));
+    EXPECT_EQ(3, stopped.count);
+    EXPECT_TRUE(stopped.bytes == packed.substr(0, stopped.bytes.size()));
+    EXPECT_RESULT_AND_ERROR(0, kErrorFileNotFound, handle.ReadEntryPieces("other.bin", "G", Collect, &none));
+    EXPECT_RESULT_AND_ERROR(0, kErrorInvalidParameter, handle.ReadEntryPieces("stored.bin", "", Collect, &none));
+    handle.Close();
+    EXPECT_RESULT_AND_ERROR(0, kErrorNotReady, handle.ReadEntryPieces("stored.bin", "G", Collect, &none));
 }
 
 // The whole decoded bytes the failure callback was handed.

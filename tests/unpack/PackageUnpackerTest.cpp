@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "MappedFile.h"
 #include "PackageHandle.h"
 #include "ContainerImage.h"
+#include "HeldFile.h"
 #include "PackageUnpacker.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
@@ -165,7 +168,11 @@ TEST_F(UnpackerTest, WithoutConfigCONFIGINIThePackageOpensEmpty)
         EXPECT_TRUE(IsFolder(unpacker.GetUnpackFolder().GetString()));
         EXPECT_EQ(0, unpacker.GetCommonFileLines().GetSize());
         EXPECT_EQ(0, unpacker.ExtractCommonFile("K", (scratch / "s.exe").c_str())) << group;
+        // Nothing the package did not unpack is taken for its configuration.
+        WriteBytes(unpacker.GetConfigPath().GetString(), "[Commonfiles]\r\nK=s\r\n");
+        EXPECT_EQ(0, unpacker.ExtractCommonFile("K", (scratch / "s.exe").c_str())) << group;
     }
+    EXPECT_FALSE(FileExists(scratch / "s.exe"));
     EXPECT_TRUE(TempIsEmpty());
 }
 
@@ -344,6 +351,108 @@ TEST_F(UnpackerTest, TheUnpackedConfigurationIsHeldUntilClosedWithRemoval)
     EXPECT_FALSE(FileExists(config));
     EXPECT_FALSE(FileExists(config + ".moved"));
     EXPECT_TRUE(TempIsEmpty());
+}
+
+// An unpacker whose CONFIG.INI is changed between its unpacking and its hold,
+// as a program of the same user can where the folder's rules are not enforced.
+class UnpackerWithConfigChange : public PackageUnpacker {
+public:
+    std::function<void(const std::string&)> change;
+
+protected:
+    void ConfigUnpacked(const char* path) override { change(path); }
+};
+
+TEST_F(UnpackerTest, AConfigurationChangedBeforeItIsHeldFailsTheOpen)
+{
+    const std::string config = "[Commonfiles]\r\nORG.SETUP.EXE=real.bin\r\n";
+    const std::string package =
+        Package(config, {{"Commonfiles", "real.bin", "real"}, {"Commonfiles", "evil.bin", "evil"}});
+    // The same length naming another entry, longer, shorter.
+    const std::string planted[] = {"[Commonfiles]\r\nORG.SETUP.EXE=evil.bin\r\n",
+                                   config + "ORG.OTHER=evil.bin\r\n", config.substr(0, config.size() - 1)};
+    for (const std::string& bytes : planted) {
+        UnpackerWithConfigChange unpacker;
+        unpacker.change = [&bytes](const std::string& path) { ASSERT_TRUE(WriteBytes(path, bytes)); };
+        SetLastErrorValue(0xDEADBEEF);
+        EXPECT_EQ(0, unpacker.Open(package.c_str(), 3)) << bytes;
+        EXPECT_EQ(static_cast<uint32_t>(ERROR_FILE_INVALID), GetLastErrorValue());
+        EXPECT_TRUE(unpacker.GetConfigPath().IsEmpty());
+        EXPECT_EQ(0, unpacker.ExtractCommonFile("ORG.SETUP.EXE", (scratch / "setup.exe").c_str()));
+        EXPECT_FALSE(FileExists(scratch / "setup.exe"));
+        EXPECT_TRUE(TempIsEmpty()) << "nothing is left";
+    }
+    // Rewritten with the same bytes, it is the package's configuration still.
+    UnpackerWithConfigChange same;
+    same.change = [&config](const std::string& path) { ASSERT_TRUE(WriteBytes(path, config)); };
+    ASSERT_EQ(1, same.Open(package.c_str(), 3));
+    EXPECT_EQ(1, same.ExtractCommonFile("ORG.SETUP.EXE", (scratch / "setup.exe").c_str()));
+    EXPECT_EQ("real", ReadBytes(scratch / "setup.exe"));
+}
+
+TEST_F(UnpackerTest, AConfigurationOpenForWritingByOthersCannotBeHeldAndFailsTheOpen)
+{
+    const std::string package = Package("[Commonfiles]\r\nORG.SETUP.EXE=real.bin\r\n",
+                                        {{"Commonfiles", "real.bin", "real"}});
+    HANDLE writer = INVALID_HANDLE_VALUE;
+    UnpackerWithConfigChange unpacker;
+    unpacker.change = [&writer](const std::string& path) {
+        writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+    };
+    // The writer lets go while the failed Open removes the unpack folder (retried for about 5 s).
+    std::thread closer([&writer] {
+        Sleep(300);
+        CloseHandle(writer);
+    });
+    SetLastErrorValue(0xDEADBEEF);
+    EXPECT_EQ(0, unpacker.Open(package.c_str(), 3));
+    EXPECT_EQ(static_cast<uint32_t>(ERROR_SHARING_VIOLATION), GetLastErrorValue());
+    closer.join();
+    EXPECT_TRUE(unpacker.GetConfigPath().IsEmpty());
+    EXPECT_TRUE(TempIsEmpty());
+}
+
+TEST_F(UnpackerTest, AHeldFileIsComparedWithTheEntryAKeyNames)
+{
+    // Both longer than the pieces the file is read in (1 MiB).
+    const std::string stored = PatternBytes(2600000, 7), packed = CompressibleBytes(1600000);
+    const std::string path = scratch / "setup.oem";
+    WriteBytes(path, ContainerBytes({{"Config", {StoredEntry("CONFIG.INI", "[Commonfiles]\r\nS=s.bin\r\nP=p.bin\r\n"
+                                                                          "GONE=gone.bin\r\n")}},
+                                     {"Commonfiles", {StoredEntry("s.bin", stored), PackedEntry("p.bin", packed)}}}));
+    PackageUnpacker unpacker;
+    ASSERT_EQ(1, unpacker.Open(path.c_str(), 3));
+    const std::string destination = scratch / "setup.exe";
+    for (const char* key : {"S", "P"}) {
+        const std::string& bytes = key[0] == 'S' ? stored : packed;
+        ASSERT_EQ(1, unpacker.ExtractCommonFile(key, destination.c_str())) << key;
+        HeldFile held;
+        ASSERT_TRUE(held.Hold(destination.c_str()).IsOk());
+        EXPECT_EQ(1, unpacker.CompareCommonFile(key, held)) << key;
+        held.Release();
+
+        // One byte changed far in, the same bytes and one more, one byte short.
+        std::string changed = bytes;
+        changed[changed.size() - 70000] ^= 1;
+        for (const std::string& other : {changed, bytes + "x", bytes.substr(0, bytes.size() - 1)}) {
+            ASSERT_TRUE(WriteBytes(destination, other));
+            ASSERT_TRUE(held.Hold(destination.c_str()).IsOk());
+            SetLastErrorValue(0xDEADBEEF);
+            EXPECT_EQ(0, unpacker.CompareCommonFile(key, held)) << key << " " << other.size();
+            EXPECT_EQ(static_cast<uint32_t>(ERROR_FILE_INVALID), GetLastErrorValue());
+            held.Release();
+        }
+    }
+    HeldFile held;
+    ASSERT_TRUE(held.Hold(destination.c_str()).IsOk());
+    SetLastErrorValue(0xDEADBEEF);
+    EXPECT_EQ(0, unpacker.CompareCommonFile("GONE", held));
+    EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue());
+    SetLastErrorValue(0xDEADBEEF);
+    EXPECT_EQ(0, unpacker.CompareCommonFile("NO.SUCH.KEY", held));
+    EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue());
 }
 
 }  // namespace
