@@ -1,10 +1,16 @@
 ; The launch benchmark's reference installer: the same job as Setup.exe, done by NSIS.
 ; Stores (no compression) the bench installer and the payload, extracts them to
 ; $PLUGINSDIR, waits for the installer there, and lets NSIS delete $PLUGINSDIR.
-; makensis -DOUTFILE=... -DINSTALLER=... -DPAYLOAD=<folder> [-DWINDOW] nsis-same-job.nsi
+; makensis [-DARCH=x86|x64] -DOUTFILE=... -DINSTALLER=... -DPAYLOAD=<folder> [-DWINDOW] nsis-same-job.nsi
 ; Silent unless WINDOW is defined: then it shows its progress page while it works
-; and closes it by itself (run it without /S).
+; and closes it by itself (run it without /S). ARCH x64 makes a 64-bit installer
+; (Unicode: NSIS has no other amd64 stub); anything else the ANSI x86 one.
+!if "${ARCH}" == "x64"
+Unicode true
+Target amd64-unicode
+!else
 Unicode false
+!endif
 SetCompress off
 !ifdef WINDOW
 AutoCloseWindow true
