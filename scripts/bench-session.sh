@@ -36,12 +36,20 @@ bench_arch_decide() {
       ""|x86|x64) ;;
       *) echo "OEM_BENCH_ARCH='$asked' is not a Windows architecture (x86 or x64)" >&2; return 2 ;;
     esac
-    OEM_WINDOWS_ARCHES="$asked" wine_arches_decide || return 2
-    case " $OEM_ARCHES_RUN " in
-      *" x86 "*) OEM_BENCH_ARCH=x86 ;;
-      *" x64 "*) OEM_BENCH_ARCH=x64 ;;
-      *) wine_arches_none_sentence >&2; return 2 ;;
-    esac
+    if [ -n "$asked" ]; then
+      if ! wine_probe "$asked"; then
+        echo "OEM_BENCH_ARCH=$asked, but this host cannot run $asked Windows programs: $OEM_PROBE_WHY" >&2
+        return 2
+      fi
+    else
+      OEM_WINDOWS_ARCHES="" wine_arches_decide || return 2
+      case " $OEM_ARCHES_RUN " in
+        *" x86 "*) asked=x86 ;;
+        *" x64 "*) asked=x64 ;;
+        *) wine_arches_none_sentence >&2; return 2 ;;
+      esac
+    fi
+    OEM_BENCH_ARCH="$asked"
     export OEM_BENCH_ARCH BENCH_ARCH_DECIDED="$OEM_BENCH_ARCH"
   fi
   export BENCH_ARCH="$OEM_BENCH_ARCH"
