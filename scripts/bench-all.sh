@@ -5,16 +5,17 @@
 #   pack     oempack make against makensis; oempack create against tar cf
 #   codec    the LZW codec against compress/uncompress (scripts/bench-lzw.sh)
 #   package  the launcher's package path on the host (bench/package, Google Benchmark)
-# Environment: PACK_RUNS (default 3), SIZES (MiB of the make jobs, default "1 64 256"),
-# BENCH_SIZES, ROUNDS, NSIS_ROUNDS (the launch section: see scripts/bench-launch.sh),
-# OEM_BENCH_BUILD (Windows build folder, default build/bench-win), SKIP_CODEC=1,
+# Environment: OEM_BENCH_ARCH (the Windows architecture, x86 or x64; default x86 where the host
+# runs it, else x64: see scripts/bench-session.sh), PACK_RUNS (default 3), SIZES (MiB of the make
+# jobs, default "1 64 256"), BENCH_SIZES, ROUNDS, NSIS_ROUNDS (the launch section: see
+# scripts/bench-launch.sh), OEM_BENCH_BUILD (Windows build folder, default build/bench-win-ARCH),
+# SKIP_CODEC=1,
 # PACK_ONLY=1 (only the packaging jobs; their table is printed, RESULTS.md is left alone).
 # oempack itself is the native (Linux, Release) build in build/bench.
 # Big files live in build/bench-tmp and are deleted at the end.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
-BUILD="${OEM_BENCH_BUILD:-$ROOT/build/bench-win}"
 TMP="$ROOT/build/bench-tmp"
 PACK_RUNS="${PACK_RUNS:-3}"
 SIZES="${SIZES:-1 64 256}"
@@ -22,13 +23,11 @@ PY="python3 $ROOT/bench/launch/side_by_side.py"
 MiB=$((1024 * 1024))
 
 bash scripts/bootstrap.sh >/dev/null
-echo "== Windows build (Release, benchmarks on) in $BUILD"
-mkdir -p "$(dirname "$BUILD")"
-mkdir -p "$(dirname "$BUILD")"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOEM_BENCH=ON \
-  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >"$BUILD.configure.log" 2>&1 \
-  || { cat "$BUILD.configure.log"; exit 1; }
-cmake --build "$BUILD" -j2 --target Setup oempack oempack_launcher BenchInstaller >/dev/null
+source "$ROOT/scripts/bench-session.sh"
+bench_arch_decide
+BUILD="$BENCH_BUILD"
+echo "== Windows build (Release, $BENCH_ARCH, benchmarks on) in $BUILD"
+bench_win_build Setup oempack oempack_launcher BenchInstaller
 LAUNCHER="$BUILD/tools/oempack/Setup.exe"
 INSTALLER="$BUILD/bench/launch/BenchInstaller.exe"
 PACK_ONLY="${PACK_ONLY:-0}"
@@ -38,15 +37,18 @@ cmake -S "$ROOT" -B "$HOST_BENCH" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOEM_BENC
 cmake --build "$HOST_BENCH" -j2 --target oempack >/dev/null
 OEMPACK="$HOST_BENCH/tools/oempack/oempack"
 
-source "$ROOT/scripts/bench-session.sh"
 bench_session_start
 
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
 
 rm -rf "$TMP"
 mkdir -p "$TMP/results"
-# Executable-like bytes: Wine's own Windows DLLs, end to end.
-ls /usr/lib/i386-linux-gnu/wine/i386-windows/*.dll | sort | xargs cat 2>/dev/null \
+# Executable-like bytes: Wine's own Windows DLLs of the architecture, end to end.
+case "$BENCH_ARCH" in
+  x86) dlls=/usr/lib/i386-linux-gnu/wine/i386-windows ;;
+  x64) dlls=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows ;;
+esac
+ls "$dlls"/*.dll | sort | xargs cat 2>/dev/null \
   | head -c $((128 * MiB)) >"$TMP/pool" || true
 
 installer_size=$(stat -c %s "$INSTALLER")
@@ -62,7 +64,7 @@ for size in $SIZES; do
   nsis="$dir/nsis.exe"
   make_ours=("$OEMPACK" make --no-progress --installer "$INSTALLER" --payload "$dir/payload"
              --launcher "$LAUNCHER" -o "$ours")
-  make_nsis=(makensis -V1 "-DOUTFILE=$nsis" "-DINSTALLER=$INSTALLER" "-DPAYLOAD=$dir/payload"
+  make_nsis=(makensis -V1 "-DARCH=$BENCH_ARCH" "-DOUTFILE=$nsis" "-DINSTALLER=$INSTALLER" "-DPAYLOAD=$dir/payload"
              "$ROOT/bench/launch/nsis-same-job.nsi")
   echo "== pack $size MiB: oempack make against makensis"
   $PY pack --label "make-$size" --runs "$PACK_RUNS" --json "$TMP/results/pack-$size.json" \

@@ -6,56 +6,57 @@
 # times with `/S`: the installer must run with that switch, its exit code (42) must come back
 # as Setup.exe's, the work folder must be gone. The launcher's process is sampled from /proc
 # (bench/launch/launch_sizes.py). Cases in NSIS_SIZES alternate with the NSIS installer doing
-# the same job (bench/launch/nsis-same-job.nsi) for NSIS_ROUNDS rounds after one warm-up each.
+# the same job (bench/launch/nsis-same-job.nsi) for NSIS_ROUNDS rounds after one warm-up each; for
+# an lzw-SIZE case NSIS compresses the installer with zlib (SetCompressor zlib).
 #
 # Cases (BENCH_SIZES, default "1M 64M 256M 1G 1.5G lzw-256M entries-65535 groups-65532"):
 #   SIZE          a stored package of SIZE bytes (numfmt --from=iec: 1M, 1.5G)
 #   lzw-SIZE      one installer entry of SIZE bytes (the installer padded with zeros), --compress
 #   entries-N     N entries: CONFIG.INI, the installer and N-2 files of 16 bytes
 #   groups-N      N groups: Config, Commonfiles and N-2 folders of one 16-byte file each
-# Environment: ROUNDS (default 3), NSIS_SIZES (default "256M 1G"; none: no NSIS), NSIS_ROUNDS
-# (default 5), LAUNCH_TIMEOUT (s per launch, default 120), OEM_BENCH_BUILD (Windows build,
-# default build/bench-win), BENCH_SECTION (write the section there instead of into
-# bench/RESULTS.md), OEM_BENCH_SLEEP_MS (the bench installer sleeps that long before it exits).
+# Environment: OEM_BENCH_ARCH (x86 or x64; default x86 where the host runs it, else x64: see
+# scripts/bench-session.sh), ROUNDS (default 3), NSIS_SIZES (default "256M 1G"; none: no NSIS),
+# NSIS_ROUNDS (default 5), LAUNCH_TIMEOUT (s per launch, default 120), OEM_BENCH_BUILD (Windows
+# build, default build/bench-win-ARCH), OEM_BENCH_OEMPACK (the native oempack that makes the
+# packages, default the one built in build/bench), BENCH_SECTION (write the section there instead
+# of into bench/RESULTS.md), OEM_BENCH_SLEEP_MS (the bench installer sleeps that long before it
+# exits). The NSIS installer is of the same architecture (x64: Unicode, target amd64-unicode).
 # Quick run: BENCH_SIZES="1M 64M lzw-16M entries-2000" NSIS_SIZES=64M ROUNDS=1 NSIS_ROUNDS=2
 # Big files live in build/bench-launch-tmp and are deleted as each case ends; the per-case JSON
-# stays in build/bench-launch-results (`bench/launch/launch_sizes.py report` remakes the section).
+# stays in build/bench-launch-results-ARCH (`bench/launch/launch_sizes.py report` remakes the section).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
-BUILD="${OEM_BENCH_BUILD:-$ROOT/build/bench-win}"
+if [ -z "${BENCH_SESSION:-}" ]; then
+  bash scripts/bootstrap.sh >/dev/null
+fi
+source "$ROOT/scripts/bench-session.sh"
+bench_arch_decide
+BUILD="$BENCH_BUILD"
 HOST="$ROOT/build/bench"
 TMP="$ROOT/build/bench-launch-tmp"
-RESULTS="$ROOT/build/bench-launch-results"
+RESULTS="$ROOT/build/bench-launch-results-$BENCH_ARCH"
 BENCH_SIZES="${BENCH_SIZES:-1M 64M 256M 1G 1.5G lzw-256M entries-65535 groups-65532}"
 NSIS_SIZES="${NSIS_SIZES:-256M 1G}"
 ROUNDS="${ROUNDS:-3}"
 NSIS_ROUNDS="${NSIS_ROUNDS:-5}"
 LAUNCH_TIMEOUT="${LAUNCH_TIMEOUT:-120}"
 PY="python3 $ROOT/bench/launch/launch_sizes.py"
-export BENCH_COMMAND="BENCH_SIZES=\"$BENCH_SIZES\" NSIS_SIZES=\"$NSIS_SIZES\" ROUNDS=$ROUNDS NSIS_ROUNDS=$NSIS_ROUNDS scripts/bench-launch.sh"
+export BENCH_COMMAND="OEM_BENCH_ARCH=$BENCH_ARCH BENCH_SIZES=\"$BENCH_SIZES\" NSIS_SIZES=\"$NSIS_SIZES\" ROUNDS=$ROUNDS NSIS_ROUNDS=$NSIS_ROUNDS scripts/bench-launch.sh"
 
-if [ -z "${BENCH_SESSION:-}" ]; then
-  bash scripts/bootstrap.sh >/dev/null
+echo "== builds: Windows (Release, $BENCH_ARCH) in $BUILD, native oempack ${OEM_BENCH_OEMPACK:-in $HOST}"
+bench_win_build Setup oempack_launcher BenchInstaller
+OEMPACK="${OEM_BENCH_OEMPACK:-$HOST/tools/oempack/oempack}"
+if [ -z "${OEM_BENCH_OEMPACK:-}" ]; then
+  if [ ! -f "$HOST/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$HOST" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOEM_BENCH=ON -DOEM_SANITIZE=OFF >/dev/null
+  fi
+  cmake --build "$HOST" -j2 --target oempack >/dev/null
 fi
-echo "== builds: Windows (Release) in $BUILD, native oempack in $HOST"
-if [ ! -f "$BUILD/build.ninja" ]; then
-  mkdir -p "$(dirname "$BUILD")"
-  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOEM_BENCH=ON \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >"$BUILD.configure.log" 2>&1 \
-    || { cat "$BUILD.configure.log"; exit 1; }
-fi
-cmake --build "$BUILD" -j2 --target Setup oempack_launcher BenchInstaller >/dev/null
-if [ ! -f "$HOST/build.ninja" ]; then
-  cmake -S "$ROOT" -B "$HOST" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOEM_BENCH=ON -DOEM_SANITIZE=OFF >/dev/null
-fi
-cmake --build "$HOST" -j2 --target oempack >/dev/null
-OEMPACK="$HOST/tools/oempack/oempack"
 LAUNCHER="$BUILD/tools/oempack/Setup.exe"
 INSTALLER="$BUILD/bench/launch/BenchInstaller.exe"
 [ -f "$LAUNCHER" ] && [ -f "$INSTALLER" ] || { echo "bench-launch: no Setup.exe or BenchInstaller.exe in $BUILD"; exit 1; }
 
-source "$ROOT/scripts/bench-session.sh"
 bench_session_start
 
 rm -rf "$TMP" "$RESULTS"
@@ -85,7 +86,10 @@ for case in $BENCH_SIZES; do
     lzw-*)
       kind=compressed
       nominal=$(numfmt --from=iec "${case#lzw-}")
-      installer="$dir/setup.exe"
+      # In a folder of its own: makensis matches file names without regard to case, and
+      # would take Setup.exe beside it for a second file.
+      installer="$dir/installer/setup.exe"
+      mkdir -p "$dir/installer"
       cp "$INSTALLER" "$installer"
       truncate -s "$nominal" "$installer"  # zeros after the image: it still runs
       compress=(--compress)
@@ -112,7 +116,7 @@ for case in $BENCH_SIZES; do
   if ! "$OEMPACK" make --installer "$installer" ${payload:+--payload "$payload"} "${compress[@]}" \
       --launcher "$LAUNCHER" -o "$ours" >"$dir/make.log" 2>&1; then
     echo "bench-launch: oempack make failed for $case:"; cat "$dir/make.log"
-    $PY unmade --label "$case" --kind "$kind" --nominal "$nominal" --json "$RESULTS/size-$case.json" \
+    $PY unmade --arch "$BENCH_ARCH" --label "$case" --kind "$kind" --nominal "$nominal" --json "$RESULTS/size-$case.json" \
       --reason "oempack make: $(tail -1 "$dir/make.log")"
     rm -rf "$dir"
     continue
@@ -121,8 +125,11 @@ for case in $BENCH_SIZES; do
   rounds=$ROUNDS
   for n in $NSIS_SIZES; do
     if [ "$n" = "$case" ]; then
-      if makensis -V1 "-DOUTFILE=$dir/nsis.exe" "-DINSTALLER=$INSTALLER" "-DPAYLOAD=$payload" \
-          "$ROOT/bench/launch/nsis-same-job.nsi"; then
+      # The same installer and payload; a compressed case against NSIS compressing with zlib.
+      nsis_compressor=()
+      [ "$kind" = compressed ] && nsis_compressor=(-DCOMPRESSOR=zlib)
+      if makensis -V1 "-DARCH=$BENCH_ARCH" "${nsis_compressor[@]}" "-DOUTFILE=$dir/nsis.exe" \
+          "-DINSTALLER=$installer" ${payload:+"-DPAYLOAD=$payload"} "$ROOT/bench/launch/nsis-same-job.nsi"; then
         nsis_args=(--nsis "$dir/nsis.exe")
         rounds=$NSIS_ROUNDS
       else
@@ -132,7 +139,7 @@ for case in $BENCH_SIZES; do
   done
   rm -rf "$payload"  # Setup.exe and nsis.exe carry it now
   echo "== $case: $rounds launches${nsis_args:+, alternated with NSIS}"
-  $PY run --label "$case" --kind "$kind" --bytes "$(stat -c %s "$ours")" --nominal "$nominal" \
+  $PY run --arch "$BENCH_ARCH" --label "$case" --kind "$kind" --bytes "$(stat -c %s "$ours")" --nominal "$nominal" \
     --ours "$ours" "${nsis_args[@]}" --rounds "$rounds" --stamp "$dir/stamp.txt" \
     --timeout "$LAUNCH_TIMEOUT" --json "$RESULTS/size-$case.json"
   if bench_twm_restarted; then

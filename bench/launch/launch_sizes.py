@@ -5,13 +5,16 @@
 #   entries OUT NFILES NDIRS     NFILES files of 16 bytes in OUT; NDIRS 0: all in OUT, else one
 #                                file in each of NDIRS folders (NFILES must equal NDIRS then)
 #   run --label L --kind K --bytes B --ours EXE [--nsis EXE] --rounds N --stamp FILE --json OUT
-#       [--exit-code C] [--switches S] [--timeout SEC]
+#       --arch x86|x64 [--exit-code C] [--switches S] [--timeout SEC]
 #                                N launches of EXE (with --nsis: warm-up each, then EXE and NSIS
-#                                alternated); per launch the checks, times and memory samples
-#   unmade --label L --kind K --nominal B --json OUT --reason TEXT
+#                                alternated) by the loader in WINELOADER; per launch the checks,
+#                                times and memory samples
+#   unmade --label L --kind K --nominal B --json OUT --reason TEXT --arch x86|x64
 #                                a case whose package could not be made (a row saying so)
-#   report RESULTS_DIR OUT.md    the launch section of bench/RESULTS.md from the JSON files
-#   splice RESULTS.md SECTION.md puts SECTION.md between the launch markers of RESULTS.md
+#   report RESULTS_DIR OUT.md    the launch section of bench/RESULTS.md from the JSON files (all
+#                                of one architecture)
+#   splice RESULTS.md SECTION.md puts SECTION.md between the launch markers of its architecture
+#                                in RESULTS.md, leaving another architecture's section alone
 #
 # Memory: the processes to sample are those whose /proc/PID/exe is Wine's loader (wine-preloader;
 # Debian's Wine has none, there it is /usr/lib/wine/wine) and whose command line holds the
@@ -24,6 +27,7 @@
 import glob
 import json
 import os
+import re
 import signal
 import statistics
 import subprocess
@@ -31,12 +35,16 @@ import sys
 import time
 
 # The command-line and result-file helpers the packaging benchmark uses too.
-from side_by_side import parse, save  # noqa: E402
+from side_by_side import parse, save, wine_loader  # noqa: E402
 
 SAMPLE_S = 0.005
 RESCAN = 20
-BEGIN = "<!-- launch section: written by scripts/bench-launch.sh -->"
+# One launch section per Windows architecture, each between its own start marker and END.
+BEGIN = "<!-- launch section (%s): written by scripts/bench-launch.sh -->"
+BEGIN_RE = re.compile(r"<!-- launch section \((\w+)\): written by scripts/bench-launch.sh -->")
 END = "<!-- end of launch section -->"
+# What each architecture's Setup.exe is.
+PROGRAM_KIND = {"x86": "PE32", "x64": "PE32+"}
 MiB = 1024 * 1024
 
 
@@ -140,7 +148,7 @@ def launch(exe, env, stamp, switches, timeout, prefix):
     log = os.path.join(prefix, "drive_c/Vizoror.log")
     log_before = log_size(log)
     folders_before = temp_folders(prefix)
-    argv = ["wine", exe] + switches.split()
+    argv = [wine_loader(env), exe] + switches.split()
     needles = (exe, wine_path(exe))
     ignore = set(find_processes(needles))  # left over from an earlier launch: not this one's
     start = time.time_ns()
@@ -246,7 +254,7 @@ def removal_text(runs):
 
 
 def cmd_run(args):
-    opts = parse(args, ["label", "kind", "bytes", "ours", "rounds", "stamp", "json"],
+    opts = parse(args, ["label", "kind", "bytes", "ours", "rounds", "stamp", "json", "arch"],
                  ["nsis", "exit-code", "switches", "timeout", "nominal"])
     exit_code = int(opts.get("exit-code", "42"))
     switches = opts.get("switches", "/S")
@@ -261,7 +269,8 @@ def cmd_run(args):
             launch(exe, side_env, opts["stamp"], switches, timeout, prefix)
     out = {"label": opts["label"], "kind": opts["kind"], "bytes": int(opts["bytes"]),
            "nominal": int(opts.get("nominal", opts["bytes"])), "rounds": int(opts["rounds"]),
-           "switches": switches, "exit_code": exit_code, "load": None}
+           "switches": switches, "exit_code": exit_code, "load": None,
+           "arch": opts["arch"], "loader": wine_loader(env)}
     for name, _, _, _ in sides:
         out[name] = []
     for _ in range(int(opts["rounds"])):
@@ -281,8 +290,9 @@ def cmd_run(args):
 
 
 def cmd_unmade(args):
-    opts = parse(args, ["label", "kind", "nominal", "json", "reason"])
+    opts = parse(args, ["label", "kind", "nominal", "json", "reason", "arch"])
     save(opts["json"], {"label": opts["label"], "kind": opts["kind"], "bytes": 0, "nominal": int(opts["nominal"]),
+                        "arch": opts["arch"],
                         "rounds": 0, "ours": [], "unmade": opts["reason"], "load": os.getloadavg()[0]})
 
 
@@ -342,7 +352,15 @@ def cmd_report(results, out):
     rows.sort(key=lambda d: (order.get(d["kind"], 9), d["nominal"]))
     stored_ok = [d for d in rows if d["kind"] == "stored" and not failure_text(d["ours"])]
     base = min(stored_ok, key=lambda d: d["nominal"]) if stored_ok else None
-    lines = [BEGIN, "## Launch: big packages, many entries, against NSIS", "",
+    arches = sorted({d.get("arch") or "unknown" for d in rows})
+    if len(arches) != 1:
+        sys.exit("report: the results in %s are for %s; one architecture per section" % (
+            results, " and ".join(arches) or "no architecture"))
+    arch = arches[0]
+    loaders = sorted({d["loader"] for d in rows if d.get("loader")})
+    lines = [BEGIN % arch, "## Launch on %s: big packages, many entries, against NSIS" % arch, "",
+             "Architecture: %s (%s Setup.exe, bench installer and NSIS installer, run by %s)." % (
+                 arch, PROGRAM_KIND.get(arch, "?"), ", ".join(loaders) or "-"), "",
              "Command: `%s`, run %s (1-minute load %s at the end)." % (
                  os.environ.get("BENCH_COMMAND", "scripts/bench-launch.sh"),
                  time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
@@ -371,8 +389,10 @@ def cmd_report(results, out):
             "-" if grow is None else "%.2f%s" % (grow, "" if not judged else " yes" if grow <= 1.1 else " no")))
     versus = [d for d in rows if d.get("nsis")]
     if versus:
-        lines += ["", "Against the NSIS installer doing the same job (bench/launch/nsis-same-job.nsi, silent),",
-                  "alternated after one warm-up each; medians; ratio = Setup.exe / NSIS, target at most 0.6:", "",
+        lines += ["", "Against the NSIS installer doing the same job (bench/launch/nsis-same-job.nsi, silent; it",
+                  "stores what Setup.exe stores and compresses with zlib (SetCompressor zlib) what Setup.exe",
+                  "compresses with LZW), alternated after one warm-up each; medians; ratio = Setup.exe / NSIS,",
+                  "target at most 0.6:", "",
                   "| package | rounds | to installer: ours | NSIS | ratio | to exit: ours | NSIS | ratio |"
                   " VmHWM ours | NSIS | peak RssAnon ours | NSIS | peak RssFile ours | NSIS |",
                   "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
@@ -400,7 +420,8 @@ def cmd_report(results, out):
         lines += [""] + ["Warning: " + w for w in read_text(warnings).splitlines() if w.strip()]
     found = [r for d in rows for side in ("ours", "nsis") for r in d.get(side) or []]
     lines += ["", "Memory: /proc/PID/status of every process whose /proc/PID/exe is Wine's loader (here",
-              "/usr/lib/wine/wine: Debian's Wine has no wine-preloader) and whose command line holds the",
+              "%s: Debian's Wine has no wine-preloader) and whose command line holds the" % (
+                  ", ".join(loaders) or "-"),
               "package's path (Wine rewrites it to the program's; a program Wine cannot load into the",
               "process started runs through start.exe in a new process, which has the Z: form), read every",
               "%g ms; the launcher's own process is the one with the largest VmHWM. Peak RssAnon /" % (SAMPLE_S * 1000),
@@ -428,12 +449,36 @@ def size_name(n):
     return "%g GiB" % (n / (1024 * MiB)) if n >= 1024 * MiB else "%g MiB" % (n / MiB)
 
 
+def section_arch(section):
+    """The architecture a launch section is for, from its start marker."""
+    found = BEGIN_RE.search(section)
+    if not found:
+        sys.exit("not a launch section: no start marker")
+    return found.group(1)
+
+
+def launch_sections(text):
+    """The launch sections in text by architecture, each from its start marker to END."""
+    sections = {}
+    for found in BEGIN_RE.finditer(text):
+        end = text.find(END, found.end())
+        if end >= 0:
+            sections[found.group(1)] = text[found.start():end + len(END)]
+    return sections
+
+
 def splice(text, section):
-    """text with the launch section replaced by section (appended when it has none)."""
-    if BEGIN in text and END in text:
-        head, rest = text.split(BEGIN, 1)
-        return head + section.rstrip("\n") + rest.split(END, 1)[1]
-    return text.rstrip("\n") + "\n\n" + section
+    """text with the launch section of section's architecture replaced by section; a section of an
+    architecture text has none of goes after its last launch section (at the end when it has none)."""
+    begin = BEGIN % section_arch(section)
+    section = section.rstrip("\n")
+    if begin in text and END in text.split(begin, 1)[1]:
+        head, rest = text.split(begin, 1)
+        return head + section + rest.split(END, 1)[1]
+    if BEGIN_RE.search(text) and END in text:
+        head, _, tail = text.rpartition(END)
+        return head + END + "\n\n" + section + tail
+    return text.rstrip("\n") + "\n\n" + section + "\n"
 
 
 def cmd_splice(results_md, section_md):

@@ -27,6 +27,17 @@ def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def wine_loader(env):
+    """The Wine loader of the benchmark's architecture (WINELOADER, set by bench_session_start).
+
+    Never the `wine` wrapper: it picks the 32-bit loader, which fails for x64 programs on a host
+    that runs no 32-bit ones."""
+    loader = env.get("WINELOADER")
+    if not loader:
+        sys.exit("WINELOADER is not set: start the benchmark's Wine session (scripts/bench-session.sh) first")
+    return loader
+
+
 def pool_reader(pool):
     data = open(pool, "rb").read()
     if not data:
@@ -131,10 +142,11 @@ def cmd_launch(args):
     env = dict(os.environ)
     env["OEM_BENCH_STAMP"] = wine_path(opts["stamp"])
     runs = int(opts["runs"])
-    sides = {"ours": ["wine", opts["ours"], "/S"], "nsis": ["wine", opts["nsis"], "/S"]}
+    wine = wine_loader(env)
+    sides = {"ours": [wine, opts["ours"], "/S"], "nsis": [wine, opts["nsis"], "/S"]}
     if opts.get("nsis-window"):
         # Shows its window, like Setup.exe: started without /S.
-        sides["nsisw"] = ["wine", opts["nsis-window"]]
+        sides["nsisw"] = [wine, opts["nsis-window"]]
     result = {k: {"running": [], "exit": [], "rss": [], "status": [], "samples": []} for k in sides}
     for name, argv in sides.items():  # warm-up: page cache, Wine's DLLs
         run_once(argv, env, opts["stamp"])
@@ -215,8 +227,11 @@ def machine_lines(results):
     mem = shell("awk '/MemTotal/ {printf \"%.1f GiB\", $2 / 1048576}' /proc/meminfo")
     return [
         "- Machine: %s cores (nproc), %s, %s memory" % (shell("nproc"), cpu or "unknown CPU", mem),
-        "- Wine: %s; makensis %s; tar: %s" % (shell("wine --version"), shell("makensis -VERSION"),
-                                              shell("tar --version | head -1")),
+        "- Windows architecture: %s (Setup.exe, the bench installer and the NSIS installers; run by %s)" % (
+            os.environ.get("OEM_BENCH_ARCH", "-"), os.environ.get("WINELOADER", "-")),
+        "- Wine: %s; makensis %s; tar: %s" % (
+            shell("'%s' --version" % os.environ.get("WINELOADER", "wine")), shell("makensis -VERSION"),
+            shell("tar --version | head -1")),
         "- Date: %s (when the last result was written)" % time.strftime(
             "%Y-%m-%d %H:%M UTC", time.gmtime(max(os.path.getmtime(os.path.join(results, f))
                                                   for f in os.listdir(results)))),
@@ -242,10 +257,16 @@ def cmd_report(results, out):
                    key=lambda d: int(d["label"].split("-")[1]))
     lines = ["# Benchmark results", "", "Written by `scripts/bench-all.sh`; every figure in the tables comes from one run of it (the launch section may come from a later run of `scripts/bench-launch.sh` alone: it gives its own command and time). The notes at the end give the command behind each of their own figures.", ""]
     lines += machine_lines(results)
-    # The launch section comes whole from scripts/bench-launch.sh.
+    # The launch section comes whole from scripts/bench-launch.sh; another architecture's launch
+    # section, measured by an earlier run, stays.
+    from launch_sizes import launch_sections
     section = os.path.join(results, "section-launch.md")
+    kept = launch_sections(open(out).read()) if os.path.exists(out) else {}
     if os.path.exists(section):
-        lines += [""] + open(section).read().rstrip().splitlines()
+        text = open(section).read().rstrip()
+        kept.update(launch_sections(text))
+    for arch in sorted(kept):
+        lines += [""] + kept[arch].splitlines()
     lines += ["", "## Packaging", "",
               "`oempack make` (native build) against `makensis` on the same installer and payload, both",
               "storing without compression; medians of PACK_RUNS runs, ms; ratio = oempack / reference.", "",

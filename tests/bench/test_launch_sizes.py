@@ -86,7 +86,7 @@ class Growth(unittest.TestCase):
 class Report(unittest.TestCase):
     def case(self, folder, label, kind, nominal, ours, nsis=None):
         data = {"label": label, "kind": kind, "bytes": nominal + 100, "nominal": nominal, "rounds": len(ours),
-                "load": 1.0, "ours": ours}
+                "load": 1.0, "ours": ours, "arch": "x64", "loader": "/usr/lib/wine/wine64"}
         if nsis:
             data["nsis"] = nsis
         ls.save(os.path.join(folder, "size-%s.json" % label), data)
@@ -114,11 +114,24 @@ class Report(unittest.TestCase):
         versus = [line for line in versus_part.splitlines() if line.startswith("| 256 MiB stored | 1 |")]
         self.assertEqual(len(versus), 1)
         self.assertIn("| 600 | 1000 | 0.60 yes |", versus[0])
-        self.assertTrue(text.startswith(ls.BEGIN) and text.rstrip().endswith(ls.END))
+        self.assertTrue(text.startswith(ls.BEGIN % "x64") and text.rstrip().endswith(ls.END))
+        self.assertIn("## Launch on x64:", text)
+        self.assertIn("Architecture: x64 (PE32+ Setup.exe, bench installer and NSIS installer, run by "
+                      "/usr/lib/wine/wine64).", text)
+
+    def test_results_of_two_architectures_make_no_section(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            self.case(tmp, "1M", "stored", 1 << 20, [run()])
+            data = ls.json.loads(ls.read_text(os.path.join(tmp, "size-1M.json")))
+            data.update(label="2M", arch="x86")
+            ls.save(os.path.join(tmp, "size-2M.json"), data)
+            with self.assertRaises(SystemExit) as raised:
+                ls.cmd_report(tmp, os.path.join(tmp, "section.md"))
+            self.assertIn("x64 and x86", str(raised.exception))
 
 
 FAKE_WINE = r"""#!/bin/sh
-# Stands in for wine: does what the environment asks, as the launcher and installer would.
+# Stands in for the Wine loader: does what the environment asks, as the launcher and installer would.
 stamp=$(printf '%s' "${OEM_BENCH_STAMP#Z:}" | tr '\\' '/')
 if [ -n "$FAKE_RUN" ]; then printf '%s\n"C:\\w\\setup.exe" %s\n' "$(date +%s%N)" "$2" > "$stamp"; fi
 if [ -n "$FAKE_LEAVE" ]; then mkdir -p "$WINEPREFIX/drive_c/users/u/Temp/$FAKE_LEAVE" && : > "$WINEPREFIX/drive_c/users/u/Temp/$FAKE_LEAVE/setup.oem"; fi
@@ -133,7 +146,7 @@ class Launch(unittest.TestCase):
 
     def launch(self, **fake):
         tmp = self.tmp.name
-        env = dict(os.environ, PATH=os.path.join(tmp, "bin") + os.pathsep + os.environ["PATH"],
+        env = dict(os.environ, WINELOADER=os.path.join(tmp, "bin", "wine64"),
                    WINEPREFIX=os.path.join(tmp, "prefix"), OEM_BENCH_STAMP=ls.wine_path(os.path.join(tmp, "stamp")))
         env.update(fake)
         r = ls.launch(os.path.join(tmp, "Setup.exe"), env, os.path.join(tmp, "stamp"), "/S", 30, env["WINEPREFIX"])
@@ -144,7 +157,8 @@ class Launch(unittest.TestCase):
         self.tmp = tempfile.TemporaryDirectory()
         os.makedirs(os.path.join(self.tmp.name, "bin"))
         os.makedirs(os.path.join(self.tmp.name, "prefix", "drive_c", "users", "u", "Temp", "{OLD}"))
-        wine = os.path.join(self.tmp.name, "bin", "wine")
+        # Named like no wrapper on PATH: the launch must run the loader it is given.
+        wine = os.path.join(self.tmp.name, "bin", "wine64")
         with open(wine, "w") as f:
             f.write(FAKE_WINE)
         os.chmod(wine, 0o755)
@@ -170,26 +184,46 @@ class Launch(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(temp)), ["{OLD}"])  # the next launch starts clean
 
     def test_a_launch_that_hangs_is_killed(self):
-        with open(os.path.join(self.tmp.name, "bin", "wine"), "w") as f:
+        with open(os.path.join(self.tmp.name, "bin", "wine64"), "w") as f:
             f.write("#!/bin/sh\nsleep 30\n")
         tmp = self.tmp.name
-        env = dict(os.environ, PATH=os.path.join(tmp, "bin") + os.pathsep + os.environ["PATH"])
+        env = dict(os.environ, WINELOADER=os.path.join(tmp, "bin", "wine64"))
         r = ls.launch(os.path.join(tmp, "Setup.exe"), env, os.path.join(tmp, "stamp"), "/S", 0.3,
                       os.path.join(tmp, "prefix"))
         self.assertTrue(r["timed_out"])
         self.assertLess(r["exit"], 10 * 10**9)
         self.assertIn("no exit within the time limit (killed)", ls.check(r, 42, "/S"))
 
+    def test_no_loader_is_no_launch(self):
+        env = {k: v for k, v in os.environ.items() if k != "WINELOADER"}
+        with self.assertRaises(SystemExit):
+            ls.launch(os.path.join(self.tmp.name, "Setup.exe"), env, os.path.join(self.tmp.name, "stamp"), "/S", 5,
+                      os.path.join(self.tmp.name, "prefix"))
+
+
+def section(arch, body):
+    return "%s\n%s\n%s\n" % (ls.BEGIN % arch, body, ls.END)
+
 
 class Splice(unittest.TestCase):
-    def test_replaces_only_the_marked_section(self):
-        old = "# R\n\nintro\n\n%s\nold table\n%s\n\n## Packaging\nkept\n" % (ls.BEGIN, ls.END)
-        new = ls.splice(old, "%s\nnew table\n%s\n" % (ls.BEGIN, ls.END))
-        self.assertEqual(new, "# R\n\nintro\n\n%s\nnew table\n%s\n\n## Packaging\nkept\n" % (ls.BEGIN, ls.END))
-        self.assertEqual(ls.splice(new, "%s\nnew table\n%s\n" % (ls.BEGIN, ls.END)), new)
+    def test_replaces_only_the_section_of_its_architecture(self):
+        old = "# R\n\nintro\n\n%s\n%s\n## Packaging\nkept\n" % (section("x86", "x86 table"), section("x64", "old"))
+        new = ls.splice(old, section("x64", "new table"))
+        self.assertEqual(new, "# R\n\nintro\n\n%s\n%s\n## Packaging\nkept\n" % (
+            section("x86", "x86 table"), section("x64", "new table")))
+        self.assertEqual(ls.splice(new, section("x64", "new table")), new)
+        self.assertEqual(ls.launch_sections(new), {"x86": section("x86", "x86 table").rstrip(),
+                                                   "x64": section("x64", "new table").rstrip()})
+
+    def test_new_architecture_goes_after_the_last_section(self):
+        old = "# R\n\n%s\n## Packaging\n" % section("x86", "x86 table")
+        self.assertEqual(ls.splice(old, section("x64", "t")),
+                         "# R\n\n%s\n%s\n## Packaging\n" % (section("x86", "x86 table"), section("x64", "t")))
 
     def test_appends_when_unmarked(self):
-        self.assertEqual(ls.splice("# R\n", "S\n"), "# R\n\nS\n")
+        self.assertEqual(ls.splice("# R\n", section("x64", "S")), "# R\n\n" + section("x64", "S"))
+        with self.assertRaises(SystemExit):
+            ls.splice("# R\n", "no marker\n")
 
 
 class Entries(unittest.TestCase):
