@@ -211,17 +211,17 @@ TEST(LauncherStampHost, APackageTooLargeForTheLaunchersArchitectureOrAFolderAsOu
     EXPECT_EQ(s.Code(), kErrorInvalidParameter);
     EXPECT_TRUE(largest.read_);
 
-    // The x64 launcher takes what the x86 one refuses, up to the container's own limit.
+    // The x64 launcher takes what the x86 one refuses, up to its own limit.
     StampReport report;
     s = StampLauncherFromSource(launcher64.c_str(), (dir / "Setup.exe").c_str(), huge, nullptr, 0, &report);
     EXPECT_EQ(s.Code(), kErrorInvalidParameter);
     EXPECT_TRUE(huge.read_);
     EXPECT_EQ(report.architecture, LauncherArchitecture::kX64);
-    ClaimedSizeSource beyond(kMaxPackageSize + 1);
+    ClaimedSizeSource beyond(kMaxLaunchablePackageSizeX64 + 1);
     s = StampLauncherFromSource(launcher64.c_str(), (dir / "Setup.exe").c_str(), beyond, nullptr, 0, nullptr);
     EXPECT_EQ(s.Code(), kErrorFileTooLarge);
     EXPECT_EQ(s.Message(),
-              "the package is 4294967296 bytes; the x64 launcher loads packages of at most 4294967295 bytes");
+              "the package is 4290772993 bytes; the x64 launcher loads packages of at most 4290772992 bytes");
     EXPECT_FALSE(beyond.read_);
 
     ASSERT_TRUE(CreateFolder((dir / "folder").c_str()));
