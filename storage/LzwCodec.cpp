@@ -432,6 +432,12 @@ void LzwEncoder::Finish(LzwWriteBlock writeBlock, void* context)
 uint64_t LzwEncoder::CompressToVector(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece)
 {
     out->clear();
+    // Room for the longest stream n bytes can give (a 12-bit code for each
+    // byte, a clear for every 3835 codes, the clear and end codes), so that
+    // the vector never moves while it fills.
+    const uint64_t mostBits = (uint64_t{n} + n / 3835 + 4) * 12;
+    if (out->capacity() < mostBits / 8 + kStageSize)
+        out->reserve(static_cast<size_t>(mostBits / 8 + kStageSize));
     streamOpen_ = false;
     StartDictionary();
     uint8_t stage[kStageSize + 4];
@@ -738,7 +744,14 @@ public:
             uint32_t head = length - 1;
             uint32_t back = at - from;
             if (from - windowStart_ < fill_ && back <= fill_ && back >= head) {
-                std::memcpy(dest, dest - back, head);
+                // Most strings are short: a loop beats a call for them.
+                const uint8_t* source = dest - back;
+                if (head <= 16) {
+                    for (uint32_t i = 0; i < head; ++i)
+                        dest[i] = source[i];
+                } else {
+                    std::memcpy(dest, source, head);
+                }
                 dest[head] = table_.suffix[c];
             } else {
                 table_.Spell(c, dest + length);
@@ -905,7 +918,7 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, ui
     return 1;
 }
 
-int LzwDecodePieces(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, LzwPieceSink sink, void* context,
+int LzwDecodeBuffer(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, uint8_t* out, uint32_t outCapacity,
                     uint32_t* produced)
 {
     // The piece made a whole stream: a clear code in front of any but the
@@ -922,11 +935,10 @@ int LzwDecodePieces(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, Lzw
         joiner.Append(kClose, 9, &stream);
     joiner.Finish(&stream);
     if (stream.size() > UINT32_MAX) {
-        if (produced)
-            *produced = 0;
+        *produced = 0;
         return 0;
     }
-    return LzwDecodePieces(stream.data(), static_cast<uint32_t>(stream.size()), sink, context, produced);
+    return LzwDecodeBuffer(stream.data(), static_cast<uint32_t>(stream.size()), out, outCapacity, produced);
 }
 
 void LzwBitJoiner::Append(const uint8_t* bits, uint64_t bitLength, std::vector<uint8_t>* out)

@@ -169,9 +169,9 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, Lz
 int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, uint32_t pieceSize);
 
 // Decodes the bits of one piece (as the piece form of LzwEncodeBuffer gives
-// them) and hands the output to sink, as LzwDecodePieces does for a whole
-// stream: 1 when they make a well-formed piece.
-int LzwDecodePieces(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, LzwPieceSink sink, void* context,
+// them) into out, as LzwDecodeBuffer above decodes a whole stream: 1 when they
+// make a well-formed piece, *produced the bytes they decode to.
+int LzwDecodeBuffer(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, uint8_t* out, uint32_t outCapacity,
                     uint32_t* produced);
 
 // Puts bit strings (MSB first) together, each starting at the bit where the

@@ -94,6 +94,23 @@ public:
         *length = want;
         return true;
     }
+    // The next length bytes into buffer; false on a read failure (status()).
+    bool ReadInto(uint8_t* buffer, uint32_t length)
+    {
+        try {
+            if (done_ == 0)
+                file_->Seek(0, CFile::begin);
+            if (length > size_ - done_ || file_->Read(buffer, length) != length) {
+                status_ = Failure(entry_, "cannot read", kErrorHandleEof);
+                return false;
+            }
+        } catch (const CFileException& e) {
+            status_ = Failure(entry_, "cannot read", static_cast<uint32_t>(e.m_lOsError));
+            return false;
+        }
+        done_ += length;
+        return true;
+    }
     const Status& status() const { return status_; }
 
 private:
@@ -181,27 +198,16 @@ LzwPieceEncoder PieceEncoderOf(const WriteSettings& settings)
 struct CodedPiece {
     const uint8_t* input = nullptr;  // the held entry, or buffer
     std::unique_ptr<uint8_t[]> buffer;
+    uint32_t capacity = 0;  // of buffer
     uint32_t length = 0;
     LzwPiece where = {true, true};
     std::vector<uint8_t> bits;
     uint64_t bitLength = 0;
+    // The bits decoded back, compared with the input.
+    std::unique_ptr<uint8_t[]> decoded;
+    uint32_t decodedCapacity = 0;
     bool sound = false;
 };
-
-// Compares decoded output with the piece's input, in order.
-struct PieceComparison {
-    const uint8_t* next;
-    const uint8_t* end;
-};
-
-bool ComparePiece(const uint8_t* data, uint32_t length, void* context)
-{
-    auto* c = static_cast<PieceComparison*>(context);
-    if (length > static_cast<size_t>(c->end - c->next) || std::memcmp(c->next, data, length) != 0)
-        return false;
-    c->next += length;
-    return true;
-}
 
 void CodePiece(CodedPiece& piece, LzwPieceEncoder encode)
 {
@@ -211,12 +217,15 @@ void CodePiece(CodedPiece& piece, LzwPieceEncoder encode)
 
 void CheckPiece(CodedPiece& piece)
 {
-    PieceComparison comparison{piece.input, piece.input + piece.length};
+    if (piece.decodedCapacity < piece.length) {
+        piece.decoded.reset(new uint8_t[piece.length]);
+        piece.decodedCapacity = piece.length;
+    }
     uint32_t produced = 0;
     piece.sound = piece.bitLength != 0 && piece.bits.size() == (piece.bitLength + 7) / 8 &&
-                  LzwDecodePieces(piece.bits.data(), piece.bitLength, piece.where, ComparePiece, &comparison,
+                  LzwDecodeBuffer(piece.bits.data(), piece.bitLength, piece.where, piece.decoded.get(), piece.length,
                                   &produced) &&
-                  produced == piece.length && comparison.next == comparison.end;
+                  produced == piece.length && std::memcmp(piece.decoded.get(), piece.input, piece.length) == 0;
 }
 
 // Codes and checks the pieces of split entries on jobs threads, for every
@@ -356,6 +365,7 @@ Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, 
     // A single piece is coded here; so is everything when there is one job.
     PieceWorkers* workers = count > 1 ? pool : nullptr;
     std::deque<std::unique_ptr<CodedPiece>> inFlight;
+    std::vector<std::unique_ptr<CodedPiece>> spare;
     uint32_t read = 0;
     LzwBitJoiner joiner;
     std::vector<uint8_t> joined;
@@ -364,24 +374,28 @@ Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, 
     Status appended;
     for (uint32_t taken = 0; taken < count; ++taken) {
         while (read < count && (workers ? workers->Reserve(inFlight.empty()) : inFlight.empty())) {
-            auto piece = std::make_unique<CodedPiece>();
+            // Pieces taken before are used again, buffers and all: fresh
+            // memory for every piece costs more in page faults than the copying.
+            std::unique_ptr<CodedPiece> piece;
+            if (spare.empty()) {
+                piece = std::make_unique<CodedPiece>();
+            } else {
+                piece = std::move(spare.back());
+                spare.pop_back();
+            }
             const uint64_t at = uint64_t{read} * pieceSize;
             piece->length = static_cast<uint32_t>(size - at < pieceSize ? size - at : pieceSize);
             piece->where = LzwPiece{read == 0, read + 1 == count};
+            piece->sound = false;
             if (out.held != nullptr) {
                 piece->input = out.held + at;
             } else {
-                piece->buffer.reset(new uint8_t[piece->length]);
-                uint32_t filled = 0;
-                while (filled < piece->length) {
-                    const uint8_t* data = nullptr;
-                    uint32_t length = 0;
-                    if (!reader.Next(&data, &length))
-                        break;
-                    std::memcpy(piece->buffer.get() + filled, data, length);
-                    filled += length;
+                if (piece->capacity < piece->length) {
+                    piece->buffer.reset(new uint8_t[piece->length]);
+                    piece->capacity = piece->length;
                 }
                 piece->input = piece->buffer.get();
+                reader.ReadInto(piece->buffer.get(), piece->length);
             }
             if (!reader.status()) {
                 if (workers)
@@ -416,6 +430,7 @@ Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, 
         if (!appended)
             break;
         joined.clear();
+        spare.push_back(std::move(piece));
     }
     // Pieces still under way finish before their memory goes.
     if (workers)
