@@ -244,21 +244,32 @@ struct WriteOutcome {
     uint32_t error;
 };
 
+// Writes the content into file, gives it the entry's times and closes it;
+// false with the failed write's error as last error (the file is closed).
+bool FillFile(CFile& file, EntryContent& content, const EntryInfo& info)
+{
+    try {
+        content.WriteTo(file);
+        SetHandleTimes(file.GetHandle(), &info.creationTime, &info.lastAccessTime, &info.lastWriteTime);
+        file.Close();
+    } catch (const CFileException& failure) {
+        file.Abort();
+        SetLastErrorValue(static_cast<uint32_t>(failure.m_lOsError));
+        return false;
+    }
+    return true;
+}
+
 // Creates (truncating) and fills the destination itself.
 WriteOutcome WriteInPlace(const char* path, EntryContent& content, const EntryInfo& info)
 {
     CFile file;
     if (!file.Open(path, CFile::modeCreate | CFile::modeWrite))
         return {WriteOutcome::kNotCreated, GetLastErrorValue()};
-    try {
-        content.WriteTo(file);
-        SetHandleTimes(file.GetHandle(), &info.creationTime, &info.lastAccessTime, &info.lastWriteTime);
-        file.Close();
-    } catch (const CFileException& failure) {
+    if (!FillFile(file, content, info)) {
         // A partly written file must not pass for the entry.
-        file.Abort();
+        LastErrorGuard keep;
         DeletePath(path);
-        SetLastErrorValue(static_cast<uint32_t>(failure.m_lOsError));
         return {WriteOutcome::kFailed, 0};
     }
     SetPathAttributes(path, info.attributes);
@@ -291,16 +302,9 @@ WriteOutcome WriteStaged(const char* path, bool exists, EntryContent& content, c
             return {WriteOutcome::kFailed, 0};
         return WriteInPlace(path, content, info);
     }
-    try {
-        content.WriteTo(file);
-        SetHandleTimes(file.GetHandle(), &info.creationTime, &info.lastAccessTime, &info.lastWriteTime);
-        file.Close();
-    } catch (const CFileException& failure) {
-        file.Abort();
-        // The temporary file goes with staged, keeping this error.
-        SetLastErrorValue(static_cast<uint32_t>(failure.m_lOsError));
+    // On failure the temporary file goes with staged, keeping the error.
+    if (!FillFile(file, content, info))
         return {WriteOutcome::kFailed, 0};
-    }
     if (!staged.Commit())
         return WriteInPlace(path, content, info);
     SetPathAttributes(path, info.attributes);

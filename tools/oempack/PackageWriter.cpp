@@ -78,18 +78,8 @@ public:
         if (!buffer_)
             buffer_.reset(new uint8_t[kPackageIoPiece]);
         const uint32_t want = left < kPackageIoPiece ? left : kPackageIoPiece;
-        try {
-            if (done_ == 0)
-                file_->Seek(0, CFile::begin);
-            if (file_->Read(buffer_.get(), want) != want) {
-                status_ = Failure(entry_, "cannot read", kErrorHandleEof);
-                return false;
-            }
-        } catch (const CFileException& e) {
-            status_ = Failure(entry_, "cannot read", static_cast<uint32_t>(e.m_lOsError));
+        if (!ReadInto(buffer_.get(), want))
             return false;
-        }
-        done_ += want;
         *piece = buffer_.get();
         *length = want;
         return true;
