@@ -33,6 +33,8 @@ if [ ! -s "$DATA/random" ]; then
   python3 -c "import random,sys; random.seed(12); sys.stdout.buffer.write(random.randbytes($SIZE))" >"$DATA/random"
 fi
 
+# WHOLE_ONLY=1 skips the in-process table.
+if [ -z "${WHOLE_ONLY:-}" ]; then
 json="$BUILD/lzw_bench.json"
 OEM_BENCH_DATA="$DATA" "$BUILD/bench/lzw_bench" --benchmark_repetitions="$RUNS" \
   --benchmark_report_aggregates_only=true --benchmark_format=json >"$json" 2>/dev/null
@@ -82,6 +84,7 @@ print("decode = LzwDecodeBuffer, decodeCb = LzwDecoder::Decompress through Mappe
 print("All figures from CPU time: ours the median of the benchmark repetitions, uncomp/compress the least")
 print("user+system time of whole runs of uncompress -c / compress -b 12 -c (process start included).")
 PY
+fi
 
 # Whole process, file to file, as a user meets the codec: oempack create
 # --compress (default -j and -j 1) and oempack extract against compress -b 12
@@ -100,7 +103,7 @@ mkdir -p "$WHOLE"
 repeat_to() {  # repeat_to SIZE OUT < source
   local src; src=$(mktemp "$WHOLE/src.XXXXXX")
   cat >"$src"
-  { while :; do cat "$src"; done; } 2>/dev/null | head -c "$1" >"$2" || true
+  { while cat "$src"; do :; done; } 2>/dev/null | head -c "$1" >"$2" || true
   rm -f "$src"
 }
 bytes=$((WHOLE_MIB * 1024 * 1024))
@@ -109,7 +112,11 @@ bytes=$((WHOLE_MIB * 1024 * 1024))
 [ -s "$WHOLE/exe.bin" ] || ls /usr/lib/gcc/*-w64-mingw32/*/*.dll /usr/*-w64-mingw32/lib/*.dll 2>/dev/null | sort |
   xargs -r cat | repeat_to "$bytes" "$WHOLE/exe.bin"
 [ -s "$WHOLE/zeros.bin" ] || head -c "$bytes" /dev/zero >"$WHOLE/zeros.bin"
-[ -s "$WHOLE/random.bin" ] || python3 -c "import random,sys; random.seed(13); sys.stdout.buffer.write(random.randbytes($bytes))" >"$WHOLE/random.bin"
+[ -s "$WHOLE/random.bin" ] || python3 -c "
+import random, sys
+random.seed(13)
+for _ in range($bytes >> 20):
+    sys.stdout.buffer.write(random.randbytes(1 << 20))" >"$WHOLE/random.bin"
 
 echo
 echo "Whole process, $WHOLE_MIB MiB file to file, wall seconds, medians of $ROUNDS alternated rounds"
@@ -131,6 +138,7 @@ def fresh(path):
 print("%-7s | %7s %7s %7s %8s %6s | %7s %7s %6s | %s" % ("data", "create", "-j 1", "compr.", "create/", "-j2/-j1",
       "extract", "uncomp", "extr./", "stored as"))
 print("%-7s | %7s %7s %7s %8s %6s | %7s %7s %6s |" % ("", "s", "s", "s", "compress", "", "s", "s", "uncomp"))
+costs = []
 for kind in ["text", "exe", "zeros", "random"]:
     src = os.path.join(folder, kind + ".bin")
     os.makedirs(work, exist_ok=True)
@@ -150,18 +158,19 @@ for kind in ["text", "exe", "zeros", "random"]:
     listing = subprocess.run([oempack, "list", pkg], capture_output=True, text=True).stdout
     size = os.path.getsize(src)
     stored = os.path.getsize(pkg)
-    with open(os.path.join(ex, kind + ".bin"), "rb") as a, open(src, "rb") as b:
+    found = [os.path.join(d, f) for d, _, files in os.walk(ex) for f in files if f == kind + ".bin"]
+    with open(found[0], "rb") as a, open(src, "rb") as b:
         same = a.read() == b.read()
     how = "LZW %.3f of input" % (stored / size) if stored < size else "stored (LZW would not shrink it)"
     print("%-7s | %7.2f %7.2f %7.2f %8.2f %6.2f | %7.2f %7.2f %6.2f | %s%s" % (kind, m["create"], m["create1"],
           m["compress"], m["create"] / m["compress"], m["create"] / m["create1"], m["extract"], m["uncompress"],
-          m["extract"] / m["uncompress"], how, "" if same else " EXTRACTED BYTES DIFFER"))
-    if kind == "text":
+          m["extract"] / m["uncompress"], how, "" if same else " EXTRACTED BYTES DIFFER"), flush=True)
+    if kind != "random":
         n, whole, split = map(int, subprocess.run([splitcost, src, str(4 << 20)], capture_output=True,
                                                   text=True).stdout.split())
-        cost = "forced clears every 4 MiB: stream %d bytes against %d unsplit (+%.3f %%)" % (split, whole,
-               100.0 * (split - whole) / whole)
+        costs.append("%s: %d bytes split every 4 MiB against %d unsplit (%+.3f %%)" % (kind, split, whole,
+                     100.0 * (split - whole) / whole))
     shutil.rmtree(work, ignore_errors=True)
-print(cost)
+print("What the forced clears cost:", "; ".join(costs))
 print("(load average after: %s)" % " ".join(open("/proc/loadavg").read().split()[:3]))
 PY

@@ -432,12 +432,10 @@ void LzwEncoder::Finish(LzwWriteBlock writeBlock, void* context)
 uint64_t LzwEncoder::CompressToVector(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece)
 {
     out->clear();
-    // Room for the longest stream n bytes can give (a 12-bit code for each
-    // byte, a clear for every 3835 codes, the clear and end codes), so that
-    // the vector never moves while it fills.
-    const uint64_t mostBits = (uint64_t{n} + n / 3835 + 4) * 12;
-    if (out->capacity() < mostBits / 8 + kStageSize)
-        out->reserve(static_cast<size_t>(mostBits / 8 + kStageSize));
+    // Room for a stream as long as the input, so that the vector does not
+    // move while it fills unless the input does not compress.
+    if (out->capacity() < uint64_t{n} + kStageSize)
+        out->reserve(static_cast<size_t>(n) + kStageSize);
     streamOpen_ = false;
     StartDictionary();
     uint8_t stage[kStageSize + 4];

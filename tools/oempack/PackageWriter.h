@@ -46,10 +46,10 @@ struct WriteSettings {
 constexpr uint32_t kSplitThreshold = 8u << 20;
 constexpr uint32_t kSplitPiece = 4u << 20;
 
-// Most jobs -j accepts: each job may hold some 20 MiB while it compresses (an
-// entry of up to 8 MiB with its stream, or a piece of 4 MiB being coded and
-// checked with its stream, and one more piece per entry being read), which a
-// 32-bit process must afford.
+// Most jobs -j accepts. While it compresses, each job holds an entry of up to
+// 8 MiB, its stream and its decoded check (up to some 26 MiB), and jobs + 1
+// pieces of split entries are under way at a time (4 MiB of input, its stream
+// and its decoded check each), which a 32-bit process must afford.
 constexpr unsigned kMaxJobs = 64;
 
 // Size of the pieces files are read in: a file sink's buffer, so that a whole
