@@ -218,6 +218,19 @@ void CheckPiece(CodedPiece& piece)
                   produced == piece.length && std::memcmp(piece.decoded.get(), piece.input, piece.length) == 0;
 }
 
+// Tells worker threads waiting on changed that they are stopping, and waits for them.
+void StopThreads(std::mutex& mutex, std::condition_variable& changed, bool* stopping,
+                 std::vector<std::thread>& threads)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        *stopping = true;
+    }
+    changed.notify_all();
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
 // Codes and checks the pieces of split entries on jobs threads, for every
 // entry being prepared. A worker takes the oldest piece that waits for its
 // check before any that waits to be coded, so the check of one piece runs
@@ -230,16 +243,7 @@ public:
         for (unsigned i = 0; i < jobs; ++i)
             threads_.emplace_back([this] { Work(); });
     }
-    ~PieceWorkers()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        changed_.notify_all();
-        for (std::thread& thread : threads_)
-            thread.join();
-    }
+    ~PieceWorkers() { StopThreads(mutex_, changed_, &stopping_, threads_); }
     PieceWorkers(const PieceWorkers&) = delete;
     PieceWorkers& operator=(const PieceWorkers&) = delete;
 
@@ -463,16 +467,7 @@ public:
         for (unsigned i = 0; i < settings.jobs; ++i)
             workers_.emplace_back([this] { Work(); });
     }
-    ~PreparePipeline()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        changed_.notify_all();
-        for (std::thread& worker : workers_)
-            worker.join();
-    }
+    ~PreparePipeline() { StopThreads(mutex_, changed_, &stopping_, workers_); }
     PreparePipeline(const PreparePipeline&) = delete;
     PreparePipeline& operator=(const PreparePipeline&) = delete;
 
