@@ -9,6 +9,7 @@
 #include "FileComparison.h"
 #include "LzwCodec.h"
 #include "MappedFile.h"
+#include "StagedFile.h"
 
 namespace {
 
@@ -173,26 +174,51 @@ PackedContent::PackedContent(const uint8_t* stream, uint32_t length, uint32_t si
 
 PackedContent::~PackedContent() { delete whole_; }
 
+bool PackedContent::Damage()
+{
+    damaged_ = true;
+    SetLastErrorValue(kErrorInvalidData);
+    return false;
+}
+
+bool PackedContent::Check()
+{
+    if (sound_)
+        return true;
+    if (damaged_)
+        return Damage();
+    uint32_t produced = 0;
+    if (!LzwDecodePieces(stream_, length_, nullptr, nullptr, &produced) || produced != size_)
+        return Damage();
+    sound_ = true;
+    return true;
+}
+
 const uint8_t* PackedContent::Whole()
 {
     if (whole_)
         return whole_->GetData();
-    if (size_ == 0)
+    if (size_ == 0 || (damaged_ && !Damage()))
         return nullptr;
     std::unique_ptr<MappedFile> block(new MappedFile);
     if (!block->CreateMemory(nullptr, size_, 0))
         return nullptr;
     uint32_t produced = 0;
     if (!LzwDecodeBuffer(stream_, length_, block->GetData(), size_, &produced) || produced != size_) {
-        SetLastErrorValue(kErrorInvalidData);
+        Damage();
         return nullptr;
     }
+    sound_ = true;
     whole_ = block.release();
     return whole_->GetData();
 }
 
 void PackedContent::WriteTo(CFile& file)
 {
+    if (whole_) {
+        file.WriteHuge(whole_->GetData(), size_);
+        return;
+    }
     FilePieces pieces;
     pieces.file = &file;
     uint32_t produced = 0;
@@ -201,11 +227,99 @@ void PackedContent::WriteTo(CFile& file)
         const long code = pieces.osError;
         throw CFileException(CFileException::OsErrorToException(code), code, pieces.fileName.GetString());
     }
-    // The caller checked the stream; a fault here means the bytes changed under it.
-    if (!decoded || produced != size_)
+    if (!decoded || produced != size_) {
+        Damage();
         throw CFileException(CFileException::OsErrorToException(kErrorInvalidData), kErrorInvalidData,
                              file.GetFilePath().GetString());
+    }
+    sound_ = true;
 }
+
+namespace {
+
+// How writing the destination went: written, failed after it was created
+// (last error set), or it could not be created (with the error of the create).
+struct WriteOutcome {
+    enum Kind { kWritten, kFailed, kNotCreated } kind;
+    uint32_t error;
+};
+
+// Writes the content into file, gives it the entry's times and closes it;
+// false with the failed write's error as last error (the file is closed).
+bool FillFile(CFile& file, EntryContent& content, const EntryInfo& info)
+{
+    try {
+        content.WriteTo(file);
+        SetHandleTimes(file.GetHandle(), &info.creationTime, &info.lastAccessTime, &info.lastWriteTime);
+        file.Close();
+    } catch (const CFileException& failure) {
+        file.Abort();
+        SetLastErrorValue(static_cast<uint32_t>(failure.m_lOsError));
+        return false;
+    }
+    return true;
+}
+
+// Creates (truncating) and fills the destination itself.
+WriteOutcome WriteInPlace(const char* path, EntryContent& content, const EntryInfo& info)
+{
+    CFile file;
+    if (!file.Open(path, CFile::modeCreate | CFile::modeWrite))
+        return {WriteOutcome::kNotCreated, GetLastErrorValue()};
+    if (!FillFile(file, content, info)) {
+        // A partly written file must not pass for the entry.
+        LastErrorGuard keep;
+        DeletePath(path);
+        return {WriteOutcome::kFailed, 0};
+    }
+    SetPathAttributes(path, info.attributes);
+    return {WriteOutcome::kWritten, 0};
+}
+
+// Fills a temporary file beside the destination and moves it over the
+// destination when the content was sound to its end. Whatever the stage
+// cannot do (the destination would not open for writing, no temporary file,
+// no move) goes the way of WriteInPlace, once the content is checked, so that
+// results and errors stay those of writing the destination itself.
+WriteOutcome WriteStaged(const char* path, bool exists, EntryContent& content, const EntryInfo& info)
+{
+    if (exists) {
+        // Creating over a hidden or system file fails; so must this. Opening
+        // without truncation finds every other reason (read-only, in use, a
+        // folder) and leaves the file as it is.
+        const uint32_t attributes = GetPathAttributes(path);
+        if (attributes != kInvalidFileAttributes && (attributes & (kFileAttributeHidden | kFileAttributeSystem)))
+            return {WriteOutcome::kNotCreated, kErrorAccessDenied};
+        CFile probe;
+        if (!probe.Open(path, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite))
+            return {WriteOutcome::kNotCreated, GetLastErrorValue()};
+    }
+    StagedFile staged;
+    CFile file;
+    if (staged.Begin(path) != StagedFileRefusal::kNone ||
+        !file.Open(staged.TemporaryPath().c_str(), CFile::modeCreate | CFile::modeWrite)) {
+        if (!content.Check())
+            return {WriteOutcome::kFailed, 0};
+        return WriteInPlace(path, content, info);
+    }
+    // On failure the temporary file goes with staged, keeping the error.
+    if (!FillFile(file, content, info))
+        return {WriteOutcome::kFailed, 0};
+    if (!staged.Commit())
+        return WriteInPlace(path, content, info);
+    SetPathAttributes(path, info.attributes);
+    return {WriteOutcome::kWritten, 0};
+}
+
+// 0 with error, unless the content is faulty: then 0 with ERROR_INVALID_DATA.
+int Refuse(EntryContent& content, uint32_t error)
+{
+    if (content.Check())
+        SetLastErrorValue(error);
+    return 0;
+}
+
+}  // namespace
 
 int WriteEntryFile(const char* destinationFolder, const char* fileName, const uint8_t* data, uint32_t size,
                    const EntryInfo& info, int overwriteMode, ExtractFailureCallback callback, void* callbackData)
@@ -217,40 +331,31 @@ int WriteEntryFile(const char* destinationFolder, const char* fileName, const ui
 int WriteEntryFile(const char* destinationFolder, const char* fileName, EntryContent& content,
                    const EntryInfo& info, int overwriteMode, ExtractFailureCallback callback, void* callbackData)
 {
-    if (!IsBareFileName(fileName)) {
-        SetLastErrorValue(kErrorInvalidName);
-        return 0;
-    }
+    if (!IsBareFileName(fileName))
+        return Refuse(content, kErrorInvalidName);
     char path[kMaxPath];
     if (!BuildDestinationPath(destinationFolder, fileName, path))
-        return 0;
+        return Refuse(content, GetLastErrorValue());
 
-    if (PathExists(path)) {
+    const bool exists = PathExists(path);
+    if (exists) {
         Keep keep = KeepExisting(path, destinationFolder, content, info, overwriteMode);
         if (keep == Keep::kFailed)
             return 0;
         if (keep == Keep::kYes)
-            return 1;
+            return content.Check() ? 1 : 0;
     }
 
-    CFile file;
-    if (file.Open(path, CFile::modeCreate | CFile::modeWrite)) {
-        try {
-            content.WriteTo(file);
-            SetHandleTimes(file.GetHandle(), &info.creationTime, &info.lastAccessTime, &info.lastWriteTime);
-            file.Close();
-        } catch (const CFileException& failure) {
-            // A partly written file must not pass for the entry.
-            file.Abort();
-            DeletePath(path);
-            SetLastErrorValue(static_cast<uint32_t>(failure.m_lOsError));
-            return 0;
-        }
-        SetPathAttributes(path, info.attributes);
+    const WriteOutcome outcome = content.MayFailPartWay() ? WriteStaged(path, exists, content, info)
+                                                          : WriteInPlace(path, content, info);
+    if (outcome.kind == WriteOutcome::kWritten)
         return 1;
-    }
+    if (outcome.kind == WriteOutcome::kFailed)
+        return 0;
 
-    uint32_t error = GetLastErrorValue();
+    const uint32_t error = outcome.error;
+    if (!content.Check())
+        return 0;
     int times = CompareTimes(path, info.creationTime, info.lastWriteTime, 0);
     int version = 0;
     if (times == 0 && !VersionOf(path, content, destinationFolder, &version))

@@ -75,6 +75,14 @@ public:
     // Writes the decoded bytes to file in order, in pieces. Throws the
     // CFileException of a failed write.
     virtual void WriteTo(CFile& file) = 0;
+    // Whether the bytes are what the entry says; false with last-error
+    // ERROR_INVALID_DATA (13) when they are not. Asked for only where nothing
+    // is written.
+    virtual bool Check() { return true; }
+    // Whether WriteTo may find the content itself faulty part way (and throw
+    // ERROR_INVALID_DATA): such content is written under a temporary name and
+    // put in place only when complete.
+    virtual bool MayFailPartWay() const { return false; }
 };
 
 // Bytes that are already there as they are: in memory, or a view of a file.
@@ -90,9 +98,11 @@ private:
     uint32_t size_;
 };
 
-// A compressed stream that is known to decode to exactly size bytes (the
-// caller checked it, e.g. with LzwDecodePieces and no sink). WriteTo decodes
-// it again straight into the file; Whole decodes it once into a memory block.
+// A compressed stream that should decode to exactly size bytes, not checked
+// beforehand: WriteTo decodes it straight into the file and throws
+// ERROR_INVALID_DATA at a fault (the bytes before it are written); Check
+// decodes it without keeping the bytes; Whole decodes it once into a memory
+// block. Each decodes at most once to learn the stream is sound.
 class PackedContent : public EntryContent {
 public:
     PackedContent(const uint8_t* stream, uint32_t length, uint32_t size);
@@ -100,12 +110,20 @@ public:
     uint32_t Size() const override { return size_; }
     const uint8_t* Whole() override;
     void WriteTo(CFile& file) override;
+    bool Check() override;
+    bool MayFailPartWay() const override { return !sound_; }
+    // A decoding found the stream faulty (not a failed write or allocation).
+    bool Damaged() const { return damaged_; }
 
 private:
+    bool Damage();
+
     const uint8_t* stream_;
     uint32_t length_;
     uint32_t size_;
     MappedFile* whole_ = nullptr;
+    bool sound_ = false;
+    bool damaged_ = false;
 };
 
 // Writes the decoded bytes of one entry to destinationFolder + fileName:
@@ -117,6 +135,12 @@ private:
 //    times, closed, and given the entry's attributes -> 1;
 //  - a write that fails after the create (disk full, ...) removes the partial
 //    file -> 0 with the system's error;
+//  - content that may turn out faulty part way (a compressed stream) is
+//    written to a temporary file beside the destination and moved over it
+//    when complete, so that a fault leaves the destination as it was -> 0
+//    with ERROR_INVALID_DATA (13); every outcome that writes nothing checks
+//    such content first and reports 13 when it is faulty, before any other
+//    reason;
 //  - a destination that cannot be created is compared with the entry by times
 //    (creation first, then last-write) and, only if those are equal, by
 //    version. Both equal -> 1 (the file in place is the entry). Otherwise the

@@ -44,6 +44,8 @@ constexpr uint32_t kErrorResourceDataNotFound = 1812;
 
 // Windows file attribute bits and the "no attributes" value.
 constexpr uint32_t kFileAttributeReadOnly = 0x01;
+constexpr uint32_t kFileAttributeHidden = 0x02;
+constexpr uint32_t kFileAttributeSystem = 0x04;
 constexpr uint32_t kFileAttributeDirectory = 0x10;
 constexpr uint32_t kFileAttributeArchive = 0x20;
 constexpr uint32_t kFileAttributeNormal = 0x80;

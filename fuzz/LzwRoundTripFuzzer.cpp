@@ -1,4 +1,4 @@
-// Arbitrary bytes through the encoder: the reference encoder's stream, an exact round trip, any chunk size.
+// Arbitrary bytes through the encoders (callback, block, split): the reference stream, an exact round trip both ways.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -39,7 +39,9 @@ int WriteBlock(const uint8_t* block, uint32_t length, void* ctx)
 // time: clear code in 9 bits; the longest match in w(N) when the next byte does
 // not extend it, match + byte becoming N; a clear code in w(N) and an empty
 // dictionary when N reaches 4093; the last match; the end code in w(N + 1).
-std::vector<uint8_t> ReferenceStream(const uint8_t* data, size_t size)
+// With pieceSize, the input is also cut every pieceSize bytes: the last match,
+// a clear code in w(N + 1), and an empty dictionary.
+std::vector<uint8_t> ReferenceStream(const uint8_t* data, size_t size, size_t pieceSize = 0)
 {
     std::vector<uint8_t> out;
     uint64_t bits = 0;
@@ -58,12 +60,17 @@ std::vector<uint8_t> ReferenceStream(const uint8_t* data, size_t size)
     for (size_t i = 0; i < size; ++i) {
         uint32_t match = data[i];
         std::map<std::pair<uint32_t, uint8_t>, uint32_t>::iterator found;
-        while (i + 1 < size && (found = dictionary.find({match, data[i + 1]})) != dictionary.end()) {
+        auto cut = [&](size_t at) { return pieceSize != 0 && at % pieceSize == 0; };
+        while (i + 1 < size && !cut(i + 1) && (found = dictionary.find({match, data[i + 1]})) != dictionary.end()) {
             match = found->second;
             ++i;
         }
         put(match, next);
-        if (i + 1 < size) {
+        if (i + 1 < size && cut(i + 1)) {
+            put(256, next + 1);
+            dictionary.clear();
+            next = 258;
+        } else if (i + 1 < size) {
             dictionary[{match, data[i + 1]}] = next++;
             if (next >= 4093) {
                 put(256, next);
@@ -74,6 +81,23 @@ std::vector<uint8_t> ReferenceStream(const uint8_t* data, size_t size)
     }
     put(257, next + 1);
     return out;
+}
+
+// The decoder's callbacks: a stream held in a Source read in blocks, output appended to its stream.
+int ReadBlock(uint8_t* buffer, uint32_t count, void* ctx)
+{
+    Source* s = static_cast<Source*>(ctx);
+    if (count > s->size - s->position)
+        std::abort();  // asked for input beyond the compressed length
+    std::memcpy(buffer, s->data + s->position, count);
+    s->position += count;
+    return 1;
+}
+
+int WriteByte(uint8_t value, void* ctx)
+{
+    static_cast<Source*>(ctx)->stream.push_back(value);
+    return 1;
 }
 
 }  // namespace
@@ -98,11 +122,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!LzwEncodeBuffer(source.data, static_cast<uint32_t>(source.size), &reference) || reference != source.stream)
         std::abort();
 
-    std::vector<uint8_t> out(source.size + 1);
-    uint32_t produced = 0;
-    if (LzwDecodeBuffer(source.stream.data(), static_cast<uint32_t>(source.stream.size()), out.data(),
-                        static_cast<uint32_t>(source.size), &produced) != 1 ||
-        produced != source.size || std::memcmp(out.data(), source.data, source.size) != 0)
+    // The split stream: the reference with clears, decoding back through both decoders.
+    const uint32_t pieceSize = chunk * 7 % 5000 + 50;
+    std::vector<uint8_t> split;
+    if (!LzwEncodeBuffer(source.data, static_cast<uint32_t>(source.size), &split, pieceSize) ||
+        split != ReferenceStream(source.data, source.size, source.size > pieceSize ? pieceSize : 0))
         std::abort();
+    for (const std::vector<uint8_t>* stream : {&source.stream, &split}) {
+        std::vector<uint8_t> out(source.size + 1);
+        uint32_t produced = 0;
+        if (LzwDecodeBuffer(stream->data(), static_cast<uint32_t>(stream->size()), out.data(),
+                            static_cast<uint32_t>(source.size), &produced) != 1 ||
+            produced != source.size || std::memcmp(out.data(), source.data, source.size) != 0)
+            std::abort();
+        Source back{stream->data(), stream->size(), 0, {}, chunk};
+        LzwDecoder decoder;
+        if (decoder.Decompress(static_cast<uint32_t>(stream->size()), ReadBlock, WriteByte, &back, chunk, 0) != 1 ||
+            back.stream.size() != source.size ||
+            (source.size && std::memcmp(back.stream.data(), source.data, source.size) != 0))
+            std::abort();
+    }
     return 0;
 }

@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 xvfb x11-utils imagemagick fonts-wqy-microhei locales
   googletest libbenchmark-dev ncompress nsis python3 twm xfonts-base xfonts-75dpi
-  osslsigncode openssl lintian groff-base zip dpkg-dev
+  osslsigncode openssl lintian groff-base zip dpkg-dev linux-perf
 )
 
 SUDO=""

@@ -210,6 +210,9 @@ public:
         }
     }
 
+    // Bits put so far.
+    uint64_t BitCount() const { return (static_cast<uint64_t>(out_->size()) + used_) * 8 + count_; }
+
     // The waiting bits, the last byte completed by zero padding, then the block to the vector.
     void Finish()
     {
@@ -426,14 +429,19 @@ void LzwEncoder::Finish(LzwWriteBlock writeBlock, void* context)
     bufferCapacity_ = 0;
 }
 
-void LzwEncoder::CompressToVector(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out)
+uint64_t LzwEncoder::CompressToVector(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece)
 {
     out->clear();
+    // Room for a stream as long as the input, so that the vector does not
+    // move while it fills unless the input does not compress.
+    if (out->capacity() < uint64_t{n} + kStageSize)
+        out->reserve(static_cast<size_t>(n) + kStageSize);
     streamOpen_ = false;
     StartDictionary();
     uint8_t stage[kStageSize + 4];
     VectorSink sink(out, stage);
-    sink.Put(kClearCode, 9);
+    if (piece.first)
+        sink.Put(kClearCode, 9);
     if (n > 0) {
         const uint32_t resetAt = static_cast<uint32_t>(codeLimit_) - 3;
         uint32_t position = 1;
@@ -455,9 +463,13 @@ void LzwEncoder::CompressToVector(const uint8_t* in, uint32_t n, std::vector<uin
         }
         sink.Put(current_, CodeWidth(nextCode_));
     }
-    sink.Put(kEndCode, CodeWidth(nextCode_ + 1));
+    // The end code, or the clear that ends a piece, goes in the width the
+    // decoder reads its next code in.
+    sink.Put(piece.last ? kEndCode : kClearCode, CodeWidth(nextCode_ + 1));
+    const uint64_t bits = sink.BitCount();
     sink.Finish();
     delivered_ = static_cast<uint32_t>(out->size());
+    return bits;
 }
 
 // ---------------------------------------------------------------------------
@@ -730,7 +742,14 @@ public:
             uint32_t head = length - 1;
             uint32_t back = at - from;
             if (from - windowStart_ < fill_ && back <= fill_ && back >= head) {
-                std::memcpy(dest, dest - back, head);
+                // Most strings are short: a loop beats a call for them.
+                const uint8_t* source = dest - back;
+                if (head <= 16) {
+                    for (uint32_t i = 0; i < head; ++i)
+                        dest[i] = source[i];
+                } else {
+                    std::memcpy(dest, source, head);
+                }
                 dest[head] = table_.suffix[c];
             } else {
                 table_.Spell(c, dest + length);
@@ -869,8 +888,100 @@ int LzwDecodeBuffer(const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t
 int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out)
 {
     LzwEncoder encoder;
-    encoder.CompressToVector(in, n, out);
+    encoder.CompressToVector(in, n, out, LzwPiece{true, true});
     return 1;
+}
+
+int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece, uint64_t* bitLength)
+{
+    LzwEncoder encoder;
+    *bitLength = encoder.CompressToVector(in, n, out, piece);
+    return 1;
+}
+
+int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, uint32_t pieceSize)
+{
+    if (pieceSize == 0 || n <= pieceSize)
+        return LzwEncodeBuffer(in, n, out);
+    out->clear();
+    LzwBitJoiner joiner;
+    std::vector<uint8_t> bits;
+    for (uint32_t at = 0; at < n; at += pieceSize) {
+        const uint32_t length = n - at < pieceSize ? n - at : pieceSize;
+        uint64_t bitLength = 0;
+        LzwEncodeBuffer(in + at, length, &bits, LzwPiece{at == 0, n - at == length}, &bitLength);
+        joiner.Append(bits.data(), bitLength, out);
+    }
+    joiner.Finish(out);
+    return 1;
+}
+
+int LzwDecodeBuffer(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, uint8_t* out, uint32_t outCapacity,
+                    uint32_t* produced)
+{
+    // The piece made a whole stream: a clear code in front of any but the
+    // first, an end code (read after a clear, so in 9 bits) behind any but the last.
+    static const uint8_t kOpen[2] = {0x80, 0x00};
+    static const uint8_t kClose[2] = {0x80, 0x80};
+    std::vector<uint8_t> stream;
+    stream.reserve(static_cast<size_t>(bitLength / 8) + 4);
+    LzwBitJoiner joiner;
+    if (!piece.first)
+        joiner.Append(kOpen, 9, &stream);
+    joiner.Append(bits, bitLength, &stream);
+    if (!piece.last)
+        joiner.Append(kClose, 9, &stream);
+    joiner.Finish(&stream);
+    if (stream.size() > UINT32_MAX) {
+        *produced = 0;
+        return 0;
+    }
+    return LzwDecodeBuffer(stream.data(), static_cast<uint32_t>(stream.size()), out, outCapacity, produced);
+}
+
+void LzwBitJoiner::Append(const uint8_t* bits, uint64_t bitLength, std::vector<uint8_t>* out)
+{
+    const uint64_t whole = bitLength / 8;
+    const uint32_t rest = static_cast<uint32_t>(bitLength % 8);
+    if (pendingBits_ == 0) {
+        out->insert(out->end(), bits, bits + whole);
+    } else {
+        // Each byte completes the pending one and leaves its low bits pending.
+        const uint32_t shift = pendingBits_;
+        size_t at = out->size();
+        out->resize(at + whole);
+        uint8_t* to = out->data() + at;
+        uint32_t pending = pending_;
+        for (uint64_t i = 0; i < whole; ++i) {
+            const uint32_t b = bits[i];
+            to[i] = static_cast<uint8_t>(pending | b >> shift);
+            pending = (b << (8 - shift)) & 0xFF;
+        }
+        pending_ = static_cast<uint8_t>(pending);
+    }
+    if (rest > 0) {
+        // The first rest bits of the last byte, behind the pending bits.
+        const uint32_t b = bits[whole] & (0xFF00u >> rest);
+        const uint32_t total = pendingBits_ + rest;
+        const uint32_t merged = pending_ | b >> pendingBits_;
+        if (total >= 8) {
+            out->push_back(static_cast<uint8_t>(merged));
+            pending_ = static_cast<uint8_t>((b << (8 - pendingBits_)) & 0xFF);
+            pendingBits_ = total - 8;
+        } else {
+            pending_ = static_cast<uint8_t>(merged);
+            pendingBits_ = total;
+        }
+    }
+    bitCount_ += bitLength;
+}
+
+void LzwBitJoiner::Finish(std::vector<uint8_t>* out)
+{
+    if (pendingBits_ > 0)
+        out->push_back(pending_);
+    pending_ = 0;
+    pendingBits_ = 0;
 }
 
 int LzwDecodePieces(const uint8_t* in, uint32_t inLength, LzwPieceSink sink, void* context, uint32_t* produced)

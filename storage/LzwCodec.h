@@ -29,6 +29,17 @@ constexpr uint32_t kLzwChunkSize = 1024;
 struct LzwEncodeTable;
 struct LzwDecodeTable;
 
+// Where a piece of input stands in a stream split at input boundaries. Each
+// piece is coded from an empty dictionary; the first opens the stream with a
+// 9-bit clear code, the last closes it with the end code, and every other
+// piece ends with a clear code written, like the end code, in the width the
+// decoder reads its next code in (w(N + 1)), not in 12 bits. Any decoder of
+// the stream reads such a clear as a dictionary reset.
+struct LzwPiece {
+    bool first;
+    bool last;
+};
+
 // Memory: the dictionary (153 KB, whatever the input length) from Compress to
 // Finish, and the chunk + 8 byte output buffer.
 class LzwEncoder {
@@ -57,9 +68,13 @@ public:
 
 private:
     friend int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out);
-    // The stream of n bytes at in, whole, into *out (replaced): the stream
-    // Compress and Finish give, without the callbacks. Leaves no stream open.
-    void CompressToVector(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out);
+    friend int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece,
+                               uint64_t* bitLength);
+    // The codes of n bytes at in, as piece places them, into *out (replaced,
+    // the last byte padded with 0 bits); the result is their number of bits.
+    // A whole stream is the stream Compress and Finish give, without the
+    // callbacks. Leaves no stream open.
+    uint64_t CompressToVector(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece);
     // An empty dictionary: only the single bytes, N = 258.
     void StartDictionary();
 
@@ -135,3 +150,43 @@ int LzwDecodePieces(const uint8_t* in, uint32_t inLength, LzwPieceSink sink, voi
 // (with any chunk size), without the per-byte callbacks. Memory besides *out:
 // the dictionary and 12 KB of stack. 1 on success.
 int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out);
+
+// A coder of pieces: the piece form of LzwEncodeBuffer below, or one of the same shape.
+using LzwPieceEncoder = int (*)(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece,
+                                uint64_t* bitLength);
+
+// Codes one piece of a split stream: n bytes at in as piece places them, into
+// *out (replaced); *bitLength receives the number of bits, of which the last
+// byte holds 1 to 8 (the rest are 0). LzwPiece{true, true} gives the bits of
+// the whole stream that LzwEncodeBuffer above gives. Pieces are independent
+// of each other, so they may be coded at the same time; LzwBitJoiner puts
+// their bits together in order. 1 on success.
+int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece, uint64_t* bitLength);
+
+// The whole stream of n bytes at in split at every pieceSize bytes of input,
+// coded one piece after the other, into *out (replaced). The same stream as
+// LzwEncodeBuffer when n <= pieceSize or pieceSize is 0. 1 on success.
+int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, uint32_t pieceSize);
+
+// Decodes the bits of one piece (as the piece form of LzwEncodeBuffer gives
+// them) into out, as LzwDecodeBuffer above decodes a whole stream: 1 when they
+// make a well-formed piece, *produced the bytes they decode to.
+int LzwDecodeBuffer(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, uint8_t* out, uint32_t outCapacity,
+                    uint32_t* produced);
+
+// Puts bit strings (MSB first) together, each starting at the bit where the
+// one before ended, and hands on whole bytes.
+class LzwBitJoiner {
+public:
+    // Appends bitLength bits from bits; the whole bytes they complete go to the end of *out.
+    void Append(const uint8_t* bits, uint64_t bitLength, std::vector<uint8_t>* out);
+    // The last, partial byte (0 bits after the joined ones) to the end of *out, if there is one.
+    void Finish(std::vector<uint8_t>* out);
+    // Bits appended so far.
+    uint64_t BitCount() const { return bitCount_; }
+
+private:
+    uint8_t pending_ = 0;
+    uint32_t pendingBits_ = 0;
+    uint64_t bitCount_ = 0;
+};

@@ -266,9 +266,9 @@ int PackageHandle::ExtractEntry(const char* name, const char* group, const char*
     const EntryBuffer* entry = name ? directory->FindEntry(name, group) : nullptr;
     if (!entry)
         return Fail(kErrorFileNotFound);
-    // The entry is checked whole before anything is decided about the
-    // destination, but never held whole: it is written in pieces from where it
-    // is stored, a compressed one decoded on the way.
+    // The entry is never held whole: it is written in pieces from where it is
+    // stored, a compressed one decoded on the way, under a temporary name
+    // until its stream has ended cleanly.
     const uint32_t size = entry->GetUncompressedSize();
     // An empty entry cannot be read into a block, and so is not extracted.
     if (size == 0)
@@ -284,9 +284,6 @@ int PackageHandle::ExtractEntry(const char* name, const char* group, const char*
         return WriteEntryFile(destinationFolder, fileName, content, info, overwriteMode, failureCallback,
                               callbackData);
     }
-    uint32_t produced = 0;
-    if (!LzwDecodePieces(stored, storedLength, nullptr, nullptr, &produced) || produced != size)
-        return Fail(kErrorInvalidData);
     PackedContent content(stored, storedLength, size);
     return WriteEntryFile(destinationFolder, fileName, content, info, overwriteMode, failureCallback, callbackData);
 }

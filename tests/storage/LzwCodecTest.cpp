@@ -170,13 +170,24 @@ std::vector<Code> SingleByteSchedule(const Bytes& input)
 // dictionary: a map from (code, byte) to code. The longest match is written in
 // w(N) when the next byte does not extend it, and match + byte becomes N; a
 // 12-bit clear and an empty dictionary follow when N reaches 4093.
-std::vector<Code> ReferenceCodes(const Bytes& input)
+// With pieceSize, the input is also split every pieceSize bytes: the match
+// in progress is written, then a clear code in w(N + 1), and the next piece
+// starts from an empty dictionary.
+std::vector<Code> ReferenceCodes(const Bytes& input, size_t pieceSize = 0)
 {
     std::map<std::pair<uint32_t, uint8_t>, uint32_t> dictionary;
     std::vector<Code> codes{{256, 9}};
     uint32_t n = 258;
     uint32_t match = UINT32_MAX;  // none before the first byte
-    for (uint8_t byte : input) {
+    for (size_t i = 0; i < input.size(); ++i) {
+        const uint8_t byte = input[i];
+        if (pieceSize != 0 && i != 0 && i % pieceSize == 0) {
+            codes.push_back({match, Width(n)});
+            codes.push_back({256, Width(n + 1)});
+            dictionary.clear();
+            n = 258;
+            match = UINT32_MAX;
+        }
         auto found = dictionary.find({match, byte});
         if (match == UINT32_MAX || found != dictionary.end()) {
             match = match == UINT32_MAX ? byte : found->second;
@@ -594,6 +605,120 @@ TEST(LzwMalformed, RandomAndMutatedStreamsAgreeBetweenBothDecoders)
         for (size_t i = 64; i < out.size(); ++i)
             ASSERT_EQ(0xA5, out[i]) << "wrote past the capacity";
     }
+}
+
+// --- Streams split into pieces -------------------------------------------------------
+
+// Decodes stream through the callback decoder and the buffer decoder; both must agree.
+Bytes DecodeBothWays(const Bytes& stream)
+{
+    Bytes viaCallbacks;
+    EXPECT_EQ(1, Decode(stream, &viaCallbacks));
+    Bytes viaBuffer(viaCallbacks.size() + 1);
+    uint32_t produced = 0;
+    EXPECT_EQ(1, LzwDecodeBuffer(stream.data(), static_cast<uint32_t>(stream.size()), viaBuffer.data(),
+                                 static_cast<uint32_t>(viaBuffer.size()), &produced));
+    viaBuffer.resize(produced);
+    EXPECT_TRUE(viaBuffer == viaCallbacks);
+    return viaCallbacks;
+}
+
+Bytes SplitStream(const Bytes& input, uint32_t pieceSize)
+{
+    Bytes stream;
+    EXPECT_EQ(1, LzwEncodeBuffer(input.data(), static_cast<uint32_t>(input.size()), &stream, pieceSize));
+    return stream;
+}
+
+TEST(LzwSplit, PiecesEndWithAClearInTheWidthTheDecoderReadsAtEveryWidth)
+{
+    // Made only of single-byte codes, a piece of L bytes ends with N = 257 + L:
+    // the closing clear is 9 bits for 100, 10 bits at 254 (N = 511), 11 at 766,
+    // 12 at 1790 and 2000; 3836 bytes end exactly on a dictionary reset, so the
+    // match after the 12-bit clear and the closing clear are 9 bits again.
+    for (uint32_t piece : {100u, 253u, 254u, 255u, 300u, 766u, 1000u, 1790u, 2000u, 3835u, 3836u, 3837u}) {
+        SCOPED_TRACE(piece);
+        Bytes input = DistinctPairs(3 * piece + 17);
+        std::vector<Code> codes = ReferenceCodes(input, piece);
+        // The first piece: piece - 1 codes and N as many above 258 (less 3835
+        // after a reset), the last match, then its clear.
+        const uint32_t misses = piece - 1;
+        const bool reset = misses >= 3835;
+        const uint32_t n = 258 + (reset ? misses - 3835 : misses);
+        const size_t closing = 1 + misses + (reset ? 1 : 0) + 1;
+        ASSERT_GT(codes.size(), closing);
+        EXPECT_EQ(256u, codes[closing].value);
+        EXPECT_EQ(Width(n + 1), codes[closing].width);
+        Bytes stream = SplitStream(input, piece);
+        EXPECT_TRUE(stream == Pack(codes));
+        EXPECT_TRUE(DecodeBothWays(stream) == input);
+    }
+}
+
+TEST(LzwSplit, MatchTheReferenceForEveryKindOfDataAndAnEmptyLastPiece)
+{
+    Bytes text = Text(70000), runs(50000, 'z'), random = RandomBytes(30000, 3);
+    Bytes mixed = text;
+    mixed.insert(mixed.end(), random.begin(), random.end());
+    mixed.insert(mixed.end(), runs.begin(), runs.end());
+    for (const Bytes* input : {&text, &runs, &random, &mixed}) {
+        // 10000 divides the text and the runs: no empty piece, no clear before the end code.
+        for (uint32_t piece : {4096u, 10000u, 65536u, 1u << 20}) {
+            SCOPED_TRACE(piece);
+            Bytes stream = SplitStream(*input, piece);
+            EXPECT_TRUE(stream == Pack(ReferenceCodes(*input, piece)));
+            EXPECT_TRUE(DecodeBothWays(stream) == *input);
+        }
+    }
+    // Pieces of one and two bytes: a clear after every code or two.
+    Bytes head(text.begin(), text.begin() + 600);
+    for (uint32_t piece : {1u, 2u, 7u}) {
+        SCOPED_TRACE(piece);
+        Bytes stream = SplitStream(head, piece);
+        EXPECT_TRUE(stream == Pack(ReferenceCodes(head, piece)));
+        EXPECT_TRUE(DecodeBothWays(stream) == head);
+    }
+    // Below or at the piece size, the stream is the unsplit one.
+    EXPECT_TRUE(SplitStream(text, 70000) == SplitStream(text, 0));
+    Bytes whole;
+    ASSERT_EQ(1, LzwEncodeBuffer(text.data(), static_cast<uint32_t>(text.size()), &whole));
+    EXPECT_TRUE(SplitStream(text, 70000) == whole);
+    // A clear just before the end code, as a split after the last byte would give, decodes as well.
+    EXPECT_TRUE(DecodeBothWays(Pack({{256, 9}, {'a', 9}, {'b', 9}, {256, 9}, {257, 9}})) == FromText("ab"));
+}
+
+TEST(LzwSplit, EachPieceDecodesOnItsOwnAndTheJoinedBitsAreTheStream)
+{
+    Bytes input = Text(9000);
+    input.insert(input.end(), 3000, 'q');
+    const uint32_t piece = 2500;
+    Bytes joined;
+    LzwBitJoiner joiner;
+    uint64_t total = 0;
+    for (uint32_t at = 0; at < input.size(); at += piece) {
+        const uint32_t length = std::min<uint32_t>(piece, static_cast<uint32_t>(input.size()) - at);
+        const LzwPiece where{at == 0, at + length == input.size()};
+        Bytes bits;
+        uint64_t bitLength = 0;
+        ASSERT_EQ(1, LzwEncodeBuffer(input.data() + at, length, &bits, where, &bitLength));
+        EXPECT_EQ((bitLength + 7) / 8, bits.size());
+        Bytes back(length);
+        uint32_t produced = 0;
+        EXPECT_EQ(1, LzwDecodeBuffer(bits.data(), bitLength, where, back.data(), length, &produced));
+        EXPECT_EQ(length, produced);
+        EXPECT_TRUE(std::equal(back.begin(), back.end(), input.begin() + at));
+        joiner.Append(bits.data(), bitLength, &joined);
+        total += bitLength;
+    }
+    EXPECT_EQ(total, joiner.BitCount());
+    joiner.Finish(&joined);
+    EXPECT_EQ((total + 7) / 8, joined.size());
+    EXPECT_TRUE(joined == SplitStream(input, piece));
+    Bytes stream;
+    uint64_t bits = 0;
+    ASSERT_EQ(1, LzwEncodeBuffer(input.data(), static_cast<uint32_t>(input.size()), &stream, LzwPiece{true, true},
+                                 &bits));
+    EXPECT_TRUE(stream == SplitStream(input, 0));
 }
 
 TEST(LzwBuffer, OutputClipsAtCapacityButCountsEverything)

@@ -216,3 +216,33 @@ TEST(ToolsHostImage, AFullGroupExtractsTheFirstOfEachNameOnly)
     EXPECT_EQ(test_support::ReadBytes(folder + "last"), "z");
     EXPECT_EQ(test_support::ListFolder(folder).size(), 3u);
 }
+
+TEST(ToolsHostImage, ADamagedStreamIsNotExtractedAndLeavesWhatWasThere)
+{
+    std::string content;
+    for (int i = 0; i < 40000; ++i)
+        content += "line " + std::to_string(i % 97) + "\n";
+    test_support::ImageEntry packed = test_support::PackedEntry("a.txt", content);
+    packed.stored[packed.stored.size() - 30] ^= 0x5A;
+    test_support::ImageEntry fresh = packed;
+    fresh.name = "b.txt";
+    const std::string bytes = test_support::ContainerBytes({{"G", {packed, fresh}}});
+    ByteView view(test_support::Data(bytes), test_support::Size(bytes));
+
+    test_support::ScratchFolder dir;
+    const std::string folder = dir / "out" + std::string(1, kPathSeparator) + "G";
+    ASSERT_TRUE(CreateFolder((dir / "out").c_str()));
+    ASSERT_TRUE(CreateFolder(folder.c_str()));
+    const std::string existing = folder + kPathSeparator + "a.txt";
+    ASSERT_TRUE(test_support::WriteBytes(existing, "previous"));
+    ExtractRequest request;
+    request.destination = dir / "out";
+    ExtractOutcome outcome;
+    ASSERT_TRUE(ExtractPackage(view, request, &outcome, nullptr));
+    EXPECT_EQ(outcome.written, 0u);
+    const std::string sep(1, kPathSeparator);
+    EXPECT_EQ(outcome.errors, (std::vector<std::string>{"G" + sep + "a.txt: the compressed data is damaged; not extracted",
+                                                        "G" + sep + "b.txt: the compressed data is damaged; not extracted"}));
+    EXPECT_EQ(test_support::ReadBytes(existing), "previous");
+    EXPECT_EQ(test_support::ListFolder(folder), std::vector<std::string>{"a.txt"});
+}

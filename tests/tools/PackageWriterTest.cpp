@@ -7,6 +7,7 @@
 
 #include "ContainerFormat.h"
 #include "FileSink.h"
+#include "LzwCodec.h"
 #include "MemorySink.h"
 #include "PackageListing.h"
 #include "PackagePlan.h"
@@ -114,6 +115,117 @@ TEST(ToolsPackageWriter, AFailingInputIsNamedWhateverTheJobs)
         EXPECT_FALSE(written);
         EXPECT_NE(written.Message().find(missing + ": cannot read"), std::string::npos) << written.Message();
         EXPECT_EQ(stats.entries, 6u) << "the entries before it were written, none after";
+    }
+}
+
+namespace {
+
+// The stored stream of the one entry of a package written with settings.
+std::string WrittenStream(const PackagePlan& plan, const WriteSettings& settings, WriteStats* stats)
+{
+    MemorySink sink;
+    const Status written = WritePackage(plan, settings, sink, nullptr, stats);
+    EXPECT_TRUE(written) << written.Message();
+    const std::vector<uint8_t>& image = sink.Bytes();
+    PackageListing listing;
+    std::string fault;
+    EXPECT_TRUE(ReadPackageListing(ByteView(image.data(), static_cast<uint32_t>(image.size())), true, &listing,
+                                   &fault))
+        << fault;
+    if (listing.groups.size() != 1 || listing.groups[0].entries.size() != 1)
+        return std::string();
+    const EntryRecord& record = listing.groups[0].entries[0].record;
+    return std::string(image.begin() + record.dataOffset, image.begin() + record.dataOffset + record.dataLength) +
+           (record.compressedSize != 0 ? "" : "<stored>");
+}
+
+std::string Encoded(const std::string& content, uint32_t pieceSize)
+{
+    std::vector<uint8_t> stream;
+    EXPECT_EQ(1, LzwEncodeBuffer(Bytes(content), static_cast<uint32_t>(content.size()), &stream, pieceSize));
+    return std::string(stream.begin(), stream.end());
+}
+
+// A coder that drops one bit of the codes of any piece past its first kilobyte.
+int CodeAndLoseABit(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece, uint64_t* bitLength)
+{
+    LzwEncodeBuffer(in, n, out, piece, bitLength);
+    if (n > 1024)
+        (*out)[out->size() / 2] ^= 0x10;
+    return 1;
+}
+
+// A coder that gets only the last piece of a split stream wrong.
+int CodeTheLastPieceWrong(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece,
+                          uint64_t* bitLength)
+{
+    LzwEncodeBuffer(in, n, out, piece, bitLength);
+    if (piece.last && !piece.first)
+        *bitLength -= 1;
+    return 1;
+}
+
+}  // namespace
+
+TEST(ToolsPackageWriter, BigEntriesAreSplitTheSameWayWhateverTheJobs)
+{
+    ScratchFolder dir;
+    // Three full pieces and a short one; and one at the threshold, coded unsplit.
+    const std::string big = CompressibleBytes(3 * kSplitPiece + 4321);
+    const std::string atThreshold = big.substr(0, kSplitThreshold);
+    for (const std::string* content : {&big, &atThreshold}) {
+        const std::string path = dir / "in.bin";
+        ASSERT_TRUE(WriteBytes(path, *content));
+        PackagePlan plan;
+        ASSERT_TRUE(plan.AddFile("G", "in.bin", path, content->size()));
+        plan.SetTimeLimit(TimeOfSeconds(13200000000ull));
+        const std::string expected = Encoded(*content, content == &big ? kSplitPiece : 0);
+        ASSERT_LT(expected.size(), content->size());
+        for (unsigned jobs = 1; jobs <= 8; ++jobs) {
+            SCOPED_TRACE(jobs);
+            WriteSettings settings;
+            settings.compress = true;
+            settings.jobs = jobs;
+            settings.spillFolder = dir.Path();
+            WriteStats stats;
+            EXPECT_TRUE(WrittenStream(plan, settings, &stats) == expected);
+            EXPECT_EQ(stats.compressedEntries, 1u);
+        }
+    }
+    // The split stream decodes back through the unchanged decoder; the clears cost little.
+    const std::string split = Encoded(big, kSplitPiece);
+    std::string back(big.size(), '\0');
+    uint32_t produced = 0;
+    EXPECT_EQ(1, LzwDecodeBuffer(Bytes(split), static_cast<uint32_t>(split.size()),
+                                 reinterpret_cast<uint8_t*>(&back[0]), static_cast<uint32_t>(back.size()), &produced));
+    EXPECT_TRUE(back == big);
+}
+
+TEST(ToolsPackageWriter, AFaultyCoderNeverMakesACompressedEntry)
+{
+    ScratchFolder dir;
+    const std::vector<std::string> contents = {CompressibleBytes(50000), CompressibleBytes(2 * kSplitPiece + 999)};
+    for (LzwPieceEncoder faulty : {CodeAndLoseABit, CodeTheLastPieceWrong}) {
+        for (const std::string& content : contents) {
+            if (faulty == CodeTheLastPieceWrong && content.size() <= kSplitThreshold)
+                continue;
+            const std::string path = dir / "in.bin";
+            ASSERT_TRUE(WriteBytes(path, content));
+            PackagePlan plan;
+            ASSERT_TRUE(plan.AddFile("G", "in.bin", path, content.size()));
+            for (unsigned jobs : {1u, 3u}) {
+                SCOPED_TRACE(std::to_string(content.size()) + " bytes, jobs " + std::to_string(jobs));
+                WriteSettings settings;
+                settings.compress = true;
+                settings.jobs = jobs;
+                settings.encodePiece = faulty;
+                WriteStats stats;
+                EXPECT_TRUE(WrittenStream(plan, settings, &stats) == content + "<stored>");
+                EXPECT_EQ(stats.compressedEntries, 0u);
+                ASSERT_EQ(stats.warnings.size(), 1u);
+                EXPECT_EQ(stats.warnings[0], path + ": the compressed form did not decode back; stored uncompressed");
+            }
+        }
     }
 }
 

@@ -427,6 +427,69 @@ TEST_F(PackageHandleTest, ADamagedStreamLeavesNoFileBehind)
     EXPECT_FALSE(PathExists((scratch / "out.bin").c_str()));
 }
 
+int CountFailure(ExtractFailureInfo*, void* data)
+{
+    ++*static_cast<int*>(data);
+    return 1;
+}
+
+TEST_F(PackageHandleTest, ADamagedStreamIsInvalidDataWhateverElseWouldHaveHappened)
+{
+    // Damage behind the first pieces of output: the decoder has written
+    // some of the file by the time it meets it.
+    ImageEntry entry = PackedEntry("data.bin", CompressibleBytes(500000));
+    entry.stored[entry.stored.size() - 40] ^= 0x5A;
+    std::string image = scratch / "damaged.oem";
+    WriteBytes(image, ContainerBytes({{"G", {entry}}}));
+    int failures = 0;
+    ASSERT_EQ(1, handle.Open(image.c_str(), PackageHandle::kOpenExisting, CountFailure, &failures));
+    std::string folder = scratch / "out";
+    ASSERT_TRUE(CreateFolder(folder.c_str()));
+    const std::string existing = folder + kPathSeparator + "old.bin";
+    for (int mode : {kOverwriteAlways, kOverwriteIfNewerTime, kOverwriteIfNewerVersion,
+                     kOverwriteIfNewerVersionThenTime}) {
+        SCOPED_TRACE(mode);
+        WriteBytes(existing, "previous");
+        EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData, handle.ExtractEntry("data.bin", "G", folder.c_str(),
+                                                                          "old.bin", mode));
+        EXPECT_EQ("previous", ReadBytes(existing));
+        EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData,
+                                handle.ExtractEntry("data.bin", "G", folder.c_str(), "new.bin", mode));
+        // Neither the destination nor a temporary file stays.
+        EXPECT_EQ(std::vector<std::string>{"old.bin"}, ListFolder(folder));
+    }
+    // A destination that cannot be made, a name that is refused: the damage is what is reported.
+    ASSERT_TRUE(CreateFolder((folder + kPathSeparator + "dir.bin").c_str()));
+    EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData, handle.ExtractEntry("data.bin", "G", folder.c_str(), "dir.bin", 0));
+    EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData, handle.ExtractEntry("data.bin", "G", folder.c_str(), "a:b", 0));
+    EXPECT_EQ(0, failures);
+}
+
+TEST_F(PackageHandleTest, ACompressedEntryReplacesAnExistingFileOnlyWhenItMayBeWritten)
+{
+    std::string content = CompressibleBytes(200000);
+    OpenImage(ContainerBytes({{"G", {PackedEntry("data.bin", content)}}}));
+    std::string folder = scratch / "out";
+    ASSERT_TRUE(CreateFolder(folder.c_str()));
+    const std::string existing = folder + kPathSeparator + "data.bin";
+    WriteBytes(existing, "previous");
+    ASSERT_EQ(1, handle.ExtractEntry("data.bin", "G", folder.c_str(), nullptr, kOverwriteAlways));
+    EXPECT_TRUE(ReadBytes(existing) == content);
+    EXPECT_EQ(std::vector<std::string>{"data.bin"}, ListFolder(folder));
+    // A folder in the way is refused with the error of creating the file there.
+    const std::string blocked = folder + kPathSeparator + "dir.bin";
+    ASSERT_TRUE(CreateFolder(blocked.c_str()));
+    SetLastErrorValue(0);
+    EXPECT_EQ(0, handle.ExtractEntry("data.bin", "G", folder.c_str(), "dir.bin", kOverwriteAlways));
+    const uint32_t refused = GetLastErrorValue();
+    CFile file;
+    SetLastErrorValue(0);
+    EXPECT_FALSE(file.Open(blocked.c_str(), CFile::modeCreate | CFile::modeWrite));
+    EXPECT_NE(0u, refused);
+    EXPECT_EQ(GetLastErrorValue(), refused);
+    EXPECT_EQ((std::vector<std::string>{"data.bin", "dir.bin"}), ListFolder(folder));
+}
+
 TEST_F(PackageHandleTest, ExtractEntryWritesUnderTheCallersSpellingWithTimesAndAttributes)
 {
     ImageEntry entry = StoredEntry("Tool.exe", "tool");

@@ -99,23 +99,27 @@ struct Extraction {
 // Writes one entry into folder; a failure becomes an error of the outcome.
 void ExtractOneEntry(Extraction& run, const std::string& folder, const std::string& where, const ListedEntry& e)
 {
-    // Stored bytes are written straight from the image; only a compressed
-    // entry needs a buffer of its own.
-    std::vector<uint8_t> decoded;
-    const uint8_t* data = nullptr;
-    uint32_t size = e.record.uncompressedSize;
-    if (e.record.compressedSize != 0 ? !DecodeEntry(run.image, e.record, &decoded)
-                                     : !run.image.Bytes(e.record.dataOffset, size, &data)) {
+    // Stored bytes are written straight from the image, compressed ones
+    // decoded on the way; a damaged stream leaves no file.
+    const uint32_t size = e.record.uncompressedSize;
+    const bool packed = e.record.compressedSize != 0;
+    const uint8_t* stored = nullptr;
+    if (!run.image.Bytes(e.record.dataOffset, packed ? e.record.dataLength : size, &stored)) {
         run.outcome->errors.push_back(where + ": the compressed data is damaged; not extracted");
         return;
     }
-    if (e.record.compressedSize != 0)
-        data = decoded.data();
+    PlainContent plain(stored, size);
+    PackedContent decoded(stored, e.record.compressedSize, size);
+    EntryContent& content = packed ? static_cast<EntryContent&>(decoded) : plain;
     EntryInfo info = {e.record.attributes, e.record.creationTime, e.record.lastAccessTime, e.record.lastWriteTime};
     FailureRecord failure;
     SetLastErrorValue(kErrorSuccess);
-    if (!WriteEntryFile(folder.c_str(), e.name.c_str(), data, size, info, run.request.overwriteMode, RecordFailure,
+    if (!WriteEntryFile(folder.c_str(), e.name.c_str(), content, info, run.request.overwriteMode, RecordFailure,
                         &failure)) {
+        if (decoded.Damaged()) {
+            run.outcome->errors.push_back(where + ": the compressed data is damaged; not extracted");
+            return;
+        }
         uint32_t code = failure.called ? failure.error : GetLastErrorValue();
         run.outcome->errors.push_back(JoinPath(folder, e.name) + ": cannot write: " + SystemErrorText(code));
         return;

@@ -3,8 +3,10 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "ByteView.h"
@@ -19,8 +21,8 @@
 
 namespace {
 
-// Entries up to this size are compressed and checked wholly in memory; larger
-// ones are streamed through the codec.
+// Entries up to this size are read whole, once, for compressing and storing;
+// larger ones are read in pieces, again when they are stored plainly.
 constexpr uint32_t kWholeEntryLimit = 4u << 20;
 // A compressed stream beyond this waits in a temporary file.
 constexpr uint32_t kSpillMemoryLimit = 4u << 20;
@@ -76,10 +78,19 @@ public:
         if (!buffer_)
             buffer_.reset(new uint8_t[kPackageIoPiece]);
         const uint32_t want = left < kPackageIoPiece ? left : kPackageIoPiece;
+        if (!ReadInto(buffer_.get(), want))
+            return false;
+        *piece = buffer_.get();
+        *length = want;
+        return true;
+    }
+    // The next length bytes into buffer; false on a read failure (status()).
+    bool ReadInto(uint8_t* buffer, uint32_t length)
+    {
         try {
             if (done_ == 0)
                 file_->Seek(0, CFile::begin);
-            if (file_->Read(buffer_.get(), want) != want) {
+            if (length > size_ - done_ || file_->Read(buffer, length) != length) {
                 status_ = Failure(entry_, "cannot read", kErrorHandleEof);
                 return false;
             }
@@ -87,9 +98,7 @@ public:
             status_ = Failure(entry_, "cannot read", static_cast<uint32_t>(e.m_lOsError));
             return false;
         }
-        done_ += want;
-        *piece = buffer_.get();
-        *length = want;
+        done_ += length;
         return true;
     }
     const Status& status() const { return status_; }
@@ -166,166 +175,282 @@ std::string NoDecodeWarning(const PlannedEntry& entry)
            ": the compressed form did not decode back; stored uncompressed";
 }
 
-// Compresses held bytes in one go; out.stream is set when the stream is
-// shorter and decodes back.
-Status CompressHeld(const PlannedEntry& entry, PreparedEntry& out)
+LzwPieceEncoder PieceEncoderOf(const WriteSettings& settings)
 {
-    std::vector<uint8_t> stream;
-    if (!LzwEncodeBuffer(out.held, out.size, &stream) || stream.empty() || stream.size() >= out.size)
-        return Status::Ok();
-    std::vector<uint8_t> check(out.size);
+    if (settings.encodePiece)
+        return settings.encodePiece;
+    int (*codec)(const uint8_t*, uint32_t, std::vector<uint8_t>*, LzwPiece, uint64_t*) = LzwEncodeBuffer;
+    return codec;
+}
+
+// One piece of an entry's input on its way through the codec: coded, then
+// checked by decoding the coded bits and comparing them with the input.
+struct CodedPiece {
+    const uint8_t* input = nullptr;  // the held entry, or buffer
+    std::unique_ptr<uint8_t[]> buffer;
+    uint32_t capacity = 0;  // of buffer
+    uint32_t length = 0;
+    LzwPiece where = {true, true};
+    std::vector<uint8_t> bits;
+    uint64_t bitLength = 0;
+    // The bits decoded back, compared with the input.
+    std::unique_ptr<uint8_t[]> decoded;
+    uint32_t decodedCapacity = 0;
+    bool sound = false;
+};
+
+void CodePiece(CodedPiece& piece, LzwPieceEncoder encode)
+{
+    if (!encode(piece.input, piece.length, &piece.bits, piece.where, &piece.bitLength))
+        piece.bitLength = 0;
+}
+
+void CheckPiece(CodedPiece& piece)
+{
+    if (piece.decodedCapacity < piece.length) {
+        piece.decoded.reset(new uint8_t[piece.length]);
+        piece.decodedCapacity = piece.length;
+    }
     uint32_t produced = 0;
-    if (!LzwDecodeBuffer(stream.data(), static_cast<uint32_t>(stream.size()), check.data(), out.size, &produced) ||
-        produced != out.size || std::memcmp(check.data(), out.held, out.size) != 0) {
-        out.warnings.push_back(NoDecodeWarning(entry));
-        return Status::Ok();
-    }
-    out.stream.reset(new SpillBuffer(std::string(), 0));
-    return out.stream->Append(stream.data(), static_cast<uint32_t>(stream.size()));
+    piece.sound = piece.bitLength != 0 && piece.bits.size() == (piece.bitLength + 7) / 8 &&
+                  LzwDecodeBuffer(piece.bits.data(), piece.bitLength, piece.where, piece.decoded.get(), piece.length,
+                                  &produced) &&
+                  produced == piece.length && std::memcmp(piece.decoded.get(), piece.input, piece.length) == 0;
 }
 
-// Feeds the encoder from a file piece by piece and collects its stream; gives
-// up (ends the input early) once the stream is as long as the content.
-struct EncodeFeed {
-    PieceReader* reader = nullptr;
-    SpillBuffer* stream = nullptr;
-    uint32_t size = 0;
-    const uint8_t* next = nullptr;
-    const uint8_t* end = nullptr;
-    bool gaveUp = false;
-    Status failure;
-};
-
-int FeedByte(uint8_t* byte, void* context)
+// Tells worker threads waiting on changed that they are stopping, and waits for them.
+void StopThreads(std::mutex& mutex, std::condition_variable& changed, bool* stopping,
+                 std::vector<std::thread>& threads)
 {
-    auto* f = static_cast<EncodeFeed*>(context);
-    if (f->next == f->end) {
-        if (f->stream->Size() >= f->size) {
-            f->gaveUp = true;
-            return 0;
-        }
-        uint32_t length = 0;
-        if (!f->reader->Next(&f->next, &length) || length == 0)
-            return 0;
-        f->end = f->next + length;
-    }
-    *byte = *f->next++;
-    return 1;
-}
-
-int TakeStream(const uint8_t* data, uint32_t length, void* context)
-{
-    auto* f = static_cast<EncodeFeed*>(context);
-    if (f->failure) {
-        Status appended = f->stream->Append(data, length);
-        if (!appended)
-            f->failure = appended;
-    }
-    return 1;
-}
-
-// Compares the decoder's output with the source, read again.
-struct DecodeCheck {
-    SpillBuffer* stream = nullptr;
-    PieceReader* reader = nullptr;
-    const uint8_t* next = nullptr;
-    const uint8_t* end = nullptr;
-    bool differs = false;
-    Status failure;
-};
-
-int ReadStream(uint8_t* buffer, uint32_t count, void* context)
-{
-    auto* c = static_cast<DecodeCheck*>(context);
-    Status read = c->stream->Read(buffer, count);
-    if (!read) {
-        std::memset(buffer, 0, count);
-        if (c->failure)
-            c->failure = read;
-    }
-    return 1;
-}
-
-int CompareByte(uint8_t value, void* context)
-{
-    auto* c = static_cast<DecodeCheck*>(context);
-    if (c->differs)
-        return 1;
-    if (c->next == c->end) {
-        uint32_t length = 0;
-        if (!c->reader->Next(&c->next, &length) || length == 0) {
-            c->differs = true;
-            return 1;
-        }
-        c->end = c->next + length;
-    }
-    if (*c->next++ != value)
-        c->differs = true;
-    return 1;
-}
-
-// Compresses a large file through the codec in pieces; out.stream is set when
-// the stream is shorter and decodes back.
-Status CompressStreamed(const PlannedEntry& entry, const WriteSettings& settings, PreparedEntry& out)
-{
-    auto stream = std::make_unique<SpillBuffer>(settings.spillFolder, kSpillMemoryLimit);
     {
-        PieceReader reader(entry, out.file.get(), nullptr, out.size);
-        EncodeFeed feed;
-        feed.reader = &reader;
-        feed.stream = stream.get();
-        feed.size = out.size;
-        LzwEncoder encoder;
-        const int coded = encoder.Compress(out.size, FeedByte, TakeStream, &feed, kLzwChunkSize);
-        if (!reader.status())
-            return reader.status();
-        if (!feed.failure)
-            return feed.failure;
-        if (!coded || feed.gaveUp)
-            return Status::Ok();
-        encoder.Finish(TakeStream, &feed);
-        if (!feed.failure)
-            return feed.failure;
+        std::lock_guard<std::mutex> lock(mutex);
+        *stopping = true;
     }
-    if (stream->Size() == 0 || stream->Size() >= out.size)
-        return Status::Ok();
-    Status rewound = stream->Rewind();
-    if (!rewound)
-        return rewound;
-    PieceReader reader(entry, out.file.get(), nullptr, out.size);
-    DecodeCheck check;
-    check.stream = stream.get();
-    check.reader = &reader;
-    LzwDecoder decoder;
-    const int decoded = decoder.Decompress(static_cast<uint32_t>(stream->Size()), ReadStream, CompareByte, &check,
-                                           kLzwChunkSize, out.size);
+    changed.notify_all();
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+// Codes and checks the pieces of split entries on jobs threads, for every
+// entry being prepared. A worker takes the oldest piece that waits for its
+// check before any that waits to be coded, so the check of one piece runs
+// beside the coding of the next. At most jobs + 1 pieces are under way at a
+// time, whatever the number of entries.
+class PieceWorkers {
+public:
+    PieceWorkers(unsigned jobs, LzwPieceEncoder encode) : encode_(encode), limit_(jobs + 1)
+    {
+        for (unsigned i = 0; i < jobs; ++i)
+            threads_.emplace_back([this] { Work(); });
+    }
+    ~PieceWorkers() { StopThreads(mutex_, changed_, &stopping_, threads_); }
+    PieceWorkers(const PieceWorkers&) = delete;
+    PieceWorkers& operator=(const PieceWorkers&) = delete;
+
+    // Room for one more piece under way: waits for it when wait is set
+    // (the caller has none under way, so others will make room), else false
+    // when there is none.
+    bool Reserve(bool wait)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (wait)
+            changed_.wait(lock, [&] { return underWay_ < limit_; });
+        if (underWay_ >= limit_)
+            return false;
+        ++underWay_;
+        return true;
+    }
+
+    // Gives back the room of a piece that was reserved and never submitted.
+    void Unreserve()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --underWay_;
+        }
+        changed_.notify_all();
+    }
+
+    // Codes and checks a piece for which room was reserved.
+    void Submit(CodedPiece* piece)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            toCode_.push_back(piece);
+        }
+        changed_.notify_all();
+    }
+
+    // Waits until piece is coded and checked; its room is free again.
+    void Wait(CodedPiece* piece)
+    {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [&] { return done_.count(piece) != 0; });
+            done_.erase(piece);
+            --underWay_;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    void Work()
+    {
+        for (;;) {
+            CodedPiece* piece = nullptr;
+            bool check = false;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] { return stopping_ || !toCheck_.empty() || !toCode_.empty(); });
+                if (stopping_)
+                    return;
+                check = !toCheck_.empty();
+                std::deque<CodedPiece*>& queue = check ? toCheck_ : toCode_;
+                piece = queue.front();
+                queue.pop_front();
+            }
+            if (check)
+                CheckPiece(*piece);
+            else
+                CodePiece(*piece, encode_);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (check)
+                    done_.insert(piece);
+                else
+                    toCheck_.push_back(piece);
+            }
+            changed_.notify_all();
+        }
+    }
+
+    LzwPieceEncoder encode_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<CodedPiece*> toCode_;
+    std::deque<CodedPiece*> toCheck_;
+    std::set<CodedPiece*> done_;
+    unsigned limit_;
+    unsigned underWay_ = 0;
+    bool stopping_ = false;
+};
+
+// The input piece size for an entry of size bytes: the whole entry up to
+// kSplitThreshold, which keeps its stream the unsplit one, else kSplitPiece.
+uint32_t PieceSizeFor(uint32_t size)
+{
+    return size <= kSplitThreshold ? size : kSplitPiece;
+}
+
+// Compresses an entry piece by piece (held bytes, or the file read in
+// pieces); out.stream is set when the stream is shorter than the content and
+// every piece decoded back to its input. Stops coding once the stream is as
+// long as the content. The stream and the decision do not depend on the jobs.
+Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, PieceWorkers* pool,
+                      PreparedEntry& out)
+{
+    const uint32_t size = out.size;
+    const uint32_t pieceSize = PieceSizeFor(size);
+    const uint32_t count = static_cast<uint32_t>((uint64_t{size} + pieceSize - 1) / pieceSize);
+    const LzwPieceEncoder encode = PieceEncoderOf(settings);
+    auto stream = std::make_unique<SpillBuffer>(settings.spillFolder, kSpillMemoryLimit);
+    PieceReader reader(entry, out.file.get(), nullptr, size);
+    // A single piece is coded here; so is everything when there is one job.
+    PieceWorkers* workers = count > 1 ? pool : nullptr;
+    std::deque<std::unique_ptr<CodedPiece>> inFlight;
+    std::vector<std::unique_ptr<CodedPiece>> spare;
+    uint32_t read = 0;
+    LzwBitJoiner joiner;
+    std::vector<uint8_t> joined;
+    // Stored plainly once the stream has more than 8 * (size - 1) bits.
+    const uint64_t storeAbove = 8 * (uint64_t{size} - 1);
+    Status appended;
+    for (uint32_t taken = 0; taken < count; ++taken) {
+        while (read < count && (workers ? workers->Reserve(inFlight.empty()) : inFlight.empty())) {
+            // Pieces taken before are used again, buffers and all: fresh
+            // memory for every piece costs more in page faults than the copying.
+            std::unique_ptr<CodedPiece> piece;
+            if (spare.empty()) {
+                piece = std::make_unique<CodedPiece>();
+            } else {
+                piece = std::move(spare.back());
+                spare.pop_back();
+            }
+            const uint64_t at = uint64_t{read} * pieceSize;
+            piece->length = static_cast<uint32_t>(size - at < pieceSize ? size - at : pieceSize);
+            piece->where = LzwPiece{read == 0, read + 1 == count};
+            piece->sound = false;
+            if (out.held != nullptr) {
+                piece->input = out.held + at;
+            } else {
+                if (piece->capacity < piece->length) {
+                    piece->buffer.reset(new uint8_t[piece->length]);
+                    piece->capacity = piece->length;
+                }
+                piece->input = piece->buffer.get();
+                reader.ReadInto(piece->buffer.get(), piece->length);
+            }
+            if (!reader.status()) {
+                if (workers)
+                    workers->Unreserve();
+                break;
+            }
+            if (workers)
+                workers->Submit(piece.get());
+            inFlight.push_back(std::move(piece));
+            ++read;
+        }
+        if (!reader.status())
+            break;
+        std::unique_ptr<CodedPiece> piece = std::move(inFlight.front());
+        inFlight.pop_front();
+        if (workers) {
+            workers->Wait(piece.get());
+        } else {
+            CodePiece(*piece, encode);
+            CheckPiece(*piece);
+        }
+        if (!piece->sound) {
+            out.warnings.push_back(NoDecodeWarning(entry));
+            break;
+        }
+        joiner.Append(piece->bits.data(), piece->bitLength, &joined);
+        if (joiner.BitCount() > storeAbove)
+            break;
+        if (taken + 1 == count)
+            joiner.Finish(&joined);
+        appended = stream->Append(joined.data(), static_cast<uint32_t>(joined.size()));
+        if (!appended)
+            break;
+        joined.clear();
+        spare.push_back(std::move(piece));
+    }
+    // Pieces still under way finish before their memory goes.
+    if (workers)
+        for (const std::unique_ptr<CodedPiece>& piece : inFlight)
+            workers->Wait(piece.get());
     if (!reader.status())
         return reader.status();
-    if (!check.failure)
-        return check.failure;
-    if (!decoded || check.differs || decoder.GetOutputLength() != out.size || check.next != check.end) {
-        out.warnings.push_back(NoDecodeWarning(entry));
-        return Status::Ok();
-    }
-    out.stream = std::move(stream);
+    if (!appended)
+        return appended;
+    if (out.warnings.empty() && joiner.BitCount() <= storeAbove)
+        out.stream = std::move(stream);
     return Status::Ok();
 }
 
 // Everything about one entry that can be done before its turn to be written.
 std::unique_ptr<PreparedEntry> Prepare(const PackagePlan& plan, const PlannedEntry& entry,
-                                       const WriteSettings& settings)
+                                       const WriteSettings& settings, PieceWorkers* pool)
 {
     auto out = std::make_unique<PreparedEntry>();
     out->status = OpenEntry(plan, entry, *out);
     if (!out->status || !settings.compress || out->size == 0)
         return out;
-    if (out->size <= kWholeEntryLimit) {
+    if (out->size <= kWholeEntryLimit)
         out->status = HoldWhole(entry, *out);
-        if (out->status)
-            out->status = CompressHeld(entry, *out);
-    } else {
-        out->status = CompressStreamed(entry, settings, *out);
-    }
+    if (out->status)
+        out->status = CompressPieces(entry, settings, pool, *out);
     return out;
 }
 
@@ -335,23 +460,14 @@ std::unique_ptr<PreparedEntry> Prepare(const PackagePlan& plan, const PlannedEnt
 class PreparePipeline {
 public:
     PreparePipeline(const PackagePlan& plan, const std::vector<const PlannedEntry*>& entries,
-                    const WriteSettings& settings)
-        : plan_(plan), entries_(entries), settings_(settings), ready_(entries.size())
+                    const WriteSettings& settings, PieceWorkers* pool)
+        : plan_(plan), entries_(entries), settings_(settings), pool_(pool), ready_(entries.size())
     {
         window_ = settings.jobs;
         for (unsigned i = 0; i < settings.jobs; ++i)
             workers_.emplace_back([this] { Work(); });
     }
-    ~PreparePipeline()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        changed_.notify_all();
-        for (std::thread& worker : workers_)
-            worker.join();
-    }
+    ~PreparePipeline() { StopThreads(mutex_, changed_, &stopping_, workers_); }
     PreparePipeline(const PreparePipeline&) = delete;
     PreparePipeline& operator=(const PreparePipeline&) = delete;
 
@@ -381,7 +497,7 @@ private:
                     return;
                 index = next_++;
             }
-            std::unique_ptr<PreparedEntry> prepared = Prepare(plan_, *entries_[index], settings_);
+            std::unique_ptr<PreparedEntry> prepared = Prepare(plan_, *entries_[index], settings_, pool_);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 ready_[index] = std::move(prepared);
@@ -393,6 +509,7 @@ private:
     const PackagePlan& plan_;
     const std::vector<const PlannedEntry*>& entries_;
     const WriteSettings& settings_;
+    PieceWorkers* pool_;
     std::vector<std::unique_ptr<PreparedEntry>> ready_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
@@ -529,9 +646,13 @@ Status WritePackage(const PackagePlan& plan, const WriteSettings& settings, Byte
     headerSpan.WriteU16(kHeaderGroupCountOffset, static_cast<uint16_t>(groupCount));
     Status status = sink.Append(header.data(), static_cast<uint32_t>(header.size()));
 
+    // The pool outlives the pipeline, whose workers hand it pieces.
+    std::unique_ptr<PieceWorkers> pool;
+    if (settings.compress && settings.jobs > 1)
+        pool = std::make_unique<PieceWorkers>(settings.jobs, PieceEncoderOf(settings));
     std::unique_ptr<PreparePipeline> pipeline;
     if (settings.compress && settings.jobs > 1 && entries.size() > 1)
-        pipeline = std::make_unique<PreparePipeline>(plan, entries, settings);
+        pipeline = std::make_unique<PreparePipeline>(plan, entries, settings, pool.get());
     size_t index = 0;
     uint64_t done = 0;
     for (uint32_t g = 0; status && g < groupCount; ++g) {
@@ -554,7 +675,7 @@ Status WritePackage(const PackagePlan& plan, const WriteSettings& settings, Byte
             const PlannedEntry& entry = group.entries[j];
             recordSpan.WriteU32(tableOffset + kTableSlotSize * j, static_cast<uint32_t>(sink.Size() - groupOffset));
             std::unique_ptr<PreparedEntry> prepared =
-                pipeline ? pipeline->Take(index) : Prepare(plan, entry, settings);
+                pipeline ? pipeline->Take(index) : Prepare(plan, entry, settings, pool.get());
             stats->warnings.insert(stats->warnings.end(), prepared->warnings.begin(), prepared->warnings.end());
             status = prepared->status;
             if (status)

@@ -8,6 +8,7 @@
 
 #include "ByteSink.h"
 #include "FileSink.h"
+#include "LzwCodec.h"
 #include "MappedFile.h"
 #include "PackagePlan.h"
 #include "Status.h"
@@ -33,10 +34,22 @@ struct WriteSettings {
     // Where compressed streams too large to keep in memory wait for their
     // turn; empty keeps them in memory.
     std::string spillFolder;
+    // The coder of stream pieces; null for the codec's own. Every piece is
+    // decoded back and compared with its input, whoever coded it: an entry
+    // whose pieces do not come back is stored uncompressed, with a warning.
+    LzwPieceEncoder encodePiece = nullptr;
 };
 
-// Most jobs -j accepts: each job may hold some 12 MiB while it compresses,
-// which a 32-bit process must afford.
+// Entries above this size are compressed as a stream split into pieces of
+// kSplitPiece input bytes (LzwEncodeBuffer with that piece size), coded and
+// checked on all jobs; up to it, as one piece: the stream of the unsplit encoder.
+constexpr uint32_t kSplitThreshold = 8u << 20;
+constexpr uint32_t kSplitPiece = 4u << 20;
+
+// Most jobs -j accepts. While it compresses, each job holds an entry of up to
+// 8 MiB, its stream and its decoded check (up to some 26 MiB), and jobs + 1
+// pieces of split entries are under way at a time (4 MiB of input, its stream
+// and its decoded check each), which a 32-bit process must afford.
 constexpr unsigned kMaxJobs = 64;
 
 // Size of the pieces files are read in: a file sink's buffer, so that a whole
