@@ -83,11 +83,18 @@ done
 check "wine-run.sh runs a PE32 program with the x86 loader" [ "$(cat "$WORK/prog32.loader")" = x86 ]
 check "wine-run.sh runs a PE32+ program with the x64 loader" [ "$(cat "$WORK/prog64.loader")" = x64 ]
 
-# The demo on a host that runs neither: one plain sentence, no bare exit code.
-OEM_WINE_LOADER_X86="$WORK/bin/foreign" OEM_WINE_LOADER_X64="$WORK/bin/missing" OEM_WINESERVER=/bin/true \
-  OEM_WINEPREFIX_ROOT="$WORK/prefixes" OEM_DEMO_HOST_BUILD="$WORK/nobuild" \
-  bash "$SRC/scripts/demo.sh" >"$WORK/demo.txt" 2>&1
-rc=$?
+demo() {  # demo [OEM_WINDOWS_ARCHES]: the demo on a host that runs neither architecture
+  OEM_WINE_LOADER_X86="$WORK/bin/foreign" OEM_WINE_LOADER_X64="$WORK/bin/missing" OEM_WINESERVER=/bin/true \
+    OEM_WINEPREFIX_ROOT="$WORK/prefixes" OEM_DEMO_HOST_BUILD="$WORK/nobuild" OEM_WINDOWS_ARCHES="${1:-}" \
+    bash "$SRC/scripts/demo.sh" >"$WORK/demo.txt" 2>&1
+  rc=$?
+}
+# Asked for x64 on such a host: an error naming it, not a skip.
+demo x64
+check "demo asked for an architecture that cannot run fails with 2" [ "$rc" = 2 ]
+check "...naming it" contains "$WORK/demo.txt" "OEM_WINDOWS_ARCHES names x64, but this host cannot run x64 Windows programs"
+# Nothing asked for: one plain sentence, no bare exit code.
+demo
 check "demo with no Windows architecture fails" [ "$rc" = 1 ]
 check "...saying what is missing for each" contains "$WORK/demo.txt" \
   "demo: This host runs no Windows programs under Wine: for x86, $WORK/bin/foreign exited with 126"
