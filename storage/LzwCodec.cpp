@@ -945,27 +945,50 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, ui
     return 1;
 }
 
+namespace {
+
+// The bits of one piece made into a whole stream: a clear code in front of any
+// but the first, an end code (read after a clear, so in 9 bits) behind any but
+// the last. false when that stream would not fit 4 GB.
+bool StreamOfPiece(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, std::vector<uint8_t>* stream)
+{
+    static const uint8_t kOpen[2] = {0x80, 0x00};
+    static const uint8_t kClose[2] = {0x80, 0x80};
+    stream->clear();
+    stream->reserve(static_cast<size_t>(bitLength / 8) + 4);
+    LzwBitJoiner joiner;
+    if (!piece.first)
+        joiner.Append(kOpen, 9, stream);
+    joiner.Append(bits, bitLength, stream);
+    if (!piece.last)
+        joiner.Append(kClose, 9, stream);
+    joiner.Finish(stream);
+    return stream->size() <= UINT32_MAX;
+}
+
+}  // namespace
+
 int LzwDecodeBuffer(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, uint8_t* out, uint32_t outCapacity,
                     uint32_t* produced)
 {
-    // The piece made a whole stream: a clear code in front of any but the
-    // first, an end code (read after a clear, so in 9 bits) behind any but the last.
-    static const uint8_t kOpen[2] = {0x80, 0x00};
-    static const uint8_t kClose[2] = {0x80, 0x80};
     std::vector<uint8_t> stream;
-    stream.reserve(static_cast<size_t>(bitLength / 8) + 4);
-    LzwBitJoiner joiner;
-    if (!piece.first)
-        joiner.Append(kOpen, 9, &stream);
-    joiner.Append(bits, bitLength, &stream);
-    if (!piece.last)
-        joiner.Append(kClose, 9, &stream);
-    joiner.Finish(&stream);
-    if (stream.size() > UINT32_MAX) {
+    if (!StreamOfPiece(bits, bitLength, piece, &stream)) {
         *produced = 0;
         return 0;
     }
     return LzwDecodeBuffer(stream.data(), static_cast<uint32_t>(stream.size()), out, outCapacity, produced);
+}
+
+int LzwDecodePieces(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, LzwPieceSink sink, void* context,
+                    uint32_t* produced)
+{
+    std::vector<uint8_t> stream;
+    if (!StreamOfPiece(bits, bitLength, piece, &stream)) {
+        if (produced)
+            *produced = 0;
+        return 0;
+    }
+    return LzwDecodePieces(stream.data(), static_cast<uint32_t>(stream.size()), sink, context, produced);
 }
 
 void LzwBitJoiner::Append(const uint8_t* bits, uint64_t bitLength, std::vector<uint8_t>* out)
