@@ -48,6 +48,10 @@ struct LzwEncodeTable {
     uint32_t filledCount;
     // A 16-bit hash of each byte value.
     uint16_t spread[256];
+    // The long-match loop's shortcut: the first string defined by extending
+    // each code in the current generation (0: none yet), and its last byte.
+    uint16_t firstChild[kTableSize];
+    uint8_t firstChildByte[kTableSize];
 
     LzwEncodeTable()
     {
@@ -310,6 +314,45 @@ uint32_t CodeGenerationBranching(LzwEncodeTable& table, const uint8_t* in, uint3
     return next - kFirstFreeCode;
 }
 
+// For generations of long matches (runs, zeros), where nearly every byte
+// extends the match and the string it reaches is usually the first one ever
+// defined from the match: that string is remembered per code, so the byte
+// costs one load from a small array instead of a hash lookup. The dictionary
+// and the codes written are those of the other loops.
+uint32_t CodeGenerationLongMatches(LzwEncodeTable& table, const uint8_t* in, uint32_t n, uint32_t resetAt,
+                                   uint32_t* position, uint32_t* code, VectorSink& sink)
+{
+    // The generation starts from an empty dictionary: nothing is remembered.
+    std::memset(table.firstChild, 0, sizeof(table.firstChild));
+    uint32_t match = *code;
+    uint32_t next = kFirstFreeCode;
+    uint32_t i = *position;
+    while (i < n) {
+        uint32_t byte = in[i++];
+        uint32_t child = table.firstChild[match];
+        if (child != 0 && table.firstChildByte[match] == byte) {
+            match = child;
+            continue;
+        }
+        uint32_t found = table.FindOrAdd(match, byte, next);
+        if (found != 0) {
+            match = found;
+            continue;
+        }
+        if (child == 0) {
+            table.firstChild[match] = static_cast<uint16_t>(next);
+            table.firstChildByte[match] = static_cast<uint8_t>(byte);
+        }
+        sink.Put(match, CodeWidth(next));
+        match = byte;
+        if (++next >= resetAt)
+            break;
+    }
+    *position = i;
+    *code = match;
+    return next - kFirstFreeCode;
+}
+
 // Without that branch: the outcome of each lookup selects the values by
 // masks, so nothing is mispredicted where matches and misses alternate
 // irregularly (text, program files), but each byte waits for its lookup. The
@@ -353,6 +396,16 @@ uint32_t CodeGenerationBranchFree(LzwEncodeTable& table, const uint8_t* in, uint
     *position = i;
     *code = match;
     return next - kFirstFreeCode;
+}
+
+// Whether at least 7 in 8 of the first bytes (up to 1024) repeat the byte before them.
+bool OpensWithRun(const uint8_t* in, uint32_t n)
+{
+    const uint32_t sample = n < 1024 ? n : 1024;
+    uint32_t repeats = 0;
+    for (uint32_t k = 1; k < sample; ++k)
+        repeats += in[k] == in[k - 1];
+    return sample > 1 && 8 * repeats >= 7 * (sample - 1);
 }
 
 uint32_t CodeGenerationBranchFree(LzwEncodeTable& table, const uint8_t* in, uint32_t n, uint32_t resetAt,
@@ -446,11 +499,16 @@ uint64_t LzwEncoder::CompressToVector(const uint8_t* in, uint32_t n, std::vector
         const uint32_t resetAt = static_cast<uint32_t>(codeLimit_) - 3;
         uint32_t position = 1;
         current_ = in[0];
-        bool branchFree = true;
+        // The first generation has no predecessor to go by: input that
+        // opens with a run takes the long-match loop.
+        enum { kBranchFree, kBranching, kLongMatches } loop = OpensWithRun(in, n) ? kLongMatches : kBranchFree;
         while (position < n) {
             uint32_t start = position;
-            uint32_t count = branchFree ? CodeGenerationBranchFree(*table_, in, n, resetAt, &position, &current_, sink)
-                                        : CodeGenerationBranching(*table_, in, n, resetAt, &position, &current_, sink);
+            uint32_t count =
+                loop == kBranchFree ? CodeGenerationBranchFree(*table_, in, n, resetAt, &position, &current_, sink)
+                : loop == kBranching
+                    ? CodeGenerationBranching(*table_, in, n, resetAt, &position, &current_, sink)
+                    : CodeGenerationLongMatches(*table_, in, n, resetAt, &position, &current_, sink);
             nextCode_ = kFirstFreeCode + count;
             if (nextCode_ >= resetAt) {
                 sink.Put(kClearCode, CodeWidth(nextCode_));
@@ -458,8 +516,10 @@ uint64_t LzwEncoder::CompressToVector(const uint8_t* in, uint32_t n, std::vector
                 nextCode_ = kFirstFreeCode;
             }
             // The next generation takes the loop that suits this one: the
-            // branching loop where matches were mostly single bytes.
-            branchFree = position - start >= 2 * count;
+            // branching loop where matches were mostly single bytes, the
+            // long-match loop where they averaged 16 bytes or more.
+            const uint64_t coded = position - start;
+            loop = coded < 2ull * count ? kBranching : coded >= 16ull * count ? kLongMatches : kBranchFree;
         }
         sink.Put(current_, CodeWidth(nextCode_));
     }

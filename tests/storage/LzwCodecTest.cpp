@@ -320,6 +320,15 @@ TEST(LzwExactStreams, MatchTheReferenceThroughManyResetsInBothPaths)
     Bytes noise = RandomBytes(20000, 4);
     mixed.insert(mixed.end(), noise.begin(), noise.end());
     mixed.insert(mixed.end(), runs.begin(), runs.begin() + 60000);
+    // Long runs: generations of 16 bytes or more per code, opening with a
+    // run, then text between them, so the coding loop changes both ways.
+    Bytes longRuns(3000, 0x00);
+    while (longRuns.size() < 400000)
+        longRuns.insert(longRuns.end(), 30 + gen() % 400, symbols[gen() % 3]);
+    Bytes text = Text(40000);
+    longRuns.insert(longRuns.end(), text.begin(), text.end());
+    longRuns.insert(longRuns.end(), 200000, 'A');
+    longRuns.insert(longRuns.end(), text.begin(), text.end());
     struct Case {
         const char* what;
         Bytes input;
@@ -327,7 +336,8 @@ TEST(LzwExactStreams, MatchTheReferenceThroughManyResetsInBothPaths)
     } cases[] = {{"random", RandomBytes(40000, 3), 10},
                  {"text", Text(300000), 3},
                  {"runs", runs, 2},
-                 {"text, random, runs", mixed, 6}};
+                 {"text, random, runs", mixed, 6},
+                 {"long runs, text", longRuns, 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<Code> codes = ReferenceCodes(c.input);
