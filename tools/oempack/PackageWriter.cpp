@@ -353,18 +353,23 @@ uint32_t PieceSizeFor(uint32_t size)
     return size <= kSplitThreshold ? size : kSplitPiece;
 }
 
+// Where a compressed stream goes as its pieces are joined.
+using StreamAppend = std::function<Status(const uint8_t* data, uint32_t length)>;
+
 // Compresses an entry piece by piece (held bytes, or the file read in
-// pieces); out.stream is set when the stream is shorter than the content and
-// every piece decoded back to its input. Stops coding once the stream is as
-// long as the content. The stream and the decision do not depend on the jobs.
+// pieces), handing the stream to append as it grows; *accepted is set when
+// the stream is shorter than the content and every piece decoded back to its
+// input. Stops coding once the stream is as long as the content, so what was
+// appended is then shorter than the content. The stream and the decision do
+// not depend on the jobs.
 Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, PieceWorkers* pool,
-                      PreparedEntry& out)
+                      PreparedEntry& out, const StreamAppend& append, bool* accepted)
 {
+    *accepted = false;
     const uint32_t size = out.size;
     const uint32_t pieceSize = PieceSizeFor(size);
     const uint32_t count = static_cast<uint32_t>((uint64_t{size} + pieceSize - 1) / pieceSize);
     const LzwPieceEncoder encode = PieceEncoderOf(settings);
-    auto stream = std::make_unique<SpillBuffer>(settings.spillFolder, kSpillMemoryLimit);
     PieceReader reader(entry, out.file.get(), nullptr, size);
     // A single piece is coded here; so is everything when there is one job.
     PieceWorkers* workers = count > 1 ? pool : nullptr;
@@ -430,7 +435,7 @@ Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, 
             break;
         if (taken + 1 == count)
             joiner.Finish(&joined);
-        appended = stream->Append(joined.data(), static_cast<uint32_t>(joined.size()));
+        appended = append(joined.data(), static_cast<uint32_t>(joined.size()));
         if (!appended)
             break;
         joined.clear();
@@ -444,23 +449,42 @@ Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, 
         return reader.status();
     if (!appended)
         return appended;
-    if (out.warnings.empty() && joiner.BitCount() <= storeAbove)
-        out.stream = std::move(stream);
+    *accepted = out.warnings.empty() && joiner.BitCount() <= storeAbove;
     return Status::Ok();
 }
 
-// Everything about one entry that can be done before its turn to be written.
-std::unique_ptr<PreparedEntry> Prepare(const PackagePlan& plan, const PlannedEntry& entry,
-                                       const WriteSettings& settings, PieceWorkers* pool)
+// The entry opened, and held whole when it is small and will be compressed.
+std::unique_ptr<PreparedEntry> Open(const PackagePlan& plan, const PlannedEntry& entry,
+                                    const WriteSettings& settings)
 {
     auto out = std::make_unique<PreparedEntry>();
     out->status = OpenEntry(plan, entry, *out);
-    if (!out->status || !settings.compress || out->size == 0)
-        return out;
-    if (out->size <= kWholeEntryLimit)
+    if (out->status && settings.compress && out->size != 0 && out->size <= kWholeEntryLimit)
         out->status = HoldWhole(entry, *out);
-    if (out->status)
-        out->status = CompressPieces(entry, settings, pool, *out);
+    return out;
+}
+
+bool WillCompress(const WriteSettings& settings, const PreparedEntry& prepared)
+{
+    return prepared.status && settings.compress && prepared.size != 0;
+}
+
+// Everything about one entry that can be done before its turn to be written:
+// a compressed stream waits in a spill buffer.
+std::unique_ptr<PreparedEntry> Prepare(const PackagePlan& plan, const PlannedEntry& entry,
+                                       const WriteSettings& settings, PieceWorkers* pool)
+{
+    std::unique_ptr<PreparedEntry> out = Open(plan, entry, settings);
+    if (!WillCompress(settings, *out))
+        return out;
+    auto stream = std::make_unique<SpillBuffer>(settings.spillFolder, kSpillMemoryLimit);
+    SpillBuffer* spill = stream.get();
+    bool accepted = false;
+    out->status = CompressPieces(
+        entry, settings, pool, *out, [spill](const uint8_t* data, uint32_t length) { return spill->Append(data, length); },
+        &accepted);
+    if (out->status && accepted)
+        out->stream = std::move(stream);
     return out;
 }
 
@@ -550,6 +574,35 @@ std::vector<const PlannedGroup*> GroupsInImageOrder(const PackagePlan& plan)
     return ordered;
 }
 
+// Puts the content of a prepared entry at dataStart, reporting progress from
+// base: over what was appended from there already (a stream given up on,
+// always shorter than the content), then appended.
+Status WriteContent(const PlannedEntry& entry, PreparedEntry& prepared, ByteSink& sink,
+                    const ByteProgress& progress, uint64_t base, uint64_t dataStart)
+{
+    PieceReader reader(entry, prepared.file.get(), prepared.held, prepared.size);
+    uint32_t done = 0;
+    while (done < prepared.size) {
+        const uint8_t* piece = nullptr;
+        uint32_t length = 0;
+        if (!reader.Next(&piece, &length))
+            return reader.status();
+        const uint64_t at = dataStart + done;
+        const uint32_t over = sink.Size() <= at ? 0
+                              : sink.Size() - at < length ? static_cast<uint32_t>(sink.Size() - at)
+                                                          : length;
+        Status written = over > 0 ? sink.Patch(at, piece, over) : Status::Ok();
+        if (written && over < length)
+            written = sink.Append(piece + over, length - over);
+        if (!written)
+            return written;
+        done += length;
+        if (progress)
+            progress(base + done);
+    }
+    return Status::Ok();
+}
+
 // Appends the stored data of a prepared entry, reporting progress from base.
 Status AppendData(const PlannedEntry& entry, PreparedEntry& prepared, ByteSink& sink,
                   const ByteProgress& progress, uint64_t base)
@@ -567,21 +620,7 @@ Status AppendData(const PlannedEntry& entry, PreparedEntry& prepared, ByteSink& 
         }
         return status;
     }
-    PieceReader reader(entry, prepared.file.get(), prepared.held, prepared.size);
-    uint32_t done = 0;
-    while (done < prepared.size) {
-        const uint8_t* piece = nullptr;
-        uint32_t length = 0;
-        if (!reader.Next(&piece, &length))
-            return reader.status();
-        const Status appended = sink.Append(piece, length);
-        if (!appended)
-            return appended;
-        done += length;
-        if (progress)
-            progress(base + done);
-    }
-    return Status::Ok();
+    return WriteContent(entry, prepared, sink, progress, base, sink.Size());
 }
 
 void WriteTime(ByteSpan& record, uint32_t offset, const FileTime& time)
@@ -590,12 +629,12 @@ void WriteTime(ByteSpan& record, uint32_t offset, const FileTime& time)
     record.WriteU32(offset + 4, time.highDateTime);
 }
 
-// Appends the entry's record, name and data.
-Status AppendEntry(const PlannedEntry& entry, PreparedEntry& prepared, ByteSink& sink,
-                   const ByteProgress& progress, uint64_t base, WriteStats* stats)
+// Appends the entry's record and name, its compressed size given, after
+// checking that storedLength bytes of data will still fit.
+Status AppendHead(const PlannedEntry& entry, const PreparedEntry& prepared, uint64_t storedLength,
+                  uint32_t compressedSize, ByteSink& sink)
 {
     const uint32_t nameLength = static_cast<uint32_t>(entry.name.size());
-    const uint64_t storedLength = prepared.stream ? prepared.stream->Size() : prepared.size;
     if (sink.Size() + EntrySize(nameLength, 0) + storedLength > kMaxPackageSize)
         return Status::Error(kErrorInvalidParameter, kLayoutRefusal);
     uint8_t head[kEntryNameOffset + kMaxNameLength] = {};
@@ -603,23 +642,79 @@ Status AppendEntry(const PlannedEntry& entry, PreparedEntry& prepared, ByteSink&
     record.WriteU16(kEntryKindOffset, kFileEntryKind);
     record.WriteU32(kEntryAttributesOffset, prepared.attributes);
     record.WriteU32(kEntryUncompressedSizeOffset, prepared.size);
-    record.WriteU32(kEntryCompressedSizeOffset, prepared.stream ? static_cast<uint32_t>(storedLength) : 0);
+    record.WriteU32(kEntryCompressedSizeOffset, compressedSize);
     WriteTime(record, kEntryCreationTimeOffset, prepared.times[0]);
     WriteTime(record, kEntryLastAccessTimeOffset, prepared.times[1]);
     WriteTime(record, kEntryLastWriteTimeOffset, prepared.times[2]);
     record.WriteU16(kEntryNameLengthOffset, static_cast<uint16_t>(nameLength));
     record.WriteBytes(kEntryNameOffset, entry.name.data(), nameLength);
-    Status status = sink.Append(head, kEntryNameOffset + StoredNameSize(nameLength));
+    return sink.Append(head, kEntryNameOffset + StoredNameSize(nameLength));
+}
+
+void Count(const PreparedEntry& prepared, uint64_t storedLength, bool compressed, WriteStats* stats)
+{
+    stats->sourceBytes += prepared.size;
+    stats->storedBytes += storedLength;
+    if (compressed)
+        ++stats->compressedEntries;
+    ++stats->entries;
+}
+
+// Appends the entry's record, name and data.
+Status AppendEntry(const PlannedEntry& entry, PreparedEntry& prepared, ByteSink& sink,
+                   const ByteProgress& progress, uint64_t base, WriteStats* stats)
+{
+    const uint64_t storedLength = prepared.stream ? prepared.stream->Size() : prepared.size;
+    Status status =
+        AppendHead(entry, prepared, storedLength, prepared.stream ? static_cast<uint32_t>(storedLength) : 0, sink);
     if (status)
         status = AppendData(entry, prepared, sink, progress, base);
     if (!status)
         return status;
-    stats->sourceBytes += prepared.size;
-    stats->storedBytes += storedLength;
-    if (prepared.stream)
-        ++stats->compressedEntries;
-    ++stats->entries;
+    Count(prepared, storedLength, prepared.stream != nullptr, stats);
     return Status::Ok();
+}
+
+// Compresses an opened entry straight into the sink behind its record, whose
+// compressed size is filled in once the stream is accepted; otherwise the
+// content goes over what was appended of the stream. The bytes are those of
+// AppendEntry after Prepare, without a stream waiting in a spill buffer.
+Status CompressIntoSink(const PlannedEntry& entry, PreparedEntry& prepared, const WriteSettings& settings,
+                        PieceWorkers* pool, ByteSink& sink, const ByteProgress& progress, uint64_t base,
+                        WriteStats* stats)
+{
+    const uint64_t headAt = sink.Size();
+    Status status = AppendHead(entry, prepared, 0, 0, sink);
+    if (!status)
+        return status;
+    const uint64_t dataStart = sink.Size();
+    bool accepted = false;
+    status = CompressPieces(
+        entry, settings, pool, prepared,
+        [&sink](const uint8_t* data, uint32_t length) {
+            if (sink.Size() + length > kMaxPackageSize)
+                return Status::Error(kErrorInvalidParameter, kLayoutRefusal);
+            return sink.Append(data, length);
+        },
+        &accepted);
+    stats->warnings.insert(stats->warnings.end(), prepared.warnings.begin(), prepared.warnings.end());
+    if (!status)
+        return status;
+    if (accepted) {
+        const uint64_t streamLength = sink.Size() - dataStart;
+        uint8_t field[4];
+        ByteSpan(field, sizeof field).WriteU32(0, static_cast<uint32_t>(streamLength));
+        status = sink.Patch(headAt + kEntryCompressedSizeOffset, field, sizeof field);
+        if (status)
+            Count(prepared, streamLength, true, stats);
+        return status;
+    }
+    if (dataStart + prepared.size > kMaxPackageSize)
+        return Status::Error(kErrorInvalidParameter, kLayoutRefusal);
+    status = WriteContent(entry, prepared, sink, progress, base, dataStart);
+    if (status)
+        Count(prepared, prepared.size, false, stats);
+    return status;
 }
 
 }  // namespace
@@ -684,12 +779,18 @@ Status WritePackage(const PackagePlan& plan, const WriteSettings& settings, Byte
         for (uint32_t j = 0; status && j < count; ++j, ++index) {
             const PlannedEntry& entry = group.entries[j];
             recordSpan.WriteU32(tableOffset + kTableSlotSize * j, static_cast<uint32_t>(sink.Size() - groupOffset));
+            // Without a pipeline nothing else is being written: an entry
+            // is compressed straight into the sink.
             std::unique_ptr<PreparedEntry> prepared =
-                pipeline ? pipeline->Take(index) : Prepare(plan, entry, settings, pool.get());
-            stats->warnings.insert(stats->warnings.end(), prepared->warnings.begin(), prepared->warnings.end());
+                pipeline ? pipeline->Take(index) : Open(plan, entry, settings);
             status = prepared->status;
-            if (status)
-                status = AppendEntry(entry, *prepared, sink, progress, done, stats);
+            if (status && !pipeline && WillCompress(settings, *prepared)) {
+                status = CompressIntoSink(entry, *prepared, settings, pool.get(), sink, progress, done, stats);
+            } else {
+                stats->warnings.insert(stats->warnings.end(), prepared->warnings.begin(), prepared->warnings.end());
+                if (status)
+                    status = AppendEntry(entry, *prepared, sink, progress, done, stats);
+            }
             done += entry.size;
             if (status && progress)
                 progress(done);
