@@ -27,8 +27,9 @@ const uint8_t* Bytes(const std::string& s)
 
 // Files of every kind the writer treats differently: small and compressible,
 // large and compressible (coded in pieces), noise, empty; and an entry in memory.
-// With one job an entry is compressed straight into the output, with several
-// it waits in a spill buffer: the bytes must be the same.
+// With one job every entry is compressed straight into the output; with
+// several, the split ones are and the others wait in a spill buffer: the
+// bytes must be the same.
 void PlanMixedTree(const ScratchFolder& dir, PackagePlan& plan)
 {
     const std::vector<std::pair<std::string, std::string>> files = {
@@ -40,6 +41,7 @@ void PlanMixedTree(const ScratchFolder& dir, PackagePlan& plan)
         // Split: two pieces of its stream are written before it proves longer
         // than the content, which then goes over them.
         {"split-noise.bin", PatternBytes(3 * kSplitPiece, 6)},
+        {"split.txt", CompressibleBytes(kSplitThreshold + 5000)},
     };
     for (size_t i = 0; i < files.size(); ++i) {
         const std::string path = dir / files[i].first;
@@ -68,7 +70,7 @@ TEST(ToolsPackageWriter, FileOutputIsTheImageWhateverTheJobs)
         VerifyReport report;
         VerifyPackageImage(ByteView(image.GetData(), image.GetSize()), &report);
         EXPECT_TRUE(report.faults.empty());
-        EXPECT_EQ(report.decodedEntries, compress ? 2u : 0u);  // the two texts: noise and short entries do not shrink
+        EXPECT_EQ(report.decodedEntries, compress ? 3u : 0u);  // the texts: noise and short entries do not shrink
         for (const ListedGroup& group : report.listing.groups)
             for (const ListedEntry& entry : group.entries)
                 EXPECT_EQ(entry.record.compressedSize != 0, compress && entry.name.find(".txt") != std::string::npos)
@@ -93,7 +95,7 @@ TEST(ToolsPackageWriter, FileOutputIsTheImageWhateverTheJobs)
             EXPECT_EQ(sink.Size(), reference.size());
             EXPECT_EQ(stats.compressedEntries, expected.compressedEntries);
             EXPECT_EQ(stats.storedBytes, expected.storedBytes);
-            EXPECT_EQ(stats.entries, 7u);
+            EXPECT_EQ(stats.entries, 8u);
         }
     }
 }

@@ -54,6 +54,8 @@ struct PreparedEntry {
     std::unique_ptr<CFile> file;
     // The LZW stream, when the entry is stored compressed.
     std::unique_ptr<SpillBuffer> stream;
+    // Left to the writer, to compress straight into the output.
+    bool compressAtWrite = false;
     std::vector<std::string> warnings;
 };
 
@@ -470,13 +472,19 @@ bool WillCompress(const WriteSettings& settings, const PreparedEntry& prepared)
 }
 
 // Everything about one entry that can be done before its turn to be written:
-// a compressed stream waits in a spill buffer.
+// a compressed stream waits in a spill buffer. An entry that is split into
+// pieces is only opened: its pieces take all jobs anyway, and the writer
+// compresses it straight into the output when its turn comes.
 std::unique_ptr<PreparedEntry> Prepare(const PackagePlan& plan, const PlannedEntry& entry,
                                        const WriteSettings& settings, PieceWorkers* pool)
 {
     std::unique_ptr<PreparedEntry> out = Open(plan, entry, settings);
     if (!WillCompress(settings, *out))
         return out;
+    if (out->size > kSplitThreshold) {
+        out->compressAtWrite = true;
+        return out;
+    }
     auto stream = std::make_unique<SpillBuffer>(settings.spillFolder, kSpillMemoryLimit);
     SpillBuffer* spill = stream.get();
     bool accepted = false;
@@ -779,12 +787,12 @@ Status WritePackage(const PackagePlan& plan, const WriteSettings& settings, Byte
         for (uint32_t j = 0; status && j < count; ++j, ++index) {
             const PlannedEntry& entry = group.entries[j];
             recordSpan.WriteU32(tableOffset + kTableSlotSize * j, static_cast<uint32_t>(sink.Size() - groupOffset));
-            // Without a pipeline nothing else is being written: an entry
-            // is compressed straight into the sink.
+            // Without a pipeline, an entry is compressed straight into the
+            // sink; with one, so is an entry split into pieces.
             std::unique_ptr<PreparedEntry> prepared =
                 pipeline ? pipeline->Take(index) : Open(plan, entry, settings);
             status = prepared->status;
-            if (status && !pipeline && WillCompress(settings, *prepared)) {
+            if (status && (pipeline ? prepared->compressAtWrite : WillCompress(settings, *prepared))) {
                 status = CompressIntoSink(entry, *prepared, settings, pool.get(), sink, progress, done, stats);
             } else {
                 stats->warnings.insert(stats->warnings.end(), prepared->warnings.begin(), prepared->warnings.end());
