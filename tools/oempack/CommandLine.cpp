@@ -1,9 +1,11 @@
 // Parses the packaging tool's command line into Options.
 #include "CommandLine.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "BuildVersion.h"
+#include "ContainerFormat.h"
 #include "PackageResources.h"
 
 namespace {
@@ -438,8 +440,12 @@ Status ParseCommandLine(const std::vector<std::string>& arguments, Options* opti
 
 const char* VersionText()
 {
-    static const std::string text = std::string("oempack ") + kToolVersion + " (commit " + kToolCommit +
-                                    "; package container format BOEM 0x0200)\n";
+    static const std::string text = [] {
+        char format[8];
+        std::snprintf(format, sizeof format, "0x%04X", static_cast<unsigned>(kContainerVersion));
+        return std::string("oempack ") + kToolVersion + " (commit " + kToolCommit +
+               "; package container format BOEM " + format + ")\n";
+    }();
     return text.c_str();
 }
 
