@@ -39,8 +39,9 @@ int WriteBlock(const uint8_t* block, uint32_t length, void* ctx)
 // time: clear code in 9 bits; the longest match in w(N) when the next byte does
 // not extend it, match + byte becoming N; a clear code in w(N) and an empty
 // dictionary when N reaches 4093; the last match; the end code in w(N + 1).
-// With pieceSize, the input is also cut every pieceSize bytes: the last match,
-// a clear code in w(N + 1), and an empty dictionary.
+// With pieceSize, the input is also cut every pieceSize bytes (but not between
+// two pieces that repeat one same byte): the last match, a clear code in
+// w(N + 1), and an empty dictionary.
 std::vector<uint8_t> ReferenceStream(const uint8_t* data, size_t size, size_t pieceSize = 0)
 {
     std::vector<uint8_t> out;
@@ -60,7 +61,19 @@ std::vector<uint8_t> ReferenceStream(const uint8_t* data, size_t size, size_t pi
     for (size_t i = 0; i < size; ++i) {
         uint32_t match = data[i];
         std::map<std::pair<uint32_t, uint8_t>, uint32_t>::iterator found;
-        auto cut = [&](size_t at) { return pieceSize != 0 && at % pieceSize == 0; };
+        // Cut at every pieceSize bytes, but not between two pieces of one same byte.
+        auto same = [&](size_t from, size_t to) {
+            for (size_t k = from; k < to; ++k)
+                if (data[k] != data[from])
+                    return false;
+            return true;
+        };
+        auto cut = [&](size_t at) {
+            if (pieceSize == 0 || at % pieceSize != 0)
+                return false;
+            const size_t end = at + pieceSize < size ? at + pieceSize : size;
+            return !(same(at - pieceSize, at) && same(at, end) && data[at - 1] == data[at]);
+        };
         while (i + 1 < size && !cut(i + 1) && (found = dictionary.find({match, data[i + 1]})) != dictionary.end()) {
             match = found->second;
             ++i;
@@ -140,6 +153,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (decoder.Decompress(static_cast<uint32_t>(stream->size()), ReadBlock, WriteByte, &back, chunk, 0) != 1 ||
             back.stream.size() != source.size ||
             (source.size && std::memcmp(back.stream.data(), source.data, source.size) != 0))
+            std::abort();
+    }
+
+    // The run coder: the bits of coding as many copies of the first byte, as every kind of piece.
+    if (source.size > 0) {
+        const std::vector<uint8_t> run(source.size, source.data[0]);
+        const LzwPiece where{(chunk & 1) != 0, (chunk & 2) != 0};
+        std::vector<uint8_t> coded, worked;
+        uint64_t codedBits = 0, workedBits = 0;
+        if (!LzwEncodeBuffer(run.data(), static_cast<uint32_t>(run.size()), &coded, where, &codedBits) ||
+            !LzwEncodeRun(source.data[0], static_cast<uint32_t>(run.size()), &worked, where, &workedBits) ||
+            codedBits != workedBits || coded != worked)
             std::abort();
     }
     return 0;

@@ -988,6 +988,16 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, Lz
     return 1;
 }
 
+bool LzwIsRun(const uint8_t* in, uint32_t n)
+{
+    return n > 0 && (n == 1 || std::memcmp(in, in + 1, n - 1) == 0);
+}
+
+bool LzwJoinsRun(const uint8_t* before, uint32_t beforeLength, const uint8_t* piece, uint32_t length)
+{
+    return LzwIsRun(before, beforeLength) && LzwIsRun(piece, length) && before[0] == piece[0];
+}
+
 int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, uint32_t pieceSize)
 {
     if (pieceSize == 0 || n <= pieceSize)
@@ -995,13 +1005,59 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, ui
     out->clear();
     LzwBitJoiner joiner;
     std::vector<uint8_t> bits;
-    for (uint32_t at = 0; at < n; at += pieceSize) {
-        const uint32_t length = n - at < pieceSize ? n - at : pieceSize;
+    uint64_t at = 0;
+    while (at < n) {
+        // A piece, and the pieces after it as long as each repeats the byte of a run before it.
+        uint64_t end = at + pieceSize < n ? at + pieceSize : n;
+        while (end < n) {
+            const uint32_t next = static_cast<uint32_t>(n - end < pieceSize ? n - end : pieceSize);
+            if (!LzwJoinsRun(in + end - pieceSize, pieceSize, in + end, next))
+                break;
+            end += next;
+        }
         uint64_t bitLength = 0;
-        LzwEncodeBuffer(in + at, length, &bits, LzwPiece{at == 0, n - at == length}, &bitLength);
+        LzwEncodeBuffer(in + at, static_cast<uint32_t>(end - at), &bits, LzwPiece{at == 0, end == n}, &bitLength);
         joiner.Append(bits.data(), bitLength, out);
+        at = end;
     }
     joiner.Finish(out);
+    return 1;
+}
+
+int LzwEncodeRun(uint8_t value, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece, uint64_t* bitLength)
+{
+    out->clear();
+    uint8_t stage[kStageSize + 4];
+    VectorSink sink(out, stage);
+    if (piece.first)
+        sink.Put(kClearCode, 9);
+    uint32_t next = kFirstFreeCode;
+    if (n > 0) {
+        // With one byte value, the k-th code of a generation (from 0) is the
+        // string of k + 1 bytes: the match opens with one byte, grows by the
+        // k bytes whose strings the generation has defined, and the byte after
+        // it misses. That string is the byte itself for k = 0, else code 257 + k.
+        const uint32_t resetAt = kTableSize - 3;
+        uint64_t left = n - 1;
+        uint32_t length = 1;
+        for (;;) {
+            const uint32_t k = next - kFirstFreeCode;
+            if (left < k + 1) {
+                length = static_cast<uint32_t>(1 + left);
+                break;
+            }
+            left -= k + 1;
+            sink.Put(k == 0 ? value : kFirstFreeCode + k - 1, CodeWidth(next));
+            if (++next >= resetAt) {
+                sink.Put(kClearCode, CodeWidth(next));
+                next = kFirstFreeCode;
+            }
+        }
+        sink.Put(length == 1 ? value : kFirstFreeCode + length - 2, CodeWidth(next));
+    }
+    sink.Put(piece.last ? kEndCode : kClearCode, CodeWidth(next + 1));
+    *bitLength = sink.BitCount();
+    sink.Finish();
     return 1;
 }
 

@@ -172,16 +172,26 @@ std::vector<Code> SingleByteSchedule(const Bytes& input)
 // 12-bit clear and an empty dictionary follow when N reaches 4093.
 // With pieceSize, the input is also split every pieceSize bytes: the match
 // in progress is written, then a clear code in w(N + 1), and the next piece
-// starts from an empty dictionary.
+// starts from an empty dictionary; but not where the pieces on both sides
+// are each one byte value repeated, the same one.
 std::vector<Code> ReferenceCodes(const Bytes& input, size_t pieceSize = 0)
 {
+    auto oneValue = [&](size_t from, size_t to) {
+        return std::all_of(input.begin() + from, input.begin() + to, [&](uint8_t b) { return b == input[from]; });
+    };
+    auto split = [&](size_t i) {
+        if (pieceSize == 0 || i == 0 || i % pieceSize != 0)
+            return false;
+        const size_t end = std::min(i + pieceSize, input.size());
+        return !(oneValue(i - pieceSize, i) && oneValue(i, end) && input[i - 1] == input[i]);
+    };
     std::map<std::pair<uint32_t, uint8_t>, uint32_t> dictionary;
     std::vector<Code> codes{{256, 9}};
     uint32_t n = 258;
     uint32_t match = UINT32_MAX;  // none before the first byte
     for (size_t i = 0; i < input.size(); ++i) {
         const uint8_t byte = input[i];
-        if (pieceSize != 0 && i != 0 && i % pieceSize == 0) {
+        if (split(i)) {
             codes.push_back({match, Width(n)});
             codes.push_back({256, Width(n + 1)});
             dictionary.clear();
@@ -695,6 +705,53 @@ TEST(LzwSplit, MatchTheReferenceForEveryKindOfDataAndAnEmptyLastPiece)
     EXPECT_TRUE(SplitStream(text, 70000) == whole);
     // A clear just before the end code, as a split after the last byte would give, decodes as well.
     EXPECT_TRUE(DecodeBothWays(Pack({{256, 9}, {'a', 9}, {'b', 9}, {256, 9}, {257, 9}})) == FromText("ab"));
+}
+
+TEST(LzwSplit, RunsOfOneByteAcrossPiecesStayOnePiece)
+{
+    // Pieces of 1000 bytes: text, text and zeros, four of zeros, one of
+    // 0xFF, two and a half of zeros. Only pieces of zeros after a piece of
+    // zeros join the piece before.
+    Bytes input = Text(1500);
+    input.insert(input.end(), 500 + 3 * 1000 + 400, 0x00);
+    input.resize(6000, 0x00);
+    input.insert(input.end(), 1000, 0xFF);
+    input.insert(input.end(), 2500, 0x00);
+    std::vector<Code> codes = ReferenceCodes(input, 1000);
+    // Unjoined, every boundary but the one at 0 would add a clear.
+    const size_t clears = std::count_if(codes.begin() + 1, codes.end(), [](const Code& c) { return c.value == 256; });
+    EXPECT_EQ(clears, 4u);  // at 1000 and 2000 (no run before them), before 0xFF and after it
+    Bytes stream = SplitStream(input, 1000);
+    EXPECT_TRUE(stream == Pack(codes));
+    EXPECT_TRUE(DecodeBothWays(stream) == input);
+    // A run from the start is the unsplit stream.
+    Bytes zeros(5500, 0x00);
+    EXPECT_TRUE(SplitStream(zeros, 1000) == SplitStream(zeros, 0));
+}
+
+TEST(LzwSplit, TheRunCoderGivesTheBitsOfCodingTheRun)
+{
+    // A generation of one byte value ends on a reset after 3835 codes of 1 to
+    // 3835 bytes, and the byte that opens the first match: 1 + 3835 * 3836 / 2.
+    const uint32_t generation = 1 + 3835u * 3836u / 2u;
+    for (uint32_t n : {1u, 2u, 3u, 4u, 300u, 70000u, generation - 1, generation, generation + 1, 2 * generation + 5}) {
+        for (uint8_t value : {uint8_t{0x00}, uint8_t{0xFF}}) {
+            const Bytes run(n, value);
+            for (LzwPiece where : {LzwPiece{true, true}, LzwPiece{true, false}, LzwPiece{false, true},
+                                   LzwPiece{false, false}}) {
+                SCOPED_TRACE(std::to_string(n) + " of " + std::to_string(value) + ", first " +
+                             std::to_string(where.first) + ", last " + std::to_string(where.last));
+                Bytes expected;
+                uint64_t expectedBits = 0;
+                ASSERT_EQ(1, LzwEncodeBuffer(run.data(), n, &expected, where, &expectedBits));
+                Bytes got;
+                uint64_t bits = 0;
+                ASSERT_EQ(1, LzwEncodeRun(value, n, &got, where, &bits));
+                EXPECT_EQ(expectedBits, bits);
+                EXPECT_TRUE(got == expected);
+            }
+        }
+    }
 }
 
 TEST(LzwSplit, EachPieceDecodesOnItsOwnAndTheJoinedBitsAreTheStream)

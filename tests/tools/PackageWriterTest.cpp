@@ -180,13 +180,19 @@ TEST(ToolsPackageWriter, BigEntriesAreSplitTheSameWayWhateverTheJobs)
     // Three full pieces and a short one; and one at the threshold, coded unsplit.
     const std::string big = CompressibleBytes(3 * kSplitPiece + 4321);
     const std::string atThreshold = big.substr(0, kSplitThreshold);
-    for (const std::string* content : {&big, &atThreshold}) {
+    // Padding: text, then pieces of zeros coded as one (the run coder's bits),
+    // a piece of 0xFF, and zeros again up to a short last piece.
+    std::string padded = CompressibleBytes(kSplitPiece + 1000);
+    padded.resize(4 * kSplitPiece, '\0');
+    padded.append(kSplitPiece, '\xFF');
+    padded.append(kSplitPiece + 77, '\0');
+    for (const std::string* content : {&big, &atThreshold, static_cast<const std::string*>(&padded)}) {
         const std::string path = dir / "in.bin";
         ASSERT_TRUE(WriteBytes(path, *content));
         PackagePlan plan;
         ASSERT_TRUE(plan.AddFile("G", "in.bin", path, content->size()));
         plan.SetTimeLimit(TimeOfSeconds(13200000000ull));
-        const std::string expected = Encoded(*content, content == &big ? kSplitPiece : 0);
+        const std::string expected = Encoded(*content, content != &atThreshold ? kSplitPiece : 0);
         ASSERT_LT(expected.size(), content->size());
         for (unsigned jobs = 1; jobs <= 8; ++jobs) {
             SCOPED_TRACE(jobs);

@@ -196,6 +196,9 @@ struct CodedPiece {
     std::vector<uint8_t> bits;
     uint64_t bitLength = 0;
     bool sound = false;
+    // One byte value throughout (of an entry split in pieces): coded with the
+    // pieces of the same value around it, not on its own.
+    bool run = false;
 };
 
 void CodePiece(CodedPiece& piece, LzwPieceEncoder encode)
@@ -218,6 +221,32 @@ bool CompareDecoded(const uint8_t* data, uint32_t length, void* context)
         return false;
     checked->at += length;
     return true;
+}
+
+// The decoded pieces of a run's check: every byte the run's value.
+struct CheckedRun {
+    uint8_t value;
+    uint64_t left;
+};
+
+bool CompareRun(const uint8_t* data, uint32_t length, void* context)
+{
+    CheckedRun* checked = static_cast<CheckedRun*>(context);
+    if (length > checked->left || data[0] != checked->value || (length > 1 && std::memcmp(data, data + 1, length - 1)))
+        return false;
+    checked->left -= length;
+    return true;
+}
+
+// Codes length copies of value as one piece into bits and checks them by
+// decoding; false when they do not decode back to the run.
+bool CodeRun(uint8_t value, uint32_t length, LzwPiece where, std::vector<uint8_t>* bits, uint64_t* bitLength)
+{
+    CheckedRun checked{value, length};
+    uint32_t produced = 0;
+    return LzwEncodeRun(value, length, bits, where, bitLength) &&
+           LzwDecodePieces(bits->data(), *bitLength, where, CompareRun, &checked, &produced) && produced == length &&
+           checked.left == 0;
 }
 
 void CheckPiece(CodedPiece& piece)
@@ -383,6 +412,35 @@ Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, 
     // Stored plainly once the stream has more than 8 * (size - 1) bits.
     const uint64_t storeAbove = 8 * (uint64_t{size} - 1);
     Status appended;
+    // Puts coded bits behind the stream and hands on the whole bytes; false
+    // once the stream is too long to keep or could not be appended.
+    auto join = [&](const uint8_t* bits, uint64_t bitLength, bool last) {
+        joiner.Append(bits, bitLength, &joined);
+        if (joiner.BitCount() > storeAbove)
+            return false;
+        if (last)
+            joiner.Finish(&joined);
+        appended = append(joined.data(), static_cast<uint32_t>(joined.size()));
+        joined.clear();
+        return static_cast<bool>(appended);
+    };
+    // A run of pieces of one byte value whose end has not been read yet.
+    struct PendingRun {
+        bool pending;
+        uint8_t value;
+        uint32_t length;
+        bool first;
+    } run{false, 0, 0, false};
+    std::vector<uint8_t> runBits;
+    auto joinRun = [&](bool last) {
+        run.pending = false;
+        uint64_t bitLength = 0;
+        if (!CodeRun(run.value, run.length, LzwPiece{run.first, last}, &runBits, &bitLength)) {
+            out.warnings.push_back(NoDecodeWarning(entry));
+            return false;
+        }
+        return join(runBits.data(), bitLength, last);
+    };
     for (uint32_t taken = 0; taken < count; ++taken) {
         while (read < count && (workers ? workers->Reserve(inFlight.empty()) : inFlight.empty())) {
             // Pieces taken before are used again, buffers and all: fresh
@@ -413,7 +471,8 @@ Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, 
                     workers->Unreserve();
                 break;
             }
-            if (workers)
+            piece->run = count > 1 && LzwIsRun(piece->input, piece->length);
+            if (workers && !piece->run)
                 workers->Submit(piece.get());
             inFlight.push_back(std::move(piece));
             ++read;
@@ -422,31 +481,47 @@ Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, 
             break;
         std::unique_ptr<CodedPiece> piece = std::move(inFlight.front());
         inFlight.pop_front();
+        const bool last = taken + 1 == count;
+        if (piece->run) {
+            // Whole pieces of one value are coded together when the run ends.
+            if (workers)
+                workers->Unreserve();
+            const uint8_t value = piece->input[0];
+            const bool continues = run.pending && run.value == value;
+            if (run.pending && !continues && !joinRun(false))
+                break;
+            if (!continues)
+                run = PendingRun{true, value, 0, piece->where.first};
+            run.length += piece->length;
+            spare.push_back(std::move(piece));
+            if (last && !joinRun(true))
+                break;
+            continue;
+        }
         if (workers) {
             workers->Wait(piece.get());
         } else {
             CodePiece(*piece, encode);
             CheckPiece(*piece);
         }
+        if (run.pending && !joinRun(false))
+            break;
         if (!piece->sound) {
             out.warnings.push_back(NoDecodeWarning(entry));
             break;
         }
-        joiner.Append(piece->bits.data(), piece->bitLength, &joined);
-        if (joiner.BitCount() > storeAbove)
+        if (!join(piece->bits.data(), piece->bitLength, last))
             break;
-        if (taken + 1 == count)
-            joiner.Finish(&joined);
-        appended = append(joined.data(), static_cast<uint32_t>(joined.size()));
-        if (!appended)
-            break;
-        joined.clear();
         spare.push_back(std::move(piece));
     }
-    // Pieces still under way finish before their memory goes.
+    // Pieces still under way finish before their memory goes; runs were never handed on.
     if (workers)
-        for (const std::unique_ptr<CodedPiece>& piece : inFlight)
-            workers->Wait(piece.get());
+        for (const std::unique_ptr<CodedPiece>& piece : inFlight) {
+            if (piece->run)
+                workers->Unreserve();
+            else
+                workers->Wait(piece.get());
+        }
     if (!reader.status())
         return reader.status();
     if (!appended)

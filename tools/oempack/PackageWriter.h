@@ -42,7 +42,8 @@ struct WriteSettings {
 
 // Entries above this size are compressed as a stream split into pieces of
 // kSplitPiece input bytes (LzwEncodeBuffer with that piece size), coded and
-// checked on all jobs; up to it, as one piece: the stream of the unsplit encoder.
+// checked on all jobs, whole pieces of one repeated byte value together as
+// one; up to it, as one piece: the stream of the unsplit encoder.
 constexpr uint32_t kSplitThreshold = 8u << 20;
 constexpr uint32_t kSplitPiece = 4u << 20;
 
