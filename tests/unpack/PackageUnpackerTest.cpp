@@ -13,6 +13,7 @@
 #include "ContainerImage.h"
 #include "HeldFile.h"
 #include "PackageUnpacker.h"
+#include "ProgressHook.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
 #include "WorkFolder.h"
@@ -453,6 +454,52 @@ TEST_F(UnpackerTest, AHeldFileIsComparedWithTheEntryAKeyNames)
     SetLastErrorValue(0xDEADBEEF);
     EXPECT_EQ(0, unpacker.CompareCommonFile("NO.SUCH.KEY", held));
     EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue());
+}
+
+// Bytes told to a progress hook, and in how many calls.
+struct CountedProgress : ProgressHook {
+    uint64_t bytes = 0;
+    int calls = 0;
+    void Advance(uint64_t more) override
+    {
+        bytes += more;
+        ++calls;
+    }
+};
+
+TEST_F(UnpackerTest, ExtractingAndComparingTellTheHookOfEveryByteInPiecesOfAKnownTotal)
+{
+    const std::string stored = PatternBytes(2600000, 3), packed = CompressibleBytes(1600000);
+    const std::string path = scratch / "setup.oem";
+    WriteBytes(path, ContainerBytes({{"Config", {StoredEntry("CONFIG.INI", "[Commonfiles]\r\nS=s.bin\r\nP=p.bin\r\n"
+                                                                          "GONE=gone.bin\r\n")}},
+                                     {"Commonfiles", {StoredEntry("s.bin", stored), PackedEntry("p.bin", packed)}}}));
+    PackageUnpacker unpacker;
+    ASSERT_EQ(1, unpacker.Open(path.c_str(), 3));
+    const std::string destination = scratch / "setup.exe";
+    for (const char* key : {"S", "P"}) {
+        const std::string& bytes = key[0] == 'S' ? stored : packed;
+        uint32_t size = 0;
+        ASSERT_EQ(1, unpacker.GetCommonFileSize(key, &size)) << key;
+        EXPECT_EQ(bytes.size(), size) << key;
+        CountedProgress extracted, compared;
+        ASSERT_EQ(1, unpacker.ExtractCommonFile(key, destination.c_str(), &extracted)) << key;
+        EXPECT_EQ(bytes, ReadBytes(destination)) << key;
+        EXPECT_EQ(size, extracted.bytes) << key;
+        EXPECT_GT(extracted.calls, 10) << key << ": told piece by piece";
+        HeldFile held;
+        ASSERT_TRUE(held.Hold(destination.c_str()).IsOk());
+        EXPECT_EQ(1, unpacker.CompareCommonFile(key, held, &compared)) << key;
+        EXPECT_EQ(size, compared.bytes) << key;
+        EXPECT_GT(compared.calls, 1) << key;
+    }
+    uint32_t size = 7;
+    for (const char* key : {"GONE", "NO.SUCH.KEY"}) {
+        SetLastErrorValue(0xDEADBEEF);
+        EXPECT_EQ(0, unpacker.GetCommonFileSize(key, &size)) << key;
+        EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue()) << key;
+    }
+    EXPECT_EQ(7u, size);
 }
 
 }  // namespace
