@@ -527,38 +527,57 @@ inline uint32_t CodeAt(const uint8_t* bytes, uint64_t filled, uint64_t position,
     return (window >> (24 - used - width)) & ((1u << width) - 1);
 }
 
-// Bits from a stream held whole in memory. It takes input in the same steps
-// as the callback reader, so both agree on how much was consumed at the end.
+// Bits from a stream held whole in memory. The callback reader takes input in
+// chunks, refilling whenever fewer than 33 bits wait; this source reads the
+// bytes in place and works out afterwards how much that reader would have
+// taken, so that both agree on how much was consumed at the end.
 class MemoryBitSource {
 public:
-    MemoryBitSource(const uint8_t* data, uint32_t length, uint32_t chunk) : data_(data), length_(length), chunk_(chunk)
+    MemoryBitSource(const uint8_t* data, uint32_t length, uint32_t chunk)
+        : data_(data), length_(length), bitLength_(uint64_t{length} * 8), chunk_(chunk)
     {}
 
     bool ReadCode(uint32_t width, uint32_t* code)
     {
-        uint64_t available = static_cast<uint64_t>(consumed_) * 8 - bitsRead_;
-        while (available < 8 * kRefillThreshold - 7 && consumed_ < length_) {
-            uint32_t k = length_ - consumed_;
-            if (k > chunk_)
-                k = chunk_;
-            consumed_ += k;
-            available += 8ull * k;
-        }
-        if (available < width)
+        // The callback reader has all bytes by the time fewer than width bits
+        // are left, so running short means the same to both.
+        if (bitLength_ - position_ < width)
             return false;
-        *code = CodeAt(data_, consumed_, bitsRead_, width);
-        bitsRead_ += width;
+        lastRead_ = position_;
+        read_ = true;
+        const uint64_t byteIndex = position_ >> 3;
+        const uint32_t used = static_cast<uint32_t>(position_ & 7);
+        if (byteIndex + 4 <= length_) {
+            const uint8_t* at = data_ + byteIndex;
+            const uint32_t window = static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
+                                    static_cast<uint32_t>(at[2]) << 8 | at[3];
+            *code = (window >> (32 - used - width)) & ((1u << width) - 1);
+        } else {
+            *code = CodeAt(data_, length_, position_, width);
+        }
+        position_ += width;
         return true;
     }
 
-    uint32_t Consumed() const { return consumed_; }
+    // What the callback reader would have taken when the last code was read:
+    // whole chunks until 33 bits were waiting at its start, at most everything.
+    uint32_t Consumed() const
+    {
+        if (!read_)
+            return 0;
+        const uint64_t needed = (lastRead_ + 8 * kRefillThreshold - 7 + 7) / 8;
+        const uint64_t chunks = (needed + chunk_ - 1) / chunk_ * chunk_;
+        return chunks < length_ ? static_cast<uint32_t>(chunks) : length_;
+    }
 
 private:
     const uint8_t* data_;
     uint32_t length_;
+    uint64_t bitLength_;
     uint32_t chunk_;
-    uint32_t consumed_ = 0;
-    uint64_t bitsRead_ = 0;
+    uint64_t position_ = 0;
+    uint64_t lastRead_ = 0;
+    bool read_ = false;
 };
 
 // Bits pulled through the read-block callback into a buffer of chunk + 20 bytes.
@@ -717,6 +736,9 @@ private:
     bool clipped_ = false;
 };
 
+// Bytes a short string copy moves at once.
+constexpr uint32_t kOvercopy = 16;
+
 // Output gathered into a fixed window and handed on in pieces. A string whose
 // code was last written inside the window is copied from there, as in
 // BufferSink; an older one is spelled from the table.
@@ -724,7 +746,7 @@ class PieceSink {
 public:
     PieceSink(LzwDecodeTable& table, LzwPieceSink sink, void* context, ProgressHook* progress)
         : table_(table), sink_(sink), context_(context), progress_(progress),
-          window_(new uint8_t[kLzwPieceSize + kTableSize])
+          window_(new uint8_t[kLzwPieceSize + kTableSize + kOvercopy])
     {}
 
     void Defined(uint32_t c) { table_.offset[c] = lastOffset_; }
@@ -745,11 +767,18 @@ public:
             uint32_t head = length - 1;
             uint32_t back = at - from;
             if (from - windowStart_ < fill_ && back <= fill_ && back >= head) {
-                // Most strings are short: a loop beats a call for them.
                 const uint8_t* source = dest - back;
-                if (head <= 16) {
-                    for (uint32_t i = 0; i < head; ++i)
-                        dest[i] = source[i];
+                if (head <= kOvercopy) {
+                    // Most strings are short: 16 bytes in two words, whatever
+                    // the length, take no branch on it. All loads come first,
+                    // as the words may reach into dest; the bytes beyond the
+                    // string land in the window's slack and are written over.
+                    uint64_t low;
+                    uint64_t high;
+                    std::memcpy(&low, source, 8);
+                    std::memcpy(&high, source + 8, 8);
+                    std::memcpy(dest, &low, 8);
+                    std::memcpy(dest + 8, &high, 8);
                 } else {
                     std::memcpy(dest, source, head);
                 }
@@ -922,27 +951,50 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, ui
     return 1;
 }
 
+namespace {
+
+// The bits of one piece made into a whole stream: a clear code in front of any
+// but the first, an end code (read after a clear, so in 9 bits) behind any but
+// the last. false when that stream would not fit 4 GB.
+bool StreamOfPiece(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, std::vector<uint8_t>* stream)
+{
+    static const uint8_t kOpen[2] = {0x80, 0x00};
+    static const uint8_t kClose[2] = {0x80, 0x80};
+    stream->clear();
+    stream->reserve(static_cast<size_t>(bitLength / 8) + 4);
+    LzwBitJoiner joiner;
+    if (!piece.first)
+        joiner.Append(kOpen, 9, stream);
+    joiner.Append(bits, bitLength, stream);
+    if (!piece.last)
+        joiner.Append(kClose, 9, stream);
+    joiner.Finish(stream);
+    return stream->size() <= UINT32_MAX;
+}
+
+}  // namespace
+
 int LzwDecodeBuffer(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, uint8_t* out, uint32_t outCapacity,
                     uint32_t* produced)
 {
-    // The piece made a whole stream: a clear code in front of any but the
-    // first, an end code (read after a clear, so in 9 bits) behind any but the last.
-    static const uint8_t kOpen[2] = {0x80, 0x00};
-    static const uint8_t kClose[2] = {0x80, 0x80};
     std::vector<uint8_t> stream;
-    stream.reserve(static_cast<size_t>(bitLength / 8) + 4);
-    LzwBitJoiner joiner;
-    if (!piece.first)
-        joiner.Append(kOpen, 9, &stream);
-    joiner.Append(bits, bitLength, &stream);
-    if (!piece.last)
-        joiner.Append(kClose, 9, &stream);
-    joiner.Finish(&stream);
-    if (stream.size() > UINT32_MAX) {
+    if (!StreamOfPiece(bits, bitLength, piece, &stream)) {
         *produced = 0;
         return 0;
     }
     return LzwDecodeBuffer(stream.data(), static_cast<uint32_t>(stream.size()), out, outCapacity, produced);
+}
+
+int LzwDecodePieces(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, LzwPieceSink sink, void* context,
+                    uint32_t* produced)
+{
+    std::vector<uint8_t> stream;
+    if (!StreamOfPiece(bits, bitLength, piece, &stream)) {
+        if (produced)
+            *produced = 0;
+        return 0;
+    }
+    return LzwDecodePieces(stream.data(), static_cast<uint32_t>(stream.size()), sink, context, produced);
 }
 
 void LzwBitJoiner::Append(const uint8_t* bits, uint64_t bitLength, std::vector<uint8_t>* out)

@@ -178,6 +178,11 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, ui
 int LzwDecodeBuffer(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, uint8_t* out, uint32_t outCapacity,
                     uint32_t* produced);
 
+// Decodes the bits of one piece as LzwDecodePieces decodes a whole stream,
+// handing the output to sink in pieces: 1 when they make a well-formed piece.
+int LzwDecodePieces(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, LzwPieceSink sink, void* context,
+                    uint32_t* produced);
+
 // Puts bit strings (MSB first) together, each starting at the bit where the
 // one before ended, and hands on whole bytes.
 class LzwBitJoiner {

@@ -708,6 +708,19 @@ TEST(LzwSplit, EachPieceDecodesOnItsOwnAndTheJoinedBitsAreTheStream)
         EXPECT_EQ(1, LzwDecodeBuffer(bits.data(), bitLength, where, back.data(), length, &produced));
         EXPECT_EQ(length, produced);
         EXPECT_TRUE(std::equal(back.begin(), back.end(), input.begin() + at));
+        // The streaming form gives the same bytes, and both refuse the piece
+        // once a bit of it is flipped.
+        PieceRun streamed;
+        EXPECT_EQ(1, LzwDecodePieces(bits.data(), bitLength, where, PieceCb, &streamed, &produced));
+        EXPECT_EQ(length, produced);
+        EXPECT_TRUE(streamed.output == back);
+        Bytes damaged = bits;
+        damaged[damaged.size() / 2] ^= 0x10;
+        PieceRun fromDamaged;
+        const int wellFormed = LzwDecodePieces(damaged.data(), bitLength, where, PieceCb, &fromDamaged, &produced);
+        EXPECT_FALSE(wellFormed == 1 && fromDamaged.output == back);
+        const int wellFormedBuffer = LzwDecodeBuffer(damaged.data(), bitLength, where, back.data(), length, &produced);
+        EXPECT_EQ(wellFormed, wellFormedBuffer);
         joiner.Append(bits.data(), bitLength, &joined);
         total += bitLength;
     }

@@ -193,9 +193,6 @@ struct CodedPiece {
     LzwPiece where = {true, true};
     std::vector<uint8_t> bits;
     uint64_t bitLength = 0;
-    // The bits decoded back, compared with the input.
-    std::unique_ptr<uint8_t[]> decoded;
-    uint32_t decodedCapacity = 0;
     bool sound = false;
 };
 
@@ -205,17 +202,30 @@ void CodePiece(CodedPiece& piece, LzwPieceEncoder encode)
         piece.bitLength = 0;
 }
 
+// The decoded pieces of a check, compared with the input as they come.
+struct CheckedInput {
+    const uint8_t* input;
+    uint32_t length;
+    uint32_t at;
+};
+
+bool CompareDecoded(const uint8_t* data, uint32_t length, void* context)
+{
+    CheckedInput* checked = static_cast<CheckedInput*>(context);
+    if (length > checked->length - checked->at || std::memcmp(data, checked->input + checked->at, length) != 0)
+        return false;
+    checked->at += length;
+    return true;
+}
+
 void CheckPiece(CodedPiece& piece)
 {
-    if (piece.decodedCapacity < piece.length) {
-        piece.decoded.reset(new uint8_t[piece.length]);
-        piece.decodedCapacity = piece.length;
-    }
+    CheckedInput checked{piece.input, piece.length, 0};
     uint32_t produced = 0;
     piece.sound = piece.bitLength != 0 && piece.bits.size() == (piece.bitLength + 7) / 8 &&
-                  LzwDecodeBuffer(piece.bits.data(), piece.bitLength, piece.where, piece.decoded.get(), piece.length,
+                  LzwDecodePieces(piece.bits.data(), piece.bitLength, piece.where, CompareDecoded, &checked,
                                   &produced) &&
-                  produced == piece.length && std::memcmp(piece.decoded.get(), piece.input, piece.length) == 0;
+                  produced == piece.length && checked.at == piece.length;
 }
 
 // Tells worker threads waiting on changed that they are stopping, and waits for them.
