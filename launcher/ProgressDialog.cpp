@@ -11,6 +11,7 @@
 
 #include "CWinApp.h"
 #include "DataExchange.h"
+#include "ObjectHandle.h"
 #include "resource.h"
 
 namespace {
@@ -53,16 +54,6 @@ void DispatchQueued()
         DispatchMessageA(&msg);
     }
 }
-
-// Closes an event handle at the end of a scope.
-struct EventHandle {
-    HANDLE handle;
-    ~EventHandle()
-    {
-        if (handle)
-            CloseHandle(handle);
-    }
-};
 
 // The label through the ANSI interface: correct only where the system code
 // page can spell it, so the window's text is set once more in wide characters.
@@ -172,15 +163,15 @@ void RunWithProgress(const std::function<void()>& work)
         return;
     }
     ProgressHandoff shared;
-    EventHandle wake{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
-    EventHandle closed{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    if (!wake.handle || !closed.handle) {
+    const ObjectHandle wake(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    const ObjectHandle closed(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!wake.Valid() || !closed.Valid()) {
         work();
         return;
     }
     shared.windowThread = GetCurrentThreadId();
-    shared.wake = wake.handle;
-    shared.closed = closed.handle;
+    shared.wake = wake.Get();
+    shared.closed = closed.Get();
     std::exception_ptr failure;
     std::thread worker;
     handoff = &shared;
