@@ -26,7 +26,7 @@
 # Unicode, target amd64-unicode).
 # Quick run: BENCH_SIZES="1M 64M lzw-16M entries-2000" NSIS_SIZES=64M ROUNDS=1 NSIS_ROUNDS=2
 # The cost of a change to the launcher, on the long case (a 1.5 GiB compressed installer):
-#   OEM_BENCH_BEFORE=<main's Setup.exe> BENCH_SIZES=lzw-1.5G NSIS_SIZES= ROUNDS=7 scripts/bench-launch.sh
+#   OEM_BENCH_BEFORE=<main's Setup.exe> BENCH_SIZES=lzw-1.5G ROUNDS=7 scripts/bench-launch.sh
 # Big files live in build/bench-launch-tmp and are deleted as each case ends; the per-case JSON
 # stays in build/bench-launch-results-ARCH (`bench/launch/launch_sizes.py report` remakes the section).
 set -euo pipefail
