@@ -9,6 +9,7 @@
 #include "FileComparison.h"
 #include "LzwCodec.h"
 #include "MappedFile.h"
+#include "ProgressHook.h"
 #include "StagedFile.h"
 
 namespace {
@@ -165,11 +166,20 @@ int BuildDestinationPath(const char* folder, const char* fileName, char* path)
 
 void PlainContent::WriteTo(CFile& file)
 {
-    file.WriteHuge(data_, size_);
+    if (!progress_) {
+        file.WriteHuge(data_, size_);
+        return;
+    }
+    for (uint32_t at = 0; at < size_;) {
+        const uint32_t piece = size_ - at < kLzwPieceSize ? size_ - at : kLzwPieceSize;
+        file.WriteHuge(data_ + at, piece);
+        at += piece;
+        progress_->Advance(piece);
+    }
 }
 
-PackedContent::PackedContent(const uint8_t* stream, uint32_t length, uint32_t size)
-    : stream_(stream), length_(length), size_(size)
+PackedContent::PackedContent(const uint8_t* stream, uint32_t length, uint32_t size, ProgressHook* progress)
+    : stream_(stream), length_(length), size_(size), progress_(progress)
 {}
 
 PackedContent::~PackedContent() { delete whole_; }
@@ -188,7 +198,7 @@ bool PackedContent::Check()
     if (damaged_)
         return Damage();
     uint32_t produced = 0;
-    if (!LzwDecodePieces(stream_, length_, nullptr, nullptr, &produced) || produced != size_)
+    if (!LzwDecodePieces(stream_, length_, nullptr, nullptr, &produced, progress_) || produced != size_)
         return Damage();
     sound_ = true;
     return true;
@@ -217,12 +227,14 @@ void PackedContent::WriteTo(CFile& file)
 {
     if (whole_) {
         file.WriteHuge(whole_->GetData(), size_);
+        if (progress_)
+            progress_->Advance(size_);
         return;
     }
     FilePieces pieces;
     pieces.file = &file;
     uint32_t produced = 0;
-    int decoded = LzwDecodePieces(stream_, length_, WritePiece, &pieces, &produced);
+    int decoded = LzwDecodePieces(stream_, length_, WritePiece, &pieces, &produced, progress_);
     if (pieces.failed) {
         const long code = pieces.osError;
         throw CFileException(CFileException::OsErrorToException(code), code, pieces.fileName.GetString());

@@ -60,6 +60,7 @@ int BuildDestinationPath(const char* folder, const char* fileName, char* path);
 
 class CFile;
 class MappedFile;
+class ProgressHook;
 
 // The decoded bytes of one entry as WriteEntryFile takes them: written to the
 // destination in pieces, and held whole only when a version comparison or the
@@ -86,9 +87,12 @@ public:
 };
 
 // Bytes that are already there as they are: in memory, or a view of a file.
+// With progress, WriteTo writes them in pieces and tells it of each.
 class PlainContent : public EntryContent {
 public:
-    PlainContent(const uint8_t* data, uint32_t size) : data_(data), size_(size) {}
+    PlainContent(const uint8_t* data, uint32_t size, ProgressHook* progress = nullptr)
+        : data_(data), size_(size), progress_(progress)
+    {}
     uint32_t Size() const override { return size_; }
     const uint8_t* Whole() override { return data_; }
     void WriteTo(CFile& file) override;
@@ -96,16 +100,18 @@ public:
 private:
     const uint8_t* data_;
     uint32_t size_;
+    ProgressHook* progress_;
 };
 
 // A compressed stream that should decode to exactly size bytes, not checked
 // beforehand: WriteTo decodes it straight into the file and throws
 // ERROR_INVALID_DATA at a fault (the bytes before it are written); Check
 // decodes it without keeping the bytes; Whole decodes it once into a memory
-// block. Each decodes at most once to learn the stream is sound.
+// block. Each decodes at most once to learn the stream is sound. progress
+// (when given) is told of every piece WriteTo and Check decode.
 class PackedContent : public EntryContent {
 public:
-    PackedContent(const uint8_t* stream, uint32_t length, uint32_t size);
+    PackedContent(const uint8_t* stream, uint32_t length, uint32_t size, ProgressHook* progress = nullptr);
     ~PackedContent() override;
     uint32_t Size() const override { return size_; }
     const uint8_t* Whole() override;
@@ -121,6 +127,7 @@ private:
     const uint8_t* stream_;
     uint32_t length_;
     uint32_t size_;
+    ProgressHook* progress_;
     MappedFile* whole_ = nullptr;
     bool sound_ = false;
     bool damaged_ = false;

@@ -12,6 +12,7 @@
 
 #include "DeleteTreeHook.h"
 #include "ErrorLog.h"
+#include "ObjectHandle.h"
 
 namespace {
 
@@ -47,26 +48,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
 
 DeleteTreeHook g_deleteTreeHook = nullptr;
-
-// Owns one kernel handle.
-class ObjectHandle {
-public:
-    explicit ObjectHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-    ~ObjectHandle() { Reset(INVALID_HANDLE_VALUE); }
-    ObjectHandle(const ObjectHandle&) = delete;
-    ObjectHandle& operator=(const ObjectHandle&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    void Reset(HANDLE handle)
-    {
-        if (Valid())
-            CloseHandle(handle_);
-        handle_ = handle;
-    }
-
-private:
-    HANDLE handle_;
-};
 
 // The native calls that open, list and delete relative to a folder's handle.
 // Taken from ntdll at run time: they exist on every Windows NT, and need no

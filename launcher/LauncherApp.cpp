@@ -23,6 +23,7 @@
 #include "PackageResources.h"
 #include "PackageUnpacker.h"
 #include "ProgressDialog.h"
+#include "ProgressHook.h"
 #include "SetupCfgStaging.h"
 
 namespace {
@@ -35,7 +36,8 @@ constexpr char kPackageFileName[] = "setup.oem";
 constexpr char kLanguageFileName[] = "Language.ini";  // the longest of the work folder's names
 constexpr char kInstallerFileName[] = "setup.exe";
 constexpr char kSerialBatchName[] = "sn.bat";
-// The checksum thread looks for a request to stop after every piece of this size.
+// The checksum thread looks for a request to stop after every piece of this
+// size, and setup.oem is written in pieces of it, the bar moving after each.
 constexpr DWORD kChecksumPieceSize = 1u << 20;
 
 // The CRC-32C of a block of memory, computed on a thread of its own while the
@@ -207,6 +209,14 @@ bool LauncherApp::QueryFreeSpace(const CString& folder, uint64_t* freeBytes)
 }
 
 void LauncherApp::InstallerUnpacked(const CString&) {}
+
+void LauncherApp::ProgressMoved(int) {}
+
+void LauncherApp::MoveProgress(int position, void* app)
+{
+    SetProgress(position);
+    static_cast<LauncherApp*>(app)->ProgressMoved(position);
+}
 
 Status LauncherApp::ReadPackageChecksum(DWORD packageSize, PackageChecksum* checksum, bool* present)
 {
@@ -405,8 +415,14 @@ Status LauncherApp::WritePackageFile(const CString& path, const void* package, D
     std::unique_ptr<BackgroundChecksum> checksum;
     if (expected)
         checksum = std::make_unique<BackgroundChecksum>(bytes, size);
+    ProgressSpan written(20, 40, size, MoveProgress, this);
     try {
-        held->Write(bytes, size);
+        for (DWORD at = 0; at < size;) {
+            const DWORD piece = std::min(size - at, kChecksumPieceSize);
+            held->Write(bytes + at, piece);
+            at += piece;
+            written.Advance(piece);
+        }
     } catch (const CFileException& e) {
         held->Abort();
         return LogRecord(static_cast<uint32_t>(e.m_lOsError), "Failure to write data to setup.exe(%s),error:%lu.",
@@ -440,7 +456,15 @@ Status LauncherApp::ExtractInstaller(PackageUnpacker& unpacker, WorkFiles* files
     if (!unpacker.Open(files->oemPath, kOpenExistingPackage))
         return LogRecord(GetLastError(), "Failure to open OEM data file %s", files->oemPath.GetString());
     SetProgress(70);
-    if (!unpacker.ExtractCommonFile(kInstallerKey, files->exePath))
+    // Written, then compared once held: the bar covers the installer's bytes twice.
+    uint32_t installerSize = 0;
+    {
+        // The extraction's own failure, below, is what the record reports.
+        LastErrorGuard keep;
+        unpacker.GetCommonFileSize(kInstallerKey, &installerSize);
+    }
+    ProgressSpan unpacked(70, 100, 2 * static_cast<uint64_t>(installerSize), MoveProgress, this);
+    if (!unpacker.ExtractCommonFile(kInstallerKey, files->exePath, &unpacked))
         return LogRecord(GetLastError(), "Failure to copy %%ORG.SETUP.EXE%% to %s", files->exePath.GetString());
     InstallerUnpacked(files->exePath);
     // From here until it has been started, the installer cannot be replaced.
@@ -451,7 +475,7 @@ Status LauncherApp::ExtractInstaller(PackageUnpacker& unpacker, WorkFiles* files
     // Before the hold only the work folder's access rules kept the file as
     // unpacked, and they are not enforced everywhere: what is held must be
     // the entry, byte for byte.
-    if (!unpacker.CompareCommonFile(kInstallerKey, files->installer)) {
+    if (!unpacker.CompareCommonFile(kInstallerKey, files->installer, &unpacked)) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_INVALID)
             return LogRecord(code, "The installer %s changed after it was unpacked.", files->exePath.GetString());
@@ -476,7 +500,12 @@ BOOL LauncherApp::InitInstance()
 
     ShowProgress();
     SetProgress(0);
+    RunWithProgress([&] { Launch(passThroughArgs); });
+    return FALSE;
+}
 
+void LauncherApp::Launch(const CString& passThroughArgs)
+{
     DWORD packageSize = 0;
     const void* package = LoadPackageResource(&packageSize);
     PackageChecksum checksum;
@@ -491,7 +520,7 @@ BOOL LauncherApp::InitInstance()
         !Proceed(CheckFreeSpace(files.workFolder, package, packageSize)) ||
         !Proceed(TakeModuleFiles(files.workFolder)) ||
         !Proceed(WritePackageFiles(package, packageSize, checked ? &checksum : nullptr, files, &heldPackage)))
-        return FALSE;
+        return;
     const LanguageSettings language = ReadLanguageSettings(files.iniPath);
 
     // Destroyed on every path from here on: that removes its own unpack folder.
@@ -499,11 +528,10 @@ BOOL LauncherApp::InitInstance()
     const Status extracted = ExtractInstaller(unpacker, &files);
     heldPackage.Abort();
     if (!Proceed(extracted))
-        return FALSE;
+        return;
     const CString commandLine = BuildInstallerCommandLine(files.exePath, passThroughArgs, language);
     if (!Proceed(RunInstaller(commandLine, &files)))
-        return FALSE;
+        return;
     // On the other paths files' destructor removes it, after the unpacker's.
     files.folder.Remove();
-    return FALSE;
 }

@@ -32,7 +32,9 @@ public:
     ~LauncherApp() override;
 
     // The whole launch; always FALSE, so no message loop runs and the process
-    // ends with ExitInstance's result.
+    // ends with ExitInstance's result. Shows the progress window, then takes
+    // the launch's steps on a second thread while this one keeps the window
+    // answering (RunWithProgress) until the installer has been started.
     BOOL InitInstance() override;
     // The installer's exit code when it ran, kLaunchFailedExitCode otherwise.
     int ExitInstance() override;
@@ -51,8 +53,9 @@ public:
     const void* LoadLanguageResource(DWORD* size);
 
     // Writes size bytes at package to a new file at path (create or truncate)
-    // in pieces of 1 MiB, setting the progress bar to 20 once the file is open
-    // and to 40 when all is written. On success *held stays open with write
+    // in pieces of 1 MiB, setting the progress bar to 20 once the file is open,
+    // moving it towards 40 with the bytes written, and to 40 when all is
+    // written and checked. On success *held stays open with write
     // access and read sharing only, so the file cannot be changed or replaced
     // until the caller closes it. When expected is given and the bytes'
     // CRC-32C differs from it, the file is closed and deleted and the result
@@ -77,6 +80,10 @@ protected:
     // Called between unpacking the installer to exePath and holding it; a
     // test build of the launcher stands in whoever changes the file then.
     virtual void InstallerUnpacked(const CString& exePath);
+    // Called on the launch's thread each time the bar has moved with the bytes
+    // of a long step (setup.oem written, the installer unpacked and checked);
+    // a test build of the launcher makes those steps long here.
+    virtual void ProgressMoved(int position);
 
 private:
     // The work folder of one launch and the files the launch writes into it.
@@ -92,6 +99,10 @@ private:
     };
 
     const void* LoadOemResource(const char* name, DWORD* size);
+    // The launch's steps after the progress window has opened, in order.
+    void Launch(const CString& passThroughArgs);
+    // A ProgressSpan's setter: the bar to position, then ProgressMoved.
+    static void MoveProgress(int position, void* app);
 
     // The steps of the launch, in the order InitInstance takes them. A failed
     // step's message is the install-log record it calls for; it is empty when
@@ -120,7 +131,8 @@ private:
                              const WorkFiles& files, CFile* heldPackage);
     // Opens setup.oem with unpacker, extracts the installer to setup.exe,
     // holds it (files->installer) and compares what it holds with the
-    // package's entry: a file changed before the hold is refused.
+    // package's entry: a file changed before the hold is refused. The bar
+    // goes from 70 to 100 with the installer's bytes written, then compared.
     Status ExtractInstaller(PackageUnpacker& unpacker, WorkFiles* files);
     // Runs commandLine in the work folder and waits for it, with exitCode set;
     // lets the held installer go once CreateProcessA has returned.

@@ -3,15 +3,57 @@
 
 #include <commctrl.h>
 
+#include <atomic>
+#include <exception>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "CWinApp.h"
 #include "DataExchange.h"
+#include "ObjectHandle.h"
 #include "resource.h"
 
 namespace {
 
 ProgressDialog* progressInstance = nullptr;
+
+// What the window's thread and the thread doing the work share while
+// RunWithProgress runs. The worker never touches the window: it leaves
+// positions and the request to close here, and wakes the window's thread.
+struct ProgressHandoff {
+    DWORD windowThread = 0;
+    HANDLE wake = nullptr;    // auto-reset: something has been left here
+    HANDLE closed = nullptr;  // manual-reset: the window's thread has closed the window
+    std::atomic<int> position{-1};  // the latest position not shown yet, -1: none
+    std::atomic<bool> closeRequested{false};
+    std::atomic<bool> finished{false};
+};
+
+// Set while RunWithProgress runs; read by the worker's SetProgress and
+// CloseProgress (the window's thread sets and clears it around the worker).
+ProgressHandoff* handoff = nullptr;
+
+bool OnWorkerThread() { return handoff && GetCurrentThreadId() != handoff->windowThread; }
+
+// On the window's thread: the position the worker left, if any.
+void ShowLeftPosition(ProgressHandoff& shared)
+{
+    const int position = shared.position.exchange(-1);
+    if (position >= 0 && progressInstance)
+        SendMessageA(progressInstance->bar.m_hWnd, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+// Dispatches everything queued for this thread, whose only window is the
+// progress window; never waits.
+void DispatchQueued()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
 
 // The label through the ANSI interface: correct only where the system code
 // page can spell it, so the window's text is set once more in wide characters.
@@ -67,22 +109,34 @@ void ShowProgress()
     if (!progressInstance)
         return;
     progressInstance->CreateModeless(nullptr);
-    // No messages are pumped while the launcher works, so a WM_PAINT would
-    // never be fetched: paint the window and its label now.
+    // Painted now, before anything else can keep this thread from reading
+    // its messages (the first WM_PAINT would wait for that).
     if (HWND window = progressInstance->m_hWnd)
         RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void SetProgress(int position)
 {
-    if (progressInstance)
-        SendMessageA(progressInstance->bar.m_hWnd, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    if (!progressInstance)
+        return;
+    if (OnWorkerThread()) {
+        handoff->position.store(position);
+        SetEvent(handoff->wake);
+        return;
+    }
+    SendMessageA(progressInstance->bar.m_hWnd, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void CloseProgress()
 {
     if (!progressInstance)
         return;
+    if (OnWorkerThread()) {
+        handoff->closeRequested.store(true);
+        SetEvent(handoff->wake);
+        WaitForSingleObject(handoff->closed, INFINITE);
+        return;
+    }
     progressInstance->DestroyWindow();
     delete progressInstance;
     progressInstance = nullptr;
@@ -100,4 +154,60 @@ void PumpMessages()
         // Something dispatched may have closed the window meanwhile.
         filter = progressInstance ? progressInstance->m_hWnd : nullptr;
     }
+}
+
+void RunWithProgress(const std::function<void()>& work)
+{
+    if (!progressInstance || !progressInstance->m_hWnd || handoff) {
+        work();
+        return;
+    }
+    ProgressHandoff shared;
+    const ObjectHandle wake(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    const ObjectHandle closed(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!wake.Valid() || !closed.Valid()) {
+        work();
+        return;
+    }
+    shared.windowThread = GetCurrentThreadId();
+    shared.wake = wake.Get();
+    shared.closed = closed.Get();
+    std::exception_ptr failure;
+    std::thread worker;
+    handoff = &shared;
+    try {
+        worker = std::thread([&] {
+            try {
+                work();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            shared.finished.store(true);
+            SetEvent(shared.wake);
+        });
+    } catch (const std::system_error&) {
+        handoff = nullptr;
+        work();
+        return;
+    }
+    for (;;) {
+        MsgWaitForMultipleObjects(1, &shared.wake, FALSE, kProgressPumpMs, QS_ALLINPUT);
+        ShowLeftPosition(shared);
+        if (shared.closeRequested.load()) {
+            // The window goes where the launch has always closed it; from
+            // here on this thread reads no messages, as before.
+            CloseProgress();
+            PumpMessages();
+            SetEvent(shared.closed);
+            break;
+        }
+        if (shared.finished.load())
+            break;
+        DispatchQueued();
+    }
+    worker.join();
+    handoff = nullptr;
+    ShowLeftPosition(shared);
+    if (failure)
+        std::rethrow_exception(failure);
 }

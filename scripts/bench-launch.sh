@@ -20,8 +20,13 @@
 # build, default build/bench-win-ARCH), OEM_BENCH_OEMPACK (the native oempack that makes the
 # packages, default the one built in build/bench), BENCH_SECTION (write the section there instead
 # of into bench/RESULTS.md), OEM_BENCH_SLEEP_MS (the bench installer sleeps that long before it
-# exits). The NSIS installer is of the same architecture (x64: Unicode, target amd64-unicode).
+# exits), OEM_BENCH_BEFORE (another Setup.exe of the same architecture, e.g. main's: every case's
+# package also goes into it, made with the same SOURCE_DATE_EPOCH, and its launches alternate with
+# ours after one warm-up each, ROUNDS rounds). The NSIS installer is of the same architecture (x64:
+# Unicode, target amd64-unicode).
 # Quick run: BENCH_SIZES="1M 64M lzw-16M entries-2000" NSIS_SIZES=64M ROUNDS=1 NSIS_ROUNDS=2
+# The cost of a change to the launcher, on the long case (a 1.5 GiB compressed installer):
+#   OEM_BENCH_BEFORE=<main's Setup.exe> BENCH_SIZES=lzw-1.5G ROUNDS=7 scripts/bench-launch.sh
 # Big files live in build/bench-launch-tmp and are deleted as each case ends; the per-case JSON
 # stays in build/bench-launch-results-ARCH (`bench/launch/launch_sizes.py report` remakes the section).
 set -euo pipefail
@@ -42,7 +47,13 @@ ROUNDS="${ROUNDS:-3}"
 NSIS_ROUNDS="${NSIS_ROUNDS:-5}"
 LAUNCH_TIMEOUT="${LAUNCH_TIMEOUT:-120}"
 PY="python3 $ROOT/bench/launch/launch_sizes.py"
-export BENCH_COMMAND="OEM_BENCH_ARCH=$BENCH_ARCH BENCH_SIZES=\"$BENCH_SIZES\" NSIS_SIZES=\"$NSIS_SIZES\" ROUNDS=$ROUNDS NSIS_ROUNDS=$NSIS_ROUNDS scripts/bench-launch.sh"
+BEFORE="${OEM_BENCH_BEFORE:-}"
+if [ -n "$BEFORE" ]; then
+  [ -f "$BEFORE" ] || { echo "bench-launch: OEM_BENCH_BEFORE names no file: $BEFORE"; exit 1; }
+  BEFORE="$(cd "$(dirname "$BEFORE")" && pwd)/$(basename "$BEFORE")"
+  export OEM_BENCH_BEFORE_NAME="${OEM_BENCH_BEFORE_NAME:-$BEFORE}"
+fi
+export BENCH_COMMAND="${BEFORE:+OEM_BENCH_BEFORE=$OEM_BENCH_BEFORE_NAME }OEM_BENCH_ARCH=$BENCH_ARCH BENCH_SIZES=\"$BENCH_SIZES\" NSIS_SIZES=\"$NSIS_SIZES\" ROUNDS=$ROUNDS NSIS_ROUNDS=$NSIS_ROUNDS scripts/bench-launch.sh"
 
 echo "== builds: Windows (Release, $BENCH_ARCH) in $BUILD, native oempack ${OEM_BENCH_OEMPACK:-in $HOST}"
 bench_win_build Setup oempack_launcher BenchInstaller
@@ -113,6 +124,8 @@ for case in $BENCH_SIZES; do
   esac
   ours="$dir/Setup.exe"
   echo "== $case: make"
+  # The same package for the launcher before, byte for byte: the same time in CONFIG.INI.
+  [ -z "$BEFORE" ] || export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(date +%s)}"
   if ! "$OEMPACK" make --installer "$installer" ${payload:+--payload "$payload"} "${compress[@]}" \
       --launcher "$LAUNCHER" -o "$ours" >"$dir/make.log" 2>&1; then
     echo "bench-launch: oempack make failed for $case:"; cat "$dir/make.log"
@@ -120,6 +133,17 @@ for case in $BENCH_SIZES; do
       --reason "oempack make: $(tail -1 "$dir/make.log")"
     rm -rf "$dir"
     continue
+  fi
+  before_args=()
+  if [ -n "$BEFORE" ]; then
+    if "$OEMPACK" make --installer "$installer" ${payload:+--payload "$payload"} "${compress[@]}" \
+        --launcher "$BEFORE" -o "$dir/before.exe" >"$dir/make-before.log" 2>&1 &&
+        [ "$(grep -o 'package [0-9]* bytes' "$dir/make.log")" = "$(grep -o 'package [0-9]* bytes' "$dir/make-before.log")" ]; then
+      before_args=(--before "$dir/before.exe")
+    else
+      echo "bench-launch: the package for the launcher before could not be made the same for $case:"
+      cat "$dir/make-before.log"
+    fi
   fi
   nsis_args=()
   rounds=$ROUNDS
@@ -140,7 +164,7 @@ for case in $BENCH_SIZES; do
   rm -rf "$payload"  # Setup.exe and nsis.exe carry it now
   echo "== $case: $rounds launches${nsis_args:+, alternated with NSIS}"
   $PY run --arch "$BENCH_ARCH" --label "$case" --kind "$kind" --bytes "$(stat -c %s "$ours")" --nominal "$nominal" \
-    --ours "$ours" "${nsis_args[@]}" --rounds "$rounds" --stamp "$dir/stamp.txt" \
+    --ours "$ours" "${nsis_args[@]}" "${before_args[@]}" --rounds "$rounds" --stamp "$dir/stamp.txt" \
     --timeout "$LAUNCH_TIMEOUT" --json "$RESULTS/size-$case.json"
   if bench_twm_restarted; then
     echo "The window manager had ended by the end of the $case launches; their exit times include Wine's 2 s wait for withdrawn windows." >>"$RESULTS/warnings.txt"

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "ProgressHook.h"
+
 namespace {
 
 constexpr uint32_t kClearCode = 256;
@@ -802,8 +804,9 @@ constexpr uint32_t kOvercopy = 16;
 // BufferSink; an older one is spelled from the table.
 class PieceSink {
 public:
-    PieceSink(LzwDecodeTable& table, LzwPieceSink sink, void* context)
-        : table_(table), sink_(sink), context_(context), window_(new uint8_t[kLzwPieceSize + kTableSize + kOvercopy])
+    PieceSink(LzwDecodeTable& table, LzwPieceSink sink, void* context, ProgressHook* progress)
+        : table_(table), sink_(sink), context_(context), progress_(progress),
+          window_(new uint8_t[kLzwPieceSize + kTableSize + kOvercopy])
     {}
 
     void Defined(uint32_t c) { table_.offset[c] = lastOffset_; }
@@ -857,6 +860,8 @@ public:
             refused_ = true;
             return false;
         }
+        if (fill_ > 0 && progress_)
+            progress_->Advance(fill_);
         windowStart_ = static_cast<uint32_t>(produced_);
         fill_ = 0;
         return true;
@@ -869,6 +874,7 @@ private:
     LzwDecodeTable& table_;
     LzwPieceSink sink_;
     void* context_;
+    ProgressHook* progress_;
     std::unique_ptr<uint8_t[]> window_;
     uint32_t fill_ = 0;
     uint32_t windowStart_ = 0;
@@ -1152,11 +1158,12 @@ void LzwBitJoiner::Finish(std::vector<uint8_t>* out)
     pendingBits_ = 0;
 }
 
-int LzwDecodePieces(const uint8_t* in, uint32_t inLength, LzwPieceSink sink, void* context, uint32_t* produced)
+int LzwDecodePieces(const uint8_t* in, uint32_t inLength, LzwPieceSink sink, void* context, uint32_t* produced,
+                    ProgressHook* progress)
 {
     std::unique_ptr<LzwDecodeTable> table(new LzwDecodeTable);
     MemoryBitSource source(in, inLength, kLzwChunkSize);
-    PieceSink pieces(*table, sink, context);
+    PieceSink pieces(*table, sink, context, progress);
     bool ended = DecodeCodes(*table, source, pieces);
     // What was decoded before a fault is still delivered; the result says it is not the file.
     bool flushed = !pieces.Refused() && pieces.Flush();

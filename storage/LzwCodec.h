@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+class ProgressHook;
+
 // Callbacks, plain functions with a user context pointer.
 // read-byte: fills *byte; non-zero when a byte was delivered, 0 on failure.
 using LzwReadByte = int (*)(uint8_t* byte, void* context);
@@ -143,8 +145,10 @@ constexpr uint32_t kLzwPieceSize = 64 * 1024;
 // counted). *produced (when given) receives the number of bytes decoded up to
 // the first fault. 1 for a well-formed stream (as LzwDecodeBuffer), 0 for any
 // fault, an output above 4 GB, or a sink that returned false (the pieces
-// before it were delivered).
-int LzwDecodePieces(const uint8_t* in, uint32_t inLength, LzwPieceSink sink, void* context, uint32_t* produced);
+// before it were delivered). progress (when given) is told the length of
+// every piece once it has been delivered (or, without a sink, decoded).
+int LzwDecodePieces(const uint8_t* in, uint32_t inLength, LzwPieceSink sink, void* context, uint32_t* produced,
+                    ProgressHook* progress = nullptr);
 
 // Encodes n bytes at in into *out (replaced), the same stream LzwEncoder gives
 // (with any chunk size), without the per-byte callbacks. Memory besides *out:

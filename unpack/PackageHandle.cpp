@@ -257,7 +257,7 @@ int PackageHandle::ReadEntry(const char* name, const char* group, MappedFile& bl
 }
 
 int PackageHandle::ExtractEntry(const char* name, const char* group, const char* destinationFolder,
-                                const char* destinationName, int overwriteMode)
+                                const char* destinationName, int overwriteMode, ProgressHook* progress)
 {
     if (IsEmptyName(group))
         return Fail(kErrorInvalidParameter);
@@ -280,11 +280,11 @@ int PackageHandle::ExtractEntry(const char* name, const char* group, const char*
     if (entry->GetCompressedSize() == 0) {
         if (storedLength < size)
             return Fail(kErrorInvalidData);
-        PlainContent content(stored, size);
+        PlainContent content(stored, size, progress);
         return WriteEntryFile(destinationFolder, fileName, content, info, overwriteMode, failureCallback,
                               callbackData);
     }
-    PackedContent content(stored, storedLength, size);
+    PackedContent content(stored, storedLength, size, progress);
     return WriteEntryFile(destinationFolder, fileName, content, info, overwriteMode, failureCallback, callbackData);
 }
 

@@ -98,8 +98,9 @@ public:
     // An empty entry is not extracted (0, last-error untouched). 87, 21, 2,
     // 13, 123, 206; 1 also when the overwrite rule keeps the existing file;
     // the failure callback's result when the destination cannot be created.
+    // progress (when given) is told of every piece decoded or written.
     int ExtractEntry(const char* name, const char* group, const char* destinationFolder,
-                     const char* destinationName, int overwriteMode);
+                     const char* destinationName, int overwriteMode, ProgressHook* progress = nullptr);
     // Hands the entry's decoded bytes to sink in order, without holding them
     // whole: a stored entry as one view of the package, a compressed one
     // decoded in pieces of at most kLzwPieceSize. An empty entry gives no

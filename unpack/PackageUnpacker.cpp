@@ -41,6 +41,7 @@ struct HeldFileComparison {
     DWORD compared = 0;       // of them compared
     bool differs = false;
     uint32_t readError = 0;
+    ProgressHook* progress = nullptr;
 };
 
 bool CompareWithHeldFile(const uint8_t* data, uint32_t length, void* context)
@@ -72,6 +73,8 @@ bool CompareWithHeldFile(const uint8_t* data, uint32_t length, void* context)
         comparison.compared += count;
         data += count;
         length -= count;
+        if (comparison.progress)
+            comparison.progress->Advance(count);
     }
     return true;
 }
@@ -164,7 +167,7 @@ bool PackageUnpacker::CommonFileName(const char* key, char (&value)[MAX_PATH + 1
     return value[0] != '\0' && length < MAX_PATH;
 }
 
-int PackageUnpacker::CompareEntry(const char* name, const char* group, const HeldFile& held)
+int PackageUnpacker::CompareEntry(const char* name, const char* group, const HeldFile& held, ProgressHook* progress)
 {
     uint32_t entrySize = 0;
     if (!package.GetEntryInfo(name, group, nullptr, &entrySize))
@@ -186,6 +189,7 @@ int PackageUnpacker::CompareEntry(const char* name, const char* group, const Hel
         return 0;
     }
     HeldFileComparison comparison{&held, buffer.get(), bufferSize};
+    comparison.progress = progress;
     if (package.ReadEntryPieces(name, group, CompareWithHeldFile, &comparison))
         return 1;
     if (comparison.differs)
@@ -195,17 +199,27 @@ int PackageUnpacker::CompareEntry(const char* name, const char* group, const Hel
     return 0;
 }
 
-int PackageUnpacker::CompareCommonFile(const char* key, const HeldFile& held)
+int PackageUnpacker::CompareCommonFile(const char* key, const HeldFile& held, ProgressHook* progress)
 {
     char value[MAX_PATH + 1] = {};
     if (!CommonFileName(key, value)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return 0;
     }
-    return CompareEntry(value, kCommonFilesGroup, held);
+    return CompareEntry(value, kCommonFilesGroup, held, progress);
 }
 
-int PackageUnpacker::ExtractCommonFile(const char* key, const char* destinationPath)
+int PackageUnpacker::GetCommonFileSize(const char* key, uint32_t* size)
+{
+    char value[MAX_PATH + 1] = {};
+    if (!CommonFileName(key, value)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    return package.GetEntryInfo(value, kCommonFilesGroup, nullptr, size);
+}
+
+int PackageUnpacker::ExtractCommonFile(const char* key, const char* destinationPath, ProgressHook* progress)
 {
     char value[MAX_PATH + 1] = {};
     const bool named = CommonFileName(key, value);
@@ -230,7 +244,7 @@ int PackageUnpacker::ExtractCommonFile(const char* key, const char* destinationP
     std::memcpy(folder, destination, static_cast<size_t>(split) + 1);
     const char* fileName = destination + split + 1;
     OutputDebugStringA(fileName);
-    return package.ExtractEntry(value, kCommonFilesGroup, folder, fileName, kOverwriteAlways);
+    return package.ExtractEntry(value, kCommonFilesGroup, folder, fileName, kOverwriteAlways, progress);
 }
 
 void PackageUnpacker::Close(int removeFiles)

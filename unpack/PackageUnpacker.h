@@ -19,6 +19,7 @@
 #include "GuidText.h"
 #include "HeldFile.h"
 #include "PackageHandle.h"
+#include "ProgressHook.h"
 #include "WorkFolder.h"
 
 
@@ -47,14 +48,20 @@ public:
     // overwriting. 0 when the key is absent or its value longer than 259 bytes,
     // when destinationPath has no '\\' or is longer than 259 bytes, or when the
     // extraction fails (the last-error value tells why, see PackageHandle).
-    int ExtractCommonFile(const char* key, const char* destinationPath);
+    // progress (when given) is told of the bytes written, piece by piece.
+    int ExtractCommonFile(const char* key, const char* destinationPath, ProgressHook* progress = nullptr);
+    // The size of that entry (decoded) into *size: 1, or 0 with
+    // ERROR_FILE_NOT_FOUND when the key names nothing (as for
+    // ExtractCommonFile) or no entry.
+    int GetCommonFileSize(const char* key, uint32_t* size);
     // 1 when the file that held holds has exactly the bytes of the entry that
     // ExtractCommonFile(key, ...) writes (the decoded bytes of a compressed
     // one), compared in pieces. 0 with ERROR_FILE_INVALID when they differ;
     // otherwise 0 with ERROR_FILE_NOT_FOUND when the key names nothing (as
     // for ExtractCommonFile) or no entry, with PackageHandle's code when the
-    // entry cannot be read, with the system's when the file cannot.
-    int CompareCommonFile(const char* key, const HeldFile& held);
+    // entry cannot be read, with the system's when the file cannot. progress
+    // (when given) is told of the bytes compared, piece by piece.
+    int CompareCommonFile(const char* key, const HeldFile& held, ProgressHook* progress = nullptr);
     // Closes the package; with removeFiles, also lets CONFIG.INI go, deletes it
     // and the unpack folder with everything in it (WorkFolder::Remove: retried
     // while busy, else one log record and deletion at restart), and forgets
@@ -82,7 +89,7 @@ private:
     // or it does not fit MAX_PATH.
     bool CommonFileName(const char* key, char (&value)[MAX_PATH + 1]);
     // As CompareCommonFile, for the entry name of group.
-    int CompareEntry(const char* name, const char* group, const HeldFile& held);
+    int CompareEntry(const char* name, const char* group, const HeldFile& held, ProgressHook* progress = nullptr);
     void LoadReplaceNames();
     void LoadCommonFiles();
 

@@ -4,11 +4,11 @@
 # Subcommands (paths POSIX; Wine sees them through drive Z:):
 #   entries OUT NFILES NDIRS     NFILES files of 16 bytes in OUT; NDIRS 0: all in OUT, else one
 #                                file in each of NDIRS folders (NFILES must equal NDIRS then)
-#   run --label L --kind K --bytes B --ours EXE [--nsis EXE] --rounds N --stamp FILE --json OUT
-#       --arch x86|x64 [--exit-code C] [--switches S] [--timeout SEC]
-#                                N launches of EXE (with --nsis: warm-up each, then EXE and NSIS
-#                                alternated) by the loader in WINELOADER; per launch the checks,
-#                                times and memory samples
+#   run --label L --kind K --bytes B --ours EXE [--nsis EXE] [--before EXE] --rounds N --stamp FILE
+#       --json OUT --arch x86|x64 [--exit-code C] [--switches S] [--timeout SEC]
+#                                N launches of EXE (with --nsis or --before, the same package in
+#                                another launcher: warm-up each, then alternated) by the loader in
+#                                WINELOADER; per launch the checks, times and memory samples
 #   unmade --label L --kind K --nominal B --json OUT --reason TEXT --arch x86|x64
 #                                a case whose package could not be made (a row saying so)
 #   report RESULTS_DIR OUT.md    the launch section of bench/RESULTS.md from the JSON files (all
@@ -217,6 +217,7 @@ def launch(exe, env, stamp, switches, timeout, prefix):
         "status": None if timed_out else os.waitstatus_to_exitcode(status),
         "timed_out": timed_out,
         "maxrss": usage.ru_maxrss,
+        "cpu": int((usage.ru_utime + usage.ru_stime) * 1e9),  # the loader's process: all the program's threads
         "pid_found": bool(peaks),
         "processes": len(peaks),
         "samples": own.samples,
@@ -255,7 +256,7 @@ def removal_text(runs):
 
 def cmd_run(args):
     opts = parse(args, ["label", "kind", "bytes", "ours", "rounds", "stamp", "json", "arch"],
-                 ["nsis", "exit-code", "switches", "timeout", "nominal"])
+                 ["nsis", "before", "exit-code", "switches", "timeout", "nominal"])
     exit_code = int(opts.get("exit-code", "42"))
     switches = opts.get("switches", "/S")
     timeout = float(opts.get("timeout", "300"))
@@ -263,8 +264,11 @@ def cmd_run(args):
     env = dict(os.environ, OEM_BENCH_STAMP=wine_path(opts["stamp"]), OEM_BENCH_EXIT=str(exit_code))
     nsis_env = dict(env, OEM_BENCH_EXIT="0")  # NSIS's ExecWait does not hand the code back
     sides = [("ours", opts["ours"], env, exit_code)]
+    if opts.get("before"):
+        sides.append(("before", opts["before"], env, exit_code))
     if opts.get("nsis"):
         sides.append(("nsis", opts["nsis"], nsis_env, 0))
+    if len(sides) > 1:
         for _, exe, side_env, _ in sides:  # warm-up: page cache, Wine's DLLs
             launch(exe, side_env, opts["stamp"], switches, timeout, prefix)
     out = {"label": opts["label"], "kind": opts["kind"], "bytes": int(opts["bytes"]),
@@ -409,16 +413,36 @@ def cmd_report(results, out):
             bad = failure_text(n)
             if bad:
                 lines.append("| (NSIS %s) | | %s | | | | | | | | | | | |" % (describe(d), bad))
+    earlier = [d for d in rows if d.get("before")]
+    if earlier:
+        lines += ["", "Against the launcher before (OEM_BENCH_BEFORE: %s), the same package, alternated after one" % (
+                      os.environ.get("OEM_BENCH_BEFORE_NAME", "another build")),
+                  "warm-up each; medians; cost = (Setup.exe - before) / before, target at most 2 %; processor",
+                  "time = user + system time of the launcher's process (all its threads, not Wine's server):", "",
+                  "| package | rounds | to installer: ours | before | cost | to exit: ours | before | cost |"
+                  " processor ms: ours | before | cost |",
+                  "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
+        for d in earlier:
+            o, b = d["ours"], d["before"]
+            ro, rb = median([r["running"] for r in o]), median([r["running"] for r in b])
+            eo, eb = median([r["exit"] for r in o]), median([r["exit"] for r in b])
+            co, cb = median([r.get("cpu") for r in o]), median([r.get("cpu") for r in b])
+            lines.append("| %s | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+                describe(d), d["rounds"], ms(ro), ms(rb), cost(ro, rb), ms(eo), ms(eb), cost(eo, eb),
+                ms(co), ms(cb), cost(co, cb)))
+            bad = failure_text(b)
+            if bad:
+                lines.append("| (before, %s) | | %s | | | | | | | | |" % (describe(d), bad))
     lines += ["", "Every run, ms to the installer / to exit (- = the installer did not run):", ""]
     for d in rows:
-        for side, title in (("ours", "Setup.exe"), ("nsis", "NSIS")):
+        for side, title in (("ours", "Setup.exe"), ("before", "before"), ("nsis", "NSIS")):
             if d.get(side):
                 lines.append("- %s, %s: %s" % (describe(d), title, ", ".join(
                     "%s/%s" % (ms(r["running"]), ms(r["exit"])) for r in d[side])))
     warnings = os.path.join(results, "warnings.txt")
     if os.path.exists(warnings):
         lines += [""] + ["Warning: " + w for w in read_text(warnings).splitlines() if w.strip()]
-    found = [r for d in rows for side in ("ours", "nsis") for r in d.get(side) or []]
+    found = [r for d in rows for side in ("ours", "before", "nsis") for r in d.get(side) or []]
     lines += ["", "Memory: /proc/PID/status of every process whose /proc/PID/exe is Wine's loader (here",
               "%s: Debian's Wine has no wine-preloader) and whose command line holds the" % (
                   ", ".join(loaders) or "-"),
@@ -435,6 +459,13 @@ def cmd_report(results, out):
                   sum(r.get("processes", 1) > 1 for r in found)), END]
     with open(out, "w") as f:
         f.write("\n".join(lines) + "\n")
+
+
+def cost(ours, before):
+    """(ours - before) / before in per cent, signed; '-' when either is missing."""
+    if ours is None or before is None or before == 0:
+        return "-"
+    return "%+.1f %%" % (100.0 * (ours - before) / before)
 
 
 def describe(d):

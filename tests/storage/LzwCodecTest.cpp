@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "LzwCodec.h"
+#include "ProgressHook.h"
 
 namespace {
 
@@ -847,4 +848,46 @@ TEST(LzwPieces, LongOutputComesInBoundedPiecesAndARefusalStopsIt)
     EXPECT_EQ(input.size(), produced);
     stream.pop_back();
     EXPECT_EQ(0, LzwDecodePieces(stream.data(), static_cast<uint32_t>(stream.size()), nullptr, nullptr, nullptr));
+}
+
+namespace {
+
+// Every Advance, in order.
+struct RecordedProgress : ProgressHook {
+    std::vector<uint64_t> steps;
+    void Advance(uint64_t bytes) override { steps.push_back(bytes); }
+    uint64_t Total() const
+    {
+        uint64_t total = 0;
+        for (uint64_t step : steps)
+            total += step;
+        return total;
+    }
+};
+
+}  // namespace
+
+TEST(LzwPieces, ProgressIsToldOfEveryPieceDeliveredOrCheckedAndOfNothingRefused)
+{
+    Bytes input = Text(300000);
+    Bytes stream = Encode(input);
+    const uint32_t length = static_cast<uint32_t>(stream.size());
+
+    PieceRun whole;
+    RecordedProgress delivered;
+    ASSERT_EQ(1, LzwDecodePieces(stream.data(), length, PieceCb, &whole, nullptr, &delivered));
+    EXPECT_EQ(whole.pieces, delivered.steps.size());
+    EXPECT_EQ(input.size(), delivered.Total());
+
+    // Checked without a sink: the same pieces are counted.
+    RecordedProgress checked;
+    ASSERT_EQ(1, LzwDecodePieces(stream.data(), length, nullptr, nullptr, nullptr, &checked));
+    EXPECT_EQ(delivered.steps, checked.steps);
+
+    // The refused second piece is not done: only the first is told.
+    PieceRun refused;
+    refused.refuseAt = 1;
+    RecordedProgress stopped;
+    EXPECT_EQ(0, LzwDecodePieces(stream.data(), length, PieceCb, &refused, nullptr, &stopped));
+    EXPECT_EQ(std::vector<uint64_t>{refused.output.size()}, stopped.steps);
 }

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -193,4 +194,90 @@ TEST_F(ProgressWindowTest, PumpDrainsOnlyTheWindowsMessagesAndNothingWithoutIt)
     CloseProgress();
     PumpMessages();
     EXPECT_TRUE(QueueHolds(nullptr, WM_APP));
+}
+
+namespace {
+
+// Asks the window from another thread, as another program would: 1 when its
+// thread answered within 500 ms, and the bar's position then.
+bool Answers(HWND dialog, LRESULT* position)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 500, &result))
+        return false;
+    if (!SendMessageTimeoutA(GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0, SMTO_BLOCK, 500, &result))
+        return false;
+    *position = static_cast<LRESULT>(result);
+    return true;
+}
+
+// The bar's position as the window's thread shows it, once it reads position
+// (at most two seconds); -1 when the window never answered.
+LRESULT AwaitPosition(HWND dialog, LRESULT position)
+{
+    LRESULT shown = -1;
+    for (int i = 0; i < 40; ++i) {
+        if (!Answers(dialog, &shown))
+            return -1;
+        if (shown == position)
+            break;
+        Sleep(50);
+    }
+    return shown;
+}
+
+}  // namespace
+
+TEST_F(ProgressWindowTest, WorkOnItsOwnThreadMovesTheBarWhileTheWindowAnswersAndClosesItThroughItsThread)
+{
+    ShowProgress();
+    HWND dialog = OnlyWindow();
+    ASSERT_NE(nullptr, dialog);
+    const DWORD windowThread = GetCurrentThreadId();
+    DWORD workThread = windowThread;
+    std::vector<LRESULT> shown;
+    bool closedWhenAsked = false;
+    RunWithProgress([&] {
+        workThread = GetCurrentThreadId();
+        for (int position : {30, 60, 90}) {
+            SetProgress(position);
+            shown.push_back(AwaitPosition(dialog, position));
+        }
+        // A long call without a word to the window: it still answers.
+        Sleep(300);
+        LRESULT position = -1;
+        shown.push_back(Answers(dialog, &position) ? position : -1);
+        CloseProgress();
+        closedWhenAsked = !IsWindow(dialog);
+        PumpMessages();
+    });
+    EXPECT_NE(windowThread, workThread);
+    EXPECT_EQ((std::vector<LRESULT>{30, 60, 90, 90}), shown);
+    EXPECT_TRUE(closedWhenAsked) << "CloseProgress returns once the window is gone";
+    EXPECT_TRUE(ThreadWindows().empty());
+}
+
+TEST_F(ProgressWindowTest, WorkThatEndsWithoutClosingLeavesTheWindowAtItsLastPositionAndItsExceptionComesBack)
+{
+    // Without a window the work runs right here.
+    DWORD workThread = 0;
+    RunWithProgress([&] { workThread = GetCurrentThreadId(); });
+    EXPECT_EQ(GetCurrentThreadId(), workThread);
+
+    ShowProgress();
+    HWND dialog = OnlyWindow();
+    ASSERT_NE(nullptr, dialog);
+    RunWithProgress([] { SetProgress(40); });
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_EQ(40, BarPosition(dialog));
+
+    EXPECT_THROW(RunWithProgress([] {
+                     SetProgress(55);
+                     throw std::runtime_error("failed step");
+                 }),
+                 std::runtime_error);
+    EXPECT_EQ(55, BarPosition(dialog));
+    // Back on this thread, SetProgress moves the bar itself again.
+    SetProgress(70);
+    EXPECT_EQ(70, BarPosition(dialog));
 }

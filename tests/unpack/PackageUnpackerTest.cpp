@@ -13,6 +13,7 @@
 #include "ContainerImage.h"
 #include "HeldFile.h"
 #include "PackageUnpacker.h"
+#include "ProgressHook.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
 #include "WorkFolder.h"
@@ -414,7 +415,18 @@ TEST_F(UnpackerTest, AConfigurationOpenForWritingByOthersCannotBeHeldAndFailsThe
     EXPECT_TRUE(TempIsEmpty());
 }
 
-TEST_F(UnpackerTest, AHeldFileIsComparedWithTheEntryAKeyNames)
+// Bytes told to a progress hook, and in how many calls.
+struct CountedProgress : ProgressHook {
+    uint64_t bytes = 0;
+    int calls = 0;
+    void Advance(uint64_t more) override
+    {
+        bytes += more;
+        ++calls;
+    }
+};
+
+TEST_F(UnpackerTest, AHeldFileIsComparedWithTheEntryAKeyNamesAndAHookHearsOfEveryByte)
 {
     // Both longer than the pieces the file is read in (1 MiB).
     const std::string stored = PatternBytes(2600000, 7), packed = CompressibleBytes(1600000);
@@ -427,10 +439,19 @@ TEST_F(UnpackerTest, AHeldFileIsComparedWithTheEntryAKeyNames)
     const std::string destination = scratch / "setup.exe";
     for (const char* key : {"S", "P"}) {
         const std::string& bytes = key[0] == 'S' ? stored : packed;
-        ASSERT_EQ(1, unpacker.ExtractCommonFile(key, destination.c_str())) << key;
+        uint32_t size = 0;
+        ASSERT_EQ(1, unpacker.GetCommonFileSize(key, &size)) << key;
+        EXPECT_EQ(bytes.size(), size) << key;
+        // Told piece by piece: 64 KiB written, 1 MiB of the file compared at most.
+        CountedProgress extracted, compared;
+        ASSERT_EQ(1, unpacker.ExtractCommonFile(key, destination.c_str(), &extracted)) << key;
+        EXPECT_EQ(size, extracted.bytes) << key;
+        EXPECT_GT(extracted.calls, 10) << key;
         HeldFile held;
         ASSERT_TRUE(held.Hold(destination.c_str()).IsOk());
-        EXPECT_EQ(1, unpacker.CompareCommonFile(key, held)) << key;
+        EXPECT_EQ(1, unpacker.CompareCommonFile(key, held, &compared)) << key;
+        EXPECT_EQ(size, compared.bytes) << key;
+        EXPECT_GT(compared.calls, 1) << key;
         held.Release();
 
         // One byte changed far in, the same bytes and one more, one byte short.
@@ -453,6 +474,13 @@ TEST_F(UnpackerTest, AHeldFileIsComparedWithTheEntryAKeyNames)
     SetLastErrorValue(0xDEADBEEF);
     EXPECT_EQ(0, unpacker.CompareCommonFile("NO.SUCH.KEY", held));
     EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue());
+    uint32_t size = 7;
+    for (const char* key : {"GONE", "NO.SUCH.KEY"}) {
+        SetLastErrorValue(0xDEADBEEF);
+        EXPECT_EQ(0, unpacker.GetCommonFileSize(key, &size)) << key;
+        EXPECT_EQ(kErrorFileNotFound, GetLastErrorValue()) << key;
+    }
+    EXPECT_EQ(7u, size);
 }
 
 }  // namespace
