@@ -18,13 +18,13 @@
 #include <cstdio>
 #include <string>
 
+#include "resource.h"
+
 namespace {
 
 constexpr DWORD kIntervalMs = 100;
 constexpr UINT kAnswerTimeoutMs = 500;
 constexpr DWORD kLaunchLimitMs = 600000;
-constexpr int kBarId = 1000;
-constexpr int kLabelId = 1002;
 
 struct Search {
     DWORD processId;
@@ -103,8 +103,8 @@ int main(int argc, char** argv)
         if (probing) {
             if (!window && (window = ProgressWindowOf(process.dwProcessId)) != nullptr) {
                 std::fprintf(log, "window %s bar %s label %s\n", RectText(window).c_str(),
-                             RectText(GetDlgItem(window, kBarId)).c_str(),
-                             RectText(GetDlgItem(window, kLabelId)).c_str());
+                             RectText(GetDlgItem(window, IDC_PROGRESS_BAR)).c_str(),
+                             RectText(GetDlgItem(window, IDC_PROGRESS_LABEL)).c_str());
             }
             if (window && !IsWindow(window)) {
                 probing = false;
@@ -116,7 +116,7 @@ int main(int argc, char** argv)
                 const DWORD took = GetTickCount() - asked;
                 // A window that did not answer would keep the next question waiting too.
                 long position = -1;
-                if (answered && SendMessageTimeoutA(GetDlgItem(window, kBarId), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                if (answered && SendMessageTimeoutA(GetDlgItem(window, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
                                         kAnswerTimeoutMs, &result))
                     position = static_cast<long>(result);
                 std::fprintf(log, "probe %lu %d %lu %ld\n", asked - start, answered ? 1 : 0, took, position);
