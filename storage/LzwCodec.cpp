@@ -999,10 +999,16 @@ bool LzwIsRun(const uint8_t* in, uint32_t n)
     return n > 0 && (n == 1 || std::memcmp(in, in + 1, n - 1) == 0);
 }
 
-bool LzwJoinsRun(const uint8_t* before, uint32_t beforeLength, const uint8_t* piece, uint32_t length)
+namespace {
+
+// Whether a split stream codes piece together with the piece before it: both
+// are runs of the same byte.
+bool JoinsRun(const uint8_t* before, uint32_t beforeLength, const uint8_t* piece, uint32_t length)
 {
     return LzwIsRun(before, beforeLength) && LzwIsRun(piece, length) && before[0] == piece[0];
 }
+
+}  // namespace
 
 int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, uint32_t pieceSize)
 {
@@ -1017,7 +1023,7 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, ui
         uint64_t end = at + pieceSize < n ? at + pieceSize : n;
         while (end < n) {
             const uint32_t next = static_cast<uint32_t>(n - end < pieceSize ? n - end : pieceSize);
-            if (!LzwJoinsRun(in + end - pieceSize, pieceSize, in + end, next))
+            if (!JoinsRun(in + end - pieceSize, pieceSize, in + end, next))
                 break;
             end += next;
         }

@@ -170,7 +170,7 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, Lz
 // The whole stream of n bytes at in split at every pieceSize bytes of input,
 // coded one piece after the other, into *out (replaced). A piece that repeats
 // the one byte of the piece before it, itself a run of that byte, is not
-// split from it (LzwJoinsRun): a long run of one byte value (zero padding)
+// split from it: a long run of one byte value (zero padding)
 // is coded as one piece, since restarting the dictionary would cost it a
 // third of its short stream. The same stream as LzwEncodeBuffer when
 // n <= pieceSize or pieceSize is 0. 1 on success.
@@ -178,9 +178,6 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, ui
 
 // Whether n bytes at in are all the same (n > 0).
 bool LzwIsRun(const uint8_t* in, uint32_t n);
-// Whether a split stream codes piece together with the piece before it: both
-// are runs of the same byte.
-bool LzwJoinsRun(const uint8_t* before, uint32_t beforeLength, const uint8_t* piece, uint32_t length);
 
 // The piece form of LzwEncodeBuffer for n copies of value, worked out without
 // the input or a dictionary: the same bits as coding such a buffer.
