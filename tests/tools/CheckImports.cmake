@@ -18,17 +18,12 @@ set(known_dlls
   advapi32 clbcatq comdlg32 difxapi gdi32 imagehlp imm32 kernel32 msctf msvcrt normaliz nsi ntdll
   ole32 oleaut32 psapi rpcrt4 sechost setupapi shell32 shlwapi user32 wldap32 ws2_32)
 
-if(NOT OBJDUMP OR NOT PROGRAMS)
-  message(FATAL_ERROR "usage: cmake -DOBJDUMP=<objdump> -DPROGRAMS=<a.exe>|<b.exe> -P CheckImports.cmake")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/PeHeaders.cmake)
+require_objdump_arguments(CheckImports.cmake)
 string(REPLACE "|" ";" programs "${PROGRAMS}")
 set(refused "")
 foreach(program IN LISTS programs)
-  execute_process(COMMAND ${OBJDUMP} -p ${program}
-    RESULT_VARIABLE result OUTPUT_VARIABLE headers ERROR_VARIABLE errors)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "${OBJDUMP} -p ${program} failed (${result}): ${errors}")
-  endif()
+  read_pe_headers(${program} headers)
   # Ordinary and delay-load imports alike: objdump names each "DLL Name: X".
   string(REGEX MATCHALL "DLL Name: [^\r\n]+" names "${headers}")
   if(NOT names)

@@ -4,16 +4,11 @@
 #   cmake -DOBJDUMP=<objdump> -DPROGRAMS=<a.exe>|<b.exe> -P CheckLargeAddressAware.cmake
 
 cmake_minimum_required(VERSION 3.25)
-if(NOT OBJDUMP OR NOT PROGRAMS)
-  message(FATAL_ERROR "usage: cmake -DOBJDUMP=<objdump> -DPROGRAMS=<a.exe>|<b.exe> -P CheckLargeAddressAware.cmake")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/PeHeaders.cmake)
+require_objdump_arguments(CheckLargeAddressAware.cmake)
 string(REPLACE "|" ";" programs "${PROGRAMS}")
 foreach(program IN LISTS programs)
-  execute_process(COMMAND ${OBJDUMP} -p ${program}
-    RESULT_VARIABLE result OUTPUT_VARIABLE headers ERROR_VARIABLE errors)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "${OBJDUMP} -p ${program} failed (${result}): ${errors}")
-  endif()
+  read_pe_headers(${program} headers)
   if(NOT headers MATCHES "Magic[ \t]+010b")
     message(FATAL_ERROR "${program} is not a 32-bit (PE32) program")
   endif()
