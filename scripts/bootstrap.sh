@@ -54,6 +54,12 @@ update() {
 }
 
 mapfile -t missing < <(missing_of "${base[@]}")
+need32=0
+[ -z "$(missing_of "$wine32")" ] || need32=1
+# The i386 architecture first, so that one update fetches its index too.
+if [ "$need32" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
 updated=0
 if [ ${#missing[@]} -gt 0 ]; then
   update 2
@@ -65,13 +71,13 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 complete=1
-if [ -n "$(missing_of "$wine32")" ]; then
-  # One quick attempt a run: a single update when this run made none.
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
-    updated=0
+if [ "$need32" -eq 1 ]; then
+  # One quick attempt a run: the install alone, after a single update only
+  # when this run made none and the package lists are over an hour old.
+  lists="${OEM_APT_LISTS:-/var/lib/apt/lists}"
+  if [ "$updated" -eq 0 ] && [ -z "$(find "$lists" -maxdepth 1 -name '*_Packages*' -mmin -60 -print -quit 2>/dev/null)" ]; then
+    update 1
   fi
-  [ "$updated" -eq 1 ] || update 1
   if ! apt_run install -y -qq --no-install-recommends "$wine32"; then
     echo "bootstrap: the 32-bit Wine ($wine32) could not be installed: $(apt_last_error); x86 programs will not run on this host" >&2
     complete=0
