@@ -58,10 +58,12 @@ struct NtFileCalls {
     using QueryDirectoryCall = NTSTATUS(NTAPI*)(HANDLE, HANDLE, void*, void*, IO_STATUS_BLOCK*, void*, ULONG,
                                                 FILE_INFORMATION_CLASS, BOOLEAN, UNICODE_STRING*, BOOLEAN);
     using SetInformationCall = NTSTATUS(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
+    using StatusToErrorCall = ULONG(NTAPI*)(NTSTATUS);
 
     CreateFileCall create = nullptr;
     QueryDirectoryCall query = nullptr;
     SetInformationCall set = nullptr;
+    StatusToErrorCall toError = nullptr;
 
     bool Available() const { return create && query && set; }
 
@@ -77,6 +79,8 @@ struct NtFileCalls {
                     reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryDirectoryFile")));
                 c.set = reinterpret_cast<SetInformationCall>(
                     reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
+                c.toError = reinterpret_cast<StatusToErrorCall>(
+                    reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
             }
             return c;
         }();
@@ -330,6 +334,72 @@ int DeleteTree(const char* pattern)
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return 1;
+}
+
+HANDLE CreateHeldFolder(const char* path, SECURITY_ATTRIBUTES* security)
+{
+    const NtFileCalls& nt = NtFileCalls::Get();
+    if (!nt.create || !nt.toError) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    // CreateDirectoryA would leave a moment between making the folder and
+    // opening it in which someone could rename it and put another in its
+    // place: the folder is made relative to its parent's handle, and opened by
+    // the same call.
+    const size_t length = strlen(path);
+    char parent[MAX_PATH] = {};
+    if (length >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    memcpy(parent, path, length + 1);
+    CutAtLastBackslash(parent);
+    const size_t parentLength = strlen(parent);
+    if (parentLength == length || parentLength + 1 == length) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    // "C:" alone would be the drive's current folder: the parent keeps its "\".
+    parent[parentLength] = '\\';
+    parent[parentLength + 1] = '\0';
+    ObjectHandle folder(CreateFileA(parent, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder.Valid()) {
+        // What CreateDirectoryA says when the folder above is missing.
+        if (GetLastError() == ERROR_FILE_NOT_FOUND)
+            SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    const char* name = path + parentLength + 1;
+    const int wideLength = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+    if (wideLength <= 1) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::wstring wideName(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, name, -1, &wideName[0], wideLength);
+    wideName.resize(static_cast<size_t>(wideLength - 1));
+
+    UNICODE_STRING text;
+    text.Buffer = &wideName[0];
+    text.Length = static_cast<USHORT>(wideName.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder.Get(),
+                               security ? security->lpSecurityDescriptor : nullptr);
+    IO_STATUS_BLOCK io = {};
+    HANDLE created = INVALID_HANDLE_VALUE;
+    // Listing access counts for sharing: a handle without it would let a
+    // rename through whatever its share mode says.
+    const NTSTATUS status = nt.create(&created, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, &attributes, &io,
+                                      nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                                      FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status < 0) {
+        SetLastError(nt.toError(status));
+        return INVALID_HANDLE_VALUE;
+    }
+    return created;
 }
 
 void SetDeleteTreeHook(DeleteTreeHook hook)
