@@ -694,7 +694,66 @@ TEST_F(LaunchTest, AnInstallerReplacedBeforeItIsHeldIsRefusedAndNothingStarts)
     EXPECT_TRUE(ListFolder(tempFolder_).empty());
 }
 
-TEST_F(LaunchTest, AProgramOfTheSameUserRacingTwentyLaunchesNeverGetsItsOwnProgramStarted)
+TEST_F(LaunchTest, LanguageSettingsChangedBeforeTheyAreHeldAreRefusedAndNothingStarts)
+{
+    const std::string ini = "[LANGUAGE]\r\nUseDefault=0\r\nSelectLanguage=0x0404\r\n";
+    Stamp(SamplePackage(), &ini, "OEM_SWAPPED_INSTALLER_SETUP_EXE");
+    const std::string swap = scratch_ / "swap.ini";
+    SetEnvironmentVariableA("OEM_TEST_SWAP_LANGUAGE", swap.c_str());
+    // Switches of someone else's, one byte changed (the same size), the same
+    // text with one byte more.
+    std::string sameSize = ini;
+    sameSize[sameSize.find("0404")] = '1';
+    for (const std::string& other : {std::string("[LANGUAGE]\r\nUseDefault=0\r\nSelectLanguage=0404 /EVIL\r\n"),
+                                     sameSize, ini + " "}) {
+        ASSERT_TRUE(WriteBytes(swap, other));
+        LaunchResult result = Run(" /S", "7");
+        EXPECT_EQ(kLaunchFailed, result.exitCode) << other;
+        ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+        const std::string work = WorkFolderNamedIn(result.log[0], "The language settings ");
+        EXPECT_EQ("The language settings " + work + "\\Language.ini changed after they were written.", result.log[0]);
+        EXPECT_EQ("", result.report) << "nothing started";
+        EXPECT_TRUE(ListFolder(tempFolder_).empty());
+    }
+    // The same bytes written over them again are still the vendor's.
+    ASSERT_TRUE(WriteBytes(swap, ini));
+    LaunchResult result = Run(" /S", "7");
+    SetEnvironmentVariableA("OEM_TEST_SWAP_LANGUAGE", nullptr);
+    EXPECT_EQ(7u, result.exitCode);
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
+    const std::string work = ReportValue(result.report, "current folder");
+    EXPECT_EQ("\"" + work + "\\setup.exe\" /S /L0x0404", ReportValue(result.report, "command line"));
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, WorkFolderAndUnpackFolderCannotBeRenamedWhileTheLaunchHoldsThem)
+{
+    std::string ini(kDefaultLanguageIni, kDefaultLanguageIniSize);
+    Stamp(SamplePackage(), &ini, "OEM_SWAPPED_INSTALLER_SETUP_EXE");
+    const std::string renames = scratch_ / "renames.txt";
+    SetEnvironmentVariableA("OEM_TEST_RENAME_REPORT", renames.c_str());
+    LaunchResult result = Run(" /S", "7");
+    SetEnvironmentVariableA("OEM_TEST_RENAME_REPORT", nullptr);
+    const std::string seen = ReadBytes(renames);
+    std::printf("renames tried right after setup.exe was unpacked:\n%s", seen.c_str());
+    // The work folder and the unpacker's, each refused, in either order.
+    std::vector<std::string> folders;
+    std::istringstream lines(seen);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.compare(0, 1, "{") != 0)
+            continue;
+        folders.push_back(line);
+        EXPECT_EQ(38u + std::string(": error 32").size(), line.size()) << line;
+        EXPECT_EQ(": error 32", line.substr(38)) << "a sharing violation";
+    }
+    EXPECT_EQ(2u, folders.size()) << seen;
+    // The launch went on as usual, and removed both folders.
+    EXPECT_EQ(7u, result.exitCode);
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, AProgramOfTheSameUserRacingTwentyLaunchesNeverGetsItsOwnProgramOrSwitchesStarted)
 {
     // An installer of 8 MiB (the sample installer padded with zeros).
     std::string installer = ReadBytes(installer_);
@@ -718,6 +777,9 @@ TEST_F(LaunchTest, AProgramOfTheSameUserRacingTwentyLaunchesNeverGetsItsOwnProgr
         const LaunchResult result = Run(" /S", "7");
         if (result.exitCode == 7 && ReportValue(result.report, "exit code") == "7") {
             ++outcomes["installer ran"];
+            EXPECT_EQ("\"" + ReportValue(result.report, "current folder") + "\\setup.exe\" /S",
+                      ReportValue(result.report, "command line"))
+                << "the racer's language settings never reach the installer";
             for (const std::string& record : result.log)
                 EXPECT_EQ(0u, record.find("Failure to remove the work folder ")) << record;
             continue;
@@ -729,7 +791,8 @@ TEST_F(LaunchTest, AProgramOfTheSameUserRacingTwentyLaunchesNeverGetsItsOwnProgr
         }
         const std::string& record = result.log[0];
         bool known = false;
-        for (const char* lead : {"Failure to hold ", "The installer ", "Failure to copy %ORG.SETUP.EXE% to "}) {
+        for (const char* lead : {"Failure to hold ", "The installer ", "The language settings ",
+                                 "Failure to copy %ORG.SETUP.EXE% to "}) {
             if (record.find(lead) == 0) {
                 ++outcomes[lead];
                 known = true;
