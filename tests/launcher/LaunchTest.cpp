@@ -100,6 +100,14 @@ std::string Hex8(uint32_t value)
     return text;
 }
 
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
 struct LaunchResult {
     DWORD exitCode = 0xFFFFFFFF;
     std::vector<std::string> log;
@@ -235,6 +243,24 @@ protected:
         return record.substr(lead.size(), tempFolder_.size() + 39);
     }
 
+    // Launches once with each of others written to swap (which a test build
+    // copies over a work file before holding it): each is refused with the
+    // one record "<lead><work folder><rest>", nothing starts, nothing is left.
+    void ExpectEachSwapRefused(const std::string& swap, const std::vector<std::string>& others,
+                               const std::string& lead, const std::string& rest)
+    {
+        for (const std::string& other : others) {
+            ASSERT_TRUE(WriteBytes(swap, other));
+            LaunchResult result = Run(" /S", "7");
+            EXPECT_EQ(kLaunchFailed, result.exitCode) << other.size();
+            ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+            const std::string work = WorkFolderNamedIn(result.log[0], lead);
+            EXPECT_EQ(lead + work + rest, result.log[0]);
+            EXPECT_EQ("", result.report) << "nothing started";
+            EXPECT_TRUE(ListFolder(tempFolder_).empty());
+        }
+    }
+
     ScratchFolder scratch_;
     std::string launcherFolder_, tempFolder_, reportPath_, installer_;
     // For the sample installer: a folder to copy its work files to, and how
@@ -242,14 +268,6 @@ protected:
     std::string keepFolder_, holdMs_;
     std::string launcherName_ = "Setup.exe";
 };
-
-std::string Joined(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
-    return text;
-}
 
 std::string ReportValue(const std::string& report, const std::string& key)
 {
@@ -674,16 +692,8 @@ TEST_F(LaunchTest, AnInstallerReplacedBeforeItIsHeldIsRefusedAndNothingStarts)
     sameSize[stub] = 'd';
     const std::string swap = scratch_ / "swap.exe";
     SetEnvironmentVariableA("OEM_TEST_SWAP_INSTALLER", swap.c_str());
-    for (const std::string& other : {sameSize, installer + "x"}) {
-        ASSERT_TRUE(WriteBytes(swap, other));
-        LaunchResult result = Run(" /S", "7");
-        EXPECT_EQ(kLaunchFailed, result.exitCode) << other.size();
-        ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
-        const std::string work = WorkFolderNamedIn(result.log[0], "The installer ");
-        EXPECT_EQ("The installer " + work + "\\setup.exe changed after it was unpacked.", result.log[0]);
-        EXPECT_EQ("", result.report) << "nothing started";
-        EXPECT_TRUE(ListFolder(tempFolder_).empty());
-    }
+    ExpectEachSwapRefused(swap, {sameSize, installer + "x"}, "The installer ",
+                          "\\setup.exe changed after it was unpacked.");
     // The same bytes written over it again are still the installer.
     ASSERT_TRUE(WriteBytes(swap, installer));
     LaunchResult result = Run(" /S", "7");
@@ -704,17 +714,8 @@ TEST_F(LaunchTest, LanguageSettingsChangedBeforeTheyAreHeldAreRefusedAndNothingS
     // text with one byte more.
     std::string sameSize = ini;
     sameSize[sameSize.find("0404")] = '1';
-    for (const std::string& other : {std::string("[LANGUAGE]\r\nUseDefault=0\r\nSelectLanguage=0404 /EVIL\r\n"),
-                                     sameSize, ini + " "}) {
-        ASSERT_TRUE(WriteBytes(swap, other));
-        LaunchResult result = Run(" /S", "7");
-        EXPECT_EQ(kLaunchFailed, result.exitCode) << other;
-        ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
-        const std::string work = WorkFolderNamedIn(result.log[0], "The language settings ");
-        EXPECT_EQ("The language settings " + work + "\\Language.ini changed after they were written.", result.log[0]);
-        EXPECT_EQ("", result.report) << "nothing started";
-        EXPECT_TRUE(ListFolder(tempFolder_).empty());
-    }
+    ExpectEachSwapRefused(swap, {"[LANGUAGE]\r\nUseDefault=0\r\nSelectLanguage=0404 /EVIL\r\n", sameSize, ini + " "},
+                          "The language settings ", "\\Language.ini changed after they were written.");
     // The same bytes written over them again are still the vendor's.
     ASSERT_TRUE(WriteBytes(swap, ini));
     LaunchResult result = Run(" /S", "7");
