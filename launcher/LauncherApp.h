@@ -119,9 +119,10 @@ private:
     Status ReadPackageChecksum(DWORD packageSize, PackageChecksum* checksum, bool* present);
     // Sweeps stale work folders of earlier launches from the temporary path,
     // then creates "<temp path>{GUID}" fresh (a new GUID while the name is
-    // taken, at most kWorkFolderAttempts), marked and with access for this
-    // process's user only (administrators and SYSTEM when elevated, the user
-    // reading), and sets the paths of the files in it.
+    // taken, at most kWorkFolderAttempts), marked, held against rename and
+    // delete until it is removed, and with access for this process's user
+    // only (administrators and SYSTEM when elevated, the user reading), and
+    // sets the paths of the files in it.
     Status MakeWorkFolder(WorkFiles* files);
     // Fails when the work folder's volume has less room than the package plus
     // the largest file of group Commonfiles (the installer) take.
