@@ -59,11 +59,15 @@ struct NtFileCalls {
                                                 FILE_INFORMATION_CLASS, BOOLEAN, UNICODE_STRING*, BOOLEAN);
     using SetInformationCall = NTSTATUS(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
     using StatusToErrorCall = ULONG(NTAPI*)(NTSTATUS);
+    using ToNtPathCall = BOOLEAN(NTAPI*)(const wchar_t*, UNICODE_STRING*, const wchar_t**, void*);
+    using FreeStringCall = void(NTAPI*)(UNICODE_STRING*);
 
     CreateFileCall create = nullptr;
     QueryDirectoryCall query = nullptr;
     SetInformationCall set = nullptr;
     StatusToErrorCall toError = nullptr;
+    ToNtPathCall toNtPath = nullptr;
+    FreeStringCall freeString = nullptr;
 
     bool Available() const { return create && query && set; }
 
@@ -81,6 +85,10 @@ struct NtFileCalls {
                     reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
                 c.toError = reinterpret_cast<StatusToErrorCall>(
                     reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+                c.toNtPath = reinterpret_cast<ToNtPathCall>(
+                    reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlDosPathNameToNtPathName_U")));
+                c.freeString = reinterpret_cast<FreeStringCall>(
+                    reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlFreeUnicodeString")));
             }
             return c;
         }();
@@ -339,54 +347,27 @@ int DeleteTree(const char* pattern)
 HANDLE CreateHeldFolder(const char* path, SECURITY_ATTRIBUTES* security)
 {
     const NtFileCalls& nt = NtFileCalls::Get();
-    if (!nt.create || !nt.toError) {
+    if (!nt.create || !nt.toError || !nt.toNtPath || !nt.freeString) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     // CreateDirectoryA would leave a moment between making the folder and
     // opening it in which someone could rename it and put another in its
-    // place: the folder is made relative to its parent's handle, and opened by
-    // the same call.
-    const size_t length = strlen(path);
-    char parent[MAX_PATH] = {};
-    if (length >= MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return INVALID_HANDLE_VALUE;
-    }
-    memcpy(parent, path, length + 1);
-    CutAtLastBackslash(parent);
-    const size_t parentLength = strlen(parent);
-    if (parentLength == length || parentLength + 1 == length) {
-        SetLastError(ERROR_INVALID_NAME);
-        return INVALID_HANDLE_VALUE;
-    }
-    // "C:" alone would be the drive's current folder: the parent keeps its "\".
-    parent[parentLength] = '\\';
-    parent[parentLength + 1] = '\0';
-    ObjectHandle folder(CreateFileA(parent, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, kShareAll, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!folder.Valid()) {
-        // What CreateDirectoryA says when the folder above is missing.
-        if (GetLastError() == ERROR_FILE_NOT_FOUND)
-            SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    const char* name = path + parentLength + 1;
-    const int wideLength = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+    // place: one call makes the folder and opens it.
+    const int wideLength = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
     if (wideLength <= 1) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
-    std::wstring wideName(static_cast<size_t>(wideLength), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, name, -1, &wideName[0], wideLength);
-    wideName.resize(static_cast<size_t>(wideLength - 1));
-
-    UNICODE_STRING text;
-    text.Buffer = &wideName[0];
-    text.Length = static_cast<USHORT>(wideName.size() * sizeof(wchar_t));
-    text.MaximumLength = text.Length;
+    std::wstring widePath(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path, -1, &widePath[0], wideLength);
+    UNICODE_STRING ntPath = {};
+    if (!nt.toNtPath(widePath.c_str(), &ntPath, nullptr, nullptr)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder.Get(),
+    InitializeObjectAttributes(&attributes, &ntPath, OBJ_CASE_INSENSITIVE, nullptr,
                                security ? security->lpSecurityDescriptor : nullptr);
     IO_STATUS_BLOCK io = {};
     HANDLE created = INVALID_HANDLE_VALUE;
@@ -395,6 +376,7 @@ HANDLE CreateHeldFolder(const char* path, SECURITY_ATTRIBUTES* security)
     const NTSTATUS status = nt.create(&created, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, &attributes, &io,
                                       nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
                                       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    nt.freeString(&ntPath);
     if (status < 0) {
         SetLastError(nt.toError(status));
         return INVALID_HANDLE_VALUE;

@@ -41,7 +41,7 @@ int DeleteTree(const char* pattern);
 // is open the folder cannot be renamed or deleted (ERROR_SHARING_VIOLATION),
 // and files in it can still be made, changed and deleted, and it can be a
 // process's current folder. The folder above must exist (else
-// ERROR_PATH_NOT_FOUND). Returns the handle, or INVALID_HANDLE_VALUE with the
+// ERROR_PATH_NOT_FOUND, as from CreateDirectoryA). Returns the handle, or INVALID_HANDLE_VALUE with the
 // last-error value saying why. Close the handle before deleting the folder.
 HANDLE CreateHeldFolder(const char* path, SECURITY_ATTRIBUTES* security);
 
