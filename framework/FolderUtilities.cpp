@@ -77,18 +77,13 @@ struct NtFileCalls {
             NtFileCalls c;
             HMODULE ntdll = GetModuleHandleA("ntdll.dll");
             if (ntdll) {
-                c.create = reinterpret_cast<CreateFileCall>(
-                    reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
-                c.query = reinterpret_cast<QueryDirectoryCall>(
-                    reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryDirectoryFile")));
-                c.set = reinterpret_cast<SetInformationCall>(
-                    reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
-                c.toError = reinterpret_cast<StatusToErrorCall>(
-                    reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
-                c.toNtPath = reinterpret_cast<ToNtPathCall>(
-                    reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlDosPathNameToNtPathName_U")));
-                c.freeString = reinterpret_cast<FreeStringCall>(
-                    reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlFreeUnicodeString")));
+                auto load = [ntdll](const char* name) { return reinterpret_cast<void*>(GetProcAddress(ntdll, name)); };
+                c.create = reinterpret_cast<CreateFileCall>(load("NtCreateFile"));
+                c.query = reinterpret_cast<QueryDirectoryCall>(load("NtQueryDirectoryFile"));
+                c.set = reinterpret_cast<SetInformationCall>(load("NtSetInformationFile"));
+                c.toError = reinterpret_cast<StatusToErrorCall>(load("RtlNtStatusToDosError"));
+                c.toNtPath = reinterpret_cast<ToNtPathCall>(load("RtlDosPathNameToNtPathName_U"));
+                c.freeString = reinterpret_cast<FreeStringCall>(load("RtlFreeUnicodeString"));
             }
             return c;
         }();
