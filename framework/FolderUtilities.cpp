@@ -58,10 +58,16 @@ struct NtFileCalls {
     using QueryDirectoryCall = NTSTATUS(NTAPI*)(HANDLE, HANDLE, void*, void*, IO_STATUS_BLOCK*, void*, ULONG,
                                                 FILE_INFORMATION_CLASS, BOOLEAN, UNICODE_STRING*, BOOLEAN);
     using SetInformationCall = NTSTATUS(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
+    using StatusToErrorCall = ULONG(NTAPI*)(NTSTATUS);
+    using ToNtPathCall = BOOLEAN(NTAPI*)(const wchar_t*, UNICODE_STRING*, const wchar_t**, void*);
+    using FreeStringCall = void(NTAPI*)(UNICODE_STRING*);
 
     CreateFileCall create = nullptr;
     QueryDirectoryCall query = nullptr;
     SetInformationCall set = nullptr;
+    StatusToErrorCall toError = nullptr;
+    ToNtPathCall toNtPath = nullptr;
+    FreeStringCall freeString = nullptr;
 
     bool Available() const { return create && query && set; }
 
@@ -71,12 +77,13 @@ struct NtFileCalls {
             NtFileCalls c;
             HMODULE ntdll = GetModuleHandleA("ntdll.dll");
             if (ntdll) {
-                c.create = reinterpret_cast<CreateFileCall>(
-                    reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
-                c.query = reinterpret_cast<QueryDirectoryCall>(
-                    reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryDirectoryFile")));
-                c.set = reinterpret_cast<SetInformationCall>(
-                    reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
+                auto load = [ntdll](const char* name) { return reinterpret_cast<void*>(GetProcAddress(ntdll, name)); };
+                c.create = reinterpret_cast<CreateFileCall>(load("NtCreateFile"));
+                c.query = reinterpret_cast<QueryDirectoryCall>(load("NtQueryDirectoryFile"));
+                c.set = reinterpret_cast<SetInformationCall>(load("NtSetInformationFile"));
+                c.toError = reinterpret_cast<StatusToErrorCall>(load("RtlNtStatusToDosError"));
+                c.toNtPath = reinterpret_cast<ToNtPathCall>(load("RtlDosPathNameToNtPathName_U"));
+                c.freeString = reinterpret_cast<FreeStringCall>(load("RtlFreeUnicodeString"));
             }
             return c;
         }();
@@ -330,6 +337,46 @@ int DeleteTree(const char* pattern)
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return 1;
+}
+
+HANDLE CreateHeldFolder(const char* path, SECURITY_ATTRIBUTES* security)
+{
+    const NtFileCalls& nt = NtFileCalls::Get();
+    if (!nt.create || !nt.toError || !nt.toNtPath || !nt.freeString) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    // CreateDirectoryA would leave a moment between making the folder and
+    // opening it in which someone could rename it and put another in its
+    // place: one call makes the folder and opens it.
+    const int wideLength = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (wideLength <= 1) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::wstring widePath(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path, -1, &widePath[0], wideLength);
+    UNICODE_STRING ntPath = {};
+    if (!nt.toNtPath(widePath.c_str(), &ntPath, nullptr, nullptr)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &ntPath, OBJ_CASE_INSENSITIVE, nullptr,
+                               security ? security->lpSecurityDescriptor : nullptr);
+    IO_STATUS_BLOCK io = {};
+    HANDLE created = INVALID_HANDLE_VALUE;
+    // Listing access counts for sharing: a handle without it would let a
+    // rename through whatever its share mode says.
+    const NTSTATUS status = nt.create(&created, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, &attributes, &io,
+                                      nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                                      FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    nt.freeString(&ntPath);
+    if (status < 0) {
+        SetLastError(nt.toError(status));
+        return INVALID_HANDLE_VALUE;
+    }
+    return created;
 }
 
 void SetDeleteTreeHook(DeleteTreeHook hook)

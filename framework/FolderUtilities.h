@@ -35,6 +35,16 @@ int CreateFolderTree(CString path);
 // the deletion elsewhere.
 int DeleteTree(const char* pattern);
 
+// Creates the folder path (never an existing one: ERROR_ALREADY_EXISTS) with
+// the given security attributes (may be null) and opens it in the same step,
+// for listing, sharing reading and writing but not deletion: while the handle
+// is open the folder cannot be renamed or deleted (ERROR_SHARING_VIOLATION),
+// and files in it can still be made, changed and deleted, and it can be a
+// process's current folder. The folder above must exist (else
+// ERROR_PATH_NOT_FOUND, as from CreateDirectoryA). Returns the handle, or INVALID_HANDLE_VALUE with the
+// last-error value saying why. Close the handle before deleting the folder.
+HANDLE CreateHeldFolder(const char* path, SECURITY_ATTRIBUTES* security);
+
 // Fills folder (MAX_PATH bytes) with the folder of module's file, without a
 // trailing "\". Returns 1, or 0 with folder "" when the module's path cannot be
 // read or does not fit.

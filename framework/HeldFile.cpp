@@ -1,6 +1,9 @@
 // Holding a file open with read sharing only.
 #include "HeldFile.h"
 
+#include <algorithm>
+#include <cstring>
+
 Status HeldFile::Hold(const char* path)
 {
     Release();
@@ -48,5 +51,26 @@ Status HeldFile::ReadAt(uint64_t offset, void* buffer, DWORD count, DWORD* read)
     *read = 0;
     if (!ReadFile(handle_, buffer, count, read, &at) && GetLastError() != ERROR_HANDLE_EOF)
         return Status::LastError();
+    return Status::Ok();
+}
+
+Status HeldFile::Matches(const void* bytes, uint64_t size, bool* same) const
+{
+    *same = false;
+    uint64_t fileSize = 0;
+    Status status = GetSize(&fileSize);
+    if (!status || fileSize != size)
+        return status;
+    const uint8_t* expected = static_cast<const uint8_t*>(bytes);
+    uint8_t piece[4096];
+    for (uint64_t at = 0; at < size;) {
+        DWORD read = 0;
+        status = ReadAt(at, piece, static_cast<DWORD>(std::min<uint64_t>(size - at, sizeof piece)), &read);
+        // A file cut short since its size was read ends the comparison too.
+        if (!status || read == 0 || std::memcmp(piece, expected + at, read) != 0)
+            return status;
+        at += read;
+    }
+    *same = true;
     return Status::Ok();
 }

@@ -29,6 +29,10 @@ public:
     // Reads up to count bytes at offset into buffer through the hold; *read
     // receives how many, fewer only at the end of the file.
     Status ReadAt(uint64_t offset, void* buffer, DWORD count, DWORD* read) const;
+    // *same: whether the held file is exactly the size bytes at bytes, its
+    // size compared first, then its bytes read through the hold in pieces.
+    // A size or read that fails is the failure.
+    Status Matches(const void* bytes, uint64_t size, bool* same) const;
 
 private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;

@@ -64,13 +64,15 @@ WorkFolder::~WorkFolder()
 
 Status WorkFolder::Create(const CString& path, SECURITY_ATTRIBUTES* security)
 {
-    if (!CreateDirectoryA(path, security))
+    folder_.Reset(CreateHeldFolder(path, security));
+    if (!folder_.Valid())
         return Status::LastError();
     const CString markerPath = path + "\\" + kWorkFolderMarkerName;
     HANDLE marker = CreateFileA(markerPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (marker == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
+        folder_.Reset(INVALID_HANDLE_VALUE);
         RemoveDirectoryA(path);
         return Status::Error(code);
     }
@@ -98,6 +100,9 @@ bool WorkFolder::Remove()
         CloseHandle(marker_);
         marker_ = INVALID_HANDLE_VALUE;
     }
+    // The hold refuses deletion to everyone, this process included: it goes
+    // just before the folder does.
+    folder_.Reset(INVALID_HANDLE_VALUE);
     const std::string path = path_.GetString();
     path_.Empty();
     // A program that has just ended (an installer's console host, a virus

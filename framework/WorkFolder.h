@@ -7,6 +7,7 @@
 
 #include "CString.h"
 #include "GuidText.h"
+#include "ObjectHandle.h"
 #include "Status.h"
 
 // The marker: an empty file of this name, the first thing written into a work
@@ -33,10 +34,11 @@ public:
     WorkFolder(const WorkFolder&) = delete;
     WorkFolder& operator=(const WorkFolder&) = delete;
 
-    // Creates path with CreateDirectoryA (never accepting an existing folder:
+    // Creates path with CreateHeldFolder (never accepting an existing folder:
     // ERROR_ALREADY_EXISTS is returned as such, unlogged, and nothing is
-    // taken over) with the given security attributes (may be null), then
-    // creates the marker in it and keeps it open. A marker that cannot be made
+    // taken over) with the given security attributes (may be null), keeping
+    // the folder open so that it cannot be renamed or deleted until Remove,
+    // then creates the marker in it and keeps it open. A marker that cannot be made
     // removes the folder again. The failure's code is the Win32 error; the
     // message is empty (the caller knows what to log).
     Status Create(const CString& path, SECURITY_ATTRIBUTES* security);
@@ -49,7 +51,7 @@ public:
     bool Created() const { return !path_.IsEmpty(); }
     const CString& Path() const { return path_; }
 
-    // Lets the marker go and deletes the folder with DeleteTree, again after
+    // Lets the marker and the folder go and deletes the folder with DeleteTree, again after
     // each of kRemovalWaitsMs while something is left. What is still there
     // then is logged in one record and scheduled for deletion at restart
     // (MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT, files before the folders
@@ -67,5 +69,7 @@ public:
 
 private:
     CString path_;
+    // The folder itself, open from its creation until Remove deletes it.
+    ObjectHandle folder_;
     HANDLE marker_ = INVALID_HANDLE_VALUE;
 };

@@ -210,6 +210,8 @@ bool LauncherApp::QueryFreeSpace(const CString& folder, uint64_t* freeBytes)
 
 void LauncherApp::InstallerUnpacked(const CString&) {}
 
+void LauncherApp::LanguageWritten(const CString&) {}
+
 void LauncherApp::ProgressMoved(int) {}
 
 void LauncherApp::MoveProgress(int position, void* app)
@@ -451,6 +453,31 @@ Status LauncherApp::WritePackageFiles(const void* package, DWORD packageSize, co
     return WriteWorkFile(files.iniPath, languageIni, languageIni ? languageSize : 0, 50, -1);
 }
 
+Status LauncherApp::ReadHeldLanguageSettings(WorkFiles* files, LanguageSettings* language)
+{
+    DWORD size = 0;
+    const void* written = LoadLanguageResource(&size);
+    if (!written)
+        size = 0;
+    LanguageWritten(files->iniPath);
+    // SelectLanguage goes onto the installer's command line as it stands:
+    // only the bytes written from the resource may be read.
+    const Status held = files->language.Hold(files->iniPath);
+    if (!held)
+        return LogRecord(held.Code(), "Failure to hold %s, error:%lu.", files->iniPath.GetString(),
+                         static_cast<unsigned long>(held.Code()));
+    bool same = false;
+    const Status compared = files->language.Matches(written, size, &same);
+    if (!compared)
+        return LogRecord(compared.Code(), "Failure to check the language settings %s, error:%lu.",
+                         files->iniPath.GetString(), static_cast<unsigned long>(compared.Code()));
+    if (!same)
+        return LogRecord(ERROR_FILE_INVALID, "The language settings %s changed after they were written.",
+                         files->iniPath.GetString());
+    *language = ReadLanguageSettings(files->iniPath);
+    return Status::Ok();
+}
+
 Status LauncherApp::ExtractInstaller(PackageUnpacker& unpacker, WorkFiles* files)
 {
     if (!unpacker.Open(files->oemPath, kOpenExistingPackage))
@@ -521,7 +548,9 @@ void LauncherApp::Launch(const CString& passThroughArgs)
         !Proceed(TakeModuleFiles(files.workFolder)) ||
         !Proceed(WritePackageFiles(package, packageSize, checked ? &checksum : nullptr, files, &heldPackage)))
         return;
-    const LanguageSettings language = ReadLanguageSettings(files.iniPath);
+    LanguageSettings language;
+    if (!Proceed(ReadHeldLanguageSettings(&files, &language)))
+        return;
 
     // Destroyed on every path from here on: that removes its own unpack folder.
     PackageUnpacker unpacker;
@@ -530,6 +559,7 @@ void LauncherApp::Launch(const CString& passThroughArgs)
     if (!Proceed(extracted))
         return;
     const CString commandLine = BuildInstallerCommandLine(files.exePath, passThroughArgs, language);
+    files.language.Release();
     if (!Proceed(RunInstaller(commandLine, &files)))
         return;
     // On the other paths files' destructor removes it, after the unpacker's.

@@ -80,6 +80,9 @@ protected:
     // Called between unpacking the installer to exePath and holding it; a
     // test build of the launcher stands in whoever changes the file then.
     virtual void InstallerUnpacked(const CString& exePath);
+    // Called between writing Language.ini to iniPath and holding it; a test
+    // build of the launcher stands in whoever changes the file then.
+    virtual void LanguageWritten(const CString& iniPath);
     // Called on the launch's thread each time the bar has moved with the bytes
     // of a long step (setup.oem written, the installer unpacked and checked);
     // a test build of the launcher makes those steps long here.
@@ -92,6 +95,8 @@ private:
         WorkFolder folder;
         // setup.exe, held from its extraction until the installer has been started.
         HeldFile installer;
+        // Language.ini, held from its check until the installer's command line is built.
+        HeldFile language;
         CString workFolder;
         CString oemPath;
         CString iniPath;
@@ -114,9 +119,10 @@ private:
     Status ReadPackageChecksum(DWORD packageSize, PackageChecksum* checksum, bool* present);
     // Sweeps stale work folders of earlier launches from the temporary path,
     // then creates "<temp path>{GUID}" fresh (a new GUID while the name is
-    // taken, at most kWorkFolderAttempts), marked and with access for this
-    // process's user only (administrators and SYSTEM when elevated, the user
-    // reading), and sets the paths of the files in it.
+    // taken, at most kWorkFolderAttempts), marked, held against rename and
+    // delete until it is removed, and with access for this process's user
+    // only (administrators and SYSTEM when elevated, the user reading), and
+    // sets the paths of the files in it.
     Status MakeWorkFolder(WorkFiles* files);
     // Fails when the work folder's volume has less room than the package plus
     // the largest file of group Commonfiles (the installer) take.
@@ -129,6 +135,10 @@ private:
     // Language.ini from the language resource (empty without one).
     Status WritePackageFiles(const void* package, DWORD packageSize, const PackageChecksum* expected,
                              const WorkFiles& files, CFile* heldPackage);
+    // Holds Language.ini (files->language), compares what it holds with the
+    // language resource (an empty file without one) and only then reads
+    // *language from it: a file changed before the hold is refused.
+    Status ReadHeldLanguageSettings(WorkFiles* files, LanguageSettings* language);
     // Opens setup.oem with unpacker, extracts the installer to setup.exe,
     // holds it (files->installer) and compares what it holds with the
     // package's entry: a file changed before the hold is refused. The bar

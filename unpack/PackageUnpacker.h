@@ -7,7 +7,8 @@
 //
 // The unpack folder is made like the launcher's work folder (WorkFolder,
 // FolderSecurity): never an existing folder, with the access rules for this
-// process from its creation, marked so that the start-up sweep takes it when a
+// process from its creation, held open against rename and delete until
+// Close(1) removes it, marked so that the start-up sweep takes it when a
 // launch dies. CONFIG.INI is held with read sharing only from its unpacking
 // until Close(1), and compared with its entry once held: what ExtractCommonFile
 // reads is the package's own, also where the folder's rules are not enforced.

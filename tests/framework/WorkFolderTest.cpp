@@ -226,6 +226,38 @@ TEST(WorkFolderCreation, MarkerComesFirstAndIsHeldUntilRemoval)
     EXPECT_FALSE(FileExists(path));
 }
 
+TEST(WorkFolderCreation, FolderIsHeldAgainstRenameAndDeleteUntilRemoved)
+{
+    ScratchFolder scratch;
+    const std::string path = scratch / "{work}";
+    const std::string aside = scratch / "{aside}";
+    WorkFolder folder;
+    ASSERT_TRUE(folder.Create(path.c_str(), nullptr).IsOk());
+    EXPECT_FALSE(MoveFileA(path.c_str(), aside.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError()) << "rename";
+    HANDLE forDeletion = CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, forDeletion);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError()) << "open for deletion";
+    if (forDeletion != INVALID_HANDLE_VALUE)
+        CloseHandle(forDeletion);
+
+    // Inside, files and folders come and go as usual, and it can be a current folder.
+    ASSERT_TRUE(WriteBytes(path + "\\setup.oem", "package"));
+    ASSERT_TRUE(MoveFileA((path + "\\setup.oem").c_str(), (path + "\\setup.exe").c_str())) << GetLastError();
+    EXPECT_TRUE(DeleteFileA((path + "\\setup.exe").c_str())) << GetLastError();
+    ASSERT_TRUE(MakeFolder(path + "\\sub"));
+    EXPECT_TRUE(RemoveDirectoryA((path + "\\sub").c_str())) << GetLastError();
+    ProcessResult run = RunProcess("cmd.exe /c cd", {}, path);
+    EXPECT_TRUE(run.started);
+    EXPECT_NE(std::string::npos, run.out.find(path)) << run.out;
+    EXPECT_EQ(std::vector<std::string>{kWorkFolderMarkerName}, ListFolder(path));
+
+    EXPECT_TRUE(folder.Remove());
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_FALSE(FileExists(aside));
+}
+
 TEST_F(WorkFolderRemoval, FileBusyForAMomentIsWaitedFor)
 {
     ScratchFolder scratch;

@@ -100,6 +100,14 @@ std::string Hex8(uint32_t value)
     return text;
 }
 
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
 struct LaunchResult {
     DWORD exitCode = 0xFFFFFFFF;
     std::vector<std::string> log;
@@ -235,6 +243,24 @@ protected:
         return record.substr(lead.size(), tempFolder_.size() + 39);
     }
 
+    // Launches once with each of others written to swap (which a test build
+    // copies over a work file before holding it): each is refused with the
+    // one record "<lead><work folder><rest>", nothing starts, nothing is left.
+    void ExpectEachSwapRefused(const std::string& swap, const std::vector<std::string>& others,
+                               const std::string& lead, const std::string& rest)
+    {
+        for (const std::string& other : others) {
+            ASSERT_TRUE(WriteBytes(swap, other));
+            LaunchResult result = Run(" /S", "7");
+            EXPECT_EQ(kLaunchFailed, result.exitCode) << other.size();
+            ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
+            const std::string work = WorkFolderNamedIn(result.log[0], lead);
+            EXPECT_EQ(lead + work + rest, result.log[0]);
+            EXPECT_EQ("", result.report) << "nothing started";
+            EXPECT_TRUE(ListFolder(tempFolder_).empty());
+        }
+    }
+
     ScratchFolder scratch_;
     std::string launcherFolder_, tempFolder_, reportPath_, installer_;
     // For the sample installer: a folder to copy its work files to, and how
@@ -242,14 +268,6 @@ protected:
     std::string keepFolder_, holdMs_;
     std::string launcherName_ = "Setup.exe";
 };
-
-std::string Joined(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
-    return text;
-}
 
 std::string ReportValue(const std::string& report, const std::string& key)
 {
@@ -674,16 +692,8 @@ TEST_F(LaunchTest, AnInstallerReplacedBeforeItIsHeldIsRefusedAndNothingStarts)
     sameSize[stub] = 'd';
     const std::string swap = scratch_ / "swap.exe";
     SetEnvironmentVariableA("OEM_TEST_SWAP_INSTALLER", swap.c_str());
-    for (const std::string& other : {sameSize, installer + "x"}) {
-        ASSERT_TRUE(WriteBytes(swap, other));
-        LaunchResult result = Run(" /S", "7");
-        EXPECT_EQ(kLaunchFailed, result.exitCode) << other.size();
-        ASSERT_EQ(1u, result.log.size()) << Joined(result.log);
-        const std::string work = WorkFolderNamedIn(result.log[0], "The installer ");
-        EXPECT_EQ("The installer " + work + "\\setup.exe changed after it was unpacked.", result.log[0]);
-        EXPECT_EQ("", result.report) << "nothing started";
-        EXPECT_TRUE(ListFolder(tempFolder_).empty());
-    }
+    ExpectEachSwapRefused(swap, {sameSize, installer + "x"}, "The installer ",
+                          "\\setup.exe changed after it was unpacked.");
     // The same bytes written over it again are still the installer.
     ASSERT_TRUE(WriteBytes(swap, installer));
     LaunchResult result = Run(" /S", "7");
@@ -694,7 +704,57 @@ TEST_F(LaunchTest, AnInstallerReplacedBeforeItIsHeldIsRefusedAndNothingStarts)
     EXPECT_TRUE(ListFolder(tempFolder_).empty());
 }
 
-TEST_F(LaunchTest, AProgramOfTheSameUserRacingTwentyLaunchesNeverGetsItsOwnProgramStarted)
+TEST_F(LaunchTest, LanguageSettingsChangedBeforeTheyAreHeldAreRefusedAndNothingStarts)
+{
+    const std::string ini = "[LANGUAGE]\r\nUseDefault=0\r\nSelectLanguage=0x0404\r\n";
+    Stamp(SamplePackage(), &ini, "OEM_SWAPPED_INSTALLER_SETUP_EXE");
+    const std::string swap = scratch_ / "swap.ini";
+    SetEnvironmentVariableA("OEM_TEST_SWAP_LANGUAGE", swap.c_str());
+    // Switches of someone else's, one byte changed (the same size), the same
+    // text with one byte more.
+    std::string sameSize = ini;
+    sameSize[sameSize.find("0404")] = '1';
+    ExpectEachSwapRefused(swap, {"[LANGUAGE]\r\nUseDefault=0\r\nSelectLanguage=0404 /EVIL\r\n", sameSize, ini + " "},
+                          "The language settings ", "\\Language.ini changed after they were written.");
+    // The same bytes written over them again are still the vendor's.
+    ASSERT_TRUE(WriteBytes(swap, ini));
+    LaunchResult result = Run(" /S", "7");
+    SetEnvironmentVariableA("OEM_TEST_SWAP_LANGUAGE", nullptr);
+    EXPECT_EQ(7u, result.exitCode);
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
+    const std::string work = ReportValue(result.report, "current folder");
+    EXPECT_EQ("\"" + work + "\\setup.exe\" /S /L0x0404", ReportValue(result.report, "command line"));
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, WorkFolderAndUnpackFolderCannotBeRenamedWhileTheLaunchHoldsThem)
+{
+    std::string ini(kDefaultLanguageIni, kDefaultLanguageIniSize);
+    Stamp(SamplePackage(), &ini, "OEM_SWAPPED_INSTALLER_SETUP_EXE");
+    const std::string renames = scratch_ / "renames.txt";
+    SetEnvironmentVariableA("OEM_TEST_RENAME_REPORT", renames.c_str());
+    LaunchResult result = Run(" /S", "7");
+    SetEnvironmentVariableA("OEM_TEST_RENAME_REPORT", nullptr);
+    const std::string seen = ReadBytes(renames);
+    std::printf("renames tried right after setup.exe was unpacked:\n%s", seen.c_str());
+    // The work folder and the unpacker's, each refused, in either order.
+    std::vector<std::string> folders;
+    std::istringstream lines(seen);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.compare(0, 1, "{") != 0)
+            continue;
+        folders.push_back(line);
+        EXPECT_EQ(38u + std::string(": error 32").size(), line.size()) << line;
+        EXPECT_EQ(": error 32", line.substr(38)) << "a sharing violation";
+    }
+    EXPECT_EQ(2u, folders.size()) << seen;
+    // The launch went on as usual, and removed both folders.
+    EXPECT_EQ(7u, result.exitCode);
+    EXPECT_TRUE(result.log.empty()) << Joined(result.log);
+    EXPECT_TRUE(ListFolder(tempFolder_).empty());
+}
+
+TEST_F(LaunchTest, AProgramOfTheSameUserRacingTwentyLaunchesNeverGetsItsOwnProgramOrSwitchesStarted)
 {
     // An installer of 8 MiB (the sample installer padded with zeros).
     std::string installer = ReadBytes(installer_);
@@ -718,6 +778,9 @@ TEST_F(LaunchTest, AProgramOfTheSameUserRacingTwentyLaunchesNeverGetsItsOwnProgr
         const LaunchResult result = Run(" /S", "7");
         if (result.exitCode == 7 && ReportValue(result.report, "exit code") == "7") {
             ++outcomes["installer ran"];
+            EXPECT_EQ("\"" + ReportValue(result.report, "current folder") + "\\setup.exe\" /S",
+                      ReportValue(result.report, "command line"))
+                << "the racer's language settings never reach the installer";
             for (const std::string& record : result.log)
                 EXPECT_EQ(0u, record.find("Failure to remove the work folder ")) << record;
             continue;
@@ -729,7 +792,8 @@ TEST_F(LaunchTest, AProgramOfTheSameUserRacingTwentyLaunchesNeverGetsItsOwnProgr
         }
         const std::string& record = result.log[0];
         bool known = false;
-        for (const char* lead : {"Failure to hold ", "The installer ", "Failure to copy %ORG.SETUP.EXE% to "}) {
+        for (const char* lead : {"Failure to hold ", "The installer ", "The language settings ",
+                                 "Failure to copy %ORG.SETUP.EXE% to "}) {
             if (record.find(lead) == 0) {
                 ++outcomes[lead];
                 known = true;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "PeTestImage.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
 
@@ -21,6 +22,8 @@ ProcessResult OemPack(const std::vector<std::string>& args)
         command += " " + Quote(a);
     return RunProcess(command);
 }
+
+std::string Bytes(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 std::string Installer()
 {
@@ -128,16 +131,20 @@ TEST(ToolsMake, LanguageSettingsAndCompressionReachTheInstaller)
 TEST(ToolsMake, RefusesPackagesTheLauncherWouldReject)
 {
     ScratchFolder dir;
-    // A "installer" so small that the whole package stays under 1024 bytes.
-    ASSERT_TRUE(WriteBytes(dir / "setup.exe", "MZ tiny"));
+    // An installer so small that the whole package stays under 1024 bytes:
+    // program headers alone.
+    petest::ImageSpec tiny;
+    tiny.sizeOfHeaders = 0x200;
+    ASSERT_TRUE(WriteBytes(dir / "setup.exe", Bytes(petest::BuildImage(tiny).bytes)));
     ProcessResult r = OemPack({"make", "--installer", dir / "setup.exe", "--launcher", WindowsPath(LAUNCHER_EXE),
                                "-o", dir / "out.exe"});
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_NE(r.err.find("refuses packages under 1024 bytes"), std::string::npos) << r.err;
 
     // Compressed below the minimum, stored plainly above it: still made.
-    std::string text(1500, 'z');
-    ASSERT_TRUE(WriteBytes(dir / "inst.exe", text));
+    petest::ImageSpec zeros = tiny;
+    zeros.sections.push_back(petest::Section{".data", 0x1000, 0, std::vector<uint8_t>(0x400, 0)});
+    ASSERT_TRUE(WriteBytes(dir / "inst.exe", Bytes(petest::BuildImage(zeros).bytes)));
     r = OemPack({"make", "--installer", dir / "inst.exe", "--compress", "--launcher", WindowsPath(LAUNCHER_EXE), "-o",
                  dir / "ok.exe"});
     EXPECT_EQ(r.exitCode, 0u) << r.err;

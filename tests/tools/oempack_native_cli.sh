@@ -140,7 +140,7 @@ rm -rf huge
 
 # make: CONFIG.INI, the installer and the payload, stamped into the launcher.
 mkdir mk mk/payload mk/payload/Extra
-printf 'MZ installer stand-in' >mk/setup.exe
+cp "$SEEDS/rsrc_last.exe" mk/setup.exe
 head -c 3000 /dev/urandom >mk/payload/loose.bin
 printf 'extra' >mk/payload/Extra/e.txt
 run make --installer mk/setup.exe --payload mk/payload --launcher st/launcher.exe -o mk/Setup.exe
@@ -149,6 +149,78 @@ run extract mk/Setup.exe -C mkout
 check "make carries CONFIG.INI" contains mkout/Config/CONFIG.INI "=setup.exe"
 check "make carries the payload" cmp -s mk/payload/loose.bin mkout/Commonfiles/loose.bin
 check "make carries a group folder" cmp -s mk/payload/Extra/e.txt mkout/Extra/e.txt
+
+# The installer must be a program Windows can start: a text file (over the package's
+# 1024-byte minimum), a DLL, a program cut short are refused; nothing is written.
+mkdir inst
+for i in $(seq 1 60); do echo "line $i of an installer that is a text file"; done >inst/text.exe
+cp "$SEEDS/rsrc_last.exe" inst/lib.dll
+# Characteristics (COFF header at 0x84, +18): the DLL flag 0x2000 added.
+flags=$(od -An -tu2 -j$((0x96)) -N2 inst/lib.dll | tr -d ' ')
+flags=$((flags | 0x2000))
+printf "$(printf '\\x%02x\\x%02x' $((flags & 255)) $((flags >> 8)))" | dd of=inst/lib.dll bs=1 seek=$((0x96)) conv=notrunc 2>/dev/null
+head -c 1500 "$SEEDS/rsrc_last.exe" >inst/cut.exe
+declare -A why=(
+  [text.exe]="no MZ signature at offset 0"
+  [lib.dll]="a DLL"
+  [cut.exe]="reaches past the end of the file (1500 bytes)"
+)
+for f in text.exe lib.dll cut.exe; do
+  run make --installer "inst/$f" --payload mk/payload --launcher st/launcher.exe -o inst/Setup.exe
+  check "make refuses $f with 1" [ "$rc" = 1 ]
+  check "make says what is wrong with $f" contains err.txt "oempack: inst/$f is not a Windows program ("
+  check "make names the fault of $f" contains err.txt "${why[$f]})"
+done
+check "text file over the minimum size" [ "$(stat -c %s inst/text.exe)" -gt 1024 ]
+check "nothing written for refused installers" only inst "cut.exe lib.dll text.exe "
+
+# Installers that will not start everywhere the launcher does: made, with one warning line.
+cp "$SEEDS/pe32plus.exe" inst/x64.exe
+cp "$SEEDS/pe32plus.exe" inst/arm64.exe
+printf '\x64\xaa' | dd of=inst/arm64.exe bs=1 seek=$((0x84)) conv=notrunc 2>/dev/null
+run make --installer inst/x64.exe --launcher st/launcher.exe -o inst/x64in86.exe
+check "an x64 installer in an x86 launcher is made" [ "$rc" = 0 ]
+check "an x64 installer in an x86 launcher is warned about" [ "$(cat err.txt)" = \
+  "oempack: warning: inst/x64.exe is an x64 program: it will not start on 32-bit Windows, where the x86 Setup.exe runs" ]
+run make --installer inst/x64.exe --launcher "$SEEDS/pe32plus.exe" -o inst/x64in64.exe
+check "an x64 installer in an x64 launcher is made without a warning: made" [ "$rc" = 0 ]
+check "an x64 installer in an x64 launcher is made without a warning: nothing on stderr" [ ! -s err.txt ]
+for launcher in st/launcher.exe "$SEEDS/pe32plus.exe"; do
+  run make --installer inst/arm64.exe --launcher "$launcher" -o inst/arm.exe
+  check "an ARM64 installer in $launcher is made" [ "$rc" = 0 ]
+  check "an ARM64 installer in $launcher is warned about" [ "$(cat err.txt)" = \
+    "oempack: warning: inst/arm64.exe is an ARM64 program: it will not start on x86 or x64 Windows" ]
+done
+run make --installer mk/setup.exe --launcher st/launcher.exe -o inst/x86.exe
+check "an x86 installer is made without a warning: made" [ "$rc" = 0 ]
+check "an x86 installer is made without a warning: nothing on stderr" [ ! -s err.txt ]
+
+# Language codes: above 65535 refused by make; stamp warns about a SelectLanguage the
+# launcher would pass as written, and stamps it unchanged.
+for code in 70000 0x10000; do
+  run make --installer mk/setup.exe --select-language "$code" --launcher st/launcher.exe -o inst/lang.exe
+  check "--select-language $code is a usage error" [ "$rc" = 2 ]
+  check "--select-language $code is refused naming it" contains err.txt \
+    "oempack: --select-language takes a language code from 0 to 65535 such as 0x0404 or 1028, not '$code'"
+done
+check "nothing written for a refused language code" [ ! -e inst/lang.exe ]
+run make --installer mk/setup.exe --use-default-language 0 --select-language 0xFFFF --launcher st/launcher.exe \
+  -o inst/lang.exe
+check "--select-language 0xFFFF is taken" [ "$rc" = 0 ]
+printf '[Language]\r\nUseDefault = 0\r\nSelectLanguage = 0404 /EVIL\r\n' >inst/evil.ini
+run stamp --launcher st/launcher.exe --package pkg.oem --language-ini inst/evil.ini -o inst/evil.exe
+check "stamp takes settings with a SelectLanguage that is not a code" [ "$rc" = 0 ]
+check "and says, in one line, that it reaches the installer as written" [ "$(cat err.txt)" = \
+  "oempack: warning: inst/evil.ini: SelectLanguage '0404 /EVIL' is not a language identifier (0 to 65535); it will reach the installer's command line as written, after /L" ]
+check "the settings are stamped as written" grep -qaF "SelectLanguage = 0404 /EVIL" inst/evil.exe
+printf '[LANGUAGE]\r\nUseDefault=1\r\nSelectLanguage=0404 /EVIL\r\n' >inst/unused.ini
+run stamp --launcher st/launcher.exe --package pkg.oem --language-ini inst/unused.ini -o inst/unused.exe
+check "a SelectLanguage that UseDefault=1 leaves unused is not warned about: made" [ "$rc" = 0 ]
+check "a SelectLanguage that UseDefault=1 leaves unused is not warned about: nothing on stderr" [ ! -s err.txt ]
+run stamp --launcher st/launcher.exe --package pkg.oem --language-ini lang.ini -o inst/good.exe
+check "a language code is not warned about: made" [ "$rc" = 0 ]
+check "a language code is not warned about: nothing on stderr" [ ! -s err.txt ]
+rm -rf inst
 
 # Reproducible output: the same SOURCE_DATE_EPOCH, other folders, other file times, other clocks.
 export SOURCE_DATE_EPOCH=1700000000

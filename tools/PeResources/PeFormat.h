@@ -28,9 +28,13 @@ constexpr uint32_t kCoffSizeOfOptionalHeader = 16;   // u16
 constexpr uint32_t kCoffCharacteristics = 18;        // u16
 constexpr uint32_t kCoffHeaderSize = 20;
 static_assert(kCoffCharacteristics + 2 == kCoffHeaderSize, "COFF file header: 2+2+4+4+4+2+2 bytes");
-// Machine values: 32-bit x86 and x64.
+// Characteristics flags: a program or DLL the loader may map, and a DLL.
+constexpr uint16_t kCoffExecutableImage = 0x0002;
+constexpr uint16_t kCoffDll = 0x2000;
+// Machine values: 32-bit x86, x64 and ARM64.
 constexpr uint16_t kMachineI386 = 0x14C;
 constexpr uint16_t kMachineAmd64 = 0x8664;
+constexpr uint16_t kMachineArm64 = 0xAA64;
 // The loader refuses more sections than this.
 constexpr uint32_t kMaxSections = 96;
 

@@ -168,6 +168,7 @@ Status PeImage::ParseHeaders(ByteView v, uint32_t size)
 
     coffHeader_ = peOffset + pe::kPeSignatureSize;
     machine_ = U16(v, coffHeader_ + pe::kCoffMachine);
+    characteristics_ = U16(v, coffHeader_ + pe::kCoffCharacteristics);
     const uint32_t sectionCount = U16(v, coffHeader_ + pe::kCoffNumberOfSections);
     Status s = ParseOptionalHeader(v, size, U16(v, coffHeader_ + pe::kCoffSizeOfOptionalHeader));
     if (s)

@@ -69,6 +69,8 @@ public:
     // The COFF header's Machine field as it stands (pe::kMachineI386,
     // pe::kMachineAmd64 or any other value: it is not checked).
     uint16_t Machine() const { return machine_; }
+    // The COFF header's Characteristics flags as they stand (pe::kCoffDll, ...).
+    uint16_t Characteristics() const { return characteristics_; }
     uint32_t CoffHeaderOffset() const { return coffHeader_; }
     uint32_t OptionalHeaderOffset() const { return optionalHeader_; }
     uint32_t SectionTableOffset() const { return sectionTable_; }
@@ -111,6 +113,7 @@ private:
     std::shared_ptr<FileRangeSource> file_;  // Open: where the bytes not held are read
     bool pe32Plus_ = false;
     uint16_t machine_ = 0;
+    uint16_t characteristics_ = 0;
     uint32_t coffHeader_ = 0;
     uint32_t optionalHeader_ = 0;
     uint32_t sectionTable_ = 0;

@@ -242,7 +242,8 @@ Status TakeLanguageOption(ArgumentCursor& cursor, Options* options, bool* taken)
     }
     if ((r = cursor.TakeValue("--select-language", &value)) != 0) {
         if (r < 0 || !IsValidLanguageCode(value))
-            return Usage("--select-language takes a language code such as 0x0404 or 1028");
+            return Usage("--select-language takes a language code from 0 to 65535 such as 0x0404 or 1028, not '" +
+                         value + "'");
         options->selectLanguage = value;
         return Status::Ok();
     }
@@ -401,13 +402,20 @@ bool IsValidLanguageCode(const std::string& code)
 {
     if (code.empty() || code.size() > 16)
         return false;
-    auto isHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
-    size_t start = 0;
-    bool hex = code.size() > 2 && code[0] == '0' && (code[1] == 'x' || code[1] == 'X');
-    if (hex)
-        start = 2;
-    for (size_t i = start; i < code.size(); ++i) {
-        if (hex ? !isHex(code[i]) : !(code[i] >= '0' && code[i] <= '9'))
+    auto digit = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return c >= 'A' && c <= 'F' ? c - 'A' + 10 : 99;
+    };
+    const bool hex = code.size() > 2 && code[0] == '0' && (code[1] == 'x' || code[1] == 'X');
+    const unsigned base = hex ? 16 : 10;
+    unsigned long value = 0;
+    for (size_t i = hex ? 2 : 0; i < code.size(); ++i) {
+        const unsigned d = static_cast<unsigned>(digit(code[i]));
+        // Refused as soon as it passes the largest identifier: it never overflows.
+        if (d >= base || (value = value * base + d) > kMaxLanguageId)
             return false;
     }
     return true;
@@ -488,7 +496,8 @@ const char* HelpText()
            "      Config\\CONFIG.INI naming the installer, puts the installer into group\n"
            "      \"Commonfiles\" and each subfolder of the payload into a group of its\n"
            "      name (files directly in the payload into \"Commonfiles\"), and stamps\n"
-           "      the package into the launcher.\n"
+           "      the package into the launcher. The installer must be a Windows program\n"
+           "      (not a DLL); CODE is from 0 to 65535.\n"
            "\n"
            "The launcher of stamp and make: --launcher names it, and then --arch, when\n"
            "given, must name its architecture. Otherwise oempack takes the launcher of\n"

@@ -68,9 +68,13 @@ int ParseOverwriteMode(const std::string& text);
 // written); false for any other text.
 bool ParseArchitecture(const std::string& name, LauncherArchitecture* architecture);
 
+// Largest Windows language identifier (LANGID, 16 bits).
+constexpr unsigned long kMaxLanguageId = 0xFFFF;
+
 // A language code the launcher may append as "/L<code>": 1 to 16 characters,
-// decimal digits or "0x" and hexadecimal digits. Anything else could add
-// arguments to the installer's command line.
+// decimal digits or "0x" and hexadecimal digits, of a value up to
+// kMaxLanguageId. Anything else could add arguments to the installer's
+// command line.
 bool IsValidLanguageCode(const std::string& code);
 
 // The full help text and the version line.

@@ -8,6 +8,7 @@
 #include "Console.h"
 #include "FileRangeSource.h"
 #include "FileSink.h"
+#include "InstallerChecks.h"
 #include "LauncherSearch.h"
 #include "LauncherStamp.h"
 #include "ListingFormat.h"
@@ -95,6 +96,13 @@ void PrintWarnings(const std::vector<std::string>& warnings)
 {
     for (const std::string& w : warnings)
         PrintWarning(w);
+}
+
+// A check's warning; an empty one is none.
+void PrintWarningIfAny(const std::string& warning)
+{
+    if (!warning.empty())
+        PrintWarning(warning);
 }
 
 // The number of jobs -j asks for: 1 to kMaxJobs; without -j one per processor.
@@ -252,6 +260,18 @@ Status PlanMake(const Options& options, const std::string& installerName, Packag
     if (status && !options.payload.empty())
         status = CollectFolderGroups(options.payload, kCommonFilesGroup, plan, warnings);
     return status;
+}
+
+// make's installer must be a program that can start where the launcher runs:
+// one that cannot start anywhere is refused, one that cannot start everywhere
+// the launcher can is warned about.
+Status CheckMakeInstaller(const Options& options, LauncherArchitecture launcher)
+{
+    uint16_t machine = 0;
+    const Status checked = CheckInstallerProgram(options.installer, &machine);
+    if (checked)
+        PrintWarningIfAny(InstallerMachineWarning(options.installer, machine, launcher));
+    return checked;
 }
 
 // make's package, compressed on request unless that leaves it below the
@@ -438,6 +458,8 @@ int RunStamp(const Options& options)
     std::string languageIni(kDefaultLanguageIni, kDefaultLanguageIniSize);
     if (!options.languageIni.empty())
         status = ReadWholeFile(options.languageIni, &languageIni);
+    if (status && !options.languageIni.empty())
+        PrintWarningIfAny(SelectLanguageWarning(options.languageIni, languageIni));
     std::unique_ptr<ResourceSource> source;
     if (status)
         status = package.OpenStampSource(options.packagePath, &source);
@@ -460,6 +482,8 @@ int RunMake(const Options& options)
     ChosenLauncher chosen;
     if (status)
         status = ChooseLauncher(options, &chosen);
+    if (status)
+        status = CheckMakeInstaller(options, chosen.architecture);
     if (!status)
         return Fail(status);
     const std::string& launcher = chosen.path;

@@ -163,16 +163,21 @@ Status ChooseLauncher(const Options& options, ChosenLauncher* chosen)
                                                  "; name one with --launcher");
 }
 
+std::string ProgramFaultDetail(const std::string& path, const Status& failure)
+{
+    std::string detail = failure.Message();
+    for (const std::string& said : {path + ": ", std::string("not a Windows program: ")})
+        if (detail.compare(0, said.size(), said) == 0)
+            detail.erase(0, said.size());
+    return detail;
+}
+
 Status LauncherFailure(const std::string& path, const Status& failure)
 {
     const uint32_t code = failure.Code();
     if (code != kErrorBadExeFormat && code != kErrorExeMachineTypeMismatch)
         return SystemFailure(code, "cannot read the launcher " + path);
-    // The reader's detail, without the path and the verdict said here already.
-    std::string detail = failure.Message();
-    for (const std::string& said : {path + ": ", std::string("not a Windows program: ")})
-        if (detail.compare(0, said.size(), said) == 0)
-            detail.erase(0, said.size());
+    const std::string detail = ProgramFaultDetail(path, failure);
     const std::string verdict = code == kErrorBadExeFormat
                                     ? "not a Windows program" + (detail.empty() ? "" : " (" + detail + ")")
                                     : detail;

@@ -47,6 +47,10 @@ Status ChooseLauncher(const Options& options, ChosenLauncher* chosen);
 // text>" for a failure of the file itself.
 Status LauncherFailure(const std::string& path, const Status& failure);
 
+// What the program reader says is wrong with the program at path, without the
+// path and the "not a Windows program: " it may start with.
+std::string ProgramFaultDetail(const std::string& path, const Status& failure);
+
 // path with "." and ".." parts resolved by name (never above its root) and
 // the platform's separator between parts.
 std::string NormalizePath(const std::string& path);
