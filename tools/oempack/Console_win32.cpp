@@ -2,6 +2,7 @@
 #include "Console.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 
@@ -49,4 +50,40 @@ std::string SystemErrorText(uint32_t code)
     if (text.empty())
         text = "system error";
     return text + " (error " + std::to_string(code) + ")";
+}
+
+namespace {
+
+// wide in the code page codePage; no text for an empty or failed conversion.
+std::string FromWide(const wchar_t* wide, UINT codePage)
+{
+    const int size = WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return std::string();
+    std::string text(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(codePage, 0, wide, -1, &text[0], size, nullptr, nullptr);
+    text.resize(static_cast<size_t>(size - 1));
+    return text;
+}
+
+}  // namespace
+
+void ReadProgramArguments(int argc, char** argv, std::vector<std::string>* arguments,
+                          std::vector<std::string>* utf8Arguments)
+{
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    arguments->clear();
+    utf8Arguments->clear();
+    if (wide == nullptr) {
+        // Without the wide split, the runtime's: text beyond the code page is lost.
+        arguments->assign(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+        *utf8Arguments = *arguments;
+        return;
+    }
+    for (int i = 1; i < count; ++i) {
+        arguments->push_back(FromWide(wide[i], CP_ACP));
+        utf8Arguments->push_back(FromWide(wide[i], CP_UTF8));
+    }
+    LocalFree(wide);
 }
