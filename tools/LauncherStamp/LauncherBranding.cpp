@@ -158,7 +158,7 @@ Status CheckProgressText(const std::string& text)
 
 bool LauncherBranding::Empty() const
 {
-    return !HasVersionChange(*this) && !executionLevel && !icon && !progressText;
+    return !HasVersionChange(*this) && !executionLevel && !icon && iconPath.empty() && !progressText;
 }
 
 void BrandedResources::Put(ResourceTree* tree, uint16_t type, uint16_t name, uint16_t language,

@@ -53,7 +53,7 @@ struct LauncherBranding {
     // OriginalFilename when a version is given: the output's file name.
     std::string originalFilename;
 
-    // True when nothing is set: the launcher's resources stay as they are.
+    // True when nothing is set (no icon named either): the launcher's resources stay as they are.
     bool Empty() const;
 };
 
