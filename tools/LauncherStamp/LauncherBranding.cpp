@@ -91,6 +91,15 @@ Status BrandVersion(const LauncherBranding& branding, VersionResource* version)
     return status;
 }
 
+// The program at path, its headers read, and its resource tree; failures with the path in front.
+Status OpenProgram(const char* path, PeImage* image, ResourceTree* tree)
+{
+    Status status = PeImage::Open(path, image);
+    if (status)
+        status = ResourceTree::Read(*image, tree);
+    return status ? status : status.WithContext(path);
+}
+
 bool HasVersionChange(const LauncherBranding& b)
 {
     return b.productName || b.company || b.description || b.copyright || b.productVersion || b.fileVersion;
@@ -247,11 +256,9 @@ Status CheckLauncherBranding(const char* launcherPath, const LauncherBranding& b
 {
     PeImage image;
     ResourceTree tree;
-    Status status = PeImage::Open(launcherPath, &image);
-    if (status)
-        status = ResourceTree::Read(image, &tree);
+    const Status status = OpenProgram(launcherPath, &image, &tree);
     if (!status)
-        return status.WithContext(launcherPath);
+        return status;
     BrandedResources branded;
     return branded.Apply(image, branding, &tree).WithContext(launcherPath);
 }
@@ -276,11 +283,9 @@ Status ReadLauncherIdentity(const char* path, LauncherIdentity* identity)
 {
     PeImage image;
     ResourceTree tree;
-    Status status = PeImage::Open(path, &image);
-    if (status)
-        status = ResourceTree::Read(image, &tree);
+    const Status status = OpenProgram(path, &image, &tree);
     if (!status)
-        return status.WithContext(path);
+        return status;
     LauncherIdentity result;
     uint16_t language = 0;
     const ResourceData* data = nullptr;

@@ -7,8 +7,6 @@
 namespace {
 
 constexpr uint32_t kHeaderSize = 6;  // wLength, wValueLength, wType
-constexpr uint32_t kFixedInfoSize = 52;
-constexpr uint32_t kFixedInfoSignature = 0xFEEF04BD;
 constexpr uint16_t kTextType = 1;
 // VS_VERSION_INFO > StringFileInfo > table > string: nothing nests deeper.
 constexpr int kMaxDepth = 4;
@@ -164,6 +162,11 @@ const VersionResource::Entry* VersionResource::StringTable() const
     return nullptr;
 }
 
+VersionResource::Entry* VersionResource::StringTable()
+{
+    return const_cast<Entry*>(static_cast<const VersionResource*>(this)->StringTable());
+}
+
 std::u16string VersionResource::StringTableKey() const
 {
     const Entry* table = StringTable();
@@ -199,7 +202,7 @@ bool VersionResource::FindString(const std::u16string& key, std::u16string* valu
 
 Status VersionResource::SetString(const std::u16string& key, const std::u16string& value)
 {
-    Entry* table = const_cast<Entry*>(StringTable());
+    Entry* table = StringTable();
     // Longer text could not even be counted in the value's length field.
     if (value.size() + 1 > 0xFFFF)
         return Bad("\"" + Utf16ToUtf8(key) + "\" is longer than a version string can be");

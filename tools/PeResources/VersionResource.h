@@ -15,6 +15,10 @@ using VersionNumber = std::array<uint16_t, 4>;
 
 class VersionResource {
 public:
+    // The fixed block (VS_FIXEDFILEINFO): its size and the signature it starts with.
+    static constexpr uint32_t kFixedInfoSize = 52;
+    static constexpr uint32_t kFixedInfoSignature = 0xFEEF04BD;
+
     // Reads a version block: nested entries of a 16-bit length, a 16-bit value
     // length, a type (0 binary, 1 text), a NUL-terminated UTF-16 key, the value
     // and the children, each on a 32-bit boundary. The root must be
@@ -61,6 +65,7 @@ private:
     VersionNumber Version(uint32_t offset) const;
     void SetVersion(uint32_t offset, const VersionNumber& version);
     const Entry* StringTable() const;
+    Entry* StringTable();
 
     Entry root_;
 };

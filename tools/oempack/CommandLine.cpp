@@ -532,7 +532,8 @@ const char* VersionText()
 
 const char* HelpText()
 {
-    return "Usage: oempack COMMAND [ARGUMENTS]\n"
+    static const std::string text = std::string() +
+           "Usage: oempack COMMAND [ARGUMENTS]\n"
            "Builds, inspects and unpacks setup packages (BOEM containers) and places\n"
            "them into a copy of the setup launcher.\n"
            "\n"
@@ -583,7 +584,8 @@ const char* HelpText()
            "  --icon FILE.ico\n"
            "      Replaces the program's icon with every image of FILE.ico.\n"
            "  --progress-text TEXT\n"
-           "      The progress window's label, one line of at most 30 characters.\n"
+           "      The progress window's label, one line of at most " +
+           std::to_string(kMaxProgressTextLength) + " characters.\n"
            "Without them the launcher's own identity stays, byte for byte.\n"
            "\n"
            "The launcher of stamp and make: --launcher names it, and then --arch, when\n"
@@ -600,4 +602,5 @@ const char* HelpText()
            "Options for every command: --help, --version, --no-progress.\n"
            "A progress bar appears on standard error when it is a console.\n"
            "Exit status: 0 on success, 1 when the operation failed, 2 for a usage error.\n";
+    return text.c_str();
 }

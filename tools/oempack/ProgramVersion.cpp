@@ -7,12 +7,13 @@
 #include "PeFormat.h"
 #include "PeImage.h"
 #include "ResourceTree.h"
+#include "VersionResource.h"
 
 namespace {
 
 constexpr char16_t kVersionKey[] = u"VS_VERSION_INFO";  // with its terminating NUL
-constexpr uint32_t kFixedInfoSignature = 0xFEEF04BD;
-constexpr uint32_t kFixedInfoSize = 52;
+constexpr uint32_t kFixedInfoSignature = VersionResource::kFixedInfoSignature;
+constexpr uint32_t kFixedInfoSize = VersionResource::kFixedInfoSize;
 constexpr uint32_t kKeyOffset = 6;  // after wLength, wValueLength, wType
 
 }  // namespace
