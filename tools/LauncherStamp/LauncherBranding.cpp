@@ -15,6 +15,8 @@ namespace {
 // The launcher's resources are small; anything larger is not one of them.
 constexpr uint64_t kMaxEditedResourceSize = 1u << 20;
 constexpr uint32_t kMaxVersionParts = 4;
+// The version block's resource name (VS_VERSION_INFO).
+constexpr uint16_t kVersionInfoId = 1;
 
 Status Usage(const std::string& message) { return Status::Error(kErrorInvalidParameter, message); }
 
@@ -182,74 +184,100 @@ void BrandedResources::Put(ResourceTree* tree, uint16_t type, uint16_t name, uin
 
 Status BrandedResources::Apply(const PeImage& image, const LauncherBranding& branding, ResourceTree* tree)
 {
+    Status status = Status::Ok();
+    if (HasVersionChange(branding))
+        status = ApplyVersion(image, branding, tree);
+    if (status && branding.icon)
+        status = ApplyIcon(image, branding, tree);
+    if (status && branding.progressText)
+        status = ApplyLabel(image, *branding.progressText, tree);
+    if (status && branding.executionLevel)
+        status = ApplyLevel(image, *branding.executionLevel, tree);
+    return status;
+}
+
+Status BrandedResources::ApplyVersion(const PeImage& image, const LauncherBranding& branding, ResourceTree* tree)
+{
     uint16_t language = 0;
     std::vector<uint8_t> bytes;
-    if (HasVersionChange(branding)) {
-        Status status = ReadNeeded(image, *tree, pe::kResourceTypeVersion, 1, "version block", &language, &bytes);
-        VersionResource version;
-        if (status)
-            status = VersionResource::Parse(ViewOf(bytes), &version).WithContext("the launcher");
-        if (status)
-            status = BrandVersion(branding, &version);
-        if (status)
-            status = version.Encode(&bytes);
-        if (!status)
-            return status;
-        Put(tree, pe::kResourceTypeVersion, 1, language, std::move(bytes));
+    Status status =
+        ReadNeeded(image, *tree, pe::kResourceTypeVersion, kVersionInfoId, "version block", &language, &bytes);
+    VersionResource version;
+    if (status)
+        status = VersionResource::Parse(ViewOf(bytes), &version).WithContext("the launcher");
+    if (status)
+        status = BrandVersion(branding, &version);
+    if (status)
+        status = version.Encode(&bytes);
+    if (status)
+        Put(tree, pe::kResourceTypeVersion, kVersionInfoId, language, std::move(bytes));
+    return status;
+}
+
+Status BrandedResources::ApplyIcon(const PeImage& image, const LauncherBranding& branding, ResourceTree* tree)
+{
+    uint16_t language = 0;
+    std::vector<uint8_t> bytes;
+    IconFile icon;
+    std::vector<IconImageInfo> oldImages;
+    std::vector<uint16_t> oldIds;
+    Status status = IconFile::Parse(ViewOf(*branding.icon), &icon).WithContext(branding.iconPath);
+    if (status)
+        status = ReadNeeded(image, *tree, pe::kResourceTypeGroupIcon, IDR_MAINFRAME, "icon group", &language, &bytes);
+    if (status)
+        status = IconFile::ReadGroup(ViewOf(bytes), &oldImages, &oldIds).WithContext("the launcher");
+    if (!status)
+        return status;
+    // The old group's images go; the new ones take the lowest ids no other icon uses.
+    for (uint16_t id : oldIds)
+        tree->Remove(ResourceId::Number(pe::kResourceTypeIcon), ResourceId::Number(id));
+    std::set<uint16_t> used;
+    const auto icons = tree->Types().find(ResourceId::Number(pe::kResourceTypeIcon));
+    if (icons != tree->Types().end()) {
+        for (const auto& name : icons->second.names)
+            used.insert(name.first.IsName() ? 0 : name.first.Number());
     }
-    if (branding.icon) {
-        IconFile icon;
-        Status status = IconFile::Parse(ViewOf(*branding.icon), &icon).WithContext(branding.iconPath);
-        std::vector<IconImageInfo> oldImages;
-        std::vector<uint16_t> oldIds;
-        if (status)
-            status = ReadNeeded(image, *tree, pe::kResourceTypeGroupIcon, IDR_MAINFRAME, "icon group", &language,
-                                &bytes);
-        if (status)
-            status = IconFile::ReadGroup(ViewOf(bytes), &oldImages, &oldIds).WithContext("the launcher");
-        if (!status)
-            return status;
-        for (uint16_t id : oldIds)
-            tree->Remove(ResourceId::Number(pe::kResourceTypeIcon), ResourceId::Number(id));
-        std::set<uint16_t> used;
-        const auto icons = tree->Types().find(ResourceId::Number(pe::kResourceTypeIcon));
-        if (icons != tree->Types().end()) {
-            for (const auto& name : icons->second.names)
-                used.insert(name.first.IsName() ? 0 : name.first.Number());
-        }
-        std::vector<uint16_t> ids;
-        for (uint16_t id = 1; id != 0 && ids.size() < icon.ImageCount(); ++id) {
-            if (used.count(id) == 0)
-                ids.push_back(id);
-        }
-        for (size_t i = 0; i < ids.size(); ++i)
-            Put(tree, pe::kResourceTypeIcon, ids[i], language, icon.ImageBytes(i));
-        Put(tree, pe::kResourceTypeGroupIcon, IDR_MAINFRAME, language, icon.GroupResource(ids));
+    std::vector<uint16_t> ids;
+    for (uint16_t id = 1; id != 0 && ids.size() < icon.ImageCount(); ++id) {
+        if (used.count(id) == 0)
+            ids.push_back(id);
     }
-    if (branding.progressText) {
-        const uint16_t block = StringTableBlock::BlockOf(IDS_PROGRESS_LABEL);
-        StringTableBlock strings;
-        Status status = ReadNeeded(image, *tree, pe::kResourceTypeString, block, "progress label string", &language,
-                                   &bytes);
-        if (status)
-            status = StringTableBlock::Parse(ViewOf(bytes), &strings).WithContext("the launcher");
-        if (!status)
-            return status;
-        strings.SetString(StringTableBlock::IndexOf(IDS_PROGRESS_LABEL), Utf16(*branding.progressText));
-        Put(tree, pe::kResourceTypeString, block, language, strings.Encode());
-    }
-    if (branding.executionLevel) {
-        Status status = ReadNeeded(image, *tree, pe::kResourceTypeManifest, pe::kProgramManifestId, "manifest",
-                                   &language, &bytes);
-        std::string manifest(bytes.begin(), bytes.end());
-        if (status)
-            status = SetManifestExecutionLevel(&manifest, *branding.executionLevel).WithContext("the launcher");
-        if (!status)
-            return status;
+    for (size_t i = 0; i < ids.size(); ++i)
+        Put(tree, pe::kResourceTypeIcon, ids[i], language, icon.ImageBytes(i));
+    Put(tree, pe::kResourceTypeGroupIcon, IDR_MAINFRAME, language, icon.GroupResource(ids));
+    return Status::Ok();
+}
+
+Status BrandedResources::ApplyLabel(const PeImage& image, const std::string& text, ResourceTree* tree)
+{
+    uint16_t language = 0;
+    std::vector<uint8_t> bytes;
+    const uint16_t block = StringTableBlock::BlockOf(IDS_PROGRESS_LABEL);
+    StringTableBlock strings;
+    Status status =
+        ReadNeeded(image, *tree, pe::kResourceTypeString, block, "progress label string", &language, &bytes);
+    if (status)
+        status = StringTableBlock::Parse(ViewOf(bytes), &strings).WithContext("the launcher");
+    if (!status)
+        return status;
+    strings.SetString(StringTableBlock::IndexOf(IDS_PROGRESS_LABEL), Utf16(text));
+    Put(tree, pe::kResourceTypeString, block, language, strings.Encode());
+    return Status::Ok();
+}
+
+Status BrandedResources::ApplyLevel(const PeImage& image, ExecutionLevel level, ResourceTree* tree)
+{
+    uint16_t language = 0;
+    std::vector<uint8_t> bytes;
+    Status status =
+        ReadNeeded(image, *tree, pe::kResourceTypeManifest, pe::kProgramManifestId, "manifest", &language, &bytes);
+    std::string manifest(bytes.begin(), bytes.end());
+    if (status)
+        status = SetManifestExecutionLevel(&manifest, level).WithContext("the launcher");
+    if (status)
         Put(tree, pe::kResourceTypeManifest, pe::kProgramManifestId, language,
             std::vector<uint8_t>(manifest.begin(), manifest.end()));
-    }
-    return Status::Ok();
+    return status;
 }
 
 Status CheckLauncherBranding(const char* launcherPath, const LauncherBranding& branding)
@@ -291,7 +319,7 @@ Status ReadLauncherIdentity(const char* path, LauncherIdentity* identity)
     const ResourceData* data = nullptr;
     std::vector<uint8_t> bytes;
     VersionResource version;
-    if (FindResource(tree, pe::kResourceTypeVersion, 1, &language, &data) && ReadResource(image, *data, &bytes) &&
+    if (FindResource(tree, pe::kResourceTypeVersion, kVersionInfoId, &language, &data) && ReadResource(image, *data, &bytes) &&
         VersionResource::Parse(ViewOf(bytes), &version)) {
         for (const auto& string : version.Strings())
             result.strings.emplace_back(Utf16ToUtf8(string.first), Utf16ToUtf8(string.second));

@@ -1,6 +1,7 @@
 // The vendor's identity written into a launcher: version block strings and numbers, icon, progress label, execution level.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,6 +75,11 @@ public:
     Status Apply(const PeImage& image, const LauncherBranding& branding, ResourceTree* tree);
 
 private:
+    // One resource each: read from image (refused when the launcher lacks it), changed, put back.
+    Status ApplyVersion(const PeImage& image, const LauncherBranding& branding, ResourceTree* tree);
+    Status ApplyIcon(const PeImage& image, const LauncherBranding& branding, ResourceTree* tree);
+    Status ApplyLabel(const PeImage& image, const std::string& text, ResourceTree* tree);
+    Status ApplyLevel(const PeImage& image, ExecutionLevel level, ResourceTree* tree);
     // Puts bytes under type/name/language of tree, kept alive here.
     void Put(ResourceTree* tree, uint16_t type, uint16_t name, uint16_t language, std::vector<uint8_t> bytes);
 
