@@ -42,7 +42,7 @@ for _ in $(seq 600); do
   sleep 0.05
 done
 log | grep -q '^text ' || fail "the window's text was never read"
-sleep 0.5
+sleep 1
 import -display "$DISPLAY" -window root "$work/screen.png"
 status=0
 wait "$probe_pid" || status=$?

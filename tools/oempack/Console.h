@@ -31,6 +31,7 @@ bool StandardErrorIsConsole();
 // The program's arguments after its name, split once, twice spelled: in the
 // system's code page (paths, as the file functions take them) and as UTF-8
 // (text written into resources). Windows: from GetCommandLineW, whatever the
-// code page can spell; POSIX: argv, both the same.
+// code page can spell (shell32 is loaded from the system folder: call this
+// after RestrictDllSearchToSystemFolder); POSIX: argv, both the same.
 void ReadProgramArguments(int argc, char** argv, std::vector<std::string>* arguments,
                           std::vector<std::string>* utf8Arguments);

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "SystemLibrary.h"
+
 void PrintError(const std::string& message)
 {
     std::fflush(stdout);
@@ -71,8 +73,13 @@ std::string FromWide(const wchar_t* wide, UINT codePage)
 void ReadProgramArguments(int argc, char** argv, std::vector<std::string>* arguments,
                           std::vector<std::string>* utf8Arguments)
 {
+    // shell32 from the system folder, loaded once the DLL search is restricted:
+    // imported, the loader would resolve it and its own imports (version.dll
+    // under Wine) before main, from the program's folder first.
+    const SystemLibrary shell32("shell32.dll");
+    const auto split = shell32.Function<decltype(&CommandLineToArgvW)>("CommandLineToArgvW");
     int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    LPWSTR* wide = split != nullptr ? split(GetCommandLineW(), &count) : nullptr;
     arguments->clear();
     utf8Arguments->clear();
     if (wide == nullptr) {
