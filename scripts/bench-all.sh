@@ -3,6 +3,7 @@
 #   launch   scripts/bench-launch.sh: big packages (to 1.5 GiB), a compressed installer,
 #            65,535 entries, 65,532 groups; memory by kind; against NSIS at 256 MiB and 1 GiB
 #   pack     oempack make against makensis; oempack create against tar cf
+#   brand    oempack make with every identity option against make without (scripts/bench-brand.sh)
 #   codec    the LZW codec against compress/uncompress (scripts/bench-lzw.sh)
 #   package  the launcher's package path on the host (bench/package, Google Benchmark)
 # Environment: OEM_BENCH_ARCH (the Windows architecture, x86 or x64; default x86 where the host
@@ -72,6 +73,9 @@ for size in $SIZES; do
   [ -s "$ours" ] && [ -s "$nsis" ] || { echo "bench: a package was not made"; exit 1; }
   rm -rf "$dir"
 done
+
+echo "== brand: scripts/bench-brand.sh"
+BRAND_OEMPACK="$OEMPACK" BRAND_LAUNCHER="$LAUNCHER" bash scripts/bench-brand.sh | tee "$TMP/results/brand.txt"
 
 if [ "$PACK_ONLY" != 1 ]; then
   echo "== launch: scripts/bench-launch.sh (sizes: ${BENCH_SIZES:-default})"

@@ -84,12 +84,15 @@ if [ "$need32" -eq 1 ]; then
   fi
 fi
 
-# Chinese locale, for the tests that run under code page 936.
-if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
-  $SUDO sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen 2>/dev/null || true
-  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
-  $SUDO locale-gen >/dev/null
-fi
+# The Chinese locale, for the tests that run under code page 936, and the
+# American one, for the progress label's Latin picture.
+for name in zh_CN en_US; do
+  if ! locale -a 2>/dev/null | grep -qi "^$name.utf8$"; then
+    $SUDO sed -i "s/^# *$name.UTF-8 UTF-8/$name.UTF-8 UTF-8/" /etc/locale.gen 2>/dev/null || true
+    grep -q "^$name.UTF-8 UTF-8" /etc/locale.gen 2>/dev/null || echo "$name.UTF-8 UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+    $SUDO locale-gen >/dev/null
+  fi
+done
 if [ "$complete" -eq 1 ]; then
   echo "bootstrap: all dependencies present"
 else

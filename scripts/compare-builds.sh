@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The native and the Windows oempack make the same bytes: create and make with the same
-# inputs and SOURCE_DATE_EPOCH through both, then cmp. Needs both builds and, for the
+# The native and the Windows oempack make the same bytes: create and make (plain and with
+# every identity option) with the same inputs and SOURCE_DATE_EPOCH through both, then cmp. Needs both builds and, for the
 # Windows program, a running Wine environment (scripts/wine-env.sh).
 # Usage: compare-builds.sh HOST_BUILD WIN_BUILD (of either architecture: the launcher is that build's)
 set -euo pipefail
@@ -37,8 +37,20 @@ wine_oempack create "$(winpath "$WORK/windows/pkg.oem")" --compress -j 3 --from-
 wine_oempack make --installer "$(winpath "$INSTALLER")" --payload "$(winpath "$WORK/payload")" --compress -j 1 \
   --launcher "$(winpath "$LAUNCHER")" -o "$(winpath "$WORK/windows/Setup.exe")" >/dev/null
 
+# A vendor's Setup.exe: every identity option, text beyond the ANSI code page included.
+convert -size 16x16 xc:red "$WORK/s16.png" && convert -size 256x256 xc:blue "$WORK/s256.png" &&
+  icotool -c -o "$WORK/vendor.ico" "$WORK/s16.png" -r "$WORK/s256.png"
+branding=(--product-name "Contoso 套件" --company "Contoso Ltd." --description "Contoso Suite Setup"
+  --copyright "© 2026 Contoso" --product-version 5.2 --file-version 5.2.1.7 --execution-level asInvoker
+  --progress-text "正在安装 Contoso 套件…")
+"$NATIVE" make --installer "$INSTALLER" --launcher "$LAUNCHER" --icon "$WORK/vendor.ico" "${branding[@]}" \
+  -o "$WORK/native/Branded.exe" >/dev/null
+LANG=C.UTF-8 LC_ALL=C.UTF-8 wine_oempack make --installer "$(winpath "$INSTALLER")" \
+  --launcher "$(winpath "$LAUNCHER")" --icon "$(winpath "$WORK/vendor.ico")" "${branding[@]}" \
+  -o "$(winpath "$WORK/windows/Branded.exe")" >/dev/null
+
 same=0
-for f in pkg.oem Setup.exe; do
+for f in pkg.oem Setup.exe Branded.exe; do
   if cmp "$WORK/native/$f" "$WORK/windows/$f"; then
     echo "compare-builds: $f identical ($(stat -c %s "$WORK/native/$f") bytes)"
   else

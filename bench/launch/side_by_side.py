@@ -277,6 +277,10 @@ def cmd_report(results, out):
             ratio(d["ours"]["exit_median"], d["other"]["exit_median"]), d["command"]["ours"], d["command"]["other"]))
     lines += ["", "`create` = `oempack create --from-dir` against `tar cf` on a tree of 2,000 files in 40 folders,",
               "256 MiB in all."]
+    brand = os.path.join(results, "brand.txt")
+    if os.path.exists(brand):
+        lines += ["", "## The vendor's identity", "", "Command: `scripts/bench-brand.sh`", "", "```"]
+        lines += open(brand).read().rstrip().splitlines() + ["```"]
     codec = os.path.join(results, "codec.txt")
     if os.path.exists(codec):
         lines += ["", "## LZW codec against compress/uncompress", "", "Command: `scripts/bench-lzw.sh`", "", "```"]

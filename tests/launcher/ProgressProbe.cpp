@@ -6,6 +6,7 @@
 // to its bar the same way, and appends one line to the log (flushed at once, so that a script can
 // follow it):
 //   window <left> <top> <width> <height> bar <l> <t> <w> <h> label <l> <t> <w> <h>   (once, screen pixels)
+//   text <the label's text, GetWindowTextW, as UTF-8>    (once, after the first answer)
 //   probe <ms since start> <answered 0|1> <ms the answer took> <bar position, -1 unread>
 //   reached 100                                        (probing stops there)
 //   exit <launcher's exit code> <ms since start>
@@ -49,6 +50,16 @@ HWND ProgressWindowOf(DWORD processId)
     Search search{processId, nullptr};
     EnumWindows(TakeDialogOf, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// The label's text as the window holds it, in UTF-8.
+std::string LabelText(HWND window)
+{
+    wchar_t text[512] = {};
+    GetWindowTextW(GetDlgItem(window, IDC_PROGRESS_LABEL), text, 512);
+    char utf8[2048] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return utf8;
 }
 
 std::string RectText(HWND window)
@@ -98,6 +109,7 @@ int main(int argc, char** argv)
     }
     HWND window = nullptr;
     bool probing = true;
+    bool textLogged = false;
     DWORD next = start;
     while (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT && GetTickCount() - start < kLaunchLimitMs) {
         if (probing) {
@@ -119,6 +131,11 @@ int main(int argc, char** argv)
                 if (answered && SendMessageTimeoutA(GetDlgItem(window, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
                                         kAnswerTimeoutMs, &result))
                     position = static_cast<long>(result);
+                // Once the window answers, its dialog has set the label's text.
+                if (answered && !textLogged) {
+                    std::fprintf(log, "text %s\n", LabelText(window).c_str());
+                    textLogged = true;
+                }
                 std::fprintf(log, "probe %lu %d %lu %ld\n", asked - start, answered ? 1 : 0, took, position);
                 std::fflush(log);
                 if (position == 100) {

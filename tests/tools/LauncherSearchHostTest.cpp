@@ -99,8 +99,8 @@ TEST(ToolsLauncherChoice, ListingsNameTheArchitectureAndFileVersionOfAStampedPro
     // The new fields come after every field there was.
     EXPECT_EQ(FormatListingJson(listing, "Setup.exe", "0xAA64", "none", nullptr),
               "{\"package\":\"Setup.exe\",\"size\":2048,\"version\":512,\"entryCount\":0,\"groups\":[],"
-              "\"architecture\":\"0xAA64\",\"fileVersion\":\"none\"}\n");
+              "\"architecture\":\"0xAA64\",\"fileVersion\":\"none\",\"identity\":null}\n");
     EXPECT_EQ(FormatListingJson(listing, "p.oem", "", "", nullptr),
               "{\"package\":\"p.oem\",\"size\":2048,\"version\":512,\"entryCount\":0,\"groups\":[],"
-              "\"architecture\":null,\"fileVersion\":null}\n");
+              "\"architecture\":null,\"fileVersion\":null,\"identity\":null}\n");
 }

@@ -65,7 +65,10 @@ check "stamp succeeds" [ "$rc" = 0 ]
 check "stamp reports" contains out.txt \
   "stamped st/Setup.exe from st/launcher.exe: package of $(stat -c %s pkg.oem) bytes, 52 bytes"
 run verify st/Setup.exe
-check "the stamped program's package verifies" [ "$rc" = 0 ]
+# The seed is no launcher: its package is sound, its manifest (no level) the one fault.
+check "verify refuses a program without the launcher's manifest" [ "$rc" = 1 ]
+check "the manifest is the only fault" contains err.txt "oempack: st/Setup.exe: manifest: no requestedExecutionLevel"
+check "the package itself verifies" contains err.txt "verification failed (1 fault)"
 run extract st/Setup.exe -C out2
 check "extract from the stamped program" cmp -s in/Docs/b.bin out2/Docs/b.bin
 printf '[LANGUAGE]\r\nUseDefault =0\r\nSelectLanguage = 0x0409\r\n' >lang.ini
@@ -397,14 +400,14 @@ run list arch/s64.exe
 check "list names x64" contains out.txt "architecture: x64"
 run list --json arch/s64.exe
 check "list --json names x64, and the seed's lack of a version block" contains out.txt \
-  '"architecture":"x64","fileVersion":"none"}'
+  '"architecture":"x64","fileVersion":"none","identity":{"strings":{},"fileVersion":null'
 run list arch/s64.exe
 check "list says so in its table too" contains out.txt "launcher file version: none"
 run list --json pkg.oem
 check "a package file has no architecture and no file version" contains out.txt \
-  '],"architecture":null,"fileVersion":null}'
+  '],"architecture":null,"fileVersion":null,"identity":null}'
 run verify arch/s64.exe
-check "verify names x64" contains out.txt "arch/s64.exe: OK, architecture x64, 2 groups, 3 entries"
+check "verify checks the x64 seed's manifest" contains err.txt "oempack: arch/s64.exe: manifest: no requestedExecutionLevel"
 # Another machine (ARM64): shown as its number, refused as a launcher.
 cp arch/s64.exe arch/arm-stamped.exe
 cp "$X64" arch/arm.exe

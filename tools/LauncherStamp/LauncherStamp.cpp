@@ -7,6 +7,7 @@
 
 #include "Crc32c.h"
 #include "FileSink.h"
+#include "LauncherBranding.h"
 #include "PackageChecksum.h"
 #include "PeFormat.h"
 #include "PeImage.h"
@@ -32,6 +33,7 @@ struct StampedBytes {
     PackageChecksum checksum;
     const void* languageIni;
     uint32_t languageSize;
+    const LauncherBranding* branding;  // null: the launcher's own identity
 };
 
 Status CheckArguments(const char* launcherPath, const char* outputPath, const StampedBytes& bytes)
@@ -125,6 +127,9 @@ Status Stamp(const char* launcherPath, PeImage& image, const char* outputPath, c
     const auto checksumRecord = bytes.checksum.Encode();
     MemorySource checksum(ByteView(checksumRecord.data(), kPackageChecksumRecordSize));
     Status status = ReadStampedTree(launcherPath, bytes, &languageIni, &checksum, image, &tree);
+    BrandedResources branded;
+    if (status && bytes.branding != nullptr && !bytes.branding->Empty())
+        status = branded.Apply(image, *bytes.branding, &tree);
     PeResourceWriter writer;
     if (status)
         status = PeResourceWriter::Prepare(image, tree, &writer).WithContext(launcherPath);
@@ -149,11 +154,12 @@ Status Stamp(const char* launcherPath, PeImage& image, const char* outputPath, c
 }  // namespace
 
 Status StampLauncherFromSource(const char* launcherPath, const char* outputPath, ResourceSource& package,
-                               const void* languageIni, uint32_t languageSize, StampReport* report)
+                               const void* languageIni, uint32_t languageSize, StampReport* report,
+                               const LauncherBranding* branding)
 {
     StampReport unused;
     StampReport* said = report != nullptr ? report : &unused;
-    StampedBytes bytes{&package, PackageChecksum(), languageIni, languageSize};
+    StampedBytes bytes{&package, PackageChecksum(), languageIni, languageSize, branding};
     // The arguments and the launcher's headers first: a package refused for
     // its size is not read for its checksum.
     Status status = CheckArguments(launcherPath, outputPath, bytes);

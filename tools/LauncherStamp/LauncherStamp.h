@@ -9,6 +9,7 @@
 
 class PeImage;
 class ResourceSource;
+struct LauncherBranding;
 
 // The LANGUAGE_INI text shipped with the launcher (52 bytes, no terminator counted).
 extern const char kDefaultLanguageIni[];
@@ -57,12 +58,15 @@ Status StampLauncherFile(const char* launcherPath, const char* outputPath, const
 // StampLauncherFile with the package read from package in pieces (its Size()
 // bytes, read from 0 to the end; read again should the copy be written twice):
 // memory use grows neither with the package nor with a stamped launcher's old
-// package, which is skipped. Refused besides: a package of 0 bytes
+// package, which is skipped. With branding (not null, not Empty()), the
+// launcher's identity is changed as BrandedResources::Apply describes; its
+// refusals come before anything is written. Refused besides: a package of 0 bytes
 // (kErrorInvalidParameter) or of more than the launcher's architecture can
 // load (kErrorFileTooLarge, CheckLaunchablePackageSize), both before the
 // package is read. A failed read of the source comes back with its own code.
 Status StampLauncherFromSource(const char* launcherPath, const char* outputPath, ResourceSource& package,
-                               const void* languageIni, uint32_t languageSize, StampReport* report);
+                               const void* languageIni, uint32_t languageSize, StampReport* report,
+                               const LauncherBranding* branding = nullptr);
 
 // The launcher architecture of a program image, from its Machine field: i386
 // is x86, AMD64 is x64. Any other machine is refused with

@@ -117,6 +117,14 @@ static_assert(kResourceDataReserved + 4 == kResourceDataEntrySize, "resource dat
 constexpr uint32_t kResourceNameLengthSize = 2;
 // The tree has three levels: type, name, language.
 constexpr int kResourceLevels = 3;
+// Resource types by number (RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST).
+constexpr uint16_t kResourceTypeIcon = 3;
+constexpr uint16_t kResourceTypeString = 6;
+constexpr uint16_t kResourceTypeGroupIcon = 14;
+constexpr uint16_t kResourceTypeVersion = 16;
+constexpr uint16_t kResourceTypeManifest = 24;
+// The manifest the loader reads for a program (CREATEPROCESS_MANIFEST_RESOURCE_ID).
+constexpr uint16_t kProgramManifestId = 1;
 // Where each resource's bytes start in the section we write.
 constexpr uint32_t kResourceDataAlignment = 8;
 

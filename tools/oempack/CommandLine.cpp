@@ -13,7 +13,10 @@ namespace {
 // Walks the arguments; options take their value as "--name value" or "--name=value".
 class ArgumentCursor {
 public:
-    explicit ArgumentCursor(const std::vector<std::string>& arguments) : arguments_(arguments) {}
+    ArgumentCursor(const std::vector<std::string>& arguments, const std::vector<std::string>& utf8)
+        : arguments_(arguments), utf8_(utf8.size() == arguments.size() ? utf8 : arguments)
+    {
+    }
 
     bool AtEnd() const { return index_ >= arguments_.size(); }
     const std::string& Current() const { return arguments_[index_]; }
@@ -21,7 +24,12 @@ public:
 
     // When the current argument is the option `name` (alone or as name=value),
     // consumes it and its value. 1 found, 0 not this option, -1 value missing.
-    int TakeValue(const char* name, std::string* value)
+    int TakeValue(const char* name, std::string* value) { return Take(name, arguments_, value); }
+    // TakeValue with the value as UTF-8 text.
+    int TakeText(const char* name, std::string* value) { return Take(name, utf8_, value); }
+
+private:
+    int Take(const char* name, const std::vector<std::string>& from, std::string* value)
     {
         const std::string& arg = Current();
         size_t n = std::strlen(name);
@@ -30,19 +38,19 @@ public:
         if (arg.size() == n) {
             if (index_ + 1 >= arguments_.size())
                 return -1;
-            *value = arguments_[index_ + 1];
+            *value = from[index_ + 1];
             index_ += 2;
             return 1;
         }
         if (arg[n] != '=')
             return 0;
-        *value = arg.substr(n + 1);
+        *value = from[index_].substr(n + 1);
         ++index_;
         return 1;
     }
 
-private:
     const std::vector<std::string>& arguments_;
+    const std::vector<std::string>& utf8_;
     size_t index_ = 0;
 };
 
@@ -265,6 +273,73 @@ Status TakeArchitectureOption(ArgumentCursor& cursor, Options* options, bool* ta
     return Status::Ok();
 }
 
+// The identity options that take text: where it goes in the branding.
+struct TextOption {
+    const char* name;
+    std::optional<std::string> LauncherBranding::*target;
+};
+
+constexpr TextOption kTextOptions[] = {
+    {"--product-name", &LauncherBranding::productName},
+    {"--company", &LauncherBranding::company},
+    {"--description", &LauncherBranding::description},
+    {"--copyright", &LauncherBranding::copyright},
+};
+
+// Takes the current argument and its value when it is one of the identity
+// options of stamp and make; *taken tells whether it was.
+Status TakeBrandingOption(ArgumentCursor& cursor, Options* options, bool* taken)
+{
+    LauncherBranding& branding = options->branding;
+    std::string value;
+    int r = 0;
+    *taken = true;
+    for (const TextOption& option : kTextOptions) {
+        if ((r = cursor.TakeText(option.name, &value)) == 0)
+            continue;
+        if (r < 0)
+            return Missing(std::string("text after ") + option.name);
+        branding.*option.target = value;
+        return CheckUtf8Option(option.name, value);
+    }
+    if ((r = cursor.TakeText("--progress-text", &value)) != 0) {
+        if (r < 0)
+            return Missing("text after --progress-text");
+        branding.progressText = value;
+        return CheckProgressText(value);
+    }
+    const std::pair<const char*, std::optional<VersionOption> LauncherBranding::*> versions[] = {
+        {"--product-version", &LauncherBranding::productVersion},
+        {"--file-version", &LauncherBranding::fileVersion},
+    };
+    for (const auto& option : versions) {
+        if ((r = cursor.TakeValue(option.first, &value)) == 0)
+            continue;
+        if (r < 0)
+            return Missing(std::string("version after ") + option.first);
+        VersionOption version;
+        const Status parsed = ParseVersionOption(option.first, value, &version);
+        branding.*option.second = version;
+        return parsed;
+    }
+    if ((r = cursor.TakeValue("--execution-level", &value)) != 0) {
+        ExecutionLevel level = ExecutionLevel::kRequireAdministrator;
+        if (r < 0 || !ParseExecutionLevel(value, &level))
+            return Usage("--execution-level takes asInvoker, highestAvailable or requireAdministrator, not '" +
+                         value + "'");
+        branding.executionLevel = level;
+        return Status::Ok();
+    }
+    if ((r = cursor.TakeValue("--icon", &value)) != 0) {
+        if (r < 0 || value.empty())
+            return Missing("icon file after --icon");
+        branding.iconPath = value;
+        return Status::Ok();
+    }
+    *taken = false;
+    return Status::Ok();
+}
+
 // Takes the current argument of stamp or make (with its value), or refuses it.
 Status TakeStampOrMakeArgument(ArgumentCursor& cursor, Options* options, bool make)
 {
@@ -294,6 +369,8 @@ Status TakeStampOrMakeArgument(ArgumentCursor& cursor, Options* options, bool ma
         status = TakeArchitectureOption(cursor, options, &taken);
     if (status && !taken && make)
         status = TakeLanguageOption(cursor, options, &taken);
+    if (status && !taken)
+        status = TakeBrandingOption(cursor, options, &taken);
     if (!status || taken)
         return status;
     return Usage(std::string("unexpected argument for ") + (make ? "make" : "stamp") + ": " + arg);
@@ -421,7 +498,8 @@ bool IsValidLanguageCode(const std::string& code)
     return true;
 }
 
-Status ParseCommandLine(const std::vector<std::string>& arguments, Options* options)
+Status ParseCommandLine(const std::vector<std::string>& arguments, Options* options,
+                        const std::vector<std::string>* utf8Arguments)
 {
     *options = Options();
     if (arguments.empty())
@@ -442,7 +520,10 @@ Status ParseCommandLine(const std::vector<std::string>& arguments, Options* opti
         options->command = Command::kHelp;
         return Status::Ok();
     }
-    ArgumentCursor cursor(rest);
+    std::vector<std::string> utf8Rest;
+    if (utf8Arguments != nullptr && utf8Arguments->size() == arguments.size())
+        utf8Rest.assign(utf8Arguments->begin() + 1, utf8Arguments->end());
+    ArgumentCursor cursor(rest, utf8Rest);
     return ParseCommandArguments(cursor, options);
 }
 
@@ -459,7 +540,8 @@ const char* VersionText()
 
 const char* HelpText()
 {
-    return "Usage: oempack COMMAND [ARGUMENTS]\n"
+    static const std::string text = std::string() +
+           "Usage: oempack COMMAND [ARGUMENTS]\n"
            "Builds, inspects and unpacks setup packages (BOEM containers) and places\n"
            "them into a copy of the setup launcher.\n"
            "\n"
@@ -476,8 +558,9 @@ const char* HelpText()
            "      Shows groups and entries: sizes, stored sizes, attributes, times (UTC).\n"
            "  verify PKG\n"
            "      Checks the whole container and decodes every compressed entry.\n"
-           "      For a setup program, list and verify also name its architecture, and\n"
-           "      list the launcher's file version.\n"
+           "      For a setup program, list and verify also name its architecture, list\n"
+           "      the launcher's file version and identity (IDENTITY below), and verify\n"
+           "      checks that its manifest is the launcher's for that architecture.\n"
            "  extract PKG [--group NAME] [ENTRY...] -C DIR [--overwrite MODE]\n"
            "      Writes entries to DIR\\GROUP\\NAME (entries of the empty group to DIR).\n"
            "      With --group only that group; with ENTRY names only those entries.\n"
@@ -485,19 +568,35 @@ const char* HelpText()
            "      time is not older), newer-version (2: keep a file whose version is not\n"
            "      older), version-then-time (3).\n"
            "  stamp --package PKG [--language-ini FILE] [--arch x86|x64]\n"
-           "        [--launcher Setup.exe] -o OUT.exe\n"
+           "        [--launcher Setup.exe] [IDENTITY...] -o OUT.exe\n"
            "      Copies the launcher and writes the package (at least 1024 bytes, valid)\n"
            "      and the language settings into its resources. Without --language-ini\n"
            "      the shipped settings are used (UseDefault =1, SelectLanguage = 0x0404).\n"
            "  make --installer setup.exe [--payload DIR] [--use-default-language 0|1]\n"
            "       [--select-language CODE] [--compress] [-j N] [--arch x86|x64]\n"
-           "       [--launcher Setup.exe] -o OUT.exe\n"
+           "       [--launcher Setup.exe] [IDENTITY...] -o OUT.exe\n"
            "      One step from an installer to a finished setup program: writes\n"
            "      Config\\CONFIG.INI naming the installer, puts the installer into group\n"
            "      \"Commonfiles\" and each subfolder of the payload into a group of its\n"
            "      name (files directly in the payload into \"Commonfiles\"), and stamps\n"
            "      the package into the launcher. The installer must be a Windows program\n"
            "      (not a DLL); CODE is from 0 to 65535.\n"
+           "\n"
+           "IDENTITY, the vendor's Setup.exe (stamp and make; text is UTF-8, any script):\n"
+           "  --product-name TEXT, --company TEXT, --description TEXT, --copyright TEXT\n"
+           "      ProductName, CompanyName, FileDescription (the UAC prompt's program name\n"
+           "      once signed) and LegalCopyright of the version block.\n"
+           "  --product-version A[.B[.C[.D]]], --file-version A[.B[.C[.D]]]\n"
+           "      Parts 0..65535; the fixed block and the strings. The file version is\n"
+           "      the product version unless given; OriginalFilename becomes OUT's name.\n"
+           "  --execution-level asInvoker|highestAvailable|requireAdministrator\n"
+           "      What the manifest asks for (default requireAdministrator).\n"
+           "  --icon FILE.ico\n"
+           "      Replaces the program's icon with every image of FILE.ico.\n"
+           "  --progress-text TEXT\n"
+           "      The progress window's label, one line of at most " +
+           std::to_string(kMaxProgressTextLength) + " characters.\n"
+           "Without them the launcher's own identity stays, byte for byte.\n"
            "\n"
            "The launcher of stamp and make: --launcher names it, and then --arch, when\n"
            "given, must name its architecture. Otherwise oempack takes the launcher of\n"
@@ -513,4 +612,5 @@ const char* HelpText()
            "Options for every command: --help, --version, --no-progress.\n"
            "A progress bar appears on standard error when it is a console.\n"
            "Exit status: 0 on success, 1 when the operation failed, 2 for a usage error.\n";
+    return text.c_str();
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "LauncherBranding.h"
 #include "PackageResources.h"
 #include "Status.h"
 
@@ -51,14 +52,21 @@ struct Options {
     int useDefaultLanguage = 1;
     std::string selectLanguage = "0x0404";
 
+    // stamp and make: the vendor's identity (--product-name ... --progress-text);
+    // the icon is named here (branding.iconPath) and read by the command.
+    LauncherBranding branding;
+
     // Progress bar on a terminal; --no-progress turns it off.
     bool progress = true;
 };
 
 // Parses the arguments after the program name into options. A failure
 // (ERROR_INVALID_PARAMETER) carries a one-line reason; the caller prints it
-// and the usage hint.
-Status ParseCommandLine(const std::vector<std::string>& arguments, Options* options);
+// and the usage hint. utf8Arguments, when not null, are the same arguments as
+// UTF-8 (the Windows build reads paths in the ANSI code page): the text of the
+// identity options comes from them.
+Status ParseCommandLine(const std::vector<std::string>& arguments, Options* options,
+                        const std::vector<std::string>* utf8Arguments = nullptr);
 
 // Overwrite mode from its name or number: always, newer-time, newer-version,
 // version-then-time, or 0..3. -1 for anything else.

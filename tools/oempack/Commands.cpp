@@ -8,7 +8,9 @@
 #include "Console.h"
 #include "FileRangeSource.h"
 #include "FileSink.h"
+#include "IconFile.h"
 #include "InstallerChecks.h"
+#include "LauncherBranding.h"
 #include "LauncherSearch.h"
 #include "LauncherStamp.h"
 #include "ListingFormat.h"
@@ -19,6 +21,7 @@
 #include "PackageListing.h"
 #include "PackageResources.h"
 #include "PackageWriter.h"
+#include "PeImage.h"
 #include "ProgramVersion.h"
 #include "ProgressBar.h"
 #include "ResourceSource.h"
@@ -205,11 +208,11 @@ std::string VerifyFaultText(const VerifyReport& report)
 }
 
 Status Stamp(const std::string& launcher, const std::string& output, ResourceSource& package,
-             const std::string& languageIni)
+             const std::string& languageIni, const LauncherBranding& branding)
 {
     StampReport report;
     const Status stamped = StampLauncherFromSource(launcher.c_str(), output.c_str(), package, languageIni.data(),
-                                                   static_cast<uint32_t>(languageIni.size()), &report);
+                                                   static_cast<uint32_t>(languageIni.size()), &report, &branding);
     if (stamped) {
         if (report.droppedCertificateSize != 0)
             PrintNote(launcher + " is signed: its signature (" + std::to_string(report.droppedCertificateSize) +
@@ -219,6 +222,8 @@ Status Stamp(const std::string& launcher, const std::string& output, ResourceSou
     const uint32_t code = stamped.Code();
     if (code == kErrorBadExeFormat || code == kErrorExeMachineTypeMismatch)
         return LauncherFailure(launcher, stamped);
+    if (code == kErrorInvalidData)
+        return stamped;
     return SystemFailure(code, "cannot write " + output + " from " + launcher);
 }
 
@@ -293,6 +298,69 @@ Status WriteMakePackage(const PackagePlan& plan, WriteSettings settings, const O
     return status;
 }
 
+// The identity stamp and make write: the options' with the icon file read and
+// checked and OriginalFilename the output's name, then tried on the launcher,
+// so that a refusal comes before anything is written.
+Status PrepareBranding(const Options& options, const std::string& launcher, LauncherBranding* branding)
+{
+    *branding = options.branding;
+    branding->originalFilename = FileNameOf(options.output);
+    if (branding->Empty())
+        return Status::Ok();
+    if (!branding->iconPath.empty()) {
+        std::string bytes;
+        Status status = ReadWholeFile(branding->iconPath, &bytes);
+        IconFile icon;
+        if (status)
+            status = IconFile::Parse(ByteView(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                              static_cast<uint32_t>(bytes.size())),
+                                     &icon)
+                         .WithContext(branding->iconPath);
+        if (!status)
+            return status;
+        branding->icon = std::vector<uint8_t>(bytes.begin(), bytes.end());
+    }
+    return CheckLauncherBranding(launcher.c_str(), *branding);
+}
+
+// make's warning for an installer that asks for administrator rights in its
+// own manifest when Setup.exe asks for less: Windows refuses to start it from
+// a process that is not elevated (error 740).
+void WarnOfInstallerElevation(const Options& options)
+{
+    const std::optional<ExecutionLevel>& level = options.branding.executionLevel;
+    if (!level || *level == ExecutionLevel::kRequireAdministrator)
+        return;
+    PeImage installer;
+    std::string manifest;
+    ExecutionLevel asked = ExecutionLevel::kAsInvoker;
+    if (PeImage::Open(options.installer.c_str(), &installer) && ReadProgramManifest(installer, &manifest) &&
+        ReadManifestExecutionLevel(manifest, &asked) && asked == ExecutionLevel::kRequireAdministrator)
+        PrintWarning(options.installer + " asks for requireAdministrator in its manifest, " + options.output +
+                     " for " + ExecutionLevelName(*level) + ": started from a Setup.exe that is not elevated, " +
+                     "the installer fails to start (error 740, elevation required)");
+}
+
+// A stamped program's manifest must be the launcher's for its architecture;
+// a fault text when it is not, else empty.
+std::string ManifestFault(const std::string& path)
+{
+    PeImage image;
+    LauncherArchitecture architecture = LauncherArchitecture::kX86;
+    std::string manifest;
+    ExecutionLevel level = ExecutionLevel::kRequireAdministrator;
+    Status status = PeImage::Open(path.c_str(), &image);
+    if (status)
+        status = LauncherArchitectureOf(image, &architecture);
+    if (status)
+        status = ReadProgramManifest(image, &manifest);
+    if (status && manifest.empty())
+        return "the program has no manifest";
+    if (status)
+        status = CheckLauncherManifest(manifest, architecture, &level);
+    return status ? std::string() : status.Message();
+}
+
 // Reports a failed command step; the command's exit status.
 int Fail(const Status& failure)
 {
@@ -364,14 +432,18 @@ int RunList(const Options& options)
         return kExitFailure;
     }
     std::string fileVersion;
+    LauncherIdentity identity;
+    const LauncherIdentity* shown = nullptr;
     if (package.FromProgram()) {
         fileVersion = ReadProgramFileVersion(options.package);
         if (fileVersion.empty())
             fileVersion = "none";
+        if (ReadLauncherIdentity(options.package.c_str(), &identity))
+            shown = &identity;
     }
-    PrintOut(options.json
-                 ? FormatListingJson(listing, options.package, package.Architecture(), fileVersion, AnsiToUtf8)
-                 : FormatListingText(listing, options.package, package.Architecture(), fileVersion));
+    PrintOut(options.json ? FormatListingJson(listing, options.package, package.Architecture(), fileVersion,
+                                              AnsiToUtf8, shown)
+                          : FormatListingText(listing, options.package, package.Architecture(), fileVersion, shown));
     return kExitSuccess;
 }
 
@@ -385,6 +457,11 @@ int RunVerify(const Options& options)
     {
         ProgressBar bar("verifying", package.Size(), options.progress);
         VerifyPackageImage(package.View(), &report, [&](uint64_t done, uint64_t) { bar.Update(done); });
+    }
+    if (package.FromProgram()) {
+        const std::string fault = ManifestFault(options.package);
+        if (!fault.empty())
+            report.faults.push_back(fault);
     }
     for (const std::string& note : report.notes)
         PrintOut(options.package + ": note: " + note + "\n");
@@ -460,11 +537,14 @@ int RunStamp(const Options& options)
         status = ReadWholeFile(options.languageIni, &languageIni);
     if (status && !options.languageIni.empty())
         PrintWarningIfAny(SelectLanguageWarning(options.languageIni, languageIni));
+    LauncherBranding branding;
+    if (status)
+        status = PrepareBranding(options, launcher.path, &branding);
     std::unique_ptr<ResourceSource> source;
     if (status)
         status = package.OpenStampSource(options.packagePath, &source);
     if (status)
-        status = Stamp(launcher.path, options.output, *source, languageIni);
+        status = Stamp(launcher.path, options.output, *source, languageIni, branding);
     if (!status)
         return Fail(status);
     PrintOut("stamped " + options.output + " from " + launcher.path + ": package of " +
@@ -484,8 +564,12 @@ int RunMake(const Options& options)
         status = ChooseLauncher(options, &chosen);
     if (status)
         status = CheckMakeInstaller(options, chosen.architecture);
+    LauncherBranding branding;
+    if (status)
+        status = PrepareBranding(options, chosen.path, &branding);
     if (!status)
         return Fail(status);
+    WarnOfInstallerElevation(options);
     const std::string& launcher = chosen.path;
     const std::string installerName = FileNameOf(options.installer);
     PackagePlan plan;
@@ -543,10 +627,10 @@ int RunMake(const Options& options)
         FileRangeSource source;
         status = source.Open(staged.TemporaryPath().c_str());
         if (status)
-            status = Stamp(launcher, options.output, source, languageIni);
+            status = Stamp(launcher, options.output, source, languageIni, branding);
     } else {
         MemorySource source(ByteView(memorySink.Bytes().data(), static_cast<uint32_t>(size)));
-        status = Stamp(launcher, options.output, source, languageIni);
+        status = Stamp(launcher, options.output, source, languageIni, branding);
     }
     if (!status)
         return Fail(status);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Status.h"
 
@@ -26,3 +27,11 @@ inline Status SystemFailure(uint32_t code, const std::string& what)
 
 // True when standard error is a console (GetFileType gives FILE_TYPE_CHAR).
 bool StandardErrorIsConsole();
+
+// The program's arguments after its name, split once, twice spelled: in the
+// system's code page (paths, as the file functions take them) and as UTF-8
+// (text written into resources). Windows: from GetCommandLineW, whatever the
+// code page can spell (shell32 is loaded from the system folder: call this
+// after RestrictDllSearchToSystemFolder); POSIX: argv, both the same.
+void ReadProgramArguments(int argc, char** argv, std::vector<std::string>* arguments,
+                          std::vector<std::string>* utf8Arguments);

@@ -81,3 +81,10 @@ std::string SystemErrorText(uint32_t code)
             text = known.text;
     return text + " (error " + std::to_string(code) + ")";
 }
+
+void ReadProgramArguments(int argc, char** argv, std::vector<std::string>* arguments,
+                          std::vector<std::string>* utf8Arguments)
+{
+    arguments->assign(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+    *utf8Arguments = *arguments;
+}

@@ -2,8 +2,11 @@
 #include "Console.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
+
+#include "SystemLibrary.h"
 
 void PrintError(const std::string& message)
 {
@@ -49,4 +52,45 @@ std::string SystemErrorText(uint32_t code)
     if (text.empty())
         text = "system error";
     return text + " (error " + std::to_string(code) + ")";
+}
+
+namespace {
+
+// wide in the code page codePage; no text for an empty or failed conversion.
+std::string FromWide(const wchar_t* wide, UINT codePage)
+{
+    const int size = WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return std::string();
+    std::string text(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(codePage, 0, wide, -1, &text[0], size, nullptr, nullptr);
+    text.resize(static_cast<size_t>(size - 1));
+    return text;
+}
+
+}  // namespace
+
+void ReadProgramArguments(int argc, char** argv, std::vector<std::string>* arguments,
+                          std::vector<std::string>* utf8Arguments)
+{
+    // shell32 from the system folder, loaded once the DLL search is restricted:
+    // imported, the loader would resolve it and its own imports (version.dll
+    // under Wine) before main, from the program's folder first.
+    const SystemLibrary shell32("shell32.dll");
+    const auto split = shell32.Function<decltype(&CommandLineToArgvW)>("CommandLineToArgvW");
+    int count = 0;
+    LPWSTR* wide = split != nullptr ? split(GetCommandLineW(), &count) : nullptr;
+    arguments->clear();
+    utf8Arguments->clear();
+    if (wide == nullptr) {
+        // Without the wide split, the runtime's: text beyond the code page is lost.
+        arguments->assign(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+        *utf8Arguments = *arguments;
+        return;
+    }
+    for (int i = 1; i < count; ++i) {
+        arguments->push_back(FromWide(wide[i], CP_ACP));
+        utf8Arguments->push_back(FromWide(wide[i], CP_UTF8));
+    }
+    LocalFree(wide);
 }

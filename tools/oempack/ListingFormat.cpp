@@ -68,8 +68,42 @@ std::string FormatAttributes(uint32_t attributes)
     return text;
 }
 
+namespace {
+
+std::string IdentityText(const LauncherIdentity& identity)
+{
+    std::string out;
+    for (const auto& string : identity.strings)
+        out += "version string " + string.first + ": " + string.second + "\n";
+    if (!identity.fileVersion.empty())
+        out += "file version: " + identity.fileVersion + ", product version: " + identity.productVersion + "\n";
+    out += "execution level: " + (identity.executionLevel.empty() ? "none" : identity.executionLevel) + "\n";
+    std::string sizes;
+    for (const std::string& size : identity.iconSizes)
+        sizes += (sizes.empty() ? "" : ", ") + size;
+    out += "icon sizes: " + (sizes.empty() ? "none" : sizes) + "\n";
+    return out + "progress text: " + identity.progressText + "\n";
+}
+
+std::string IdentityJson(const LauncherIdentity& identity)
+{
+    const auto orNull = [](const std::string& text) { return text.empty() ? std::string("null") : JsonString(text); };
+    std::string out = "{\"strings\":{";
+    for (size_t i = 0; i < identity.strings.size(); ++i)
+        out += (i ? "," : "") + JsonString(identity.strings[i].first) + ":" + JsonString(identity.strings[i].second);
+    out += "},\"fileVersion\":" + orNull(identity.fileVersion) +
+           ",\"productVersion\":" + orNull(identity.productVersion) +
+           ",\"executionLevel\":" + orNull(identity.executionLevel) + ",\"iconSizes\":[";
+    for (size_t i = 0; i < identity.iconSizes.size(); ++i)
+        out += (i ? "," : "") + JsonString(identity.iconSizes[i]);
+    return out + "],\"progressText\":" + JsonString(identity.progressText) + "}";
+}
+
+}  // namespace
+
 std::string FormatListingText(const PackageListing& listing, const std::string& path,
-                              const std::string& architecture, const std::string& fileVersion)
+                              const std::string& architecture, const std::string& fileVersion,
+                              const LauncherIdentity* identity)
 {
     std::string out = path + ": " + Plural(listing.imageSize, "byte", "bytes") + ", version ";
     char version[16];
@@ -81,6 +115,8 @@ std::string FormatListingText(const PackageListing& listing, const std::string& 
         out += "architecture: " + architecture + "\n";
     if (!fileVersion.empty())
         out += "launcher file version: " + fileVersion + "\n";
+    if (identity != nullptr)
+        out += IdentityText(*identity);
     if (listing.skippedGroups)
         out += "(" + Plural(listing.skippedGroups, "slot", "slots") + " without a group record skipped)\n";
     for (const ListedGroup& g : listing.groups) {
@@ -149,7 +185,8 @@ std::string JsonString(const std::string& utf8)
 
 std::string FormatListingJson(const PackageListing& listing, const std::string& path,
                               const std::string& architecture, const std::string& fileVersion,
-                              const std::function<std::string(const std::string&)>& toUtf8)
+                              const std::function<std::string(const std::string&)>& toUtf8,
+                              const LauncherIdentity* identity)
 {
     auto text = [&](const std::string& s) { return JsonString(toUtf8 ? toUtf8(s) : s); };
     std::string out = "{\"package\":" + text(path) + ",\"size\":" + std::to_string(listing.imageSize) +
@@ -173,5 +210,6 @@ std::string FormatListingJson(const PackageListing& listing, const std::string& 
         out += "]}";
     }
     return out + "],\"architecture\":" + (architecture.empty() ? "null" : JsonString(architecture)) +
-           ",\"fileVersion\":" + (fileVersion.empty() ? "null" : JsonString(fileVersion)) + "}\n";
+           ",\"fileVersion\":" + (fileVersion.empty() ? "null" : JsonString(fileVersion)) +
+           ",\"identity\":" + (identity != nullptr ? IdentityJson(*identity) : std::string("null")) + "}\n";
 }

@@ -13,9 +13,11 @@
 int main(int argc, char** argv)
 {
     RestrictDllSearchToSystemFolder();
-    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::vector<std::string> arguments;
+    std::vector<std::string> utf8Arguments;
+    ReadProgramArguments(argc, argv, &arguments, &utf8Arguments);
     Options options;
-    const Status parsed = ParseCommandLine(arguments, &options);
+    const Status parsed = ParseCommandLine(arguments, &options, &utf8Arguments);
     if (!parsed) {
         PrintError(parsed.Message());
         std::fputs("Try 'oempack --help' for more information.\n", stderr);

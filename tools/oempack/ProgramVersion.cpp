@@ -4,15 +4,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "PeFormat.h"
 #include "PeImage.h"
 #include "ResourceTree.h"
+#include "VersionResource.h"
 
 namespace {
 
-constexpr uint16_t kVersionResourceType = 16;          // RT_VERSION
 constexpr char16_t kVersionKey[] = u"VS_VERSION_INFO";  // with its terminating NUL
-constexpr uint32_t kFixedInfoSignature = 0xFEEF04BD;
-constexpr uint32_t kFixedInfoSize = 52;
+constexpr uint32_t kFixedInfoSignature = VersionResource::kFixedInfoSignature;
+constexpr uint32_t kFixedInfoSize = VersionResource::kFixedInfoSize;
 constexpr uint32_t kKeyOffset = 6;  // after wLength, wValueLength, wType
 
 }  // namespace
@@ -49,7 +50,7 @@ std::string ReadProgramFileVersion(const std::string& path)
     ResourceTree tree;
     if (!PeImage::Open(path.c_str(), &image) || !ResourceTree::Read(image, &tree))
         return std::string();
-    const auto type = tree.Types().find(ResourceId::Number(kVersionResourceType));
+    const auto type = tree.Types().find(ResourceId::Number(pe::kResourceTypeVersion));
     if (type == tree.Types().end() || type->second.names.empty())
         return std::string();
     const auto& languages = type->second.names.begin()->second.languages;

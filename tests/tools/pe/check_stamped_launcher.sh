@@ -2,14 +2,16 @@
 # Stamps the launcher with pe_stamp_tool under Wine, then has objdump, windres and
 # osslsigncode read the result; a signed launcher restamped loses its signature.
 #
-#   check_stamped_launcher.sh WINE_RUN STAMP_TOOL LAUNCHER WORK_DIR OBJDUMP WINDRES [OEMPACK]
+#   check_stamped_launcher.sh WINE_RUN STAMP_TOOL LAUNCHER WORK_DIR OBJDUMP WINDRES [OEMPACK [INSTALLER]]
 #
-# With OEMPACK (oempack.exe), oempack stamp is also run on the signed launcher.
+# With OEMPACK (oempack.exe), oempack stamp is also run on the signed launcher; with
+# INSTALLER (the sample installer) too, a Setup.exe with the vendor's identity is made,
+# signed, verified and launched.
 #
 # Exit 0 when everything holds, 1 with the failed check named (also when
 # osslsigncode or openssl is missing: scripts/bootstrap.sh installs them).
 set -euo pipefail
-run="$1" tool="$2" launcher="$3" work="$4" objdump="$5" windres="$6" oempack="${7:-}"
+run="$1" tool="$2" launcher="$3" work="$4" objdump="$5" windres="$6" oempack="${7:-}" installer="${8:-}"
 fail() { echo "FAIL: $*"; exit 1; }
 
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || fail "cannot make $work"
@@ -65,4 +67,22 @@ if [ -n "$oempack" ]; then
   osslsigncode verify -CAfile cert.pem -in OemSigned.exe >oemverify.txt 2>&1 && fail "oempack's stamped copy still verifies"
   grep -q 'No signature found' oemverify.txt || fail "unexpected verify output: $(tail -3 oemverify.txt)"
   echo "oempack stamps a signed launcher, leaves the signature out and notes it"
+fi
+
+if [ -n "$oempack" ] && [ -n "$installer" ]; then
+  cp "$installer" installer.exe
+  "$run" "$oempack" make --installer installer.exe --launcher Launcher.exe --product-name "Contoso Suite" \
+    --company "Contoso Ltd." --description "Contoso Suite Setup" --product-version 5.2 --execution-level asInvoker \
+    --progress-text "Installing Contoso Suite" -o Branded.exe </dev/null >branded.log 2>&1 ||
+    fail "oempack make with the vendor's identity: $(cat branded.log)"
+  osslsigncode sign -certs cert.pem -key key.pem -n "Contoso Suite Setup" -in Branded.exe -out BrandedSigned.exe \
+    >bsign.txt 2>&1 || fail "sign the branded program: $(tail -3 bsign.txt)"
+  osslsigncode verify -CAfile cert.pem -in BrandedSigned.exe >bverify.txt 2>&1 || fail "verify: $(tail -5 bverify.txt)"
+  grep -q 'Signature verification: ok' bverify.txt || fail "the branded program's signature does not verify"
+  "$windres" -i BrandedSigned.exe -O rc -o BrandedSigned.rc >/dev/null 2>&1 || fail "windres on the signed program"
+  grep -q 'VALUE "FileDescription", "Contoso Suite Setup"' BrandedSigned.rc || fail "the signed program lost its identity"
+  status=0
+  OEM_SAMPLE_EXIT=7 "$run" BrandedSigned.exe /S </dev/null >launch.log 2>&1 || status=$?
+  [ "$status" = 7 ] || fail "the signed branded program exited with $status, not the installer's 7"
+  echo "osslsigncode signs and verifies a branded program, which launches"
 fi
