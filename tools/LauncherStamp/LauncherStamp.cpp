@@ -49,15 +49,20 @@ Status CheckArguments(const char* launcherPath, const char* outputPath, const St
 Status ChecksumOf(ResourceSource& package, PackageChecksum* checksum)
 {
     constexpr uint32_t kPiece = 1u << 20;
-    std::vector<uint8_t> piece(kPiece);
+    std::vector<uint8_t> piece;
     const uint64_t size = package.Size();
     uint32_t crc = 0;
     for (uint64_t offset = 0; offset < size;) {
         const uint32_t length = static_cast<uint32_t>(size - offset < kPiece ? size - offset : kPiece);
-        const Status read = package.Read(offset, piece.data(), length);
-        if (!read)
-            return read;
-        crc = Crc32cExtend(crc, piece.data(), length);
+        const uint8_t* bytes = package.InPlace(offset, length);
+        if (bytes == nullptr) {
+            piece.resize(kPiece);
+            const Status read = package.Read(offset, piece.data(), length);
+            if (!read)
+                return read;
+            bytes = piece.data();
+        }
+        crc = Crc32cExtend(crc, bytes, length);
         offset += length;
     }
     checksum->crc = crc;

@@ -500,6 +500,8 @@ int RunMake(const Options& options)
     if (!status)
         return Fail(status);
     {
+        // The package is verified and stamped from one mapping: the stamp
+        // reads it in place, with no copy through a read buffer.
         MappedFile mapped;
         ByteView view(memorySink.Bytes().data(), static_cast<uint32_t>(memorySink.Bytes().size()));
         if (sink == &fileSink) {
@@ -513,15 +515,8 @@ int RunMake(const Options& options)
             PrintError("the built package does not verify: " + VerifyFaultText(report));
             return kExitFailure;
         }
-    }
-    const std::string languageIni = LanguageIniText(options.useDefaultLanguage, options.selectLanguage);
-    if (sink == &fileSink) {
-        FileRangeSource source;
-        status = source.Open(staged.TemporaryPath().c_str());
-        if (status)
-            status = Stamp(launcher, options.output, source, languageIni);
-    } else {
-        MemorySource source(ByteView(memorySink.Bytes().data(), static_cast<uint32_t>(size)));
+        const std::string languageIni = LanguageIniText(options.useDefaultLanguage, options.selectLanguage);
+        MemorySource source(view);
         status = Stamp(launcher, options.output, source, languageIni);
     }
     if (!status)
