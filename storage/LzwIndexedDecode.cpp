@@ -213,6 +213,13 @@ private:
 
 }  // namespace
 
+unsigned LzwDecodeThreads()
+{
+    constexpr unsigned kMostThreads = 8;
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n > kMostThreads ? kMostThreads : n;
+}
+
 int LzwDecodeIndexed(const uint8_t* in, uint32_t inLength, const LzwPieceBounds* pieces, uint32_t count,
                      unsigned threads, LzwPieceSink sink, void* context, uint32_t* produced, ProgressHook* progress)
 {

@@ -21,6 +21,10 @@ constexpr uint32_t kLzwMaxBufferedPiece = 16u << 20;
 // (none or one, out of order, not starting at bit 0, past its end), the
 // stream is decoded one code after the other. Memory: at most threads + 1
 // pieces decoded ahead of the sink. threads 0 or 1: decoded on the caller's thread alone.
+// Threads an indexed decode uses: one per processor, at most 8 (each holds
+// a piece of up to 4 MiB, and a 32-bit process must afford them).
+unsigned LzwDecodeThreads();
+
 int LzwDecodeIndexed(const uint8_t* in, uint32_t inLength, const LzwPieceBounds* pieces, uint32_t count,
                      unsigned threads, LzwPieceSink sink, void* context, uint32_t* produced,
                      ProgressHook* progress = nullptr);

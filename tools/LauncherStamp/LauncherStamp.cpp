@@ -32,6 +32,7 @@ struct StampedBytes {
     PackageChecksum checksum;
     const void* languageIni;
     uint32_t languageSize;
+    ByteView pieceIndex;
 };
 
 Status CheckArguments(const char* launcherPath, const char* outputPath, const StampedBytes& bytes)
@@ -104,7 +105,8 @@ Status WriteCopy(const PeResourceWriter& writer, const std::string& path)
 
 // The launcher's resources with the stamped ones in place of any older versions.
 Status ReadStampedTree(const char* launcherPath, const StampedBytes& bytes, ResourceSource* languageIni,
-                       ResourceSource* checksum, const PeImage& image, ResourceTree* tree)
+                       ResourceSource* checksum, ResourceSource* pieceIndex, const PeImage& image,
+                       ResourceTree* tree)
 {
     const Status status = ResourceTree::Read(image, tree).WithContext(launcherPath);
     if (!status)
@@ -118,6 +120,10 @@ Status ReadStampedTree(const char* launcherPath, const StampedBytes& bytes, Reso
         tree->Replace(type, ResourceId::AsciiName(kLanguageResourceName), kNeutralLanguage, languageIni);
     else
         tree->Remove(type, ResourceId::AsciiName(kLanguageResourceName));
+    if (bytes.pieceIndex.Size() != 0)
+        tree->Replace(type, ResourceId::AsciiName(kIndexResourceName), kNeutralLanguage, pieceIndex);
+    else
+        tree->Remove(type, ResourceId::AsciiName(kIndexResourceName));
     return Status::Ok();
 }
 
@@ -129,7 +135,8 @@ Status Stamp(const char* launcherPath, PeImage& image, const char* outputPath, c
     MemorySource languageIni(ByteView(static_cast<const uint8_t*>(bytes.languageIni), bytes.languageSize));
     const auto checksumRecord = bytes.checksum.Encode();
     MemorySource checksum(ByteView(checksumRecord.data(), kPackageChecksumRecordSize));
-    Status status = ReadStampedTree(launcherPath, bytes, &languageIni, &checksum, image, &tree);
+    MemorySource pieceIndex(bytes.pieceIndex);
+    Status status = ReadStampedTree(launcherPath, bytes, &languageIni, &checksum, &pieceIndex, image, &tree);
     PeResourceWriter writer;
     if (status)
         status = PeResourceWriter::Prepare(image, tree, &writer).WithContext(launcherPath);
@@ -154,11 +161,12 @@ Status Stamp(const char* launcherPath, PeImage& image, const char* outputPath, c
 }  // namespace
 
 Status StampLauncherFromSource(const char* launcherPath, const char* outputPath, ResourceSource& package,
-                               const void* languageIni, uint32_t languageSize, StampReport* report)
+                               const void* languageIni, uint32_t languageSize, StampReport* report,
+                               ByteView pieceIndex)
 {
     StampReport unused;
     StampReport* said = report != nullptr ? report : &unused;
-    StampedBytes bytes{&package, PackageChecksum(), languageIni, languageSize};
+    StampedBytes bytes{&package, PackageChecksum(), languageIni, languageSize, pieceIndex};
     // The arguments and the launcher's headers first: a package refused for
     // its size is not read for its checksum.
     Status status = CheckArguments(launcherPath, outputPath, bytes);
