@@ -1220,15 +1220,6 @@ bool DecodeSpan(LzwDecodeTable& table, const uint8_t* in, uint32_t inLength, uin
 
 }  // namespace
 
-int LzwDecodeSpan(const uint8_t* in, uint32_t inLength, uint64_t startBit, uint64_t endBit, bool last, uint8_t* out,
-                  uint32_t length)
-{
-    std::unique_ptr<LzwDecodeTable> table(new LzwDecodeTable);
-    BufferSink sink(*table, out, length);
-    const bool whole = DecodeSpan(*table, in, inLength, startBit, endBit, last, sink);
-    return whole && sink.Produced() == length ? 1 : 0;
-}
-
 int LzwDecodeSpanPieces(const uint8_t* in, uint32_t inLength, uint64_t startBit, uint64_t endBit, bool last,
                         LzwPieceSink sink, void* context, uint32_t* produced)
 {

@@ -211,14 +211,10 @@ int LzwDecodePieces(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, Lzw
 // not last must end with a clear code exactly at endBit; the last must end
 // with the end code, and endBit be the stream's end (8 * inLength), the
 // stream then ending as LzwDecodeBuffer requires. No fault on the way.
-// LzwDecodeSpan decodes into out and gives 1 only when the piece is such a
-// piece and decodes to exactly length bytes (none are written past out +
-// length). LzwDecodeSpanPieces hands the output to sink in pieces of at most
-// kLzwPieceSize (null: only counted), *produced (when given) the bytes
-// decoded; 1 when the piece is such a piece, 0 also when sink refused.
-// Neither reads outside [in, in + inLength).
-int LzwDecodeSpan(const uint8_t* in, uint32_t inLength, uint64_t startBit, uint64_t endBit, bool last, uint8_t* out,
-                  uint32_t length);
+// The output goes to sink in pieces of at most kLzwPieceSize (null: only
+// counted), *produced (when given) receives the bytes decoded; 1 when the
+// codes make such a piece, 0 also when sink refused. Never reads outside
+// [in, in + inLength).
 int LzwDecodeSpanPieces(const uint8_t* in, uint32_t inLength, uint64_t startBit, uint64_t endBit, bool last,
                         LzwPieceSink sink, void* context, uint32_t* produced);
 

@@ -2,6 +2,7 @@
 #include "LzwIndexedDecode.h"
 
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -38,6 +39,23 @@ bool ForwardPiece(const uint8_t* data, uint32_t length, void* context)
     }
     if (forward.progress)
         forward.progress->Advance(length);
+    return true;
+}
+
+// A piece's own memory, filled in order; refuses what would not fit.
+struct Fill {
+    uint8_t* at;
+    uint32_t left;
+};
+
+bool FillPiece(const uint8_t* data, uint32_t length, void* context)
+{
+    Fill& fill = *static_cast<Fill*>(context);
+    if (length > fill.left)
+        return false;
+    std::memcpy(fill.at, data, length);
+    fill.at += length;
+    fill.left -= length;
     return true;
 }
 
@@ -100,7 +118,7 @@ public:
             } else if (sound) {
                 for (uint32_t at = 0; at < piece.length;) {
                     const uint32_t n = piece.length - at < kLzwPieceSize ? piece.length - at : kLzwPieceSize;
-                    if (!ForwardPiece(slot.bytes.get() + at, n, &forward))
+                    if (!ForwardPiece(slot.buffer.bytes.get() + at, n, &forward))
                         return Finish(delivered + at + n, produced, 0);
                     at += n;
                 }
@@ -123,8 +141,15 @@ public:
     }
 
 private:
-    struct Slot {
+    // Memory for a piece, passed on from piece to piece: fresh memory would
+    // cost a page fault every 4 KiB each time.
+    struct Buffer {
         std::unique_ptr<uint8_t[]> bytes;
+        uint32_t capacity = 0;
+    };
+
+    struct Slot {
+        Buffer buffer;
         bool done = false;
         bool sound = false;
         bool streamed = false;
@@ -155,10 +180,27 @@ private:
             if (piece.length > kLzwMaxBufferedPiece) {
                 slot.streamed = true;
             } else {
-                slot.bytes.reset(new (std::nothrow) uint8_t[piece.length == 0 ? 1 : piece.length]);
+                Buffer& buffer = slot.buffer;
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    if (!spare_.empty()) {
+                        buffer = std::move(spare_.back());
+                        spare_.pop_back();
+                    }
+                }
+                if (buffer.capacity < piece.length || !buffer.bytes) {
+                    buffer.capacity = piece.length == 0 ? 1 : piece.length;
+                    buffer.bytes.reset(new (std::nothrow) uint8_t[buffer.capacity]);
+                }
                 // Without the memory the piece counts as not checked: decoded one code after the other.
-                slot.sound = slot.bytes && LzwDecodeSpan(in_, inLength_, piece.startBit, EndOf(k), k + 1 == count_,
-                                                         slot.bytes.get(), piece.length);
+                // Decoded through the streaming window, not straight into the piece's memory: its
+                // strings are copied from the last 64 KiB, which stay in the cache.
+                Fill fill{buffer.bytes.get(), piece.length};
+                uint32_t produced = 0;
+                slot.sound = buffer.bytes &&
+                             LzwDecodeSpanPieces(in_, inLength_, piece.startBit, EndOf(k), k + 1 == count_, FillPiece,
+                                                 &fill, &produced) &&
+                             produced == piece.length && fill.left == 0;
             }
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -177,9 +219,10 @@ private:
 
     void Release(uint32_t k)
     {
-        slots_[k].bytes.reset();
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            if (slots_[k].buffer.bytes)
+                spare_.push_back(std::move(slots_[k].buffer));
             released_ = k + 1;
         }
         changed_.notify_all();
@@ -202,6 +245,7 @@ private:
     const LzwPieceBounds* pieces_;
     uint32_t count_;
     std::vector<Slot> slots_;
+    std::vector<Buffer> spare_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -108,20 +108,17 @@ TEST(LzwIndexedDecode, TheEncodersIndexDecodesToTheInputOnAnyNumberOfThreads)
     for (unsigned threads : {0u, 1u, 2u, 3u, 8u})
         ExpectSame(reference, Indexed(stream, index, threads), std::to_string(threads) + " threads");
 
-    // Each piece also decodes on its own, into exactly its length.
+    // Each piece also decodes on its own, to exactly its length; not one bit short of its end.
     for (size_t k = 0; k < index.size(); ++k) {
         const bool last = k + 1 == index.size();
         const uint64_t end = last ? uint64_t{stream.size()} * 8 : index[k + 1].startBit;
-        Bytes out(index[k].length);
-        EXPECT_EQ(1, LzwDecodeSpan(stream.data(), static_cast<uint32_t>(stream.size()), index[k].startBit, end, last,
-                                   out.data(), index[k].length))
+        uint32_t produced = 0;
+        EXPECT_EQ(1, LzwDecodeSpanPieces(stream.data(), static_cast<uint32_t>(stream.size()), index[k].startBit, end,
+                                         last, nullptr, nullptr, &produced))
             << k;
-        // One byte short of its length, one bit short of its end: not the piece.
-        EXPECT_EQ(0, LzwDecodeSpan(stream.data(), static_cast<uint32_t>(stream.size()), index[k].startBit, end, last,
-                                   out.data(), index[k].length - 1))
-            << k;
-        EXPECT_EQ(0, LzwDecodeSpan(stream.data(), static_cast<uint32_t>(stream.size()), index[k].startBit, end - 1,
-                                   last, out.data(), index[k].length))
+        EXPECT_EQ(index[k].length, produced) << k;
+        EXPECT_EQ(0, LzwDecodeSpanPieces(stream.data(), static_cast<uint32_t>(stream.size()), index[k].startBit,
+                                         end - 1, last, nullptr, nullptr, &produced))
             << k;
     }
 }
