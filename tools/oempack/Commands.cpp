@@ -511,8 +511,6 @@ int RunMake(const Options& options)
     if (!status)
         return Fail(status);
     {
-        // The package is verified and stamped from one mapping: the stamp
-        // reads it in place, with no copy through a read buffer.
         MappedFile mapped;
         ByteView view(memorySink.Bytes().data(), static_cast<uint32_t>(memorySink.Bytes().size()));
         if (sink == &fileSink) {
@@ -526,8 +524,18 @@ int RunMake(const Options& options)
             PrintError("the built package does not verify: " + VerifyFaultText(report));
             return kExitFailure;
         }
-        const std::string languageIni = LanguageIniText(options.useDefaultLanguage, options.selectLanguage);
-        MemorySource source(view);
+    }
+    // The package file is read for the stamp, not taken from a mapping: on
+    // Linux, writing the output from mapped pages of a file just written
+    // costs far more than reading it into a buffer.
+    const std::string languageIni = LanguageIniText(options.useDefaultLanguage, options.selectLanguage);
+    if (sink == &fileSink) {
+        FileRangeSource source;
+        status = source.Open(staged.TemporaryPath().c_str());
+        if (status)
+            status = Stamp(launcher, options.output, source, languageIni, stats.pieceIndex);
+    } else {
+        MemorySource source(ByteView(memorySink.Bytes().data(), static_cast<uint32_t>(size)));
         status = Stamp(launcher, options.output, source, languageIni, stats.pieceIndex);
     }
     if (!status)
