@@ -466,34 +466,6 @@ TEST_F(PackageHandleTest, ASplitEntryIsDecodedByItsPieceIndexAndALyingIndexChang
     EXPECT_RESULT_AND_ERROR(0, kErrorNotReady, handle.ReadEntryPieces("data.bin", "G", Collect, &pieces));
 }
 
-TEST_F(PackageHandleTest, ADamagedSplitStreamIsInvalidDataWithItsIndexToo)
-{
-    SplitPackage package = SplitEntryPackage(100000);
-    const std::vector<uint8_t> index = IndexOf(package.stream);
-    // A byte in the third piece, and one in the last, changed.
-    for (uint64_t bit : {package.stream.pieces[2].startBit + 800, uint64_t{package.stream.length} * 8 - 100}) {
-        std::string image = package.image;
-        image[package.stream.offset + bit / 8] ^= 0x24;
-        handle.Close();
-        OpenImage(image);
-        ASSERT_EQ(1, handle.SetPieceIndex(index.data(), static_cast<uint32_t>(index.size())));
-        WriteBytes(scratch / "out.bin", "previous");
-        SCOPED_TRACE(bit);
-        EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData,
-                                handle.ExtractEntry("data.bin", "G", scratch.Path().c_str(), "out.bin", 0));
-        EXPECT_EQ("previous", ReadBytes(scratch / "out.bin"));
-        Collected pieces;
-        EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData, handle.ReadEntryPieces("data.bin", "G", Collect, &pieces));
-        // What was handed over before the fault showed is what the decode without the index hands over.
-        handle.Close();
-        OpenImage(image);
-        Collected withoutIndex;
-        EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData,
-                                handle.ReadEntryPieces("data.bin", "G", Collect, &withoutIndex));
-        EXPECT_TRUE(pieces.bytes == withoutIndex.bytes);
-    }
-}
-
 // The whole decoded bytes the failure callback was handed.
 int KeepFailureData(ExtractFailureInfo* info, void* data)
 {
