@@ -8,6 +8,7 @@
 #include "CFileException.h"
 #include "FileComparison.h"
 #include "LzwCodec.h"
+#include "LzwIndexedDecode.h"
 #include "MappedFile.h"
 #include "ProgressHook.h"
 #include "StagedFile.h"
@@ -198,7 +199,9 @@ bool PackedContent::Check()
     if (damaged_)
         return Damage();
     uint32_t produced = 0;
-    if (!LzwDecodePieces(stream_, length_, nullptr, nullptr, &produced, progress_) || produced != size_)
+    if (!LzwDecodeIndexed(stream_, length_, pieces_, pieceCount_, LzwDecodeThreads(), nullptr, nullptr, &produced,
+                          progress_) ||
+        produced != size_)
         return Damage();
     sound_ = true;
     return true;
@@ -234,7 +237,8 @@ void PackedContent::WriteTo(CFile& file)
     FilePieces pieces;
     pieces.file = &file;
     uint32_t produced = 0;
-    int decoded = LzwDecodePieces(stream_, length_, WritePiece, &pieces, &produced, progress_);
+    int decoded = LzwDecodeIndexed(stream_, length_, pieces_, pieceCount_, LzwDecodeThreads(), WritePiece, &pieces,
+                                   &produced, progress_);
     if (pieces.failed) {
         const long code = pieces.osError;
         throw CFileException(CFileException::OsErrorToException(code), code, pieces.fileName.GetString());

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "LzwCodec.h"
 #include "SystemApi.h"
 
 // Whether an existing destination file is kept. Any other value always writes.
@@ -118,6 +119,15 @@ public:
     void WriteTo(CFile& file) override;
     bool Check() override;
     bool MayFailPartWay() const override { return !sound_; }
+    // Where the stream's pieces start (count of them at pieces, which must
+    // outlive the content): WriteTo and Check then decode them on every
+    // processor. Pieces that do not fit the stream are found out and the
+    // stream decoded one code after the other: the bytes are the same.
+    void UsePieces(const LzwPieceBounds* pieces, uint32_t count)
+    {
+        pieces_ = pieces;
+        pieceCount_ = count;
+    }
     // A decoding found the stream faulty (not a failed write or allocation).
     bool Damaged() const { return damaged_; }
 
@@ -129,6 +139,8 @@ private:
     uint32_t size_;
     ProgressHook* progress_;
     MappedFile* whole_ = nullptr;
+    const LzwPieceBounds* pieces_ = nullptr;
+    uint32_t pieceCount_ = 0;
     bool sound_ = false;
     bool damaged_ = false;
 };

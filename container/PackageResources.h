@@ -7,12 +7,14 @@
 
 // The launcher carries its package as resources of its own module: type
 // OEMDATA, the container under DEFAULT, the language settings under
-// LANGUAGE_INI and the container's checksum record (PackageChecksum.h) under
-// CHECKSUM.
+// LANGUAGE_INI, the container's checksum record (PackageChecksum.h) under
+// CHECKSUM and, when it has split compressed entries and was made by make,
+// their piece index (PieceIndex.h) under INDEX.
 inline constexpr char kOemResourceType[] = "OEMDATA";
 inline constexpr char kPackageResourceName[] = "DEFAULT";
 inline constexpr char kLanguageResourceName[] = "LANGUAGE_INI";
 inline constexpr char kChecksumResourceName[] = "CHECKSUM";
+inline constexpr char kIndexResourceName[] = "INDEX";
 
 // Smallest package resource the launcher accepts, in bytes.
 inline constexpr uint32_t kMinimumPackageSize = 1024;

@@ -482,6 +482,12 @@ Status LauncherApp::ExtractInstaller(PackageUnpacker& unpacker, WorkFiles* files
 {
     if (!unpacker.Open(files->oemPath, kOpenExistingPackage))
         return LogRecord(GetLastError(), "Failure to open OEM data file %s", files->oemPath.GetString());
+    // Where the pieces of a split installer start, when the package has such
+    // a record: they are decoded on every processor. A record that does not
+    // fit the package costs only the time to find that out.
+    DWORD indexSize = 0;
+    if (const void* index = LoadOemResource(kIndexResourceName, &indexSize))
+        unpacker.SetPieceIndex(index, indexSize);
     SetProgress(70);
     // Written, then compared once held: the bar covers the installer's bytes twice.
     uint32_t installerSize = 0;

@@ -7,11 +7,16 @@
 # as Setup.exe's, the work folder must be gone. The launcher's process is sampled from /proc
 # (bench/launch/launch_sizes.py). Cases in NSIS_SIZES alternate with the NSIS installer doing
 # the same job (bench/launch/nsis-same-job.nsi) for NSIS_ROUNDS rounds after one warm-up each; for
-# an lzw-SIZE case NSIS compresses the installer with zlib (SetCompressor zlib).
+# an lzw-SIZE or code-SIZE case NSIS compresses the installer with zlib (SetCompressor zlib), for a
+# codelzma-SIZE case with LZMA (SetCompressor lzma).
 #
 # Cases (BENCH_SIZES, default "1M 64M 256M 1G 1.5G lzw-256M entries-65535 groups-65532"):
 #   SIZE          a stored package of SIZE bytes (numfmt --from=iec: 1M, 1.5G)
 #   lzw-SIZE      one installer entry of SIZE bytes (the installer padded with zeros), --compress
+#   code-SIZE     one installer entry of SIZE bytes of machine code, --compress: the bench
+#                 installer with the mingw-w64 runtime DLLs and Wine's own DLLs of the
+#                 architecture behind it, cut at SIZE
+#   codelzma-SIZE the same package, against NSIS compressing with LZMA
 #   entries-N     N entries: CONFIG.INI, the installer and N-2 files of 16 bytes
 #   groups-N      N groups: Config, Commonfiles and N-2 folders of one 16-byte file each
 # Environment: OEM_BENCH_ARCH (x86 or x64; default x86 where the host runs it, else x64: see
@@ -87,13 +92,32 @@ zeros() {
   done
 }
 
+# The DLLs whose machine code fills a code-SIZE installer, in a fixed order.
+case "$BENCH_ARCH" in
+  x64) code_dlls=(/usr/lib/gcc/x86_64-w64-mingw32/*-win32/*.dll /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/*.dll) ;;
+  *) code_dlls=(/usr/lib/gcc/i686-w64-mingw32/*-win32/*.dll /usr/lib/i386-linux-gnu/wine/i386-windows/*.dll) ;;
+esac
+
 for case in $BENCH_SIZES; do
   dir="$TMP/$case"
   mkdir -p "$dir"
   installer="$INSTALLER"
   compress=()
   payload="$dir/payload"
+  nsis_compressor=zlib
   case "$case" in
+    code-* | codelzma-*)
+      kind=code-zlib
+      [ "${case%%-*}" = codelzma ] && { kind=code-lzma; nsis_compressor=lzma; }
+      nominal=$(numfmt --from=iec "${case#*-}")
+      installer="$dir/installer/setup.exe"
+      mkdir -p "$dir/installer"
+      # Bytes after the image do not stop it running.
+      cat "$INSTALLER" "${code_dlls[@]}" 2>/dev/null | head -c "$nominal" >"$installer" || true
+      [ "$(stat -c %s "$installer")" = "$nominal" ] || { echo "bench-launch: too few DLL bytes for $case"; exit 1; }
+      compress=(--compress)
+      payload=""
+      ;;
     lzw-*)
       kind=compressed
       nominal=$(numfmt --from=iec "${case#lzw-}")
@@ -149,10 +173,11 @@ for case in $BENCH_SIZES; do
   rounds=$ROUNDS
   for n in $NSIS_SIZES; do
     if [ "$n" = "$case" ]; then
-      # The same installer and payload; a compressed case against NSIS compressing with zlib.
-      nsis_compressor=()
-      [ "$kind" = compressed ] && nsis_compressor=(-DCOMPRESSOR=zlib)
-      if makensis -V1 "-DARCH=$BENCH_ARCH" "${nsis_compressor[@]}" "-DOUTFILE=$dir/nsis.exe" \
+      # The same installer and payload; a compressed case against NSIS compressing with zlib
+      # (codelzma-SIZE: LZMA).
+      nsis_defines=()
+      [ "${#compress[@]}" = 0 ] || nsis_defines=("-DCOMPRESSOR=$nsis_compressor")
+      if makensis -V1 "-DARCH=$BENCH_ARCH" "${nsis_defines[@]}" "-DOUTFILE=$dir/nsis.exe" \
           "-DINSTALLER=$installer" ${payload:+"-DPAYLOAD=$payload"} "$ROOT/bench/launch/nsis-same-job.nsi"; then
         nsis_args=(--nsis "$dir/nsis.exe")
         rounds=$NSIS_ROUNDS

@@ -22,6 +22,8 @@ printf 'read me\r\n' >"$WORK/payload/Docs/readme.txt"
 for i in $(seq 1 2000); do echo "line $i of a text that compresses well"; done >"$WORK/payload/Docs/long.txt"
 head -c 50000 /dev/urandom >"$WORK/payload/Extra/random.bin"
 printf 'loose file\r\n' >"$WORK/payload/loose.txt"
+# Above 8 MiB: coded in pieces, so that make writes a piece index (OEMDATA/INDEX) too.
+for i in $(seq 1 250000); do echo "line $i of an entry that is split into pieces"; done >"$WORK/payload/Extra/big.txt"
 # Every time of the inputs is later than the epoch: clamped alike, whatever each
 # platform reports as creation and access times.
 export SOURCE_DATE_EPOCH=1600000000
@@ -57,4 +59,8 @@ for f in pkg.oem Setup.exe Branded.exe; do
     same=1
   fi
 done
+if ! LC_ALL=C grep -qaP 'OIDX\x01\x00\x10\x00' "$WORK/native/Setup.exe"; then
+  echo "compare-builds: Setup.exe has no piece index, though an entry is above 8 MiB"
+  same=1
+fi
 exit "$same"

@@ -3,7 +3,8 @@
 # Usage: probe-progress.sh <ProgressProbe.exe> <SlowProgressSetup.exe> <SampleInstaller.exe> <oempack.exe> <artifacts folder>
 #
 # Makes a Setup.exe from the slowed launcher and the sample installer padded to
-# 8 MiB, compressed, and launches it under a Chinese locale through the probe,
+# 12 MiB (above 8 MiB: split, so decoded by its piece index on every processor),
+# compressed, and launches it under a Chinese locale through the probe,
 # which asks the window every 100 ms (WM_NULL, then PBM_GETPOS, 500 ms each)
 # until the bar reads 100. The launcher waits OEM_TEST_PROGRESS_DELAY_MS
 # (150) each time the bar moves with the installer's bytes, so the step from
@@ -32,7 +33,7 @@ fail() { echo "probe-progress: $*"; echo "--- probe log"; log; exit 1; }
 
 # Zeros after its image: the sample installer still runs.
 cp "$installer" "$work/setup.exe"
-truncate -s 8M "$work/setup.exe"
+truncate -s 12M "$work/setup.exe"
 "$here/wine-run.sh" "$oempack" make --installer "Z:$work/setup.exe" --compress --launcher "Z:$launcher" \
   -o "Z:$work/Setup.exe" </dev/null >"$work/make.log" 2>&1 || { cat "$work/make.log"; fail "oempack make failed"; }
 

@@ -591,10 +591,19 @@ inline uint32_t CodeAt(const uint8_t* bytes, uint64_t filled, uint64_t position,
 // chunks, refilling whenever fewer than 33 bits wait; this source reads the
 // bytes in place and works out afterwards how much that reader would have
 // taken, so that both agree on how much was consumed at the end.
+//
+// A source may also start at a bit after a clear code (where a decoder with an
+// empty dictionary reads what the stream's decoder reads after the clear) and
+// end at a bit short of the stream's end: reading past that bit fails, as
+// running out of input does.
 class MemoryBitSource {
 public:
     MemoryBitSource(const uint8_t* data, uint32_t length, uint32_t chunk)
-        : data_(data), length_(length), bitLength_(uint64_t{length} * 8), chunk_(chunk)
+        : MemoryBitSource(data, length, chunk, 0, uint64_t{length} * 8)
+    {}
+    // startBit <= endBit <= 8 * length.
+    MemoryBitSource(const uint8_t* data, uint32_t length, uint32_t chunk, uint64_t startBit, uint64_t endBit)
+        : data_(data), length_(length), bitLength_(endBit), chunk_(chunk), position_(startBit)
     {}
 
     bool ReadCode(uint32_t width, uint32_t* code)
@@ -615,9 +624,13 @@ public:
         } else {
             *code = CodeAt(data_, length_, position_, width);
         }
+        lastCode_ = *code;
         position_ += width;
         return true;
     }
+
+    // Whether the codes read so far end with a clear code exactly at the end bit.
+    bool EndsWithClear() const { return read_ && position_ == bitLength_ && lastCode_ == kClearCode; }
 
     // What the callback reader would have taken when the last code was read:
     // whole chunks until 33 bits were waiting at its start, at most everything.
@@ -637,6 +650,7 @@ private:
     uint32_t chunk_;
     uint64_t position_ = 0;
     uint64_t lastRead_ = 0;
+    uint32_t lastCode_ = 0;
     bool read_ = false;
 };
 
@@ -1010,10 +1024,16 @@ bool JoinsRun(const uint8_t* before, uint32_t beforeLength, const uint8_t* piece
 
 }  // namespace
 
-int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, uint32_t pieceSize)
+int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, uint32_t pieceSize,
+                    std::vector<LzwPieceBounds>* bounds)
 {
-    if (pieceSize == 0 || n <= pieceSize)
+    if (bounds)
+        bounds->clear();
+    if (pieceSize == 0 || n <= pieceSize) {
+        if (bounds)
+            bounds->push_back(LzwPieceBounds{0, n});
         return LzwEncodeBuffer(in, n, out);
+    }
     out->clear();
     LzwBitJoiner joiner;
     std::vector<uint8_t> bits;
@@ -1029,6 +1049,8 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, ui
         }
         uint64_t bitLength = 0;
         LzwEncodeBuffer(in + at, static_cast<uint32_t>(end - at), &bits, LzwPiece{at == 0, end == n}, &bitLength);
+        if (bounds)
+            bounds->push_back(LzwPieceBounds{joiner.BitCount(), static_cast<uint32_t>(end - at)});
         joiner.Append(bits.data(), bitLength, out);
         at = end;
     }
@@ -1177,4 +1199,36 @@ int LzwDecodePieces(const uint8_t* in, uint32_t inLength, LzwPieceSink sink, voi
     if (produced)
         *produced = total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(total);
     return ended && flushed && total <= UINT32_MAX && source.Consumed() == inLength ? 1 : 0;
+}
+
+namespace {
+
+// Whether the codes from startBit make the piece that ends at endBit: with a
+// clear code read exactly there (a piece that is not the last), or with the
+// end code and the stream's end as the whole stream's decoder takes it (the
+// last, endBit at the stream's end); no fault on the way.
+template <class Sink>
+bool DecodeSpan(LzwDecodeTable& table, const uint8_t* in, uint32_t inLength, uint64_t startBit, uint64_t endBit,
+                bool last, Sink& sink)
+{
+    if (startBit > endBit || endBit > uint64_t{inLength} * 8 || (last && endBit != uint64_t{inLength} * 8))
+        return false;
+    MemoryBitSource source(in, inLength, kLzwChunkSize, startBit, endBit);
+    const bool ended = DecodeCodes(table, source, sink);
+    return last ? ended && source.Consumed() == inLength : !ended && source.EndsWithClear();
+}
+
+}  // namespace
+
+int LzwDecodeSpanPieces(const uint8_t* in, uint32_t inLength, uint64_t startBit, uint64_t endBit, bool last,
+                        LzwPieceSink sink, void* context, uint32_t* produced)
+{
+    std::unique_ptr<LzwDecodeTable> table(new LzwDecodeTable);
+    PieceSink pieces(*table, sink, context, nullptr);
+    const bool whole = DecodeSpan(*table, in, inLength, startBit, endBit, last, pieces);
+    const bool flushed = !pieces.Refused() && pieces.Flush();
+    const uint64_t total = pieces.Produced();
+    if (produced)
+        *produced = total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(total);
+    return whole && flushed && total <= UINT32_MAX ? 1 : 0;
 }

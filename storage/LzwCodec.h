@@ -167,14 +167,25 @@ using LzwPieceEncoder = int (*)(const uint8_t* in, uint32_t n, std::vector<uint8
 // their bits together in order. 1 on success.
 int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece, uint64_t* bitLength);
 
+// One piece of a split stream as an index records it: the bit its codes
+// start at (0 for the first; for any other, the bit just after the clear code
+// that ends the piece before it) and the bytes it decodes to.
+struct LzwPieceBounds {
+    uint64_t startBit;
+    uint32_t length;
+};
+
 // The whole stream of n bytes at in split at every pieceSize bytes of input,
 // coded one piece after the other, into *out (replaced). A piece that repeats
 // the one byte of the piece before it, itself a run of that byte, is not
 // split from it: a long run of one byte value (zero padding)
 // is coded as one piece, since restarting the dictionary would cost it a
 // third of its short stream. The same stream as LzwEncodeBuffer when
-// n <= pieceSize or pieceSize is 0. 1 on success.
-int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, uint32_t pieceSize);
+// n <= pieceSize or pieceSize is 0. bounds (when given) receives where each
+// piece starts and what it decodes to (one piece for an unsplit stream).
+// 1 on success.
+int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, uint32_t pieceSize,
+                    std::vector<LzwPieceBounds>* bounds = nullptr);
 
 // Whether n bytes at in are all the same (n > 0).
 bool LzwIsRun(const uint8_t* in, uint32_t n);
@@ -193,6 +204,19 @@ int LzwDecodeBuffer(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, uin
 // handing the output to sink in pieces: 1 when they make a well-formed piece.
 int LzwDecodePieces(const uint8_t* bits, uint64_t bitLength, LzwPiece piece, LzwPieceSink sink, void* context,
                     uint32_t* produced);
+
+// The piece of a split stream (in, inLength bytes) that starts at bit
+// startBit, at 0 or just after a clear code, decoded with an empty
+// dictionary, as the whole stream's decoder decodes it there. A piece that is
+// not last must end with a clear code exactly at endBit; the last must end
+// with the end code, and endBit be the stream's end (8 * inLength), the
+// stream then ending as LzwDecodeBuffer requires. No fault on the way.
+// The output goes to sink in pieces of at most kLzwPieceSize (null: only
+// counted), *produced (when given) receives the bytes decoded; 1 when the
+// codes make such a piece, 0 also when sink refused. Never reads outside
+// [in, in + inLength).
+int LzwDecodeSpanPieces(const uint8_t* in, uint32_t inLength, uint64_t startBit, uint64_t endBit, bool last,
+                        LzwPieceSink sink, void* context, uint32_t* produced);
 
 // Puts bit strings (MSB first) together, each starting at the bit where the
 // one before ended, and hands on whole bytes.

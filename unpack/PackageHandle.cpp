@@ -6,6 +6,7 @@
 #include "EntryBuffer.h"
 #include "EntryBuilder.h"
 #include "LzwCodec.h"
+#include "LzwIndexedDecode.h"
 #include "MappedFile.h"
 #include "PackageDirectory.h"
 
@@ -80,6 +81,7 @@ int PackageHandle::Open(const char* packagePath, int mode, ExtractFailureCallbac
             return Fail(kErrorOutOfMemory);
     }
     path = packagePath;
+    pieceIndex = PieceIndex();
     switch (mode) {
     case kCreateNew: {
         bool exists;
@@ -117,6 +119,7 @@ void PackageHandle::Close()
 {
     directory.reset();
     mapped = PackageMapping();
+    pieceIndex = PieceIndex();
     failureCallback = nullptr;
     callbackData = nullptr;
     path.Empty();
@@ -285,6 +288,8 @@ int PackageHandle::ExtractEntry(const char* name, const char* group, const char*
                               callbackData);
     }
     PackedContent content(stored, storedLength, size, progress);
+    if (const IndexedStream* indexed = IndexedStreamOf(*entry))
+        content.UsePieces(indexed->pieces.data(), static_cast<uint32_t>(indexed->pieces.size()));
     return WriteEntryFile(destinationFolder, fileName, content, info, overwriteMode, failureCallback, callbackData);
 }
 
@@ -333,10 +338,33 @@ int PackageHandle::ReadEntryPieces(const char* name, const char* group, LzwPiece
         return size == 0 || sink(stored, size, context) ? 1 : 0;
     }
     BoundedPieces pieces{sink, context, size};
-    const int decoded = LzwDecodePieces(stored, storedLength, PassBoundedPiece, &pieces, nullptr);
+    const IndexedStream* indexed = IndexedStreamOf(*entry);
+    const int decoded =
+        LzwDecodeIndexed(stored, storedLength, indexed ? indexed->pieces.data() : nullptr,
+                         indexed ? static_cast<uint32_t>(indexed->pieces.size()) : 0, LzwDecodeThreads(),
+                         PassBoundedPiece, &pieces, nullptr);
     if (pieces.refused)
         return 0;
     if (!decoded || pieces.tooLong || pieces.left != 0)
         return Fail(kErrorInvalidData);
     return 1;
+}
+
+int PackageHandle::SetPieceIndex(const void* bytes, uint32_t size)
+{
+    return PieceIndex::Decode(ByteView(static_cast<const uint8_t*>(bytes), size), &pieceIndex) ? 1 : 0;
+}
+
+const IndexedStream* PackageHandle::IndexedStreamOf(const EntryBuffer& entry) const
+{
+    if (pieceIndex.Empty() || !mapped.file || entry.GetCompressedSize() == 0)
+        return nullptr;
+    // Only a stream inside the mapped file has an offset in it.
+    const uintptr_t base = reinterpret_cast<uintptr_t>(mapped.file->GetData());
+    const uintptr_t stored = reinterpret_cast<uintptr_t>(entry.GetStoredData());
+    const uint32_t length = entry.GetStoredLength();
+    const uint32_t fileSize = mapped.file->GetSize();
+    if (base == 0 || stored < base || stored - base > fileSize || length > fileSize - (stored - base))
+        return nullptr;
+    return pieceIndex.Find(static_cast<uint32_t>(stored - base), length);
 }

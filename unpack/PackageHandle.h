@@ -27,7 +27,9 @@
 #include "EntryExtraction.h"
 #include "LzwCodec.h"
 #include "PackageFileSave.h"
+#include "PieceIndex.h"
 
+class EntryBuffer;
 class MappedFile;
 class PackageDirectory;
 
@@ -109,11 +111,24 @@ public:
     // data is faulty (pieces before the fault may have been handed over).
     int ReadEntryPieces(const char* name, const char* group, LzwPieceSink sink, void* context);
 
+    // Takes the piece index of the package file (PieceIndex.h) that came with
+    // it: ExtractEntry and ReadEntryPieces then decode the pieces of a split
+    // entry it names (by the stream's offset in the file and its length) on
+    // every processor, to the same bytes. 1 when the index was read; 0 when
+    // it is malformed (the handle then has none; last-error untouched).
+    // Close and Open drop it.
+    int SetPieceIndex(const void* bytes, uint32_t size);
+
 private:
+    // The pieces of entry's stream in the index, or null (none, or the entry
+    // is not a view of the package file).
+    const IndexedStream* IndexedStreamOf(const EntryBuffer& entry) const;
+
     std::unique_ptr<PackageDirectory> directory;
     // The package file the entries view (each of them holds it too).
     PackageMapping mapped;
     CString path;
+    PieceIndex pieceIndex;
     ExtractFailureCallback failureCallback = nullptr;
     void* callbackData = nullptr;
     int32_t option = 0;

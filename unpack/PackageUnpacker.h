@@ -63,6 +63,10 @@ public:
     // entry cannot be read, with the system's when the file cannot. progress
     // (when given) is told of the bytes compared, piece by piece.
     int CompareCommonFile(const char* key, const HeldFile& held, ProgressHook* progress = nullptr);
+    // Gives the open package the piece index that came with it
+    // (PackageHandle::SetPieceIndex): split entries are then decoded on every
+    // processor. 1 when read, 0 when malformed (then unused).
+    int SetPieceIndex(const void* bytes, uint32_t size) { return package.SetPieceIndex(bytes, size); }
     // Closes the package; with removeFiles, also lets CONFIG.INI go, deletes it
     // and the unpack folder with everything in it (WorkFolder::Remove: retried
     // while busy, else one log record and deletion at restart), and forgets

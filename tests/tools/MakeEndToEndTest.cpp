@@ -162,6 +162,47 @@ TEST(ToolsMake, RefusesPackagesTheLauncherWouldReject)
     EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"deep", "inst.exe", "ok.exe", "setup.exe"}));
 }
 
+// An installer above 8 MiB, compressed: coded in pieces, which the launcher
+// decodes by the index make wrote. What it starts must still be the entry's
+// bytes: a launcher that has the installer replaced right after unpacking it
+// by a copy with one bit changed (in the first piece, in the last) refuses
+// it, and starts nothing.
+TEST(ToolsMake, ASplitCompressedInstallerRunsAndOneChangedBitIsRefused)
+{
+    ScratchFolder dir;
+    std::string installer;
+    ASSERT_TRUE(ReadBytes(Installer(), &installer));
+    // The sample installer with 9 MiB of its own data behind it runs as it is.
+    std::string big = installer;
+    for (int i = 0; big.size() < (9u << 20) + 12345; ++i)
+        big += "line " + std::to_string(i) + " of the installer's own data\r\n";
+    ASSERT_TRUE(WriteBytes(dir / "big.exe", big));
+    const std::string setup = dir / "Split.exe";
+    ProcessResult r = OemPack({"make", "--installer", dir / "big.exe", "--compress", "--launcher",
+                               WindowsPath(SWAPPED_SETUP_EXE), "-o", setup});
+    ASSERT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_NE(r.out.find("1 compressed"), std::string::npos) << r.out;
+
+    LaunchOutcome run = Launch(setup, "/S", dir);
+    EXPECT_EQ(run.process.exitCode, 5u);
+    EXPECT_FALSE(run.report.empty()) << "the installer did not run";
+
+    const std::string reportPath = dir / "report.txt";
+    for (const size_t at : {size_t{70000}, big.size() - 100}) {
+        std::string changed = big;
+        changed[at] ^= 0x01;
+        ASSERT_TRUE(WriteBytes(dir / "swap.exe", changed));
+        DeleteFileA(reportPath.c_str());
+        ProcessResult refused = RunProcess(Quote(setup) + " /S",
+                                           {"OEM_SAMPLE_REPORT=" + reportPath, "OEM_SAMPLE_EXIT=5",
+                                            "OEM_TEST_SWAP_INSTALLER=" + dir / "swap.exe"},
+                                           dir.Path());
+        ASSERT_TRUE(refused.started);
+        EXPECT_EQ(refused.exitCode, 1603u) << at;
+        EXPECT_FALSE(FileExists(reportPath)) << "started an installer with byte " << at << " changed";
+    }
+}
+
 // A package above 900 MiB: one stored entry of zeros beside the installer. The
 // launcher maps it with its image, writes setup.oem from it and the package
 // interface loads it; the installer must still run and the work folder go.

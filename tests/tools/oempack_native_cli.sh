@@ -265,6 +265,40 @@ check "-j 1 and -j 4 give the same bytes" cmp -s j1.oem j4.oem
 run make --installer mk/setup.exe --payload mk/payload --compress -j 3 --launcher st/launcher.exe -o mk/Setup3.exe
 check "make -j 3 succeeds" [ "$rc" = 0 ]
 check "make leaves no temporary package beside its output" only mk "Setup.exe Setup2.exe Setup3.exe payload setup.exe "
+# An installer above 8 MiB is coded in pieces: make records where they start
+# (OEMDATA/INDEX, tag OIDX, version 1), the same whatever the jobs; extract
+# decodes by it, and an index that lies only costs the sequential decode.
+mkdir -p split
+for i in $(seq 1 400000); do echo "line $i of a big compressible installer"; done >split/setup.exe
+# index_at FILE: the byte offset of the index record in FILE, empty when there is none
+index_at() { LC_ALL=C grep -obUaP 'OIDX\x01\x00\x10\x00' "$1" | cut -d: -f1; }
+for j in 1 3; do
+  run make --installer split/setup.exe --compress -j "$j" --launcher st/launcher.exe -o "split/S$j.exe"
+  check "make -j $j of a split installer succeeds" [ "$rc" = 0 ]
+done
+check "the split installer's program is the same bytes whatever the jobs" cmp -s split/S1.exe split/S3.exe
+at=$(index_at split/S1.exe)
+check "make writes one piece index" [ -n "$at" ] && [ "$(echo "$at" | wc -l)" = 1 ]
+# header: tag, version, size, 1 stream; the stream: offset, length, 5 pieces (17.5 MB in 4 MiB pieces)
+read -r -a fields <<<"$(od -A n -t u4 -j "$at" -N 48 split/S1.exe | tr -s ' \n' ' ')"
+check "the index has one stream of five pieces, the first at bit 0" \
+  [ "${fields[2]}" = 1 ] && [ "${fields[6]}" = 5 ] && [ "${fields[8]}" = 0 ] && [ "${fields[9]}" = 0 ]
+run extract split/S1.exe -C split/out
+check "extract by the index gives the installer" cmp -s split/setup.exe split/out/Commonfiles/setup.exe
+# The second piece's start bit one later: a lie that the decode finds out.
+cp split/S1.exe split/Lying.exe
+printf '%08x' $((fields[11] + 1)) | sed 's/\(..\)\(..\)\(..\)\(..\)/\\x\4\\x\3\\x\2\\x\1/' | xargs -0 printf |
+  dd of=split/Lying.exe bs=1 seek=$((at + 44)) conv=notrunc status=none
+check "the lying index was written" [ "$(index_at split/Lying.exe)" = "$at" ] && ! cmp -s split/S1.exe split/Lying.exe
+run extract split/Lying.exe -C split/out2
+check "extract past a lying index still gives the installer" cmp -s split/setup.exe split/out2/Commonfiles/setup.exe
+# stamp has no offsets: a package stamped onto the made program leaves no index.
+run stamp --launcher split/S1.exe --package pkg.oem -o split/Restamped.exe
+check "stamp onto a program with an index succeeds" [ "$rc" = 0 ]
+check "stamp drops the stale index" [ -z "$(index_at split/Restamped.exe)" ]
+run make --installer mk/setup.exe --payload mk/payload --compress --launcher split/S1.exe -o split/Small.exe
+check "make of an unsplit installer leaves no index" [ "$rc" = 0 ] && [ -z "$(index_at split/Small.exe)" ]
+
 unset SOURCE_DATE_EPOCH
 for j in 0 -2 two 1x 65 99999999999 ""; do
   run create jbad.oem --compress -j "$j" --from-dir in

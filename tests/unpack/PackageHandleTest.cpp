@@ -3,10 +3,14 @@
 
 #include <cstring>
 
+#include <algorithm>
+
 #include "CFile.h"
+#include "LzwCodec.h"
 #include "MappedFile.h"
 #include "ContainerImage.h"
 #include "PackageHandle.h"
+#include "PieceIndex.h"
 #include "ScratchFolder.h"
 #include "TestFiles.h"
 
@@ -28,6 +32,8 @@ struct Collected {
     std::string bytes;
     int count = 0;
     int refuseAt = 0;
+    // Where each piece handed over ended.
+    std::vector<size_t> ends;
 };
 
 bool Collect(const uint8_t* data, uint32_t length, void* context)
@@ -36,6 +42,7 @@ bool Collect(const uint8_t* data, uint32_t length, void* context)
     if (++collected.count == collected.refuseAt)
         return false;
     collected.bytes.append(reinterpret_cast<const char*>(data), length);
+    collected.ends.push_back(collected.bytes.size());
     return true;
 }
 
@@ -386,6 +393,77 @@ TEST_F(PackageHandleTest, EntryPiecesAreTheDecodedBytesInOrder)
     EXPECT_RESULT_AND_ERROR(0, kErrorInvalidParameter, handle.ReadEntryPieces("stored.bin", "", Collect, &none));
     handle.Close();
     EXPECT_RESULT_AND_ERROR(0, kErrorNotReady, handle.ReadEntryPieces("stored.bin", "G", Collect, &none));
+}
+
+// A split stream of content, its pieces' index as make records it for the
+// package image that holds it, and the image.
+struct SplitPackage {
+    std::string content;
+    std::string image;
+    IndexedStream stream;
+};
+
+SplitPackage SplitEntryPackage(uint32_t pieceSize)
+{
+    SplitPackage package;
+    package.content = CompressibleBytes(4 * pieceSize + 1234);
+    std::vector<uint8_t> stream;
+    EXPECT_EQ(1, LzwEncodeBuffer(Data(package.content), Size(package.content), &stream, pieceSize,
+                                 &package.stream.pieces));
+    const std::string streamBytes(stream.begin(), stream.end());
+    package.image = ContainerBytes({{"G", {EntryBytes("data.bin", streamBytes, Size(package.content),
+                                                      Size(streamBytes))}}});
+    package.stream.offset = static_cast<uint32_t>(package.image.find(streamBytes));
+    package.stream.length = Size(streamBytes);
+    return package;
+}
+
+std::vector<uint8_t> IndexOf(const IndexedStream& stream)
+{
+    PieceIndex index;
+    index.Add(stream);
+    return index.Encode();
+}
+
+TEST_F(PackageHandleTest, ASplitEntryIsDecodedByItsPieceIndexAndALyingIndexChangesNothing)
+{
+    constexpr uint32_t kPieceSize = 100000;
+    const SplitPackage package = SplitEntryPackage(kPieceSize);
+    ASSERT_EQ(5u, package.stream.pieces.size());
+    OpenImage(package.image);
+    const std::vector<uint8_t> index = IndexOf(package.stream);
+    ASSERT_EQ(1, handle.SetPieceIndex(index.data(), static_cast<uint32_t>(index.size())));
+    Collected pieces;
+    ASSERT_EQ(1, handle.ReadEntryPieces("data.bin", "G", Collect, &pieces));
+    EXPECT_TRUE(pieces.bytes == package.content);
+    // Decoded piece by piece: what is handed over breaks where each piece ends.
+    for (size_t end = kPieceSize; end < package.content.size(); end += kPieceSize)
+        EXPECT_NE(pieces.ends.end(), std::find(pieces.ends.begin(), pieces.ends.end(), end)) << end;
+    ASSERT_EQ(1, handle.ExtractEntry("data.bin", "G", scratch.Path().c_str(), "out.bin", kOverwriteAlways));
+    EXPECT_TRUE(ReadBytes(scratch / "out.bin") == package.content);
+
+    // Indexes that do not fit the stream: the same bytes.
+    std::vector<IndexedStream> lies(4, package.stream);
+    lies[0].pieces[2].startBit += 1;
+    lies[1].pieces[3].length -= 1;
+    lies[2].pieces.pop_back();
+    std::swap(lies[3].pieces[1], lies[3].pieces[2]);
+    for (size_t i = 0; i < lies.size(); ++i) {
+        const std::vector<uint8_t> lying = IndexOf(lies[i]);
+        ASSERT_EQ(1, handle.SetPieceIndex(lying.data(), static_cast<uint32_t>(lying.size())));
+        Collected again;
+        EXPECT_EQ(1, handle.ReadEntryPieces("data.bin", "G", Collect, &again)) << i;
+        EXPECT_TRUE(again.bytes == package.content) << i;
+        DeletePath((scratch / "out.bin").c_str());
+        EXPECT_EQ(1, handle.ExtractEntry("data.bin", "G", scratch.Path().c_str(), "out.bin", kOverwriteAlways)) << i;
+        EXPECT_TRUE(ReadBytes(scratch / "out.bin") == package.content) << i;
+    }
+    // A malformed record leaves the handle without an index; Close drops a good one.
+    const uint8_t junk[20] = {'O', 'I', 'D', 'X'};
+    EXPECT_EQ(0, handle.SetPieceIndex(junk, sizeof junk));
+    ASSERT_EQ(1, handle.SetPieceIndex(index.data(), static_cast<uint32_t>(index.size())));
+    handle.Close();
+    EXPECT_RESULT_AND_ERROR(0, kErrorNotReady, handle.ReadEntryPieces("data.bin", "G", Collect, &pieces));
 }
 
 // The whole decoded bytes the failure callback was handed.

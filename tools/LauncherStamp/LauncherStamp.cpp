@@ -34,6 +34,7 @@ struct StampedBytes {
     const void* languageIni;
     uint32_t languageSize;
     const LauncherBranding* branding;  // null: the launcher's own identity
+    ByteView pieceIndex;
 };
 
 Status CheckArguments(const char* launcherPath, const char* outputPath, const StampedBytes& bytes)
@@ -51,15 +52,20 @@ Status CheckArguments(const char* launcherPath, const char* outputPath, const St
 Status ChecksumOf(ResourceSource& package, PackageChecksum* checksum)
 {
     constexpr uint32_t kPiece = 1u << 20;
-    std::vector<uint8_t> piece(kPiece);
+    std::vector<uint8_t> piece;
     const uint64_t size = package.Size();
     uint32_t crc = 0;
     for (uint64_t offset = 0; offset < size;) {
         const uint32_t length = static_cast<uint32_t>(size - offset < kPiece ? size - offset : kPiece);
-        const Status read = package.Read(offset, piece.data(), length);
-        if (!read)
-            return read;
-        crc = Crc32cExtend(crc, piece.data(), length);
+        const uint8_t* bytes = package.InPlace(offset, length);
+        if (bytes == nullptr) {
+            piece.resize(kPiece);
+            const Status read = package.Read(offset, piece.data(), length);
+            if (!read)
+                return read;
+            bytes = piece.data();
+        }
+        crc = Crc32cExtend(crc, bytes, length);
         offset += length;
     }
     checksum->crc = crc;
@@ -101,7 +107,8 @@ Status WriteCopy(const PeResourceWriter& writer, const std::string& path)
 
 // The launcher's resources with the stamped ones in place of any older versions.
 Status ReadStampedTree(const char* launcherPath, const StampedBytes& bytes, ResourceSource* languageIni,
-                       ResourceSource* checksum, const PeImage& image, ResourceTree* tree)
+                       ResourceSource* checksum, ResourceSource* pieceIndex, const PeImage& image,
+                       ResourceTree* tree)
 {
     const Status status = ResourceTree::Read(image, tree).WithContext(launcherPath);
     if (!status)
@@ -115,6 +122,10 @@ Status ReadStampedTree(const char* launcherPath, const StampedBytes& bytes, Reso
         tree->Replace(type, ResourceId::AsciiName(kLanguageResourceName), kNeutralLanguage, languageIni);
     else
         tree->Remove(type, ResourceId::AsciiName(kLanguageResourceName));
+    if (bytes.pieceIndex.Size() != 0)
+        tree->Replace(type, ResourceId::AsciiName(kIndexResourceName), kNeutralLanguage, pieceIndex);
+    else
+        tree->Remove(type, ResourceId::AsciiName(kIndexResourceName));
     return Status::Ok();
 }
 
@@ -126,7 +137,8 @@ Status Stamp(const char* launcherPath, PeImage& image, const char* outputPath, c
     MemorySource languageIni(ByteView(static_cast<const uint8_t*>(bytes.languageIni), bytes.languageSize));
     const auto checksumRecord = bytes.checksum.Encode();
     MemorySource checksum(ByteView(checksumRecord.data(), kPackageChecksumRecordSize));
-    Status status = ReadStampedTree(launcherPath, bytes, &languageIni, &checksum, image, &tree);
+    MemorySource pieceIndex(bytes.pieceIndex);
+    Status status = ReadStampedTree(launcherPath, bytes, &languageIni, &checksum, &pieceIndex, image, &tree);
     BrandedResources branded;
     if (status && bytes.branding != nullptr && !bytes.branding->Empty())
         status = branded.Apply(image, *bytes.branding, &tree);
@@ -155,11 +167,11 @@ Status Stamp(const char* launcherPath, PeImage& image, const char* outputPath, c
 
 Status StampLauncherFromSource(const char* launcherPath, const char* outputPath, ResourceSource& package,
                                const void* languageIni, uint32_t languageSize, StampReport* report,
-                               const LauncherBranding* branding)
+                               const LauncherBranding* branding, ByteView pieceIndex)
 {
     StampReport unused;
     StampReport* said = report != nullptr ? report : &unused;
-    StampedBytes bytes{&package, PackageChecksum(), languageIni, languageSize, branding};
+    StampedBytes bytes{&package, PackageChecksum(), languageIni, languageSize, branding, pieceIndex};
     // The arguments and the launcher's headers first: a package refused for
     // its size is not read for its checksum.
     Status status = CheckArguments(launcherPath, outputPath, bytes);

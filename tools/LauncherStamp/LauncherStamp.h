@@ -64,9 +64,12 @@ Status StampLauncherFile(const char* launcherPath, const char* outputPath, const
 // (kErrorInvalidParameter) or of more than the launcher's architecture can
 // load (kErrorFileTooLarge, CheckLaunchablePackageSize), both before the
 // package is read. A failed read of the source comes back with its own code.
+// pieceIndex, when not empty, goes to OEMDATA/INDEX (PieceIndex.h, language
+// neutral); otherwise any INDEX the launcher had is dropped, as an index of
+// another package would not fit this one.
 Status StampLauncherFromSource(const char* launcherPath, const char* outputPath, ResourceSource& package,
                                const void* languageIni, uint32_t languageSize, StampReport* report,
-                               const LauncherBranding* branding = nullptr);
+                               const LauncherBranding* branding = nullptr, ByteView pieceIndex = ByteView());
 
 // The launcher architecture of a program image, from its Machine field: i386
 // is x86, AMD64 is x64. Any other machine is refused with

@@ -434,12 +434,15 @@ Status PeResourceWriter::WriteResourcePiece(const Piece& piece, std::vector<uint
     Status s;
     for (uint64_t done = 0; s && done < piece.length; done += kCopyPiece) {
         const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(kCopyPiece, piece.length - done));
-        if (source != nullptr)
+        const uint8_t* inPlace = source != nullptr ? source->InPlace(done, length) : nullptr;
+        if (inPlace != nullptr)
+            s = put(inPlace, length);
+        else if (source != nullptr)
             s = source->Read(done, buffer.data(), length).WithContext("reading resource " + piece.what + " at " + Hex(done));
         else
             s = image_->ReadAt(static_cast<uint32_t>(piece.data->imageOffset + done), buffer.data(), length)
                     .WithContext("reading resource " + piece.what + " at " + Hex(done));
-        if (s)
+        if (s && inPlace == nullptr)
             s = put(buffer.data(), length);
     }
     return s;

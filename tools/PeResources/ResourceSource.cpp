@@ -14,3 +14,11 @@ Status MemorySource::Read(uint64_t offset, uint8_t* buffer, uint32_t length)
         std::memcpy(buffer, bytes, length);
     return Status::Ok();
 }
+
+const uint8_t* MemorySource::InPlace(uint64_t offset, uint32_t length) const
+{
+    const uint8_t* bytes = nullptr;
+    if (offset > bytes_.Size() || !bytes_.Bytes(static_cast<uint32_t>(offset), length, &bytes))
+        return nullptr;
+    return bytes;
+}

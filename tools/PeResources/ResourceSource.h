@@ -15,6 +15,15 @@ public:
     // The writer reads from 0 to Size() in order, in pieces of at most 1 MiB;
     // writing the output again starts again at 0.
     virtual Status Read(uint64_t offset, uint8_t* buffer, uint32_t length) = 0;
+    // The length bytes at offset where the source already holds them in
+    // memory (read in place instead of copied), else null; the same range
+    // rules as Read.
+    virtual const uint8_t* InPlace(uint64_t offset, uint32_t length) const
+    {
+        (void)offset;
+        (void)length;
+        return nullptr;
+    }
 };
 
 // Bytes in memory that outlive the source.
@@ -23,6 +32,7 @@ public:
     explicit MemorySource(ByteView bytes) : bytes_(bytes) {}
     uint64_t Size() const override { return bytes_.Size(); }
     Status Read(uint64_t offset, uint8_t* buffer, uint32_t length) override;
+    const uint8_t* InPlace(uint64_t offset, uint32_t length) const override;
 
 private:
     ByteView bytes_;

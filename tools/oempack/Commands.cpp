@@ -22,6 +22,7 @@
 #include "PackageResources.h"
 #include "PackageWriter.h"
 #include "PeImage.h"
+#include "PieceIndex.h"
 #include "ProgramVersion.h"
 #include "ProgressBar.h"
 #include "ResourceSource.h"
@@ -38,7 +39,10 @@ public:
     // architecture can load is refused before it is mapped.
     Status Open(const std::string& path, const LauncherArchitecture* launcher = nullptr)
     {
-        const Status stamped = ReadStampedPackage(path, &fromProgram_, &copy_, &machine_);
+        std::vector<uint8_t> index;
+        const Status stamped = ReadStampedPackage(path, &fromProgram_, &copy_, &machine_, &index);
+        if (stamped && fromProgram_ && !index.empty())
+            PieceIndex::Decode(ByteView(index.data(), static_cast<uint32_t>(index.size())), &pieceIndex_);
         if (!stamped || fromProgram_)
             return stamped;
         bool isFolder = false;
@@ -67,6 +71,8 @@ public:
     std::string Architecture() const { return fromProgram_ ? MachineName(machine_) : std::string(); }
     // True when the package was read from a stamped setup program.
     bool FromProgram() const { return fromProgram_; }
+    // The stamped program's piece index (empty without one, or for a package file).
+    const PieceIndex& Index() const { return pieceIndex_; }
     // The bytes for stamping: a package file is read from the file in pieces
     // (the mapping's pages are not touched), a stamped program's package from memory.
     Status OpenStampSource(const std::string& path, std::unique_ptr<ResourceSource>* source) const
@@ -86,6 +92,7 @@ public:
 private:
     MappedFile file_;
     std::vector<uint8_t> copy_;
+    PieceIndex pieceIndex_;
     bool fromProgram_ = false;
     uint16_t machine_ = 0;
 };
@@ -208,11 +215,15 @@ std::string VerifyFaultText(const VerifyReport& report)
 }
 
 Status Stamp(const std::string& launcher, const std::string& output, ResourceSource& package,
-             const std::string& languageIni, const LauncherBranding& branding)
+             const std::string& languageIni, const LauncherBranding& branding,
+             const PieceIndex& pieceIndex = PieceIndex())
 {
     StampReport report;
-    const Status stamped = StampLauncherFromSource(launcher.c_str(), output.c_str(), package, languageIni.data(),
-                                                   static_cast<uint32_t>(languageIni.size()), &report, &branding);
+    const std::vector<uint8_t> index = pieceIndex.Empty() ? std::vector<uint8_t>() : pieceIndex.Encode();
+    const Status stamped =
+        StampLauncherFromSource(launcher.c_str(), output.c_str(), package, languageIni.data(),
+                                static_cast<uint32_t>(languageIni.size()), &report, &branding,
+                                ByteView(index.data(), static_cast<uint32_t>(index.size())));
     if (stamped) {
         if (report.droppedCertificateSize != 0)
             PrintNote(launcher + " is signed: its signature (" + std::to_string(report.droppedCertificateSize) +
@@ -491,6 +502,7 @@ int RunExtract(const Options& options)
     request.group = options.extractGroup;
     request.entries = options.extractEntries;
     request.overwriteMode = options.overwriteMode;
+    request.pieceIndex = &package.Index();
     ExtractOutcome outcome;
     Status extracted;
     {
@@ -622,15 +634,18 @@ int RunMake(const Options& options)
             return kExitFailure;
         }
     }
+    // The package file is read for the stamp, not taken from a mapping: on
+    // Linux, writing the output from mapped pages of a file just written
+    // costs far more than reading it into a buffer.
     const std::string languageIni = LanguageIniText(options.useDefaultLanguage, options.selectLanguage);
     if (sink == &fileSink) {
         FileRangeSource source;
         status = source.Open(staged.TemporaryPath().c_str());
         if (status)
-            status = Stamp(launcher, options.output, source, languageIni, branding);
+            status = Stamp(launcher, options.output, source, languageIni, branding, stats.pieceIndex);
     } else {
         MemorySource source(ByteView(memorySink.Bytes().data(), static_cast<uint32_t>(size)));
-        status = Stamp(launcher, options.output, source, languageIni, branding);
+        status = Stamp(launcher, options.output, source, languageIni, branding, stats.pieceIndex);
     }
     if (!status)
         return Fail(status);

@@ -4,6 +4,7 @@
 #include "Console.h"
 #include "EntryExtraction.h"
 #include "PackageListing.h"
+#include "PieceIndex.h"
 #include "SystemApi.h"
 
 namespace {
@@ -110,6 +111,10 @@ void ExtractOneEntry(Extraction& run, const std::string& folder, const std::stri
     }
     PlainContent plain(stored, size);
     PackedContent decoded(stored, e.record.compressedSize, size);
+    const IndexedStream* indexed =
+        run.request.pieceIndex ? run.request.pieceIndex->Find(e.record.dataOffset, e.record.compressedSize) : nullptr;
+    if (packed && indexed)
+        decoded.UsePieces(indexed->pieces.data(), static_cast<uint32_t>(indexed->pieces.size()));
     EntryContent& content = packed ? static_cast<EntryContent&>(decoded) : plain;
     EntryInfo info = {e.record.attributes, e.record.creationTime, e.record.lastAccessTime, e.record.lastWriteTime};
     FailureRecord failure;

@@ -9,11 +9,16 @@
 #include "ByteView.h"
 #include "Status.h"
 
+class PieceIndex;
+
 struct ExtractRequest {
     std::string destination;           // created when missing (its parent must exist)
     std::string group;                 // empty: every group
     std::vector<std::string> entries;  // empty: every entry of the chosen groups
     int overwriteMode = 0;
+    // Where the pieces of split entries start (null: none); they are then
+    // decoded on every processor.
+    const PieceIndex* pieceIndex = nullptr;
 };
 
 struct ExtractOutcome {

@@ -392,9 +392,11 @@ using StreamAppend = std::function<Status(const uint8_t* data, uint32_t length)>
 // the stream is shorter than the content and every piece decoded back to its
 // input. Stops coding once the stream is as long as the content, so what was
 // appended is then shorter than the content. The stream and the decision do
-// not depend on the jobs.
+// not depend on the jobs. bounds (when given) receives where each piece
+// joined starts and what it decodes to.
 Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, PieceWorkers* pool,
-                      PreparedEntry& out, const StreamAppend& append, bool* accepted)
+                      PreparedEntry& out, const StreamAppend& append, bool* accepted,
+                      std::vector<LzwPieceBounds>* bounds = nullptr)
 {
     *accepted = false;
     const uint32_t size = out.size;
@@ -414,7 +416,9 @@ Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, 
     Status appended;
     // Puts coded bits behind the stream and hands on the whole bytes; false
     // once the stream is too long to keep or could not be appended.
-    auto join = [&](const uint8_t* bits, uint64_t bitLength, bool last) {
+    auto join = [&](const uint8_t* bits, uint64_t bitLength, uint32_t length, bool last) {
+        if (bounds)
+            bounds->push_back(LzwPieceBounds{joiner.BitCount(), length});
         joiner.Append(bits, bitLength, &joined);
         if (joiner.BitCount() > storeAbove)
             return false;
@@ -439,7 +443,7 @@ Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, 
             out.warnings.push_back(NoDecodeWarning(entry));
             return false;
         }
-        return join(runBits.data(), bitLength, last);
+        return join(runBits.data(), bitLength, run.length, last);
     };
     for (uint32_t taken = 0; taken < count; ++taken) {
         while (read < count && (workers ? workers->Reserve(inFlight.empty()) : inFlight.empty())) {
@@ -510,7 +514,7 @@ Status CompressPieces(const PlannedEntry& entry, const WriteSettings& settings, 
             out.warnings.push_back(NoDecodeWarning(entry));
             break;
         }
-        if (!join(piece->bits.data(), piece->bitLength, last))
+        if (!join(piece->bits.data(), piece->bitLength, piece->length, last))
             break;
         spare.push_back(std::move(piece));
     }
@@ -772,6 +776,7 @@ Status CompressIntoSink(const PlannedEntry& entry, PreparedEntry& prepared, cons
         return status;
     const uint64_t dataStart = sink.Size();
     bool accepted = false;
+    std::vector<LzwPieceBounds> bounds;
     status = CompressPieces(
         entry, settings, pool, prepared,
         [&sink](const uint8_t* data, uint32_t length) {
@@ -779,7 +784,7 @@ Status CompressIntoSink(const PlannedEntry& entry, PreparedEntry& prepared, cons
                 return Status::Error(kErrorInvalidParameter, kLayoutRefusal);
             return sink.Append(data, length);
         },
-        &accepted);
+        &accepted, &bounds);
     stats->warnings.insert(stats->warnings.end(), prepared.warnings.begin(), prepared.warnings.end());
     if (!status)
         return status;
@@ -788,8 +793,11 @@ Status CompressIntoSink(const PlannedEntry& entry, PreparedEntry& prepared, cons
         uint8_t field[4];
         ByteSpan(field, sizeof field).WriteU32(0, static_cast<uint32_t>(streamLength));
         status = sink.Patch(headAt + kEntryCompressedSizeOffset, field, sizeof field);
-        if (status)
+        if (status) {
             Count(prepared, streamLength, true, stats);
+            stats->pieceIndex.Add(IndexedStream{static_cast<uint32_t>(dataStart),
+                                                static_cast<uint32_t>(streamLength), std::move(bounds)});
+        }
         return status;
     }
     if (dataStart + prepared.size > kMaxPackageSize)

@@ -11,6 +11,7 @@
 #include "LzwCodec.h"
 #include "MappedFile.h"
 #include "PackagePlan.h"
+#include "PieceIndex.h"
 #include "Status.h"
 
 // Called with the number of source bytes handled so far.
@@ -22,6 +23,8 @@ struct WriteStats {
     uint64_t sourceBytes = 0;
     uint64_t storedBytes = 0;        // data bytes as stored in the container
     std::vector<std::string> warnings;
+    // Where the pieces of each entry stored split start (PieceIndex.h).
+    PieceIndex pieceIndex;
 };
 
 struct WriteSettings {

@@ -37,10 +37,10 @@ Status CollectGroupFolder(const std::string& path, const std::string& group, Pac
 
 // The language FindResourceA takes first when several are there: neutral,
 // else the lowest.
-const ResourceData* PackageResource(const ResourceTree& tree)
+const ResourceData* OemResource(const ResourceTree& tree, const char* resourceName)
 {
     const ResourceId type = ResourceId::AsciiName(kOemResourceType);
-    const ResourceId name = ResourceId::AsciiName(kPackageResourceName);
+    const ResourceId name = ResourceId::AsciiName(resourceName);
     for (const auto& t : tree.Types()) {
         if (!t.first.SameIgnoringCase(type))
             continue;
@@ -123,7 +123,8 @@ Status ReadWholeFile(const std::string& path, std::string* bytes)
     return Status::Ok();
 }
 
-Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes, uint16_t* machine)
+Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes, uint16_t* machine,
+                          std::vector<uint8_t>* pieceIndex)
 {
     *stamped = false;
     // Only a file that starts like a program is read as one.
@@ -147,7 +148,7 @@ Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<ui
         status = ResourceTree::Read(image, &tree);
     if (!status)
         return SystemFailure(status.Code(), path + ": cannot read it as a program");
-    const ResourceData* found = PackageResource(tree);
+    const ResourceData* found = OemResource(tree, kPackageResourceName);
     if (found == nullptr || found->size == 0 || found->size > image.Size())
         return Status::Error(kErrorResourceDataNotFound,
                              path + ": a program without a package (no OEMDATA/DEFAULT resource)");
@@ -155,6 +156,13 @@ Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<ui
     status = image.ReadAt(found->imageOffset, bytes->data(), static_cast<uint32_t>(found->size));
     if (!status)
         return SystemFailure(status.Code(), path + ": cannot read it as a program");
+    // An index that cannot be read is left out: the entries decode without it.
+    const ResourceData* index = pieceIndex != nullptr ? OemResource(tree, kIndexResourceName) : nullptr;
+    if (index != nullptr && index->size <= image.Size()) {
+        pieceIndex->resize(static_cast<size_t>(index->size));
+        if (!image.ReadAt(index->imageOffset, pieceIndex->data(), static_cast<uint32_t>(index->size)))
+            pieceIndex->clear();
+    }
     *machine = image.Machine();
     *stamped = true;
     return Status::Ok();

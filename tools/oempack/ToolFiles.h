@@ -44,7 +44,9 @@ Status ReadWholeFile(const std::string& path, std::string* bytes);
 // set, with the bytes and the program's machine (PeImage::Machine). Ok with
 // *stamped false when path is not a Windows program (or cannot be opened); a
 // failure when it is one but carries no package or cannot be read.
-Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes, uint16_t* machine);
+// pieceIndex (when given) receives its OEMDATA/INDEX (empty without one).
+Status ReadStampedPackage(const std::string& path, bool* stamped, std::vector<uint8_t>* bytes, uint16_t* machine,
+                          std::vector<uint8_t>* pieceIndex = nullptr);
 
 // True when both paths name the same file (Windows: full paths compared
 // ignoring case; POSIX: the same device and inode).

@@ -426,6 +426,38 @@ TEST(PeChecksum, GivesTheSameValueWhateverThePieces)
     }
 }
 
+// The wide sum against the 16-bit one: odd and even lengths, pieces starting
+// at odd offsets and unaligned addresses, and the contents whose carries
+// decide between 0 and 0xFFFF (all zeros, all ones, 0xFF bytes in one half).
+TEST(PeChecksum, MatchesTheSixteenBitSumOnOddLengthsAndOffsets)
+{
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<uint8_t>(seed >> 16);
+    };
+    for (const uint32_t length : {0u, 1u, 2u, 3u, 7u, 8u, 9u, 4095u, 4096u, 65537u, 200003u}) {
+        for (int fill = 0; fill < 4; ++fill) {
+            // One byte ahead of the data, so that it starts at an odd address.
+            std::vector<uint8_t> store(length + 1);
+            for (uint32_t i = 0; i < length; ++i)
+                store[i + 1] = fill == 0 ? 0 : fill == 1 ? 0xFF : fill == 2 ? ((i & 1) ? 0xFF : 0) : next();
+            const std::vector<uint8_t> bytes(store.begin() + 1, store.end());
+            const uint32_t expected = ReferenceChecksum(bytes, 0x7FFFFFF0);
+            for (const uint32_t split : {1u, 3u, 5u, 64u, 1021u}) {
+                PeChecksum sum;
+                for (uint32_t at = 0; at < length;) {
+                    const uint32_t piece = std::min(split + (at & 1), length - at);
+                    sum.Add(store.data() + 1 + at, piece);
+                    at += piece;
+                }
+                EXPECT_EQ(sum.Value(), expected) << length << " fill " << fill << " split " << split;
+                EXPECT_EQ(sum.Length(), length);
+            }
+        }
+    }
+}
+
 TEST(PeResourceWriter, KeepsATypeWithoutNames)
 {
     // Depth first: root +0x0, #5 +0x28, OEMDATA +0x68, EMPTY_TYPE +0xA8 with its one name counted away.
