@@ -63,7 +63,7 @@ esac
 STUB
 printf '#!/bin/sh\necho 1000\n' >"$WORK/bin/id"
 printf '#!/bin/sh\necho "sudo $*" >>"$STATE/calls"\nexec "$@"\n' >"$WORK/bin/sudo"
-printf '#!/bin/sh\nprintf "C\\nC.utf8\\nzh_CN.utf8\\n"\n' >"$WORK/bin/locale"
+printf '#!/bin/sh\nprintf "C\\nC.utf8\\nen_US.utf8\\nzh_CN.utf8\\n"\n' >"$WORK/bin/locale"
 printf '#!/bin/sh\necho "locale-gen must not run" >&2\nexit 1\n' >"$WORK/bin/locale-gen"
 chmod +x "$WORK"/bin/*
 

@@ -269,7 +269,8 @@ check "make leaves no temporary package beside its output" only mk "Setup.exe Se
 # (OEMDATA/INDEX, tag OIDX, version 1), the same whatever the jobs; extract
 # decodes by it, and an index that lies only costs the sequential decode.
 mkdir -p split
-for i in $(seq 1 400000); do echo "line $i of a big compressible installer"; done >split/setup.exe
+# A program with 17.5 MB of text behind it, as an installer carries its payload.
+{ cat "$SEEDS/rsrc_last.exe"; for i in $(seq 1 400000); do echo "line $i of a big compressible installer"; done; } >split/setup.exe
 # index_at FILE: the byte offset of the index record in FILE, empty when there is none
 index_at() { LC_ALL=C grep -obUaP 'OIDX\x01\x00\x10\x00' "$1" | cut -d: -f1; }
 for j in 1 3; do
