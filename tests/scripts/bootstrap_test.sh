@@ -7,14 +7,10 @@
 set -uo pipefail
 SRC="$1"
 WORK="$2"
+# shellcheck source=../support/checks.sh
+source "$SRC/tests/support/checks.sh"
 rm -rf "$WORK"
 mkdir -p "$WORK/bin"
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-  local what="$1"; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
-contains() { grep -qF -- "$2" "$1"; }
 lacks() { ! grep -qF -- "$2" "$1"; }
 
 # The stand-ins keep the "installed" packages in $WORK/state/installed, note
@@ -124,5 +120,4 @@ check "...with apt's words" contains "$WORK/nobase.err" "E: Unable to correct pr
 check "...and no claim" lacks "$WORK/nobase.out" "all dependencies present"
 check "...and no attempt at the 32-bit Wine" lacks "$WORK/nobase/calls" "wine32:i386"
 
-[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
-echo "all checks passed"
+checks_summary "bootstrap"
