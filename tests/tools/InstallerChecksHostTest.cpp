@@ -18,11 +18,11 @@ constexpr uint32_t kCharacteristics = 0x84 + 18;  // BuildImage's COFF header is
 
 std::vector<uint8_t> Program(uint16_t machine, uint16_t characteristics = 0x0102)
 {
-    petest::ImageSpec spec;
-    spec.pe32Plus = machine != 0x14C;
-    spec.machine = machine;
-    spec.sections.push_back(petest::Section{".text", 0x1000, 0, std::vector<uint8_t>(0x300, 0xC3)});
-    petest::Image image = petest::BuildImage(spec);
+    petest::ImageLayout layout;
+    layout.pe32Plus = machine != 0x14C;
+    layout.machine = machine;
+    layout.sections.push_back(petest::Section{".text", 0x1000, 0, std::vector<uint8_t>(0x300, 0xC3)});
+    petest::Image image = petest::BuildImage(layout);
     petest::PutU16(&image.bytes, kCharacteristics, characteristics);
     return image.bytes;
 }

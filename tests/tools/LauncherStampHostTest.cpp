@@ -45,7 +45,7 @@ std::map<Key, std::string> ResourcesOf(const std::string& path)
     return all;
 }
 
-std::string SaveImage(const ScratchFolder& dir, const std::string& leaf, const petest::ImageSpec& shape)
+std::string SaveImage(const ScratchFolder& dir, const std::string& leaf, const petest::ImageLayout& shape)
 {
     const petest::Image image = petest::BuildImage(shape);
     const std::string path = dir / leaf;
@@ -124,7 +124,7 @@ TEST(LauncherStampHost, KeepsEveryResourceReplacesOldVersionsAndRestampsToTheSam
 TEST(LauncherStampHost, ALauncherWithoutPackageGainsOneAndASignedOneLosesItsSignature)
 {
     ScratchFolder dir;
-    petest::ImageSpec shape = petest::LauncherLike(petest::LauncherResources(), false);
+    petest::ImageLayout shape = petest::LauncherLike(petest::LauncherResources(), false);
     shape.certificate = std::string("\x10\0\0\0\0\x02\x02\0", 8) + "signature";
     const std::string launcher = SaveImage(dir, "signed.exe", shape);
     const std::string package = PatternBytes(4096, 8);
@@ -195,7 +195,7 @@ TEST(LauncherStampHost, APackageTooLargeForTheLaunchersArchitectureOrAFolderAsOu
 {
     ScratchFolder dir;
     const std::string launcher = SaveImage(dir, "launcher.exe", petest::LauncherLike(petest::LauncherResources(), true));
-    petest::ImageSpec plus = petest::LauncherLike(petest::LauncherResources(), true);
+    petest::ImageLayout plus = petest::LauncherLike(petest::LauncherResources(), true);
     plus.pe32Plus = true;
     const std::string launcher64 = SaveImage(dir, "launcher64.exe", plus);
     ClaimedSizeSource huge(kMaxLaunchablePackageSizeX86 + 1);
@@ -245,7 +245,7 @@ TEST(LauncherStampHost, TheArchitectureComesFromTheMachineFieldAndOnlyX86AndX64A
     // The machine decides, not the optional header's kind.
     for (const Case& c : {Case{false, 0x14C, LauncherArchitecture::kX86}, Case{true, 0x8664, LauncherArchitecture::kX64},
                           Case{false, 0x8664, LauncherArchitecture::kX64}}) {
-        petest::ImageSpec shape = petest::LauncherLike(petest::LauncherResources(), false);
+        petest::ImageLayout shape = petest::LauncherLike(petest::LauncherResources(), false);
         shape.pe32Plus = c.pe32Plus;
         shape.machine = c.machine;
         const std::string launcher = SaveImage(dir, "launcher.exe", shape);
@@ -268,7 +268,7 @@ TEST(LauncherStampHost, TheArchitectureComesFromTheMachineFieldAndOnlyX86AndX64A
     EXPECT_EQ(MachineName(0xAA64), "0xAA64");
 
     // An ARM64 program is no launcher: refused before anything is written.
-    petest::ImageSpec arm = petest::LauncherLike(petest::LauncherResources(), false);
+    petest::ImageLayout arm = petest::LauncherLike(petest::LauncherResources(), false);
     arm.pe32Plus = true;
     arm.machine = 0xAA64;
     const std::string launcher = SaveImage(dir, "arm64.exe", arm);

@@ -133,7 +133,7 @@ TEST(ToolsMake, RefusesPackagesTheLauncherWouldReject)
     ScratchFolder dir;
     // An installer so small that the whole package stays under 1024 bytes:
     // program headers alone.
-    petest::ImageSpec tiny;
+    petest::ImageLayout tiny;
     tiny.sizeOfHeaders = 0x200;
     ASSERT_TRUE(WriteBytes(dir / "setup.exe", Bytes(petest::BuildImage(tiny).bytes)));
     ProcessResult r = OemPack({"make", "--installer", dir / "setup.exe", "--launcher", WindowsPath(LAUNCHER_EXE),
@@ -142,7 +142,7 @@ TEST(ToolsMake, RefusesPackagesTheLauncherWouldReject)
     EXPECT_NE(r.err.find("refuses packages under 1024 bytes"), std::string::npos) << r.err;
 
     // Compressed below the minimum, stored plainly above it: still made.
-    petest::ImageSpec zeros = tiny;
+    petest::ImageLayout zeros = tiny;
     zeros.sections.push_back(petest::Section{".data", 0x1000, 0, std::vector<uint8_t>(0x400, 0)});
     ASSERT_TRUE(WriteBytes(dir / "inst.exe", Bytes(petest::BuildImage(zeros).bytes)));
     r = OemPack({"make", "--installer", dir / "inst.exe", "--compress", "--launcher", WindowsPath(LAUNCHER_EXE), "-o",

@@ -32,7 +32,7 @@ void SaveFile(const char* path, const std::vector<uint8_t>& bytes)
 TEST(PeImage, ReadsHeadersSectionsAndDirectories)
 {
     for (bool plus : {false, true}) {
-        ImageSpec shape = LauncherLike(LauncherResources(), true);
+        ImageLayout shape = LauncherLike(LauncherResources(), true);
         shape.pe32Plus = plus;
         shape.overlay = "SYMBOLS";
         shape.symbolsAt = 0;
@@ -122,7 +122,7 @@ TEST(PeImage, RefusesDamagedHeadersSayingWhatAndWhere)
 
 TEST(PeImage, OpenReadsTheHeadersOnlyAndTheRestOnDemand)
 {
-    ImageSpec shape = LauncherLike(LauncherResources(), true);
+    ImageLayout shape = LauncherLike(LauncherResources(), true);
     shape.overlay = std::string(5000, 'o');
     const Image built = BuildImage(shape);
     const char* path = "pe_image_test_open.exe";

@@ -162,7 +162,7 @@ bool Sorted(const std::vector<uint8_t>& bytes, uint32_t table, uint32_t sectionS
 TEST(PeResourceWriter, GrowsALastResourceSectionInPlaceAndMovesWhatFollows)
 {
     for (bool plus : {false, true}) {
-        ImageSpec shape = LauncherLike(LauncherResources(), false);
+        ImageLayout shape = LauncherLike(LauncherResources(), false);
         shape.pe32Plus = plus;
         shape.overlay = "SYMBOLS and their strings";
         shape.symbolsAt = 0;
@@ -212,7 +212,7 @@ TEST(PeResourceWriter, GrowsALastResourceSectionInPlaceAndMovesWhatFollows)
 
 TEST(PeResourceWriter, MovesResourcesThatAreNotLastIntoANewLastSection)
 {
-    ImageSpec shape = LauncherLike(LauncherResources(), true);
+    ImageLayout shape = LauncherLike(LauncherResources(), true);
     shape.overlay = "SYMBOLS";
     shape.symbolsAt = 0;
     const Image in = BuildImage(shape);
@@ -263,7 +263,7 @@ TEST(PeResourceWriter, MovesResourcesThatAreNotLastIntoANewLastSection)
 
 TEST(PeResourceWriter, GivesAProgramWithoutResourcesAResourceSection)
 {
-    ImageSpec shape;
+    ImageLayout shape;
     shape.sections.push_back(Section{".text", 0x1000, 0, std::vector<uint8_t>(16, 0xC3), 0x60000020});
     std::vector<uint8_t> out;
     PeWriteSummary summary;
@@ -275,7 +275,7 @@ TEST(PeResourceWriter, GivesAProgramWithoutResourcesAResourceSection)
 
 TEST(PeResourceWriter, RefusesWhenThereIsNoRoomForAnotherSectionHeader)
 {
-    ImageSpec shape = LauncherLike(LauncherResources(), true);
+    ImageLayout shape = LauncherLike(LauncherResources(), true);
     shape.sizeOfHeaders = 0x200;  // the table of 3 sections ends at 0x1F0
     std::vector<uint8_t> out;
     Status s = Stamp(BuildImage(shape).bytes, "pkg", &out);
@@ -295,7 +295,7 @@ TEST(PeResourceWriter, RefusesWhenThereIsNoRoomForAnotherSectionHeader)
 
 TEST(PeResourceWriter, DropsTheCertificateTableOfASignedProgramAndSaysSo)
 {
-    ImageSpec shape = LauncherLike(LauncherResources(), false);
+    ImageLayout shape = LauncherLike(LauncherResources(), false);
     shape.overlay = "appended";
     shape.certificate = std::string("\x10\0\0\0\0\x02\x02\0signature", 17);
     const Image in = BuildImage(shape);
@@ -533,7 +533,7 @@ TEST(PeResourceWriter, AProgramOpenedFromItsFileIsStampedAsFromMemory)
     const std::string package = Pattern((2u << 20) + 3, 9);
     const char* path = "pe_writer_test_opened.exe";
     for (bool relocAfter : {false, true}) {
-        ImageSpec shape = LauncherLike(resources, relocAfter);
+        ImageLayout shape = LauncherLike(resources, relocAfter);
         shape.directoryRva[pe::kDebugDirectoryIndex] = 0x1100;
         shape.directorySize[pe::kDebugDirectoryIndex] = pe::kDebugEntrySize;
         shape.overlay = "SYMBOLS!DEBUGDAT";

@@ -8,7 +8,7 @@ using namespace petest;
 
 namespace {
 
-bool Save(const std::string& path, ImageSpec shape)
+bool Save(const std::string& path, ImageLayout shape)
 {
     // Small alignments keep the seeds a few hundred bytes each.
     shape.fileAlignment = 0x40;
@@ -32,13 +32,13 @@ int main(int argc, char** argv)
     const std::string dir = argv[1];
     std::vector<Resource> stamped = LauncherResources();
     stamped.push_back({ResourceId::AsciiName("OEMDATA"), ResourceId::AsciiName("DEFAULT"), 1033, "BOEM old"});
-    ImageSpec last = LauncherLike(LauncherResources(), false);
+    ImageLayout last = LauncherLike(LauncherResources(), false);
     last.overlay = "symbols";
     last.symbolsAt = 0;
-    ImageSpec middle = LauncherLike(stamped, true);
-    ImageSpec signedOne = LauncherLike({{ResourceId::Number(16), ResourceId::Number(1), 0x409, "version"}}, false);
+    ImageLayout middle = LauncherLike(stamped, true);
+    ImageLayout signedOne = LauncherLike({{ResourceId::Number(16), ResourceId::Number(1), 0x409, "version"}}, false);
     signedOne.certificate = std::string("\x10\0\0\0\0\x02\x02\0", 8) + "sig";
-    ImageSpec plus = LauncherLike({{ResourceId::Number(24), ResourceId::Number(1), 0, "<assembly/>"}}, false);
+    ImageLayout plus = LauncherLike({{ResourceId::Number(24), ResourceId::Number(1), 0, "<assembly/>"}}, false);
     plus.pe32Plus = true;
     const bool ok = Save(dir + "/rsrc_last.exe", last) && Save(dir + "/rsrc_before_reloc.exe", middle) &&
                     Save(dir + "/signed.exe", signedOne) && Save(dir + "/pe32plus.exe", plus);

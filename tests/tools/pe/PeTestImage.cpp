@@ -113,7 +113,7 @@ std::vector<uint8_t> EncodeResources(const std::vector<Resource>& resources, uin
     return out;
 }
 
-Image BuildImage(const ImageSpec& shape)
+Image BuildImage(const ImageLayout& shape)
 {
     Image image;
     std::vector<uint8_t>& b = image.bytes;
@@ -184,9 +184,9 @@ Image BuildImage(const ImageSpec& shape)
     return image;
 }
 
-ImageSpec LauncherLike(const std::vector<Resource>& resources, bool relocAfter)
+ImageLayout LauncherLike(const std::vector<Resource>& resources, bool relocAfter)
 {
-    ImageSpec shape;
+    ImageLayout shape;
     Section text{".text", 0x1000, 0, std::vector<uint8_t>(0x180, 0xC3), 0x60000020};
     std::vector<uint8_t> rsrc = EncodeResources(resources, 0x2000);
     const uint32_t rsrcPages = (static_cast<uint32_t>(rsrc.size()) + 0xFFF) / 0x1000;

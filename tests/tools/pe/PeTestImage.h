@@ -31,7 +31,7 @@ struct Section {
     uint32_t characteristics = 0x40000040;
 };
 
-struct ImageSpec {
+struct ImageLayout {
     bool pe32Plus = false;
     // The COFF Machine field; 0: i386 for PE32, AMD64 for PE32+.
     uint16_t machine = 0;
@@ -56,11 +56,11 @@ struct Image {
     std::vector<uint32_t> sectionFileOffsets;
 };
 
-Image BuildImage(const ImageSpec& shape);
+Image BuildImage(const ImageLayout& shape);
 
 // A typical launcher-like image: ".text" at 0x1000, ".rsrc" at 0x2000 holding
 // resources, and, when relocAfter, a ".reloc" section after the resources.
-ImageSpec LauncherLike(const std::vector<Resource>& resources, bool relocAfter);
+ImageLayout LauncherLike(const std::vector<Resource>& resources, bool relocAfter);
 // The resources LauncherLike images carry: an icon group, dialog 101, a string
 // block, a version block, a manifest and a named type with a UTF-16 name.
 std::vector<Resource> LauncherResources();
