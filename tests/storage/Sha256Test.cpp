@@ -1,6 +1,8 @@
 // SHA-256: published digests, every length at the padding boundaries, pieces against the whole, both engines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <random>
 #include <string>
