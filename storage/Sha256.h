@@ -15,8 +15,10 @@ struct Sha256Digest {
 };
 
 // The digest of a message given to Update in pieces of any lengths (0
-// included), in order: the same digest whatever the pieces. Final gives the
-// digest and leaves the object as newly made. No allocation; never fails.
+// included; data may be null when length is 0), in order: the same digest
+// whatever the pieces. Final gives the digest and leaves the object as newly
+// made. No allocation; never fails. One object is for one thread at a time;
+// separate objects may be used on separate threads.
 class Sha256 {
 public:
     // kBest: the x86/x64 SHA extensions when the processor reports them
@@ -31,7 +33,8 @@ public:
 
     // Whether this object's blocks go through the SHA instructions.
     bool UsesHardware() const { return hardware_; }
-    // Whether this processor has the SHA instructions this code uses.
+    // Whether this processor has the SHA instructions this code uses (SHA,
+    // SSSE3 and SSE4.1): asked of CPUID once per process, thread-safe.
     static bool HardwareAvailable();
 
 private:
