@@ -521,6 +521,7 @@ int LzwEncodeBuffer(const uint8_t* in, uint32_t n, std::vector<uint8_t>* out, Lz
     *bitLength = encoder.CompressToVector(in, n, out, piece);
     return 1;
 }
+
 int LzwEncodeRun(uint8_t value, uint32_t n, std::vector<uint8_t>* out, LzwPiece piece, uint64_t* bitLength)
 {
     out->clear();
