@@ -69,6 +69,7 @@ Keep KeepExisting(const char* path, const char* destinationFolder, EntryContent&
 // again outside the decoder.
 struct FilePieces {
     CFile* file;
+    Sha256* digest = nullptr;  // of the bytes written, when asked for
     bool failed = false;
     long osError = 0;
     CString fileName;
@@ -77,6 +78,8 @@ struct FilePieces {
 bool WritePiece(const uint8_t* data, uint32_t length, void* context)
 {
     auto* pieces = static_cast<FilePieces*>(context);
+    if (pieces->digest)
+        pieces->digest->Update(data, length);
     try {
         pieces->file->WriteHuge(data, length);
     } catch (const CFileException& failure) {
@@ -228,14 +231,24 @@ const uint8_t* PackedContent::Whole()
 
 void PackedContent::WriteTo(CFile& file)
 {
+    // A write that fails leaves no digest; one tried again starts a new one.
+    digestTaken_ = false;
+    Sha256 digest;
     if (whole_) {
         file.WriteHuge(whole_->GetData(), size_);
         if (progress_)
             progress_->Advance(size_);
+        if (digestWanted_) {
+            digest.Update(whole_->GetData(), size_);
+            digest_ = digest.Final();
+            digestTaken_ = true;
+        }
         return;
     }
     FilePieces pieces;
     pieces.file = &file;
+    if (digestWanted_)
+        pieces.digest = &digest;
     uint32_t produced = 0;
     int decoded = LzwDecodeIndexed(stream_, length_, pieces_, pieceCount_, LzwDecodeThreads(), WritePiece, &pieces,
                                    &produced, progress_);
@@ -249,6 +262,10 @@ void PackedContent::WriteTo(CFile& file)
                              file.GetFilePath().GetString());
     }
     sound_ = true;
+    if (digestWanted_) {
+        digest_ = digest.Final();
+        digestTaken_ = true;
+    }
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "LzwCodec.h"
+#include "Sha256.h"
 #include "SystemApi.h"
 
 // Whether an existing destination file is kept. Any other value always writes.
@@ -130,6 +131,18 @@ public:
     }
     // A decoding found the stream faulty (not a failed write or allocation).
     bool Damaged() const { return damaged_; }
+    // WriteTo then also takes the SHA-256 of the bytes it writes, as it
+    // writes them: a file found later to have that digest holds them.
+    void TakeDigest() { digestWanted_ = true; }
+    // The digest of what the last WriteTo wrote, when it wrote every byte and
+    // the digest was asked for; false otherwise.
+    bool WrittenDigest(Sha256Digest* digest) const
+    {
+        if (!digestTaken_)
+            return false;
+        *digest = digest_;
+        return true;
+    }
 
 private:
     bool Damage();
@@ -143,6 +156,9 @@ private:
     uint32_t pieceCount_ = 0;
     bool sound_ = false;
     bool damaged_ = false;
+    bool digestWanted_ = false;
+    bool digestTaken_ = false;
+    Sha256Digest digest_{};
 };
 
 // Writes the decoded bytes of one entry to destinationFolder + fileName:

@@ -27,7 +27,10 @@
 # of into bench/RESULTS.md), OEM_BENCH_SLEEP_MS (the bench installer sleeps that long before it
 # exits), OEM_BENCH_BEFORE (another Setup.exe of the same architecture, e.g. main's: every case's
 # package also goes into it, made with the same SOURCE_DATE_EPOCH, and its launches alternate with
-# ours after one warm-up each, ROUNDS rounds). The NSIS installer is of the same architecture (x64:
+# ours after one warm-up each, ROUNDS rounds), BENCH_INSTALLER (gui, the default: the bench
+# installer is a program of the Windows subsystem, as installers are; console: the same program
+# as a console one, which the launcher starts in a console window of its own and NSIS does not,
+# as every figure before 2026-12-09 was taken). The NSIS installer is of the same architecture (x64:
 # Unicode, target amd64-unicode).
 # Quick run: BENCH_SIZES="1M 64M lzw-16M entries-2000" NSIS_SIZES=64M ROUNDS=1 NSIS_ROUNDS=2
 # The cost of a change to the launcher, on the long case (a 1.5 GiB compressed installer):
@@ -58,10 +61,16 @@ if [ -n "$BEFORE" ]; then
   BEFORE="$(cd "$(dirname "$BEFORE")" && pwd)/$(basename "$BEFORE")"
   export OEM_BENCH_BEFORE_NAME="${OEM_BENCH_BEFORE_NAME:-$BEFORE}"
 fi
-export BENCH_COMMAND="${BEFORE:+OEM_BENCH_BEFORE=$OEM_BENCH_BEFORE_NAME }OEM_BENCH_ARCH=$BENCH_ARCH BENCH_SIZES=\"$BENCH_SIZES\" NSIS_SIZES=\"$NSIS_SIZES\" ROUNDS=$ROUNDS NSIS_ROUNDS=$NSIS_ROUNDS scripts/bench-launch.sh"
+BENCH_INSTALLER="${BENCH_INSTALLER:-gui}"
+case "$BENCH_INSTALLER" in
+  gui) installer_target=BenchInstaller ;;
+  console) installer_target=BenchConsoleInstaller ;;
+  *) echo "bench-launch: BENCH_INSTALLER is gui or console, not $BENCH_INSTALLER"; exit 1 ;;
+esac
+export BENCH_COMMAND="${BEFORE:+OEM_BENCH_BEFORE=$OEM_BENCH_BEFORE_NAME }BENCH_INSTALLER=$BENCH_INSTALLER OEM_BENCH_ARCH=$BENCH_ARCH BENCH_SIZES=\"$BENCH_SIZES\" NSIS_SIZES=\"$NSIS_SIZES\" ROUNDS=$ROUNDS NSIS_ROUNDS=$NSIS_ROUNDS scripts/bench-launch.sh"
 
 echo "== builds: Windows (Release, $BENCH_ARCH) in $BUILD, native oempack ${OEM_BENCH_OEMPACK:-in $HOST}"
-bench_win_build Setup oempack_launcher BenchInstaller
+bench_win_build Setup oempack_launcher "$installer_target"
 OEMPACK="${OEM_BENCH_OEMPACK:-$HOST/tools/oempack/oempack}"
 if [ -z "${OEM_BENCH_OEMPACK:-}" ]; then
   if [ ! -f "$HOST/build.ninja" ]; then
@@ -70,8 +79,8 @@ if [ -z "${OEM_BENCH_OEMPACK:-}" ]; then
   cmake --build "$HOST" -j2 --target oempack >/dev/null
 fi
 LAUNCHER="$BUILD/tools/oempack/Setup.exe"
-INSTALLER="$BUILD/bench/launch/BenchInstaller.exe"
-[ -f "$LAUNCHER" ] && [ -f "$INSTALLER" ] || { echo "bench-launch: no Setup.exe or BenchInstaller.exe in $BUILD"; exit 1; }
+INSTALLER="$BUILD/bench/launch/$installer_target.exe"
+[ -f "$LAUNCHER" ] && [ -f "$INSTALLER" ] || { echo "bench-launch: no Setup.exe or $installer_target.exe in $BUILD"; exit 1; }
 
 bench_session_start
 

@@ -260,8 +260,11 @@ int PackageHandle::ReadEntry(const char* name, const char* group, MappedFile& bl
 }
 
 int PackageHandle::ExtractEntry(const char* name, const char* group, const char* destinationFolder,
-                                const char* destinationName, int overwriteMode, ProgressHook* progress)
+                                const char* destinationName, int overwriteMode, ProgressHook* progress,
+                                WrittenEntry* written)
 {
+    if (written)
+        *written = WrittenEntry();
     if (IsEmptyName(group))
         return Fail(kErrorInvalidParameter);
     if (!directory)
@@ -290,7 +293,13 @@ int PackageHandle::ExtractEntry(const char* name, const char* group, const char*
     PackedContent content(stored, storedLength, size, progress);
     if (const IndexedStream* indexed = IndexedStreamOf(*entry))
         content.UsePieces(indexed->pieces.data(), static_cast<uint32_t>(indexed->pieces.size()));
-    return WriteEntryFile(destinationFolder, fileName, content, info, overwriteMode, failureCallback, callbackData);
+    if (written)
+        content.TakeDigest();
+    const int result =
+        WriteEntryFile(destinationFolder, fileName, content, info, overwriteMode, failureCallback, callbackData);
+    if (written && result)
+        written->digested = content.WrittenDigest(&written->digest);
+    return result;
 }
 
 namespace {

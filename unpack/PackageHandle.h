@@ -33,6 +33,16 @@ class EntryBuffer;
 class MappedFile;
 class PackageDirectory;
 
+// What ExtractEntry wrote, for checking the file later without decoding the
+// entry again.
+struct WrittenEntry {
+    // Whether digest holds the SHA-256 of the entry's decoded bytes, taken as
+    // this call wrote them: only for a compressed entry that it wrote out in
+    // full (not one the overwrite rule kept, or left to the failure callback).
+    bool digested = false;
+    Sha256Digest digest{};
+};
+
 class PackageHandle {
 public:
     // Open modes.
@@ -100,9 +110,11 @@ public:
     // An empty entry is not extracted (0, last-error untouched). 87, 21, 2,
     // 13, 123, 206; 1 also when the overwrite rule keeps the existing file;
     // the failure callback's result when the destination cannot be created.
-    // progress (when given) is told of every piece decoded or written.
+    // progress (when given) is told of every piece decoded or written;
+    // written (when given) receives what was written (WrittenEntry).
     int ExtractEntry(const char* name, const char* group, const char* destinationFolder,
-                     const char* destinationName, int overwriteMode, ProgressHook* progress = nullptr);
+                     const char* destinationName, int overwriteMode, ProgressHook* progress = nullptr,
+                     WrittenEntry* written = nullptr);
     // Hands the entry's decoded bytes to sink in order, without holding them
     // whole: a stored entry as one view of the package, a compressed one
     // decoded in pieces of at most kLzwPieceSize. An empty entry gives no

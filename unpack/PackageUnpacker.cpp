@@ -91,6 +91,8 @@ int PackageUnpacker::Open(const char* path, int mode)
 {
     if (mode < 1 || mode > 4)
         return 0;
+    writtenName.Empty();
+    written = WrittenEntry();
     // A second Open must not leave the first unpack folder behind.
     if (!unpackFolder.IsEmpty())
         Close(1);
@@ -167,6 +169,40 @@ bool PackageUnpacker::CommonFileName(const char* key, char (&value)[MAX_PATH + 1
     return value[0] != '\0' && length < MAX_PATH;
 }
 
+int PackageUnpacker::CompareDigest(const HeldFile& held, uint32_t size, const Sha256Digest& digest,
+                                   ProgressHook* progress)
+{
+    const DWORD bufferSize = std::max<DWORD>(1, std::min<DWORD>(size, kComparePieceSize));
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize]);
+    if (!buffer) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    Sha256 hash;
+    for (uint32_t at = 0; at < size;) {
+        DWORD read = 0;
+        const Status status = held.ReadAt(at, buffer.get(), std::min<DWORD>(bufferSize, size - at), &read);
+        if (!status) {
+            SetLastError(status.Code());
+            return 0;
+        }
+        // A file that ends before its entry does.
+        if (read == 0) {
+            SetLastError(ERROR_FILE_INVALID);
+            return 0;
+        }
+        hash.Update(buffer.get(), read);
+        at += read;
+        if (progress)
+            progress->Advance(read);
+    }
+    if (hash.Final() != digest) {
+        SetLastError(ERROR_FILE_INVALID);
+        return 0;
+    }
+    return 1;
+}
+
 int PackageUnpacker::CompareEntry(const char* name, const char* group, const HeldFile& held, ProgressHook* progress)
 {
     uint32_t entrySize = 0;
@@ -182,6 +218,11 @@ int PackageUnpacker::CompareEntry(const char* name, const char* group, const Hel
         SetLastError(ERROR_FILE_INVALID);
         return 0;
     }
+    // The entry just written: the digest taken of its bytes as they were
+    // decoded stands in for decoding them again. A cryptographic one, as a
+    // file made to match a weaker sum could be put in the entry's place.
+    if (written.digested && std::strcmp(group, kCommonFilesGroup) == 0 && writtenName == name)
+        return CompareDigest(held, entrySize, written.digest, progress);
     const DWORD bufferSize = std::max<DWORD>(1, std::min<DWORD>(entrySize, kComparePieceSize));
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize]);
     if (!buffer) {
@@ -244,12 +285,19 @@ int PackageUnpacker::ExtractCommonFile(const char* key, const char* destinationP
     std::memcpy(folder, destination, static_cast<size_t>(split) + 1);
     const char* fileName = destination + split + 1;
     OutputDebugStringA(fileName);
-    return package.ExtractEntry(value, kCommonFilesGroup, folder, fileName, kOverwriteAlways, progress);
+    writtenName.Empty();
+    const int result =
+        package.ExtractEntry(value, kCommonFilesGroup, folder, fileName, kOverwriteAlways, progress, &written);
+    if (result && written.digested)
+        writtenName = value;
+    return result;
 }
 
 void PackageUnpacker::Close(int removeFiles)
 {
     package.Close();
+    writtenName.Empty();
+    written = WrittenEntry();
     if (!removeFiles)
         return;
     heldConfig.Release();

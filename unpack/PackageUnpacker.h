@@ -95,6 +95,9 @@ private:
     bool CommonFileName(const char* key, char (&value)[MAX_PATH + 1]);
     // As CompareCommonFile, for the entry name of group.
     int CompareEntry(const char* name, const char* group, const HeldFile& held, ProgressHook* progress = nullptr);
+    // Whether held has size bytes whose SHA-256 is digest, read in pieces
+    // (CompareEntry's result and codes).
+    static int CompareDigest(const HeldFile& held, uint32_t size, const Sha256Digest& digest, ProgressHook* progress);
     void LoadReplaceNames();
     void LoadCommonFiles();
 
@@ -107,4 +110,8 @@ private:
     FolderSecurity folderRules;
     WorkFolder folder;
     HeldFile heldConfig;
+    // The last compressed entry ExtractCommonFile wrote, and the digest of
+    // its bytes: comparing a file with it needs no second decoding.
+    CString writtenName;
+    WrittenEntry written;
 };

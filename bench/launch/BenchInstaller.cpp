@@ -6,7 +6,8 @@
 // OEM_BENCH_EXIT (0 when unset), so that a launcher's handing back of the
 // installer's exit code can be checked, after sleeping OEM_BENCH_SLEEP_MS
 // milliseconds (none when unset) for a check of what a slower installer
-// changes. Kept free of the C++ runtime's start-up work beyond main.
+// changes. Kept free of the C++ runtime's start-up work beyond main. A
+// program of the Windows subsystem, as installers are (main still runs).
 #include <windows.h>
 
 #include <cstdio>

@@ -493,6 +493,57 @@ TEST_F(PackageHandleTest, LargeEntriesAreWrittenInPiecesWholeAndTheCallbackStill
     EXPECT_TRUE(failures == packed);
 }
 
+TEST_F(PackageHandleTest, ExtractEntryTellsTheDigestOfTheCompressedBytesItWrote)
+{
+    auto digestOf = [](const std::string& bytes) { return Sha256Of(Data(bytes), bytes.size()); };
+    const std::string stored = PatternBytes(300000, 3), packed = CompressibleBytes(700000);
+    ImageEntry broken = PackedEntry("damaged", CompressibleBytes(500000));
+    broken.stored.resize(broken.stored.size() - 3);
+    broken.compressedSize = static_cast<uint32_t>(broken.stored.size());
+    const std::string image = scratch / "digest.oem";
+    WriteBytes(image,
+               ContainerBytes({{"G", {StoredEntry("stored.bin", stored), PackedEntry("packed.bin", packed), broken}}}));
+    int callbackCalls = 0;
+    auto refuse = [](ExtractFailureInfo*, void* calls) {
+        ++*static_cast<int*>(calls);
+        return 7;
+    };
+    ASSERT_EQ(1, handle.Open(image.c_str(), PackageHandle::kOpenExisting, refuse, &callbackCalls));
+    const char* here = scratch.Path().c_str();
+    WrittenEntry written;
+    ASSERT_EQ(1, handle.ExtractEntry("packed.bin", "G", here, nullptr, kOverwriteAlways, nullptr, &written));
+    EXPECT_TRUE(written.digested);
+    EXPECT_TRUE(written.digest == digestOf(packed));
+    // Only decoded bytes written out get a digest: a stored entry is compared
+    // as it lies in the package, a kept file was not written, and neither was
+    // one left to the callback or cut short by a fault.
+    ASSERT_EQ(1, handle.ExtractEntry("stored.bin", "G", here, nullptr, kOverwriteAlways, nullptr, &written));
+    EXPECT_FALSE(written.digested);
+    written.digested = true;
+    ASSERT_EQ(1, handle.ExtractEntry("packed.bin", "G", here, nullptr, kOverwriteIfNewerTime, nullptr, &written));
+    EXPECT_FALSE(written.digested);
+    const std::string blocked = scratch / "blocked";
+    ASSERT_TRUE(CreateFolder(blocked.c_str()));
+    ASSERT_TRUE(CreateFolder((blocked + kPathSeparator + "packed.bin").c_str()));
+    written.digested = true;
+    EXPECT_EQ(7, handle.ExtractEntry("packed.bin", "G", blocked.c_str(), nullptr, kOverwriteAlways, nullptr, &written));
+    EXPECT_EQ(1, callbackCalls);
+    EXPECT_FALSE(written.digested);
+    written.digested = true;
+    EXPECT_RESULT_AND_ERROR(0, kErrorInvalidData,
+                            handle.ExtractEntry("damaged", "G", here, nullptr, kOverwriteAlways, nullptr, &written));
+    EXPECT_FALSE(written.digested);
+
+    // Pieces decoded side by side go into the digest in their order.
+    const SplitPackage split = SplitEntryPackage(100000);
+    OpenImage(split.image);
+    const std::vector<uint8_t> index = IndexOf(split.stream);
+    ASSERT_EQ(1, handle.SetPieceIndex(index.data(), static_cast<uint32_t>(index.size())));
+    ASSERT_EQ(1, handle.ExtractEntry("data.bin", "G", here, "split.bin", kOverwriteAlways, nullptr, &written));
+    EXPECT_TRUE(written.digested);
+    EXPECT_TRUE(written.digest == digestOf(split.content));
+}
+
 TEST_F(PackageHandleTest, ADamagedStreamLeavesNoFileBehind)
 {
     // The damage lies far behind the first pieces of output.

@@ -466,6 +466,23 @@ TEST_F(UnpackerTest, AHeldFileIsComparedWithTheEntryAKeyNamesAndAHookHearsOfEver
             held.Release();
         }
     }
+    // The compressed entry again, now that another was written since: it is
+    // decoded to be compared, with the same answers.
+    ASSERT_EQ(1, unpacker.ExtractCommonFile("S", destination.c_str()));
+    std::string changed = packed;
+    changed[100] ^= 0x80;
+    for (const std::string& other : {packed, changed}) {
+        ASSERT_TRUE(WriteBytes(destination, other));
+        HeldFile held;
+        ASSERT_TRUE(held.Hold(destination.c_str()).IsOk());
+        SetLastErrorValue(0xDEADBEEF);
+        if (other == packed) {
+            EXPECT_EQ(1, unpacker.CompareCommonFile("P", held));
+        } else {
+            EXPECT_EQ(0, unpacker.CompareCommonFile("P", held));
+            EXPECT_EQ(static_cast<uint32_t>(ERROR_FILE_INVALID), GetLastErrorValue());
+        }
+    }
     HeldFile held;
     ASSERT_TRUE(held.Hold(destination.c_str()).IsOk());
     SetLastErrorValue(0xDEADBEEF);
