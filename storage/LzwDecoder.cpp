@@ -28,6 +28,15 @@ struct LzwDecodeTable {
         }
     }
 
+    // Defines code as the string of previous followed by byte.
+    void Define(uint32_t code, uint32_t previous, uint8_t byte)
+    {
+        prefix[code] = static_cast<uint16_t>(previous);
+        suffix[code] = byte;
+        first[code] = first[previous];
+        length[code] = static_cast<uint16_t>(length[previous] + 1);
+    }
+
     // Writes the string of code c backwards so that it ends just before end.
     // The caller guarantees length[c] bytes of room before end.
     void Spell(uint32_t c, uint8_t* end) const
@@ -405,10 +414,7 @@ bool DecodeCodes(LzwDecodeTable& table, Source& source, Sink& sink)
             if (previous != kClearCode) {
                 if (next >= kTableSize)
                     return false;
-                table.prefix[next] = static_cast<uint16_t>(previous);
-                table.suffix[next] = table.first[c];
-                table.first[next] = table.first[previous];
-                table.length[next] = static_cast<uint16_t>(table.length[previous] + 1);
+                table.Define(next, previous, table.first[c]);
                 sink.Defined(next);
                 ++next;
             }
@@ -416,10 +422,7 @@ bool DecodeCodes(LzwDecodeTable& table, Source& source, Sink& sink)
                 return false;
         } else if (c == next && previous != kClearCode) {
             // The code names its own definition: previous string plus its first byte.
-            table.prefix[next] = static_cast<uint16_t>(previous);
-            table.suffix[next] = table.first[previous];
-            table.first[next] = table.first[previous];
-            table.length[next] = static_cast<uint16_t>(table.length[previous] + 1);
+            table.Define(next, previous, table.first[previous]);
             sink.Defined(next);
             ++next;
             if (!sink.Emit(c))
