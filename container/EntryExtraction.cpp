@@ -238,30 +238,27 @@ void PackedContent::WriteTo(CFile& file)
         file.WriteHuge(whole_->GetData(), size_);
         if (progress_)
             progress_->Advance(size_);
-        if (digestWanted_) {
+        if (digestWanted_)
             digest.Update(whole_->GetData(), size_);
-            digest_ = digest.Final();
-            digestTaken_ = true;
+    } else {
+        FilePieces pieces;
+        pieces.file = &file;
+        if (digestWanted_)
+            pieces.digest = &digest;
+        uint32_t produced = 0;
+        int decoded = LzwDecodeIndexed(stream_, length_, pieces_, pieceCount_, LzwDecodeThreads(), WritePiece,
+                                       &pieces, &produced, progress_);
+        if (pieces.failed) {
+            const long code = pieces.osError;
+            throw CFileException(CFileException::OsErrorToException(code), code, pieces.fileName.GetString());
         }
-        return;
+        if (!decoded || produced != size_) {
+            Damage();
+            throw CFileException(CFileException::OsErrorToException(kErrorInvalidData), kErrorInvalidData,
+                                 file.GetFilePath().GetString());
+        }
+        sound_ = true;
     }
-    FilePieces pieces;
-    pieces.file = &file;
-    if (digestWanted_)
-        pieces.digest = &digest;
-    uint32_t produced = 0;
-    int decoded = LzwDecodeIndexed(stream_, length_, pieces_, pieceCount_, LzwDecodeThreads(), WritePiece, &pieces,
-                                   &produced, progress_);
-    if (pieces.failed) {
-        const long code = pieces.osError;
-        throw CFileException(CFileException::OsErrorToException(code), code, pieces.fileName.GetString());
-    }
-    if (!decoded || produced != size_) {
-        Damage();
-        throw CFileException(CFileException::OsErrorToException(kErrorInvalidData), kErrorInvalidData,
-                             file.GetFilePath().GetString());
-    }
-    sound_ = true;
     if (digestWanted_) {
         digest_ = digest.Final();
         digestTaken_ = true;

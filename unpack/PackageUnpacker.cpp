@@ -79,6 +79,36 @@ bool CompareWithHeldFile(const uint8_t* data, uint32_t length, void* context)
     return true;
 }
 
+// 1 when the size bytes of the held file, read into buffer in pieces, have
+// the SHA-256 digest; 0 with ERROR_FILE_INVALID when they do not (or the file
+// ends before them), with the system's code when a read fails.
+int DigestMatches(const HeldFile& held, uint32_t size, uint8_t* buffer, DWORD bufferSize, const Sha256Digest& digest,
+                  ProgressHook* progress)
+{
+    Sha256 hash;
+    for (uint32_t at = 0; at < size;) {
+        DWORD read = 0;
+        const Status status = held.ReadAt(at, buffer, std::min<DWORD>(bufferSize, size - at), &read);
+        if (!status) {
+            SetLastError(status.Code());
+            return 0;
+        }
+        if (read == 0) {
+            SetLastError(ERROR_FILE_INVALID);
+            return 0;
+        }
+        hash.Update(buffer, read);
+        at += read;
+        if (progress)
+            progress->Advance(read);
+    }
+    if (hash.Final() != digest) {
+        SetLastError(ERROR_FILE_INVALID);
+        return 0;
+    }
+    return 1;
+}
+
 }  // namespace
 
 PackageUnpacker::PackageUnpacker() = default;
@@ -169,40 +199,6 @@ bool PackageUnpacker::CommonFileName(const char* key, char (&value)[MAX_PATH + 1
     return value[0] != '\0' && length < MAX_PATH;
 }
 
-int PackageUnpacker::CompareDigest(const HeldFile& held, uint32_t size, const Sha256Digest& digest,
-                                   ProgressHook* progress)
-{
-    const DWORD bufferSize = std::max<DWORD>(1, std::min<DWORD>(size, kComparePieceSize));
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize]);
-    if (!buffer) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
-    Sha256 hash;
-    for (uint32_t at = 0; at < size;) {
-        DWORD read = 0;
-        const Status status = held.ReadAt(at, buffer.get(), std::min<DWORD>(bufferSize, size - at), &read);
-        if (!status) {
-            SetLastError(status.Code());
-            return 0;
-        }
-        // A file that ends before its entry does.
-        if (read == 0) {
-            SetLastError(ERROR_FILE_INVALID);
-            return 0;
-        }
-        hash.Update(buffer.get(), read);
-        at += read;
-        if (progress)
-            progress->Advance(read);
-    }
-    if (hash.Final() != digest) {
-        SetLastError(ERROR_FILE_INVALID);
-        return 0;
-    }
-    return 1;
-}
-
 int PackageUnpacker::CompareEntry(const char* name, const char* group, const HeldFile& held, ProgressHook* progress)
 {
     uint32_t entrySize = 0;
@@ -221,14 +217,14 @@ int PackageUnpacker::CompareEntry(const char* name, const char* group, const Hel
     // The entry just written: the digest taken of its bytes as they were
     // decoded stands in for decoding them again. A cryptographic one, as a
     // file made to match a weaker sum could be put in the entry's place.
-    if (written.digested && std::strcmp(group, kCommonFilesGroup) == 0 && writtenName == name)
-        return CompareDigest(held, entrySize, written.digest, progress);
     const DWORD bufferSize = std::max<DWORD>(1, std::min<DWORD>(entrySize, kComparePieceSize));
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize]);
     if (!buffer) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
+    if (written.digested && std::strcmp(group, kCommonFilesGroup) == 0 && writtenName == name)
+        return DigestMatches(held, entrySize, buffer.get(), bufferSize, written.digest, progress);
     HeldFileComparison comparison{&held, buffer.get(), bufferSize};
     comparison.progress = progress;
     if (package.ReadEntryPieces(name, group, CompareWithHeldFile, &comparison))

@@ -95,9 +95,6 @@ private:
     bool CommonFileName(const char* key, char (&value)[MAX_PATH + 1]);
     // As CompareCommonFile, for the entry name of group.
     int CompareEntry(const char* name, const char* group, const HeldFile& held, ProgressHook* progress = nullptr);
-    // Whether held has size bytes whose SHA-256 is digest, read in pieces
-    // (CompareEntry's result and codes).
-    static int CompareDigest(const HeldFile& held, uint32_t size, const Sha256Digest& digest, ProgressHook* progress);
     void LoadReplaceNames();
     void LoadCommonFiles();
 
